@@ -1,0 +1,26 @@
+#include "app/installer_app.h"
+
+#include <clocale>
+
+#include "app/command_line.h"
+#include "app/string_table.h"
+#include "text/narrow_string.h"
+
+CInstallerApp::CInstallerApp(int argument_count, char** argument_vector)
+    : argument_count_(argument_count), argument_vector_(argument_vector) {}
+
+void CInstallerApp::Run() {
+  StartupOptions options = ParseCommandLine(argument_count_, argument_vector_);
+  // The locale is consulted only when no L option chose the language.
+  const char* locale_name =
+      options.language_number == 0 ? std::setlocale(LC_ALL, "") : nullptr;
+  options = ChooseLanguage(options, locale_name);
+  language_number_ = options.language_number;
+  SetCurrentLanguage(language_number_);
+  caption_ = LoadText(NarrowString("IDR_MAINFRAME"));
+
+  // TODO(installer dialog): construct CInstallerDlg here with (argument_count_,
+  // argument_vector_, options.silent, ToLocaleBytes(caption_), options.language_code,
+  // options.use_current_directory) and call its Run(). The dialog must be destroyed (and its
+  // worker thread ended) before this function returns. Until then the run ends here.
+}

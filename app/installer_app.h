@@ -1,0 +1,29 @@
+// CInstallerApp: the application object. It lives on main()'s stack for the whole run and
+// carries the start-up sequence: read the command line, choose the language and make it
+// process-wide, look up the caption, then hand everything to the installer dialog and run it.
+
+#ifndef APP_INSTALLER_APP_H_
+#define APP_INSTALLER_APP_H_
+
+#include "text/wide_string.h"
+
+class CInstallerApp {
+ public:
+  // argv must stay valid for the object's lifetime (main()'s own vector does).
+  CInstallerApp(int argument_count, char** argument_vector);
+
+  // The whole run. Returns when the installer's user interface has finished, whatever the
+  // outcome; the process then exits with 0.
+  void Run();
+
+  int LanguageNumber() const { return language_number_; }
+  const WideString& Caption() const { return caption_; }
+
+ private:
+  int argument_count_;
+  char** argument_vector_;
+  int language_number_ = 0;  // 0 until Run chooses one
+  WideString caption_;       // IDR_MAINFRAME in the chosen language; the window title
+};
+
+#endif  // APP_INSTALLER_APP_H_

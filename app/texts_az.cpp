@@ -1,0 +1,37 @@
+// Texts of the user interface in Azerbaijani.
+
+#include "app/text_sets.h"
+
+const TextPair kAzerbaijaniTexts[kTextSetSize] = {
+    {"IDS_WIZARD_BACK", "< Geri"},
+    {"IDS_WIZARD_NEXT", "Növbəti >"},
+    {"IDS_WIZARD_FINISH", "Hazır"},
+    {"IDS_WIZARD_CANCEL", "Ləğv etmə"},
+    {"IDS_ACCEPT_CANCEL", "Siz həqiqətən quraşdırılmanı ləğv etmək istəyirsiniz?"},
+    {"IDS_TITLE_INSTALLER", "Konfiqurasiyanın quraşdırılması"},
+    {"IDS_PREPARECOPY", "Nüsxələnməyə hazırlıq..."},
+    {"IDS_INSTALL_ERROR", "Qurma vaxtı səhv"},
+    {"IDS_ERROR_NOSOURCE", "tavlo5.efd quraşdırma komplektinin faylı tapılmayıb."},
+    {"IDS_ERROR_NOTARGET", "Carı kataloqa şablonların quraşdırılması dəstəklənmir."},
+    {"IDS_ERROR_NOSPACE", "Temp kataloqunda yer kifayət qədər deyil."},
+    {"IDS_CHOOSEDIR_FOLDER", "&Qovluq:"},
+    {"IDS_CHOOSEDIR_TITLE", "Kataloqun seçimi"},
+    {"IDR_MAINFRAME", "Konfiqurasiyanın quraşdırılması"},
+    {"IDS_SETUP_EMPTYTARGET", "Şablonların kataloqu üçün düzgün yolu göstərin."},
+    {"IDS_INSTALL_FINISH", "Kopyalamanın sona çatdırılması..."},
+    {"IDS_ERROR_DAMAGEDSOURCE", "tavlo5.efd quraşdırma komplektinin faylı zədələnib və ya bu quraşdırma proqramına nəzərdə tutulmayıb."},
+    {"IDS_DEFPRODUCT", "<Məhsul>"},
+    {"IDS_DEFPROVIDER", "<Təchizatçı>"},
+    {"IDS_SUCCESS_FINISH", "Konfiqurasiya müvəffəqiyyətlə qurulmuşdur."},
+    {"IDS_SUCCESS_OPENDESCR", "Çatdırmanın təsvirini açmaq"},
+    {"IDS_PROGRESS_START", "Faylların kopyalanması aparılır..."},
+    {"IDS_ERROR_FINISH", "Quraşdırma prosesində səhv baş vermişdir. Quraşdırma saxlanmışdır. Şablonlar kataloqu dəyişdirilmişdir."},
+    {"IDS_CANCEL_FINISH", "Quraşdırılma ləğv edildi. Şablonların kataloqu dəyişdirilmədi."},
+    {"IDS_BROWSE_SELDIR", "Seçilmiş kataloq:"},
+    {"IDS_BROWSE_OK", "Seçmək"},
+    {"IDS_BROWSE_CANCEL", "Ləğv etmə"},
+    {"IDS_WELCOME_TITLE", "Məhsulun quraşdırılması proqramına xoş gəlmişsiniz"},
+    {"IDS_SETUP_EXISTEDTARGET", "Quraşdırmanın kataloqu quraşdırma prosesində dəyişdirilə bilən faylları özündə saxlayır. Quraşdırmanı davam etmək?"},
+    {"IDS_DESTINATION_PROMPT", "Şablonlar kataloquna yolu göstərin. Proqram göstərilmiş kataloqa şablonları və konfiqurasiya fayllarını quraşdıracaq."},
+    {"IDS_TEMPLATE_CATALOG", "Şablonlar kataloqu:"},
+};

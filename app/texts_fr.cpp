@@ -1,0 +1,37 @@
+// Texts of the user interface in French.
+
+#include "app/text_sets.h"
+
+const TextPair kFrenchTexts[kTextSetSize] = {
+    {"IDS_WIZARD_BACK", "< Retour"},
+    {"IDS_WIZARD_NEXT", "Suivant >"},
+    {"IDS_WIZARD_FINISH", "OK"},
+    {"IDS_WIZARD_CANCEL", "Annuler"},
+    {"IDS_ACCEPT_CANCEL", "Êtes-vous sûr de vouloir annuler l’installation?"},
+    {"IDS_TITLE_INSTALLER", "Installation de la configuration"},
+    {"IDS_PREPARECOPY", "Préparation au copiage..."},
+    {"IDS_INSTALL_ERROR", "Erreur lors de l’installation"},
+    {"IDS_ERROR_NOSOURCE", "Le fichier du paquet d’installation de tavlo5.efd n’est pas trouvé."},
+    {"IDS_ERROR_NOTARGET", "L’installation dans le catalogue actuel de modèles n’est pas supportée."},
+    {"IDS_ERROR_NOSPACE", "Pas assez d'espace dans le répertoire Temp."},
+    {"IDS_CHOOSEDIR_FOLDER", "&Dossier:"},
+    {"IDS_CHOOSEDIR_TITLE", "Sélection du répertoire"},
+    {"IDR_MAINFRAME", "Installation de la configuration"},
+    {"IDS_SETUP_EMPTYTARGET", "Indiquez le chemin correct vers le catalogue des modèles."},
+    {"IDS_INSTALL_FINISH", "Fin du copiage..."},
+    {"IDS_ERROR_DAMAGEDSOURCE", "Le fichier du paquet d’installation de tavlo5.efd est endommagé ou il n’est pas conçu pour ce programme d’installation."},
+    {"IDS_DEFPRODUCT", "<Produit>"},
+    {"IDS_DEFPROVIDER", "<Fournisseur>"},
+    {"IDS_SUCCESS_FINISH", "Configuration terminée avec succès."},
+    {"IDS_SUCCESS_OPENDESCR", "Ouvrir la description de la livraison"},
+    {"IDS_PROGRESS_START", "Copiage des fichiers en cours..."},
+    {"IDS_ERROR_FINISH", "Une erreur est survenue dans le processus d’installation. L’installation est interrompue. Le catalogue des modèles n’est pas modifié."},
+    {"IDS_CANCEL_FINISH", "Installation annulée. Le catalogue des modèles n’est pas modifié."},
+    {"IDS_BROWSE_SELDIR", "Catalogue sélectionné:"},
+    {"IDS_BROWSE_OK", "Choisir"},
+    {"IDS_BROWSE_CANCEL", "Annuler"},
+    {"IDS_WELCOME_TITLE", "Bienvenue dans le programme d’installation du produit"},
+    {"IDS_SETUP_EXISTEDTARGET", "Le catalogue d’installation contient des fichiers qui peuvent être modifiés dans le processus d’installation. Continuer l’installation?"},
+    {"IDS_DESTINATION_PROMPT", "Indiquez le chemin vers le catalogue des modèles. Le programme d’installation installe les modèles et les fichiers de configuration dans le catalogue indiqué."},
+    {"IDS_TEMPLATE_CATALOG", "Catalogue des modèles:"},
+};

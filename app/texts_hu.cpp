@@ -1,0 +1,37 @@
+// Texts of the user interface in Hungarian.
+
+#include "app/text_sets.h"
+
+const TextPair kHungarianTexts[kTextSetSize] = {
+    {"IDS_WIZARD_BACK", "< Vissza"},
+    {"IDS_WIZARD_NEXT", "Következő>"},
+    {"IDS_WIZARD_FINISH", "Kész"},
+    {"IDS_WIZARD_CANCEL", "Mégsem"},
+    {"IDS_ACCEPT_CANCEL", "Valóban szeretné visszavonni telepítést?"},
+    {"IDS_TITLE_INSTALLER", "Konfiguráció telepítése"},
+    {"IDS_PREPARECOPY", "Felkészülés a másolásra..."},
+    {"IDS_INSTALL_ERROR", "Telepítési hiba"},
+    {"IDS_ERROR_NOSOURCE", "Az tavlo5.efd telepítőkészlet fájlja nem található."},
+    {"IDS_ERROR_NOTARGET", "Sablonok elhelyezése az aktuális könyvtárba nem támogatott."},
+    {"IDS_ERROR_NOSPACE", "Nincs elég hely a Temp könyvtárban."},
+    {"IDS_CHOOSEDIR_FOLDER", "&Mappa:"},
+    {"IDS_CHOOSEDIR_TITLE", "Mappa kiválasztása"},
+    {"IDR_MAINFRAME", "Konfiguráció telepítése"},
+    {"IDS_SETUP_EMPTYTARGET", "Adja meg a helyes útvonalat a sablonkönyvtárhoz."},
+    {"IDS_INSTALL_FINISH", "Másolás befejezése..."},
+    {"IDS_ERROR_DAMAGEDSOURCE", "Az tavlo5.efd telepítőkészlet fájlja megsérült, vagy nem ehhez a telepítőhöz tartozik."},
+    {"IDS_DEFPRODUCT", "<Termék>"},
+    {"IDS_DEFPROVIDER", "<Beszállító>"},
+    {"IDS_SUCCESS_FINISH", "Konfiguráció sikeres telepítése."},
+    {"IDS_SUCCESS_OPENDESCR", "Szállítási leírás megnyitása"},
+    {"IDS_PROGRESS_START", "Fájlok másolása folyamatban..."},
+    {"IDS_ERROR_FINISH", "A telepítés folyamán hiba történt. Telepítés megszakítva. A sablonkönyvtár nem módosult."},
+    {"IDS_CANCEL_FINISH", "Telepítés visszavonva. A sablonkönyvtár nem módosult."},
+    {"IDS_BROWSE_SELDIR", "Kiválasztott könyvtár:"},
+    {"IDS_BROWSE_OK", "Kiválasztani"},
+    {"IDS_BROWSE_CANCEL", "Mégsem"},
+    {"IDS_WELCOME_TITLE", "Üdvözöljük a termék telepítő programjában"},
+    {"IDS_SETUP_EXISTEDTARGET", "A telepítés könyvtára olyan fájlokat tartalmaz, amelyeket módosítani lehet a telepítés folyamán. Folytatja a telepítést?"},
+    {"IDS_DESTINATION_PROMPT", "Adja meg az útvonalat a sablonkönyvtárhoz. A telepítőprogram automatikusan telepíti a sablonokat és a konfigurációs fájlokat a megadott könyvtárba."},
+    {"IDS_TEMPLATE_CATALOG", "Sablonkönyvtár:"},
+};

@@ -1,0 +1,37 @@
+// Texts of the user interface in Polish.
+
+#include "app/text_sets.h"
+
+const TextPair kPolishTexts[kTextSetSize] = {
+    {"IDS_WIZARD_BACK", "< Wstecz"},
+    {"IDS_WIZARD_NEXT", "Dalej >"},
+    {"IDS_WIZARD_FINISH", "Gotowe"},
+    {"IDS_WIZARD_CANCEL", "Anuluj"},
+    {"IDS_ACCEPT_CANCEL", "Na pewno chcesz anulować ustawienia?"},
+    {"IDS_TITLE_INSTALLER", "Instalacja konfiguracji"},
+    {"IDS_PREPARECOPY", "Przygotowanie do kopiowania..."},
+    {"IDS_INSTALL_ERROR", "Błąd podczas instalacji"},
+    {"IDS_ERROR_NOSOURCE", "Plik pakietu instalacyjnego tavlo5.efd nie został znaleziony."},
+    {"IDS_ERROR_NOTARGET", "Instalacja do bieżącego katalogu szablonów nie jest obsługiwana."},
+    {"IDS_ERROR_NOSPACE", "Brak miejsca w katalogu Temp."},
+    {"IDS_CHOOSEDIR_FOLDER", "&Katalog:"},
+    {"IDS_CHOOSEDIR_TITLE", "Wybór katalogu"},
+    {"IDR_MAINFRAME", "Instalacja konfiguracji"},
+    {"IDS_SETUP_EMPTYTARGET", "Wskaż poprawną ścieżkę do katalogu szablonów."},
+    {"IDS_INSTALL_FINISH", "Zakończenie kopiowania..."},
+    {"IDS_ERROR_DAMAGEDSOURCE", "Plik pakietu instalacyjnego tavlo5.efd został uszkodzony lub nie jest przeznaczony dla tego programu instalacyjnego."},
+    {"IDS_DEFPRODUCT", "<Produkt>"},
+    {"IDS_DEFPROVIDER", "<Dostawca>"},
+    {"IDS_SUCCESS_FINISH", "Konfiguracja zainstalowana pomyślnie."},
+    {"IDS_SUCCESS_OPENDESCR", "Otwórz opis pakietu"},
+    {"IDS_PROGRESS_START", "Trwa kopiowanie plików..."},
+    {"IDS_ERROR_FINISH", "Podczas instalacji pojawił się błąd. Instalacja została przerwana. Katalog szablonów nie został zmieniony."},
+    {"IDS_CANCEL_FINISH", "Instalacja została anulowana. Katalog szablonów nie został zmieniony."},
+    {"IDS_BROWSE_SELDIR", "Wybrany katalog:"},
+    {"IDS_BROWSE_OK", "Wybierz"},
+    {"IDS_BROWSE_CANCEL", "Anulowanie"},
+    {"IDS_WELCOME_TITLE", "Witamy w programie instalacyjnym produktu"},
+    {"IDS_SETUP_EXISTEDTARGET", "Katalog instalacji zawiera pliki, które mogą być zmienione w trakcie instalacji. Kontynuować instalację?"},
+    {"IDS_DESTINATION_PROMPT", "Wskaż ścieżkę do katalogu szablonów. Program instalacyjny zainstaluje szablony i pliki konfiguracji w podanym katalogu."},
+    {"IDS_TEMPLATE_CATALOG", "Katalog szablonów:"},
+};

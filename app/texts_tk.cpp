@@ -1,0 +1,37 @@
+// Texts of the user interface in Turkmen.
+
+#include "app/text_sets.h"
+
+const TextPair kTurkmenTexts[kTextSetSize] = {
+    {"IDS_WIZARD_BACK", "< Yza"},
+    {"IDS_WIZARD_NEXT", "One >"},
+    {"IDS_WIZARD_FINISH", "Tayyar"},
+    {"IDS_WIZARD_CANCEL", "Yatyrmak"},
+    {"IDS_ACCEPT_CANCEL", "Siz gurnamany yatyrmakcymy?"},
+    {"IDS_TITLE_INSTALLER", "Konfigurasiyany gurnamak"},
+    {"IDS_PREPARECOPY", "Gocurmeklige tayynlyk..."},
+    {"IDS_INSTALL_ERROR", "Installyasiya wagtynda yalnyslyk"},
+    {"IDS_ERROR_NOSOURCE", "tavlo5.efd gurnamanyn fayl toplumy tapylmady."},
+    {"IDS_ERROR_NOTARGET", "Hazirki kataloga gurnamaklyk goldanmayar."},
+    {"IDS_ERROR_NOSPACE", "Temp katalogynda yeterli yer yok."},
+    {"IDS_CHOOSEDIR_FOLDER", "&Papka:"},
+    {"IDS_CHOOSEDIR_TITLE", "Katalogy saylama"},
+    {"IDR_MAINFRAME", "Konfigurasiyany gurnamak"},
+    {"IDS_SETUP_EMPTYTARGET", "Sablonlaryn katalogyna dogry yoly gorkezin."},
+    {"IDS_INSTALL_FINISH", "Gocurmani tamamlamak..."},
+    {"IDS_ERROR_DAMAGEDSOURCE", "tavlo5.efd  gurnamanyn fayl toplumy zayalanan ya-da gurnamanyn bu programmasy ucin niyetlenmedik."},
+    {"IDS_DEFPRODUCT", "<Onum>"},
+    {"IDS_DEFPROVIDER", "<Upjun ediji>"},
+    {"IDS_SUCCESS_FINISH", "Konfigurasiya ustunlikli gurnaldy."},
+    {"IDS_SUCCESS_OPENDESCR", "Upjun etmek beyanyny acmak"},
+    {"IDS_PROGRESS_START", "Fayllar gocurilyar..."},
+    {"IDS_ERROR_FINISH", "Gurnama wagtynda yalnyslyk yuze cykdy. Gurnama togtadyldy. Sablonlar katalogy uytgedilmedi."},
+    {"IDS_CANCEL_FINISH", "Gurnama yatyryldy. Sablonlar katalogy uytgedilmedi."},
+    {"IDS_BROWSE_SELDIR", "Saylanan katalog:"},
+    {"IDS_BROWSE_OK", "Saylamak"},
+    {"IDS_BROWSE_CANCEL", "Yatyrmak"},
+    {"IDS_WELCOME_TITLE", "Onumi gurnamak programmasyna hos geldiniz"},
+    {"IDS_SETUP_EXISTEDTARGET", "Katalogda gurnama wagty uytgedip bolyan fayllar bar. Gurnamany dowam etmelimi?"},
+    {"IDS_DESTINATION_PROMPT", "Sablonlar katalogyna yoly gorkezin. Gurnama programmasy sablonlary we fayllary gorkezilen kataloga gurnar."},
+    {"IDS_TEMPLATE_CATALOG", "Sablonlaryn katalogy:"},
+};

@@ -1,0 +1,37 @@
+// Texts of the user interface in Chinese.
+
+#include "app/text_sets.h"
+
+const TextPair kChineseTexts[kTextSetSize] = {
+    {"IDS_WIZARD_BACK", "<退回"},
+    {"IDS_WIZARD_NEXT", "继续>"},
+    {"IDS_WIZARD_FINISH", "完成"},
+    {"IDS_WIZARD_CANCEL", "取消"},
+    {"IDS_ACCEPT_CANCEL", "取消安装的操作吗?"},
+    {"IDS_TITLE_INSTALLER", "安装配置"},
+    {"IDS_PREPARECOPY", "准备复制..."},
+    {"IDS_INSTALL_ERROR", "安装时发生错误"},
+    {"IDS_ERROR_NOSOURCE", "安装成套的tavlo5.efd文件 未找到."},
+    {"IDS_ERROR_NOTARGET", "不能安装到本模型目录."},
+    {"IDS_ERROR_NOSPACE", "Temp编目的内存不足."},
+    {"IDS_CHOOSEDIR_FOLDER", "&文件夹:"},
+    {"IDS_CHOOSEDIR_TITLE", "选择目录"},
+    {"IDR_MAINFRAME", "安装配置"},
+    {"IDS_SETUP_EMPTYTARGET", "错误的模新目录的路径."},
+    {"IDS_INSTALL_FINISH", "结束复制..."},
+    {"IDS_ERROR_DAMAGEDSOURCE", "安装tavlo5.efd文件被破坏或者本安装程序不支持它."},
+    {"IDS_DEFPRODUCT", "<软件>"},
+    {"IDS_DEFPROVIDER", "<供应者>"},
+    {"IDS_SUCCESS_FINISH", "配置安装."},
+    {"IDS_SUCCESS_OPENDESCR", "打开软件的描述"},
+    {"IDS_PROGRESS_START", "复制文件..."},
+    {"IDS_ERROR_FINISH", "安装时发生错误.安装的操作被停止.模型目录没有被改变."},
+    {"IDS_CANCEL_FINISH", "安装被取消.模型目录没有被改变."},
+    {"IDS_BROWSE_SELDIR", "选好的目录:"},
+    {"IDS_BROWSE_OK", "选择"},
+    {"IDS_BROWSE_CANCEL", "取消"},
+    {"IDS_WELCOME_TITLE", "欢迎安装程序"},
+    {"IDS_SETUP_EXISTEDTARGET", "有些目录的文件在安装操作中会被改变.继续安装吗?"},
+    {"IDS_DESTINATION_PROMPT", "制定模型目录的路今后.安装程序把模型和配置文件安装到指定的目录."},
+    {"IDS_TEMPLATE_CATALOG", "模型目录:"},
+};

@@ -1,0 +1,121 @@
+// The handle-based file layer: kit reading, entry extraction and the up-to-date test of the
+// installation read and write files through these operations. They follow the shape of a
+// handle-and-error-code file API (an open call with an access mask and a creation
+// disposition, counts reported through out-parameters, a seek with three origins, times in
+// 100-nanosecond file-time units) on top of POSIX descriptors, with 64-bit offsets on every
+// build.
+//
+// Results: every operation returns a code of fs/error_codes.h (0 for success), except
+// FileSeek (a position) and LastErrorCode. A failing system call gives kErrorNotFound (2) when
+// it left errno = ENOENT and kErrorInvalidParameter (87) otherwise; handle -1 gives
+// kErrorInvalidHandle (6) where noted.
+//
+// Last error: one value for the whole process, not per thread. Every operation except
+// FileClose and LastErrorCode resets it to 0 when it starts, and a failing operation sets it
+// to the code it returns. It is meaningful only right after a call on the same thread; the
+// layer takes no lock and must not be used by two threads at once.
+//
+// Descriptors are opened close-on-exec, so the shell commands and the programs the installer
+// starts never inherit an open file of the installer.
+
+#ifndef FS_FILE_LAYER_H_
+#define FS_FILE_LAYER_H_
+
+#include <cstdint>
+
+#include "fs/error_codes.h"
+#include "text/wide_string.h"
+
+// A POSIX file descriptor held in a signed 64-bit value; kNoFileHandle means no file is open.
+using FileHandle = int64_t;
+constexpr FileHandle kNoFileHandle = -1;
+
+// Access mask bits of FileOpen. Without kFileAccessWrite a file is opened read-only,
+// whatever else is set.
+constexpr uint32_t kFileAccessRead = 0x80000000u;
+constexpr uint32_t kFileAccessWrite = 0x40000000u;
+
+// Creation dispositions of FileOpen.
+// Creates a missing file; an existing file keeps its contents and length until the caller
+// cuts it with FileTruncateHere.
+constexpr uint32_t kFileCreateAlways = 2;
+// Opens only an existing file; every value other than 2 and 5 behaves like this one.
+constexpr uint32_t kFileOpenExisting = 3;
+// Opens an existing file and empties it.
+constexpr uint32_t kFileTruncateExisting = 5;
+
+// Origins of FileSeek; any value other than 1 and 2 counts from the start.
+constexpr uint32_t kFileSeekBegin = 0;
+constexpr uint32_t kFileSeekCurrent = 1;
+constexpr uint32_t kFileSeekEnd = 2;
+
+// A count of 100-nanosecond intervals since 1601-01-01 00:00:00 UTC as two 32-bit halves,
+// low half first (the layout kit entries store).
+struct FileTime {
+  uint32_t low;
+  uint32_t high;
+};
+
+// The whole 64-bit count, and back.
+uint64_t FileTimeValue(const FileTime& time);
+FileTime FileTimeFromValue(uint64_t value);
+// (seconds + 11,644,473,600) * 10,000,000 in 64-bit arithmetic; the system's sub-second
+// parts never reach this conversion.
+FileTime FileTimeFromSystemSeconds(int64_t seconds);
+// file time / 10,000,000 (unsigned division) - 11,644,473,600: whole seconds since
+// 1970-01-01 UTC, the fraction dropped.
+int64_t SystemSecondsFromFileTime(const FileTime& time);
+
+// The program's one translation of a system error number: kErrorNotFound for ENOENT,
+// kErrorInvalidParameter for everything else.
+ErrorCode ErrorCodeFromErrno(int error_number);
+
+// Opens path (converted with ToLocaleBytes) with permission bits 0660 before the umask.
+// access: see kFileAccessRead/kFileAccessWrite; disposition: see the kFile... constants.
+// share_mode and attributes are accepted for the shape of the interface and ignored.
+// *handle is written only on success.
+ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t share_mode,
+                   uint32_t disposition, FileHandle* handle, uint32_t attributes);
+
+// Moves the position by offset from the origin and returns the new position, or -1 on
+// failure (last error 6 for handle -1, else the translated errno).
+int64_t FileSeek(FileHandle handle, int64_t offset, uint32_t origin);
+
+// Reads until length bytes arrived or the file ended; *count tells how many arrived, and an
+// early end of file is not an error. With count absent: kErrorInvalidParameter when
+// overlapped is absent too, else 0 without reading (overlapped is never used for I/O). A
+// failed read returns its code with *count holding the bytes read before it.
+ErrorCode FileRead(FileHandle handle, void* buffer, uint32_t length, uint32_t* count,
+                   void* overlapped);
+
+// One system write of the whole length; *count receives the bytes written. A short write is
+// kErrorInvalidParameter, a failed write the translated errno, handle -1 kErrorInvalidHandle.
+// The absent-count rules are those of FileRead.
+ErrorCode FileWrite(FileHandle handle, const void* buffer, uint32_t length, uint32_t* count,
+                    void* overlapped);
+
+// Closes the descriptor. A successful close leaves the last error as it was, so a caller can
+// close a file after a failure and still read that failure's code.
+ErrorCode FileClose(FileHandle handle);
+
+// Stores the file's status-change time as creation time, its access time and its
+// modification time, each only where the out-parameter is present. Handle -1 or a failed
+// status query gives kErrorInvalidHandle.
+ErrorCode FileGetTimes(FileHandle handle, FileTime* creation, FileTime* access,
+                       FileTime* last_write);
+
+// Sets both the access and the modification time of the open file to last_write in whole
+// seconds (the fraction is dropped, the sub-second part is 0). creation and access are
+// ignored. Handle -1 gives kErrorInvalidHandle; an absent last_write, a time the system's
+// time type cannot hold, or a failing system call give kErrorInvalidParameter or the
+// translated errno.
+ErrorCode FileSetTimes(FileHandle handle, const FileTime* creation, const FileTime* access,
+                       const FileTime* last_write);
+
+// Cuts the file at the current position. Handle -1 gives kErrorInvalidHandle.
+ErrorCode FileTruncateHere(FileHandle handle);
+
+// The last error (see above).
+ErrorCode LastErrorCode();
+
+#endif  // FS_FILE_LAYER_H_

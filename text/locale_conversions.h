@@ -1,0 +1,46 @@
+// Conversions between WideString and the bytes of the process locale's multibyte encoding
+// (UTF-8 under a UTF-8 locale), and the case-insensitive comparison used for settings keys
+// and values and for the kit's language codes.
+//
+// Every conversion first sets the process locale for all categories from the environment
+// (setlocale(LC_ALL, "")), so the encoding is always the one the environment selects.
+//
+// Each 16-bit unit is converted as one character: surrogate pairs are not combined, and a
+// decoded character above U+FFFF keeps only its low 16 bits.
+//
+// Text the encoding cannot represent (any non-ASCII character under the POSIX locale, an
+// unpaired surrogate) and bytes that are not valid in it: the conversion stops at the first
+// such character. ToLocaleBytes and FromLocaleBytes then return the text before it; the
+// low-level functions report -1 and still fill the buffer with that prefix. A length of -1
+// is never used as a size.
+
+#ifndef TEXT_LOCALE_CONVERSIONS_H_
+#define TEXT_LOCALE_CONVERSIONS_H_
+
+#include <cstddef>
+
+#include "text/narrow_string.h"
+#include "text/wide_string.h"
+
+// Converts the units of text up to count or the first zero unit, whichever comes first.
+// Returns the number of bytes the whole text needs (without terminator), or -1 when a unit
+// cannot be encoded. Writes at most size bytes (no terminator beyond them) into buffer,
+// which may be null when size is 0.
+std::ptrdiff_t WideToLocaleChars(const char16_t* text, std::size_t count, char* buffer,
+                                 std::size_t size);
+
+// Decodes the bytes up to count or the first zero byte, whichever comes first. Returns the
+// number of characters the whole text decodes to, or -1 when the bytes are not valid in the
+// encoding. Writes the first min(characters, size) of them into buffer, each cut to 16 bits.
+std::ptrdiff_t LocaleCharsToWide(const char* bytes, std::size_t count, char16_t* buffer,
+                                 std::size_t size);
+
+// The text in the locale's encoding; stops before the first zero unit.
+NarrowString ToLocaleBytes(const WideString& text);
+// The decoded bytes; stops before the first zero byte.
+WideString FromLocaleBytes(const NarrowString& bytes);
+// Both texts converted with ToLocaleBytes and compared with strcasecmp: negative, 0 or
+// positive.
+int CompareNoCase(const WideString& a, const WideString& b);
+
+#endif  // TEXT_LOCALE_CONVERSIONS_H_
