@@ -13,7 +13,8 @@ enum : ErrorCode {
   kSuccess = 0,
   // A file's size cannot be read (FileSize of the pre-installation checks).
   kErrorSizeUnreadable = 1,
-  // Not found; also a directory command that failed and a move whose source is missing.
+  // Not found; also a directory command that failed, a move whose source is missing (mv exit
+  // status 1) and a removal command that failed.
   kErrorNotFound = 2,
   // Path not found: a directory has no parent that could be made.
   kErrorPathNotFound = 3,
@@ -21,11 +22,13 @@ enum : ErrorCode {
   kErrorInvalidHandle = 6,
   // Invalid data: the kit does not inflate, or its container is damaged.
   kErrorInvalidData = 13,
-  // Invalid parameter, and every other failure of a system call or of running the shell.
+  // Invalid parameter, and every other failure of a system call or of running the shell
+  // (no shell, a command ended by a signal, a move that failed with another exit status).
   kErrorInvalidParameter = 87,
   // Already exists: a directory to be made exists (counts as success).
   kErrorAlreadyExists = 183,
-  // Cannot write: the command that makes a temporary file failed.
+  // Cannot write: no temporary file could be made (no free name, or the exclusive creation
+  // of the file failed).
   kErrorCannotWrite = 1013,
   // Cancelled by request.
   kErrorCancelled = 1223,

@@ -1,5 +1,6 @@
 #include "text/locale_conversions.h"
 
+#include <cctype>
 #include <climits>
 #include <clocale>
 #include <cstring>
@@ -77,6 +78,30 @@ std::ptrdiff_t LocaleCharsToWide(const char* bytes, std::size_t count, char16_t*
   return ok ? static_cast<std::ptrdiff_t>(chars) : -1;
 }
 
+std::size_t DecodeLocaleChunk(const char* bytes, std::size_t count, bool at_end,
+                              char16_t* out, std::size_t* consumed) {
+  std::lock_guard<std::mutex> lock(LocaleMutex());
+  SetLocaleFromEnvironment();
+  std::mbstate_t state{};
+  std::size_t i = 0, units = 0;
+  while (i < count) {
+    wchar_t c;
+    std::size_t n = std::mbrtowc(&c, bytes + i, count - i, &state);
+    bool incomplete = n == static_cast<std::size_t>(-2);
+    if (incomplete && !at_end) break;  // the rest comes with the next chunk
+    if (incomplete || n == static_cast<std::size_t>(-1)) {
+      out[units++] = 0xFFFD;
+      state = std::mbstate_t{};
+      ++i;
+      continue;
+    }
+    out[units++] = n == 0 ? 0 : static_cast<char16_t>(c);
+    i += n == 0 ? 1 : n;
+  }
+  *consumed = i;
+  return units;
+}
+
 NarrowString ToLocaleBytes(const WideString& text) {
   NarrowString out;
   std::lock_guard<std::mutex> lock(LocaleMutex());
@@ -98,4 +123,12 @@ int CompareNoCase(const WideString& a, const WideString& b) {
   NarrowString x = ToLocaleBytes(a);
   NarrowString y = ToLocaleBytes(b);
   return strcasecmp(x.CStr(), y.CStr());
+}
+
+NarrowString FoldCaseKey(const WideString& text) {
+  NarrowString key = ToLocaleBytes(text);
+  char* bytes = key.MutableData();
+  for (std::size_t i = 0; i < key.Length(); ++i)
+    bytes[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(bytes[i])));
+  return key;
 }

@@ -35,6 +35,17 @@ std::ptrdiff_t WideToLocaleChars(const char16_t* text, std::size_t count, char* 
 std::ptrdiff_t LocaleCharsToWide(const char* bytes, std::size_t count, char16_t* buffer,
                                  std::size_t size);
 
+// Decodes a piece of a longer byte stream, for readers that take a file in chunks. Decodes
+// whole characters from bytes[0, count) into out, which must have room for count units, and
+// returns the number of units written. A character whose bytes run past count is left
+// undecoded, and *consumed tells where the next chunk has to start; when at_end says no
+// chunk follows, those bytes are invalid instead. Unlike the conversions
+// above, decoding goes on past bytes that are not valid in the encoding: each such byte
+// becomes U+FFFD, so one bad byte never hides the rest of a file. A zero byte is decoded
+// as the unit 0.
+std::size_t DecodeLocaleChunk(const char* bytes, std::size_t count, bool at_end,
+                              char16_t* out, std::size_t* consumed);
+
 // The text in the locale's encoding; stops before the first zero unit.
 NarrowString ToLocaleBytes(const WideString& text);
 // The decoded bytes; stops before the first zero byte.
@@ -42,5 +53,10 @@ WideString FromLocaleBytes(const NarrowString& bytes);
 // Both texts converted with ToLocaleBytes and compared with strcasecmp: negative, 0 or
 // positive.
 int CompareNoCase(const WideString& a, const WideString& b);
+
+// The key under which CompareNoCase sees a text: its ToLocaleBytes form with every byte
+// folded as strcasecmp folds it. Two texts compare equal under CompareNoCase exactly when
+// their folded keys are equal, so the keys can index a hash table.
+NarrowString FoldCaseKey(const WideString& text);
 
 #endif  // TEXT_LOCALE_CONVERSIONS_H_

@@ -1,0 +1,76 @@
+#include "app/installer_app.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <string>
+
+#include "app/string_table.h"
+
+namespace {
+
+std::u16string U16(const WideString& text) { return std::u16string(text.Data(), text.Length()); }
+
+class InstallerAppTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("LC_ALL", "C.UTF-8", 1); }
+  void TearDown() override {
+    setenv("LC_ALL", "C.UTF-8", 1);
+    SetCurrentLanguage(0);
+  }
+};
+
+TEST_F(InstallerAppTest, LanguageOptionChoosesLanguageAndCaption) {
+  char program[] = "setup";
+  char language[] = "-Lru";
+  char* argv[] = {program, language, nullptr};
+  CInstallerApp app(2, argv);
+  EXPECT_EQ(app.LanguageNumber(), 0);
+  EXPECT_TRUE(app.Caption().Empty());
+  app.Run();
+  EXPECT_EQ(app.LanguageNumber(), 17);
+  EXPECT_EQ(GetCurrentLanguage(), 17);
+  EXPECT_EQ(U16(app.Caption()), u"Установка конфигурации");
+}
+
+TEST_F(InstallerAppTest, LocaleWithoutLanguageGivesEnglish) {
+  char program[] = "setup";
+  char silent[] = "-S";
+  char* argv[] = {program, silent, nullptr};
+  CInstallerApp app(2, argv);
+  app.Run();  // C.UTF-8 selects no language
+  EXPECT_EQ(app.LanguageNumber(), 5);
+  EXPECT_EQ(GetCurrentLanguage(), 5);
+  EXPECT_EQ(U16(app.Caption()), u"Installing configuration");
+}
+
+TEST_F(InstallerAppTest, UnknownCodeFollowsTheEnvironmentLocale) {
+  setenv("LC_ALL", "de_DE.UTF-8", 1);
+  // Whether the German locale is installed decides what setlocale reports.
+  const bool german_installed = std::setlocale(LC_ALL, "") != nullptr;
+  char program[] = "setup";
+  char language[] = "-Lxx";
+  char* argv[] = {program, language, nullptr};
+  CInstallerApp app(2, argv);
+  app.Run();
+  if (german_installed) {
+    EXPECT_EQ(app.LanguageNumber(), 8);
+    EXPECT_EQ(U16(app.Caption()), u"Konfiguration wird installiert");
+  } else {
+    EXPECT_EQ(app.LanguageNumber(), 5);
+    EXPECT_EQ(U16(app.Caption()), u"Installing configuration");
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
+TEST_F(InstallerAppTest, NoArgumentsAtAll) {
+  char program[] = "setup";
+  char* argv[] = {program, nullptr};
+  CInstallerApp app(1, argv);
+  app.Run();
+  EXPECT_EQ(app.LanguageNumber(), 5);
+  EXPECT_EQ(U16(app.Caption()), u"Installing configuration");
+}
+
+}  // namespace

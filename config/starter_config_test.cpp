@@ -1,0 +1,214 @@
+#include "config/starter_config.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "config/well_known_locations.h"
+#include "text/locale_conversions.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::string dir = path.substr(0, path.rfind('/'));
+  ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string Bytes(const WideString& w) { return ToLocaleBytes(w).CStr(); }
+
+std::vector<std::string> AsBytes(const std::vector<WideString>& list) {
+  std::vector<std::string> out;
+  for (const WideString& w : list) out.push_back(Bytes(w));
+  return out;
+}
+
+std::vector<WideString> Wide(std::initializer_list<const char16_t*> items) {
+  std::vector<WideString> out;
+  for (const char16_t* s : items) out.emplace_back(s);
+  return out;
+}
+
+// Every test gets a scratch home directory of its own.
+class StarterConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("LC_ALL", "C.UTF-8", 1);
+    const char* tmp = std::getenv("TMPDIR");
+    std::string templ = std::string(tmp ? tmp : "/tmp") + "/home.XXXXXX";
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    home_ = templ;
+    chmod(home_.c_str(), 0755);
+    old_home_ = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", home_.c_str(), 1);
+    user_ = home_ + "/.Tavlo/tavlostart/tavlostart.cfg";
+    alt_ = home_ + "/.Tavlo/tavlostartt/tavlostart.cfg";
+    common_ = home_ + "/.tavlo5/.Tavlo/tavlostart/tavlostart.cfg";
+  }
+  void TearDown() override {
+    setenv("HOME", old_home_.c_str(), 1);
+    std::system(("chmod -R u+w '" + home_ + "' 2>/dev/null; rm -rf '" + home_ + "'").c_str());
+  }
+
+  std::string home_, old_home_, user_, alt_, common_;
+};
+
+TEST_F(StarterConfigTest, RepeatedKeysMergeUnderTheFirstSpelling) {
+  WriteFile(user_,
+            "ConfigurationTemplatesLocation=/a\nconfigurationtemplateslocation=/b\n"
+            "ConfigurationTemplatesLocation=/A\nOther=1\n");
+  StarterConfig config(false);
+  config.Read();
+  ASSERT_EQ(config.user_layer().size(), 2u);
+  EXPECT_EQ(Bytes(config.user_layer()[0].key), "ConfigurationTemplatesLocation");
+  EXPECT_EQ(AsBytes(config.user_layer()[0].values), (std::vector<std::string>{"/a", "/b"}));
+  EXPECT_TRUE(config.common_layer().empty());
+}
+
+TEST_F(StarterConfigTest, UserFirstThenCommonWithBackslashesAndCaseDuplicates) {
+  WriteFile(user_, "ConfigurationTemplatesLocation=C:\\tmpl\n");
+  WriteFile(common_, "ConfigurationTemplatesLocation=c:/TMPL/\nConfigurationTemplatesLocation=/srv/t\n");
+  std::vector<WideString> list = Wide({u"/first/"});
+  GetTemplateLocations(&list, false);
+  EXPECT_EQ(AsBytes(list), (std::vector<std::string>{"/first/", "C:/tmpl", "/srv/t"}));
+}
+
+TEST_F(StarterConfigTest, CarriageReturnsStayInValuesAndTakePartInTheDuplicateTest) {
+  WriteFile(user_, "ConfigurationTemplatesLocation=/x\r\nConfigurationTemplatesLocation=/x\n");
+  std::vector<WideString> list;
+  GetTemplateLocations(&list, false);
+  // "/x\r/" and "/x/" differ, so both stay.
+  EXPECT_EQ(AsBytes(list), (std::vector<std::string>{"/x\r", "/x"}));
+}
+
+TEST_F(StarterConfigTest, AlternativeFlagReadsTheOtherPairOfFiles) {
+  WriteFile(alt_, "ConfigurationTemplatesLocation=/alt\n");
+  WriteFile(user_, "ConfigurationTemplatesLocation=/main\n");
+  WriteFile(common_, "ConfigurationTemplatesLocation=/common\n");
+  std::vector<WideString> list;
+  GetTemplateLocations(&list, true);
+  EXPECT_EQ(AsBytes(list), (std::vector<std::string>{"/alt", "/main"}));
+}
+
+// The byte-order mark belongs to the first key, so "InstallComponents" after it is a key of
+// its own.
+TEST_F(StarterConfigTest, RewriteKeepsOtherKeysInNormalisedForm) {
+  WriteFile(user_,
+            "\xef\xbb\xbfInstallComponents=all\n\nalone\nConfigurationTemplatesLocation=/old\n"
+            "CommonCfgLocation=x=y\nInstallComponents=ALL\n");
+  ASSERT_EQ(SetTemplateLocations(Wide({u"/new/", u"/NEW", u"/two"}), false), kSettingsWritten);
+  EXPECT_EQ(ReadFile(user_),
+            "\xef\xbb\xbfInstallComponents=all\nalone=\nConfigurationTemplatesLocation=/new/\n"
+            "ConfigurationTemplatesLocation=/two\nCommonCfgLocation=x=y\nInstallComponents=ALL\n");
+}
+
+TEST_F(StarterConfigTest, EmptyListRemovesEveryLocationLine) {
+  WriteFile(user_, "A=1\nConfigurationTemplatesLocation=/a\nconfigurationTemplatesLocation=/b\nB=2\n");
+  ASSERT_EQ(SetTemplateLocations({}, false), kSettingsWritten);
+  EXPECT_EQ(ReadFile(user_), "A=1\nB=2\n");
+}
+
+TEST_F(StarterConfigTest, MissingFilesGiveNothingAndWritingCreatesDirectoryAndFile) {
+  std::vector<WideString> list;
+  GetTemplateLocations(&list, false);
+  EXPECT_TRUE(list.empty());
+  ASSERT_EQ(SetTemplateLocations(Wide({u"/t1/", u"/t2/"}), false), kSettingsWritten);
+  EXPECT_EQ(ReadFile(user_),
+            "ConfigurationTemplatesLocation=/t1/\nConfigurationTemplatesLocation=/t2/\n");
+  ASSERT_EQ(SetTemplateLocations(Wide({u"/alt/"}), true), kSettingsWritten);
+  EXPECT_EQ(ReadFile(alt_), "ConfigurationTemplatesLocation=/alt/\n");
+}
+
+TEST_F(StarterConfigTest, PermissionBitsAndSymbolicLinksSurviveARewrite) {
+  std::string real = home_ + "/elsewhere/real.cfg";
+  WriteFile(real, "K=v\n");
+  chmod(real.c_str(), 0640);
+  ASSERT_EQ(std::system(("mkdir -p '" + home_ + "/.Tavlo/tavlostart'").c_str()), 0);
+  ASSERT_EQ(symlink("../../elsewhere/real.cfg", user_.c_str()), 0);
+  ASSERT_EQ(SetTemplateLocations(Wide({u"/t/"}), false), kSettingsWritten);
+  struct stat st;
+  ASSERT_EQ(lstat(user_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(real), "K=v\nConfigurationTemplatesLocation=/t/\n");
+  ASSERT_EQ(stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  // Nothing but the file itself is left in its directory.
+  EXPECT_EQ(std::system(("test $(ls -A '" + home_ + "/elsewhere' | wc -l) -eq 1").c_str()), 0);
+}
+
+// Runs SetTemplateLocations in a child process that cannot write into the settings
+// directory (as an unprivileged user when the tests run as root) and returns its result.
+int SetLocationsWithoutWriteAccess(const std::string& dir) {
+  chmod(dir.c_str(), 0555);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
+    _exit(SetTemplateLocations(Wide({u"/new/"}), false));
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  chmod(dir.c_str(), 0755);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(StarterConfigTest, ReadOnlyDirectoryReportsCode1AndKeepsTheOldFile) {
+  WriteFile(user_, "ConfigurationTemplatesLocation=/old\n");
+  chmod(user_.c_str(), 0644);
+  std::string dir = home_ + "/.Tavlo/tavlostart";
+  chmod((home_ + "/.Tavlo").c_str(), 0755);
+  EXPECT_EQ(SetLocationsWithoutWriteAccess(dir), kSettingsCannotOpen);
+  EXPECT_EQ(ReadFile(user_), "ConfigurationTemplatesLocation=/old\n");
+}
+
+// A writer killed at any moment leaves either the old or the new file, never a mix or an
+// empty file.
+TEST_F(StarterConfigTest, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
+  std::string old_content;
+  for (int i = 0; i < 4000; ++i) old_content += "Key" + std::to_string(i) + "=value\n";
+  WriteFile(user_, old_content);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(SetTemplateLocations(Wide({u"/new/"}), false), kSettingsWritten);
+  auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                    std::chrono::steady_clock::now() - start).count();
+  std::string new_content = ReadFile(user_);
+  ASSERT_NE(new_content, old_content);
+
+  std::mt19937 rng(7);
+  int saw_old = 0, saw_new = 0;
+  for (int round = 0; round < 30; ++round) {
+    WriteFile(user_, old_content);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(SetTemplateLocations(Wide({u"/new/"}), false));
+    // Kill moments spread over the whole run of a writer, and a little past it.
+    usleep(static_cast<useconds_t>(rng() % (micros * 3 / 2 + 1000)));
+    kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    std::string now = ReadFile(user_);
+    ASSERT_TRUE(now == old_content || now == new_content) << "round " << round;
+    (now == old_content ? saw_old : saw_new)++;
+  }
+  std::cout << "killed writers left the old file " << saw_old << " times, the new one "
+            << saw_new << " times\n";
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+// EnvironmentOverride: sets or clears one environment variable for the lifetime of the
+// object and restores the old value (or its absence) afterwards. For tests.
+
+#ifndef FS_ENVIRONMENT_OVERRIDE_H_
+#define FS_ENVIRONMENT_OVERRIDE_H_
+
+#include <string>
+
+class EnvironmentOverride {
+ public:
+  // A null value clears the variable.
+  EnvironmentOverride(const char* name, const char* value);
+  ~EnvironmentOverride();
+  EnvironmentOverride(const EnvironmentOverride&) = delete;
+  EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
+
+  // The value the variable had before, or an empty string.
+  const std::string& OldValue() const { return old_value_; }
+
+ private:
+  std::string name_;
+  bool had_old_value_;
+  std::string old_value_;
+};
+
+#endif  // FS_ENVIRONMENT_OVERRIDE_H_

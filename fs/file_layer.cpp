@@ -1,0 +1,181 @@
+#include "fs/file_layer.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstddef>
+
+#include "text/locale_conversions.h"
+
+namespace {
+
+constexpr uint64_t kIntervalsPerSecond = 10000000u;
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr uint64_t kEpochDifferenceSeconds = 11644473600u;
+// The largest request handed to one system read: within SSIZE_MAX on every build.
+constexpr uint32_t kMaxReadChunk = 1u << 30;
+
+// The process-wide last error.
+ErrorCode g_last_error = kSuccess;
+
+ErrorCode Fail(ErrorCode code) {
+  g_last_error = code;
+  return code;
+}
+
+ErrorCode FailWithErrno() { return Fail(ErrorCodeFromErrno(errno)); }
+
+// The descriptor a handle holds; a value no descriptor can have becomes -1, so the system
+// call fails with EBADF instead of acting on a truncated number.
+int DescriptorOf(FileHandle handle) {
+  if (handle < 0 || handle > INT_MAX) return -1;
+  return static_cast<int>(handle);
+}
+
+int OpenFlags(uint32_t access, uint32_t disposition) {
+  int flags = O_RDONLY;
+  if (access & kFileAccessWrite) flags = (access & kFileAccessRead) ? O_RDWR : O_WRONLY;
+  if (disposition == kFileCreateAlways) flags |= O_CREAT;
+  if (disposition == kFileTruncateExisting) flags |= O_TRUNC;
+  return flags | O_CLOEXEC;
+}
+
+FileTime FromSystemTime(time_t seconds) {
+  return FileTimeFromSystemSeconds(static_cast<int64_t>(seconds));
+}
+
+}  // namespace
+
+uint64_t FileTimeValue(const FileTime& time) {
+  return (static_cast<uint64_t>(time.high) << 32) | time.low;
+}
+
+FileTime FileTimeFromValue(uint64_t value) {
+  return FileTime{static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32)};
+}
+
+FileTime FileTimeFromSystemSeconds(int64_t seconds) {
+  // Unsigned arithmetic: the same bits as the signed formula, without overflow.
+  return FileTimeFromValue((static_cast<uint64_t>(seconds) + kEpochDifferenceSeconds) *
+                           kIntervalsPerSecond);
+}
+
+int64_t SystemSecondsFromFileTime(const FileTime& time) {
+  return static_cast<int64_t>(FileTimeValue(time) / kIntervalsPerSecond) -
+         static_cast<int64_t>(kEpochDifferenceSeconds);
+}
+
+ErrorCode ErrorCodeFromErrno(int error_number) {
+  return error_number == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
+}
+
+ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t /*share_mode*/,
+                   uint32_t disposition, FileHandle* handle, uint32_t /*attributes*/) {
+  g_last_error = kSuccess;
+  const NarrowString bytes = ToLocaleBytes(path);
+  const int descriptor = open64(bytes.CStr(), OpenFlags(access, disposition), 0660);
+  if (descriptor < 0) return FailWithErrno();
+  *handle = descriptor;
+  return kSuccess;
+}
+
+int64_t FileSeek(FileHandle handle, int64_t offset, uint32_t origin) {
+  g_last_error = kSuccess;
+  if (handle == kNoFileHandle) {
+    Fail(kErrorInvalidHandle);
+    return -1;
+  }
+  int whence = SEEK_SET;
+  if (origin == kFileSeekCurrent) whence = SEEK_CUR;
+  if (origin == kFileSeekEnd) whence = SEEK_END;
+  const off64_t position = lseek64(DescriptorOf(handle), static_cast<off64_t>(offset), whence);
+  if (position < 0) {
+    FailWithErrno();
+    return -1;
+  }
+  return static_cast<int64_t>(position);
+}
+
+ErrorCode FileRead(FileHandle handle, void* buffer, uint32_t length, uint32_t* count,
+                   void* overlapped) {
+  g_last_error = kSuccess;
+  if (count == nullptr) return overlapped == nullptr ? Fail(kErrorInvalidParameter) : kSuccess;
+  *count = 0;
+  char* bytes = static_cast<char*>(buffer);
+  while (*count < length) {
+    uint32_t request = length - *count;
+    if (request > kMaxReadChunk) request = kMaxReadChunk;
+    const ssize_t got = read(DescriptorOf(handle), bytes + *count, request);
+    if (got < 0) return FailWithErrno();
+    if (got == 0) break;
+    *count += static_cast<uint32_t>(got);
+  }
+  return kSuccess;
+}
+
+ErrorCode FileWrite(FileHandle handle, const void* buffer, uint32_t length, uint32_t* count,
+                    void* overlapped) {
+  g_last_error = kSuccess;
+  if (count == nullptr && overlapped == nullptr) return Fail(kErrorInvalidParameter);
+  if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
+  if (count == nullptr) return kSuccess;
+  const ssize_t written = write(DescriptorOf(handle), buffer, length);
+  if (written < 0) {
+    *count = 0;
+    return FailWithErrno();
+  }
+  *count = static_cast<uint32_t>(written);
+  // A short write leaves errno untouched; it is a failure of its own kind.
+  if (*count != length) return Fail(kErrorInvalidParameter);
+  return kSuccess;
+}
+
+ErrorCode FileClose(FileHandle handle) {
+  if (close(DescriptorOf(handle)) != 0) return FailWithErrno();
+  return kSuccess;
+}
+
+ErrorCode FileGetTimes(FileHandle handle, FileTime* creation, FileTime* access,
+                       FileTime* last_write) {
+  g_last_error = kSuccess;
+  if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
+  struct stat64 status;
+  if (fstat64(DescriptorOf(handle), &status) != 0) return Fail(kErrorInvalidHandle);
+  if (creation != nullptr) *creation = FromSystemTime(status.st_ctime);
+  if (access != nullptr) *access = FromSystemTime(status.st_atime);
+  if (last_write != nullptr) *last_write = FromSystemTime(status.st_mtime);
+  return kSuccess;
+}
+
+ErrorCode FileSetTimes(FileHandle handle, const FileTime* /*creation*/,
+                       const FileTime* /*access*/, const FileTime* last_write) {
+  g_last_error = kSuccess;
+  if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
+  if (last_write == nullptr) return Fail(kErrorInvalidParameter);
+  const int64_t seconds = SystemSecondsFromFileTime(*last_write);
+  const time_t system_seconds = static_cast<time_t>(seconds);
+  // A 32-bit time type cannot hold every file time; a wrapped stamp would be a wrong one.
+  if (static_cast<int64_t>(system_seconds) != seconds) return Fail(kErrorInvalidParameter);
+  struct timeval times[2];
+  times[0].tv_sec = system_seconds;
+  times[0].tv_usec = 0;
+  times[1] = times[0];
+  if (futimes(DescriptorOf(handle), times) != 0) return FailWithErrno();
+  return kSuccess;
+}
+
+ErrorCode FileTruncateHere(FileHandle handle) {
+  g_last_error = kSuccess;
+  if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
+  const int descriptor = DescriptorOf(handle);
+  const off64_t position = lseek64(descriptor, 0, SEEK_CUR);
+  if (position < 0) return FailWithErrno();
+  if (ftruncate64(descriptor, position) != 0) return FailWithErrno();
+  return kSuccess;
+}
+
+ErrorCode LastErrorCode() { return g_last_error; }

@@ -1,0 +1,262 @@
+#include "fs/file_layer.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "fs/scratch_directory.h"
+#include "gtest/gtest.h"
+
+namespace {
+
+constexpr uint32_t kReadWrite = kFileAccessRead | kFileAccessWrite;
+
+// Opens path and fails the test when that does not work.
+FileHandle OpenOrFail(const WideString& path, uint32_t access, uint32_t disposition) {
+  FileHandle handle = kNoFileHandle;
+  EXPECT_EQ(kSuccess, FileOpen(path, access, 0, disposition, &handle, 0));
+  return handle;
+}
+
+off_t SizeOf(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return -1;
+  return status.st_size;
+}
+
+TEST(FileTimeTest, ConvertsAtTheEpochs) {
+  EXPECT_EQ(0, SystemSecondsFromFileTime(FileTimeFromValue(116444736000000000ull)));
+  EXPECT_EQ(116444736010000000ull, FileTimeValue(FileTimeFromSystemSeconds(1)));
+  EXPECT_EQ(116444736000000000ull, FileTimeValue(FileTimeFromSystemSeconds(0)));
+  // The fraction of a second is dropped, not rounded.
+  EXPECT_EQ(1, SystemSecondsFromFileTime(FileTimeFromValue(116444736019999999ull)));
+}
+
+TEST(FileTimeTest, HalvesAreLowFirst) {
+  const FileTime time = FileTimeFromValue(0x0123456789ABCDEFull);
+  EXPECT_EQ(0x89ABCDEFu, time.low);
+  EXPECT_EQ(0x01234567u, time.high);
+  EXPECT_EQ(0x0123456789ABCDEFull, FileTimeValue(time));
+}
+
+TEST(FileLayerTest, CreateAlwaysKeepsContentsUntilTruncated) {
+  ScratchDirectory scratch;
+  const std::string hundred(100, 'x');
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("cut"), hundred));
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("kept"), hundred));
+
+  for (const char* name : {"cut", "kept"}) {
+    const FileHandle handle = OpenOrFail(scratch.Wide(name), kFileAccessWrite, kFileCreateAlways);
+    uint32_t count = 0;
+    EXPECT_EQ(kSuccess, FileWrite(handle, "0123456789", 10, &count, nullptr));
+    EXPECT_EQ(10u, count);
+    if (std::string(name) == "cut") {
+      EXPECT_EQ(kSuccess, FileTruncateHere(handle));
+    }
+    EXPECT_EQ(kSuccess, FileClose(handle));
+  }
+  EXPECT_EQ("0123456789", ReadWholeFile(scratch.Child("cut")));
+  EXPECT_EQ("0123456789" + std::string(90, 'x'), ReadWholeFile(scratch.Child("kept")));
+}
+
+TEST(FileLayerTest, CreateAlwaysMakesAMissingFileWithGroupPermissions) {
+  ScratchDirectory scratch;
+  const mode_t old_mask = umask(0);
+  FileHandle handle = OpenOrFail(scratch.Wide("new"), kFileAccessWrite, kFileCreateAlways);
+  umask(old_mask);
+  EXPECT_EQ(kSuccess, FileClose(handle));
+  struct stat status;
+  ASSERT_EQ(0, stat(scratch.Child("new").c_str(), &status));
+  EXPECT_EQ(0660u, status.st_mode & 0777u);
+}
+
+TEST(FileLayerTest, TruncateExistingEmptiesTheFile) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("f"), "contents"));
+  const FileHandle handle = OpenOrFail(scratch.Wide("f"), kReadWrite, kFileTruncateExisting);
+  EXPECT_EQ(kSuccess, FileClose(handle));
+  EXPECT_EQ(0, SizeOf(scratch.Child("f")));
+}
+
+TEST(FileLayerTest, MissingFileGivesNotFoundAndLeavesHandle) {
+  ScratchDirectory scratch;
+  FileHandle handle = 12345;
+  EXPECT_EQ(kErrorNotFound,
+            FileOpen(scratch.Wide("absent"), kFileAccessRead, 0, kFileOpenExisting, &handle, 0));
+  EXPECT_EQ(12345, handle);
+  EXPECT_EQ(kErrorNotFound, LastErrorCode());
+  // Open-existing never creates.
+  EXPECT_EQ(-1, SizeOf(scratch.Child("absent")));
+}
+
+TEST(FileLayerTest, OtherOpenFailuresGiveInvalidParameter) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("plain"), "x"));
+  FileHandle handle = kNoFileHandle;
+  // A path through a regular file fails with ENOTDIR, whoever runs the test.
+  EXPECT_EQ(kErrorInvalidParameter, FileOpen(scratch.Wide("plain/inner"), kFileAccessRead, 0,
+                                             kFileOpenExisting, &handle, 0));
+  EXPECT_EQ(kNoFileHandle, handle);
+  EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
+}
+
+TEST(FileLayerTest, UnreadableDirectoryGivesInvalidParameter) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "running as root: permission bits do not stop root";
+  }
+  ScratchDirectory scratch;
+  ASSERT_EQ(0, mkdir(scratch.Child("locked").c_str(), 0700));
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("locked/f"), "x"));
+  ASSERT_EQ(0, chmod(scratch.Child("locked").c_str(), 0));
+  FileHandle handle = kNoFileHandle;
+  EXPECT_EQ(kErrorInvalidParameter, FileOpen(scratch.Wide("locked/f"), kFileAccessRead, 0,
+                                             kFileOpenExisting, &handle, 0));
+  EXPECT_EQ(kNoFileHandle, handle);
+}
+
+TEST(FileLayerTest, ReadPastEndCountsWhatArrived) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("f"), std::string(300, 'r')));
+  const FileHandle handle = OpenOrFail(scratch.Wide("f"), kFileAccessRead, kFileOpenExisting);
+  std::vector<char> buffer(1048576);
+  uint32_t count = 77;
+  EXPECT_EQ(kSuccess, FileRead(handle, buffer.data(), 1048576, &count, nullptr));
+  EXPECT_EQ(300u, count);
+  EXPECT_EQ(std::string(300, 'r'), std::string(buffer.data(), count));
+  count = 77;
+  EXPECT_EQ(kSuccess, FileRead(handle, buffer.data(), 1048576, &count, nullptr));
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(kSuccess, LastErrorCode());
+  EXPECT_EQ(kSuccess, FileClose(handle));
+}
+
+TEST(FileLayerTest, ReadAndWriteWithoutCount) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("f"), "abc"));
+  const FileHandle handle = OpenOrFail(scratch.Wide("f"), kReadWrite, kFileOpenExisting);
+  char buffer[3] = {0, 0, 0};
+  int overlapped = 0;
+  EXPECT_EQ(kErrorInvalidParameter, FileRead(handle, buffer, 3, nullptr, nullptr));
+  EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
+  EXPECT_EQ(kSuccess, FileRead(handle, buffer, 3, nullptr, &overlapped));
+  EXPECT_EQ(kSuccess, LastErrorCode());
+  EXPECT_EQ(0, buffer[0]);  // nothing was read
+  EXPECT_EQ(kErrorInvalidParameter, FileWrite(handle, "xyz", 3, nullptr, nullptr));
+  EXPECT_EQ(kSuccess, FileWrite(handle, "xyz", 3, nullptr, &overlapped));
+  EXPECT_EQ(kSuccess, FileClose(handle));
+  EXPECT_EQ("abc", ReadWholeFile(scratch.Child("f")));
+}
+
+TEST(FileLayerTest, ReadOfNoHandleFails) {
+  char buffer[4];
+  uint32_t count = 9;
+  EXPECT_EQ(kErrorInvalidParameter, FileRead(kNoFileHandle, buffer, 4, &count, nullptr));
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
+}
+
+TEST(FileLayerTest, WriteToNoHandleGivesInvalidHandle) {
+  uint32_t count = 0;
+  EXPECT_EQ(kErrorInvalidHandle, FileWrite(kNoFileHandle, "x", 1, &count, nullptr));
+  EXPECT_EQ(kErrorInvalidHandle, LastErrorCode());
+}
+
+TEST(FileLayerTest, WriteToReadOnlyFileFails) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("f"), "abc"));
+  const FileHandle handle = OpenOrFail(scratch.Wide("f"), kFileAccessRead, kFileOpenExisting);
+  uint32_t count = 5;
+  EXPECT_EQ(kErrorInvalidParameter, FileWrite(handle, "x", 1, &count, nullptr));
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(kSuccess, FileClose(handle));
+  EXPECT_EQ("abc", ReadWholeFile(scratch.Child("f")));
+}
+
+TEST(FileLayerTest, SeekOrigins) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("f"), "0123456789"));
+  const FileHandle handle = OpenOrFail(scratch.Wide("f"), kFileAccessRead, kFileOpenExisting);
+  EXPECT_EQ(4, FileSeek(handle, 4, kFileSeekBegin));
+  EXPECT_EQ(6, FileSeek(handle, 2, kFileSeekCurrent));
+  EXPECT_EQ(7, FileSeek(handle, -3, kFileSeekEnd));
+  EXPECT_EQ(3, FileSeek(handle, 3, 9));  // an unknown origin counts from the start
+  char c = 0;
+  uint32_t count = 0;
+  EXPECT_EQ(kSuccess, FileRead(handle, &c, 1, &count, nullptr));
+  EXPECT_EQ('3', c);
+  EXPECT_EQ(-1, FileSeek(handle, -20, kFileSeekBegin));
+  EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
+  EXPECT_EQ(kSuccess, FileClose(handle));
+  EXPECT_EQ(-1, FileSeek(kNoFileHandle, 0, kFileSeekBegin));
+  EXPECT_EQ(kErrorInvalidHandle, LastErrorCode());
+}
+
+TEST(FileLayerTest, SeekBeyondFourGigabytes) {
+  ScratchDirectory scratch;
+  const FileHandle handle = OpenOrFail(scratch.Wide("sparse"), kReadWrite, kFileCreateAlways);
+  const int64_t far = (int64_t{5} << 30) + 7;
+  EXPECT_EQ(far, FileSeek(handle, far, kFileSeekBegin));
+  EXPECT_EQ(kSuccess, FileTruncateHere(handle));
+  EXPECT_EQ(far, FileSeek(handle, 0, kFileSeekEnd));
+  EXPECT_EQ(kSuccess, FileClose(handle));
+}
+
+TEST(FileLayerTest, LastWriteTimeStampsWholeSeconds) {
+  ScratchDirectory scratch;
+  const FileHandle handle = OpenOrFail(scratch.Wide("f"), kReadWrite, kFileCreateAlways);
+  // 2020-09-13 12:26:40 UTC plus 0.7654321 seconds.
+  const uint64_t stamp = (uint64_t{1600000000} + 11644473600u) * 10000000u + 7654321u;
+  const FileTime last_write = FileTimeFromValue(stamp);
+  EXPECT_EQ(kSuccess, FileSetTimes(handle, nullptr, nullptr, &last_write));
+
+  FileTime creation{1, 1};
+  FileTime access{1, 1};
+  FileTime written{1, 1};
+  EXPECT_EQ(kSuccess, FileGetTimes(handle, &creation, &access, &written));
+  EXPECT_EQ(stamp - 7654321u, FileTimeValue(written));
+  EXPECT_EQ(stamp - 7654321u, FileTimeValue(access));
+  EXPECT_EQ(0u, FileTimeValue(creation) % 10000000u);
+  EXPECT_EQ(kSuccess, FileGetTimes(handle, nullptr, nullptr, nullptr));
+  EXPECT_EQ(kSuccess, FileClose(handle));
+
+  struct stat status;
+  ASSERT_EQ(0, stat(scratch.Child("f").c_str(), &status));
+  EXPECT_EQ(1600000000, status.st_mtim.tv_sec);
+  EXPECT_EQ(0, status.st_mtim.tv_nsec);
+}
+
+TEST(FileLayerTest, SetTimesFailures) {
+  ScratchDirectory scratch;
+  const FileTime time = FileTimeFromSystemSeconds(1);
+  EXPECT_EQ(kErrorInvalidHandle, FileSetTimes(kNoFileHandle, nullptr, nullptr, &time));
+  EXPECT_EQ(kErrorInvalidHandle, LastErrorCode());
+  const FileHandle handle = OpenOrFail(scratch.Wide("f"), kReadWrite, kFileCreateAlways);
+  EXPECT_EQ(kErrorInvalidParameter, FileSetTimes(handle, &time, &time, nullptr));
+  EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
+  EXPECT_EQ(kSuccess, FileClose(handle));
+}
+
+TEST(FileLayerTest, InvalidHandleOperations) {
+  FileTime time{0, 0};
+  EXPECT_EQ(kErrorInvalidHandle, FileGetTimes(kNoFileHandle, &time, nullptr, nullptr));
+  EXPECT_EQ(kErrorInvalidHandle, FileTruncateHere(kNoFileHandle));
+  EXPECT_EQ(kErrorInvalidParameter, FileClose(kNoFileHandle));
+  EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
+}
+
+TEST(FileLayerTest, CloseKeepsTheLastError) {
+  ScratchDirectory scratch;
+  const FileHandle handle = OpenOrFail(scratch.Wide("f"), kFileAccessRead, kFileCreateAlways);
+  uint32_t count = 0;
+  EXPECT_EQ(kErrorInvalidParameter, FileWrite(handle, "x", 1, &count, nullptr));
+  EXPECT_EQ(kSuccess, FileClose(handle));
+  EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
+  // The next operation starts from 0 again.
+  EXPECT_EQ(-1, FileSeek(handle, 0, kFileSeekBegin));
+  EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
+}
+
+}  // namespace

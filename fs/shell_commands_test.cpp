@@ -1,0 +1,263 @@
+#include "fs/shell_commands.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "fs/environment_override.h"
+#include "fs/scratch_directory.h"
+#include "gtest/gtest.h"
+#include "text/locale_conversions.h"
+
+namespace {
+
+bool IsDirectory(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool Exists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
+}
+
+std::set<std::string> Entries(const std::string& directory) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// Makes the scratch directory the working directory for one test, so that a command an
+// unescaped path would run (such as "touch X") lands where the test looks.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::string& path) {
+    char buffer[4096];
+    if (getcwd(buffer, sizeof(buffer)) != nullptr) old_ = buffer;
+    if (chdir(path.c_str()) != 0) ADD_FAILURE() << "chdir " << path;
+  }
+  ~WorkingDirectory() {
+    if (!old_.empty() && chdir(old_.c_str()) != 0) ADD_FAILURE() << "chdir back";
+  }
+
+ private:
+  std::string old_;
+};
+
+// Puts a directory of stand-in commands at the front of PATH for one test.
+class FakeCommands {
+ public:
+  explicit FakeCommands(const ScratchDirectory& scratch)
+      : bin_(scratch.Child("fakebin")), path_("PATH", nullptr) {
+    mkdir(bin_.c_str(), 0755);
+    setenv("PATH", (bin_ + ":" + path_.OldValue()).c_str(), 1);
+  }
+
+  // A command of that name that runs the given shell body.
+  void Add(const std::string& name, const std::string& body) {
+    const std::string path = bin_ + "/" + name;
+    ASSERT_TRUE(WriteWholeFile(path, "#!/bin/sh\n" + body + "\n"));
+    ASSERT_EQ(0, chmod(path.c_str(), 0755));
+  }
+
+ private:
+  std::string bin_;
+  EnvironmentOverride path_;
+};
+
+// A stand-in body that ends the command's shell with a signal: the shell that system()
+// started is killed (whether it waits for the command or became the command itself).
+constexpr char kKillTheShell[] =
+    "parent=$(cat /proc/$PPID/comm)\n"
+    "if [ \"$parent\" = sh ] || [ \"$parent\" = dash ] || [ \"$parent\" = bash ]; then\n"
+    "  kill -KILL $PPID\n"
+    "fi\n"
+    "kill -KILL $$";
+
+// The names that the shell would interpret between double quotes if they were not escaped.
+const char* const kShellCharacterNames[] = {
+    "a\"b$(touch X)c", "$(touch X)", "`touch X`", "d$HOME", "e\\f", "trailing\\",
+    "q\"", "$", "\\\"; touch X; \\\"",
+};
+
+TEST(QuoteShellPathTest, EscapesWhatDoubleQuotesLeaveActive) {
+  EXPECT_STREQ("\"plain name\"", QuoteShellPath(NarrowString("plain name")).CStr());
+  EXPECT_STREQ("\"a\\\"b\\$(x)\\`y\\`\\\\\"",
+               QuoteShellPath(NarrowString("a\"b$(x)`y`\\")).CStr());
+  EXPECT_STREQ("\"'!*?~\"", QuoteShellPath(NarrowString("'!*?~")).CStr());
+  EXPECT_STREQ("\"\"", QuoteShellPath(NarrowString()).CStr());
+}
+
+TEST(ShellMakeDirectoryTest, ExistingDirectoryAndNestedPath) {
+  ScratchDirectory scratch;
+  EXPECT_EQ(kSuccess, ShellMakeDirectory(WideFromAscii(scratch.Path())));
+  EXPECT_EQ(kSuccess, ShellMakeDirectory(scratch.Wide("x/y/z")));
+  EXPECT_TRUE(IsDirectory(scratch.Child("x/y/z")));
+}
+
+TEST(ShellMakeDirectoryTest, BelowARegularFileFails) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("plain"), "p"));
+  EXPECT_EQ(kErrorNotFound, ShellMakeDirectory(scratch.Wide("plain/sub")));
+  EXPECT_EQ("p", ReadWholeFile(scratch.Child("plain")));
+}
+
+TEST(ShellMakeDirectoryTest, PathWithBlanksIsOneArgument) {
+  ScratchDirectory scratch;
+  EXPECT_EQ(kSuccess, ShellMakeDirectory(scratch.Wide("two  words/and more")));
+  EXPECT_TRUE(IsDirectory(scratch.Child("two  words/and more")));
+  EXPECT_EQ((std::set<std::string>{"two  words"}), Entries(scratch.Path()));
+}
+
+TEST(ShellMakeDirectoryTest, ShellCharactersNameExactlyThatDirectoryAndRunNothing) {
+  ScratchDirectory scratch;
+  WorkingDirectory cwd(scratch.Path());
+  std::set<std::string> expected;
+  for (const char* name : kShellCharacterNames) {
+    EXPECT_EQ(kSuccess, ShellMakeDirectory(scratch.Wide(name))) << name;
+    EXPECT_TRUE(IsDirectory(scratch.Child(name))) << name;
+    expected.insert(name);
+  }
+  // No "X" and no directory under any other name.
+  EXPECT_EQ(expected, Entries(scratch.Path()));
+  EXPECT_FALSE(Exists(scratch.Child("X")));
+}
+
+TEST(ShellMakeDirectoryTest, KilledCommandIsNoSuccess) {
+  ScratchDirectory scratch;
+  FakeCommands fake(scratch);
+  fake.Add("mkdir", kKillTheShell);
+  EXPECT_EQ(kErrorInvalidParameter, ShellMakeDirectory(scratch.Wide("never")));
+  EXPECT_FALSE(Exists(scratch.Child("never")));
+}
+
+TEST(ShellMoveTest, MovesAFile) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("from file"), "payload"));
+  EXPECT_EQ(kSuccess, ShellMove(scratch.Wide("from file"), scratch.Wide("to file")));
+  EXPECT_FALSE(Exists(scratch.Child("from file")));
+  EXPECT_EQ("payload", ReadWholeFile(scratch.Child("to file")));
+}
+
+TEST(ShellMoveTest, MissingSourceGivesNotFoundAndLeavesDestination) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("dest"), "kept"));
+  EXPECT_EQ(kErrorNotFound, ShellMove(scratch.Wide("absent"), scratch.Wide("dest")));
+  EXPECT_EQ("kept", ReadWholeFile(scratch.Child("dest")));
+  EXPECT_EQ(kErrorNotFound, ShellMove(scratch.Wide("absent"), scratch.Wide("new")));
+  EXPECT_FALSE(Exists(scratch.Child("new")));
+}
+
+TEST(ShellMoveTest, ShellCharactersInBothPaths) {
+  ScratchDirectory scratch;
+  WorkingDirectory cwd(scratch.Path());
+  const std::string from = "a\"b$(touch X)c";
+  const std::string to = "`touch X`\\";
+  ASSERT_TRUE(WriteWholeFile(scratch.Child(from), "moved"));
+  EXPECT_EQ(kSuccess, ShellMove(scratch.Wide(from), scratch.Wide(to)));
+  EXPECT_EQ((std::set<std::string>{to}), Entries(scratch.Path()));
+  EXPECT_EQ("moved", ReadWholeFile(scratch.Child(to)));
+}
+
+TEST(ShellMoveTest, OtherExitStatusesAreFailures) {
+  ScratchDirectory scratch;
+  FakeCommands fake(scratch);
+  fake.Add("mv", "exit 3");
+  EXPECT_EQ(kErrorInvalidParameter, ShellMove(scratch.Wide("a"), scratch.Wide("b")));
+  fake.Add("mv", "exit 1");
+  EXPECT_EQ(kErrorNotFound, ShellMove(scratch.Wide("a"), scratch.Wide("b")));
+  fake.Add("mv", kKillTheShell);
+  EXPECT_EQ(kErrorInvalidParameter, ShellMove(scratch.Wide("a"), scratch.Wide("b")));
+}
+
+TEST(ShellRemoveTest, MissingPathsAreNoFailure) {
+  ScratchDirectory scratch;
+  EXPECT_EQ(kSuccess, ShellRemoveFile(scratch.Wide("absent")));
+  EXPECT_EQ(kSuccess, ShellRemoveTree(scratch.Wide("absent/deeper")));
+}
+
+TEST(ShellRemoveTest, RemovesFilesAndTrees) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("a file"), "x"));
+  ASSERT_EQ(0, mkdir(scratch.Child("tree $x").c_str(), 0755));
+  ASSERT_EQ(0, mkdir(scratch.Child("tree $x/sub").c_str(), 0755));
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("tree $x/sub/f"), "y"));
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("keep"), "z"));
+  EXPECT_EQ(kSuccess, ShellRemoveFile(scratch.Wide("a file")));
+  EXPECT_EQ(kSuccess, ShellRemoveTree(scratch.Wide("tree $x")));
+  EXPECT_EQ((std::set<std::string>{"keep"}), Entries(scratch.Path()));
+}
+
+TEST(ShellRemoveTest, RealFailureIsReported) {
+  ScratchDirectory scratch;
+  ASSERT_EQ(0, mkdir(scratch.Child("dir").c_str(), 0755));
+  // rm -f does not remove a directory and exits with 1.
+  EXPECT_EQ(kErrorNotFound, ShellRemoveFile(scratch.Wide("dir")));
+  EXPECT_TRUE(IsDirectory(scratch.Child("dir")));
+}
+
+TEST(ShellRemoveTest, ShellCharactersRemoveOnlyTheNamedFile) {
+  ScratchDirectory scratch;
+  WorkingDirectory cwd(scratch.Path());
+  const std::string name = "*";
+  ASSERT_TRUE(WriteWholeFile(scratch.Child(name), "star"));
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("other"), "o"));
+  EXPECT_EQ(kSuccess, ShellRemoveFile(scratch.Wide(name)));
+  EXPECT_EQ((std::set<std::string>{"other"}), Entries(scratch.Path()));
+  ASSERT_EQ(0, mkdir(scratch.Child("$(touch X)").c_str(), 0755));
+  EXPECT_EQ(kSuccess, ShellRemoveTree(scratch.Wide("$(touch X)")));
+  EXPECT_EQ((std::set<std::string>{"other"}), Entries(scratch.Path()));
+}
+
+TEST(ShellCreateTempFileTest, CreatesANewEmptyFile) {
+  ScratchDirectory scratch;
+  EnvironmentOverride tmpdir("TMPDIR", nullptr);
+  WideString path;
+  const ErrorCode code = ShellCreateTempFile(WideFromAscii(scratch.Path()), u"Tavlo", &path);
+  ASSERT_EQ(kSuccess, code);
+  const std::string bytes = ToLocaleBytes(path).CStr();
+  EXPECT_EQ(scratch.Path() + "/Tavlo", bytes.substr(0, scratch.Path().size() + 6));
+  struct stat status;
+  ASSERT_EQ(0, lstat(bytes.c_str(), &status));
+  EXPECT_TRUE(S_ISREG(status.st_mode));
+  EXPECT_EQ(0, status.st_size);
+}
+
+TEST(ShellCreateTempFileTest, FailureHandsBackTheNameTried) {
+  ScratchDirectory scratch;
+  EnvironmentOverride tmpdir("TMPDIR", nullptr);
+  // No one, not even root, can create a file in /proc.
+  WideString path;
+  const ErrorCode code = ShellCreateTempFile(u"/proc", u"edf", &path);
+  EXPECT_EQ(kErrorCannotWrite, code);
+  const std::string bytes = ToLocaleBytes(path).CStr();
+  EXPECT_EQ("/proc/edf", bytes.substr(0, 9));
+  EXPECT_EQ(std::string("/proc/edf").size() + 6, bytes.size());
+  EXPECT_FALSE(Exists(bytes));
+}
+
+TEST(ShellCreateTempFileTest, NoNameMeansNoFileAndFailure) {
+  ScratchDirectory scratch;
+  // A directory whose path leaves no room for a name below the system's path limit.
+  const std::string deep = scratch.MakeDirectoryOfPathLength(4090);
+  EnvironmentOverride tmpdir("TMPDIR", deep.c_str());
+  WideString path(u"stale");
+  const ErrorCode code = ShellCreateTempFile(u"/tmp", u"edf", &path);
+  EXPECT_EQ(kErrorCannotWrite, code);
+  EXPECT_TRUE(path.Empty());
+}
+
+TEST(ShellRunTest, RunsTheCommandUnchanged) {
+  ScratchDirectory scratch;
+  WorkingDirectory cwd(scratch.Path());
+  ShellRun(NarrowString("touch ran; exit 4"));
+  EXPECT_TRUE(Exists(scratch.Child("ran")));
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+#include "fs/temp_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr char kRandomAlphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t kRandomLength = 6;
+constexpr std::size_t kMaxPrefixBytes = 5;
+constexpr char kDefaultPrefix[] = "file";
+
+bool IsDirectory(const char* path) {
+  struct stat64 status;
+  return stat64(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Fills bytes with random values: the kernel's generator, or, should it be unavailable, a
+// mix of the clock, the process id and salt. Unpredictability only spares retries; safety
+// comes from the exclusive creation.
+void RandomBytes(unsigned char* bytes, std::size_t count, uint64_t salt) {
+  if (getrandom(bytes, count, GRND_NONBLOCK) == static_cast<ssize_t>(count)) return;
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  uint64_t state = static_cast<uint64_t>(now.tv_nsec) ^
+                   (static_cast<uint64_t>(now.tv_sec) << 20) ^
+                   (static_cast<uint64_t>(getpid()) << 40) ^ (salt * 0x9E3779B97F4A7C15u);
+  for (std::size_t i = 0; i < count; ++i) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    bytes[i] = static_cast<unsigned char>(state >> 24);
+  }
+}
+
+// The chosen directory, trailing "/" dropped, and the prefix: everything of a name but its
+// random part.
+NarrowString NameBase(const NarrowString& chosen, const NarrowString& prefix) {
+  std::size_t length = chosen.Length();
+  while (length > 1 && chosen[length - 1] == '/') --length;
+  NarrowString base(chosen.Data(), length);
+  if (!(length == 1 && base[0] == '/')) base.Append('/');
+  if (prefix.Empty()) {
+    base.Append(kDefaultPrefix);
+  } else {
+    base.Append(prefix.Data(), prefix.Length() < kMaxPrefixBytes ? prefix.Length()
+                                                                 : kMaxPrefixBytes);
+  }
+  return base;
+}
+
+}  // namespace
+
+bool ChooseTempDirectory(const NarrowString& directory, NarrowString* chosen) {
+  const char* environment = secure_getenv("TMPDIR");
+  if (environment != nullptr && IsDirectory(environment)) {
+    *chosen = NarrowString(environment);
+  } else if (!directory.Empty() && IsDirectory(directory.CStr())) {
+    *chosen = directory;
+  } else if (IsDirectory(P_tmpdir)) {
+    *chosen = NarrowString(P_tmpdir);
+  } else if (std::strcmp(P_tmpdir, "/tmp") != 0 && IsDirectory("/tmp")) {
+    *chosen = NarrowString("/tmp");
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool MakeTempName(const NarrowString& directory, const NarrowString& prefix,
+                  NarrowString* name) {
+  NarrowString chosen;
+  if (!ChooseTempDirectory(directory, &chosen)) return false;
+  const NarrowString base = NameBase(chosen, prefix);
+  for (int attempt = 0; attempt < kTempFileAttempts; ++attempt) {
+    unsigned char random[kRandomLength];
+    RandomBytes(random, kRandomLength, static_cast<uint64_t>(attempt));
+    NarrowString candidate = base;
+    for (unsigned char byte : random) {
+      candidate.Append(kRandomAlphabet[byte % (sizeof(kRandomAlphabet) - 1)]);
+    }
+    struct stat64 status;
+    if (lstat64(candidate.CStr(), &status) == 0) continue;
+    // Only "nothing there" makes a name; a directory that cannot be searched makes none.
+    if (errno != ENOENT) return false;
+    *name = candidate;
+    return true;
+  }
+  return false;
+}
+
+int CreateFileExclusively(const NarrowString& path) {
+  const int descriptor =
+      open64(path.CStr(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (descriptor < 0) return errno;
+  close(descriptor);
+  return 0;
+}
+
+ErrorCode CreateTempFile(const NarrowString& directory, const NarrowString& prefix,
+                         NarrowString* path) {
+  path->Clear();
+  for (int attempt = 0; attempt < kTempFileAttempts; ++attempt) {
+    NarrowString name;
+    if (!MakeTempName(directory, prefix, &name)) return kErrorCannotWrite;
+    *path = name;
+    const int error = CreateFileExclusively(name);
+    if (error == 0) return kSuccess;
+    if (error != EEXIST) return kErrorCannotWrite;
+  }
+  return kErrorCannotWrite;
+}

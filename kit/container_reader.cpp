@@ -1,0 +1,255 @@
+#include "kit/container_reader.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <new>
+#include <stdexcept>
+
+#include "kit/container_format.h"
+#include "kit/container_records.h"
+#include "kit/entry_name_check.h"
+#include "kit/little_endian.h"
+#include "kit/record_cursor.h"
+#include "text/locale_conversions.h"
+
+// What ends the reading: the code and why. Raised inside this file only, and turned back
+// into the return code at ReadContainer's boundary.
+struct ContainerFault {
+  ErrorCode code;
+  NarrowString reason;
+};
+
+// Builds the failure texts: literal pieces and numbers.
+class Reason {
+ public:
+  Reason& operator<<(const char* text) {
+    text_.Append(text);
+    return *this;
+  }
+  Reason& operator<<(const NarrowString& text) {
+    text_.Append(text);
+    return *this;
+  }
+  Reason& operator<<(uint64_t number) {
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%" PRIu64, number);
+    text_.Append(digits);
+    return *this;
+  }
+  const NarrowString& Text() const { return text_; }
+
+ private:
+  NarrowString text_;
+};
+
+[[noreturn]] static void Fail(ErrorCode code, const Reason& reason) {
+  throw ContainerFault{code, reason.Text()};
+}
+
+// The container file read front to back, with its size known, so that no read is trusted to
+// deliver what it asks for and no count is trusted beyond the bytes that are left.
+class ContainerStream {
+ public:
+  ContainerStream(FileHandle handle, uint64_t size) : handle_(handle), size_(size) {}
+
+  uint64_t Size() const { return size_; }
+  uint64_t Position() const { return position_; }
+  uint64_t Remaining() const { return size_ - position_; }
+
+  // Reads exactly length bytes; a failed read raises its code, an early end 13.
+  void Read(void* buffer, uint32_t length, const Reason& what) {
+    uint32_t count = 0;
+    const ErrorCode code = FileRead(handle_, buffer, length, &count, nullptr);
+    if (code != kSuccess) Fail(code, Reason() << "reading " << what.Text() << " failed");
+    position_ += count;
+    if (count != length) {
+      Fail(kErrorInvalidData, Reason() << "the container ends inside " << what.Text());
+    }
+  }
+
+  uint32_t ReadUint32(const Reason& what) {
+    unsigned char bytes[kFieldBytes];
+    Read(bytes, kFieldBytes, what);
+    return LoadLittleEndian32(bytes);
+  }
+
+  // The next length bytes, which must lie inside the container before any memory is taken.
+  std::vector<unsigned char> ReadBytes(uint64_t length, const Reason& what) {
+    if (length > Remaining()) {
+      Fail(kErrorInvalidData, Reason() << what.Text() << " (" << length
+                                       << " bytes) runs past the end of the container ("
+                                       << Remaining() << " bytes left)");
+    }
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(length));
+    if (length > 0) Read(bytes.data(), static_cast<uint32_t>(length), what);
+    return bytes;
+  }
+
+  // A counted string read straight from the container (layout A).
+  WideString ReadCountedString(const Reason& what) {
+    const uint32_t count = ReadUint32(Reason() << "the count of " << what.Text());
+    const std::vector<unsigned char> bytes =
+        ReadBytes(static_cast<uint64_t>(count) * kUnitBytes, what);
+    return UnitsFromLittleEndian(bytes.data(), count);
+  }
+
+  // A record count whose records, each at least min_record_bytes long, must fit in what is
+  // left.
+  uint32_t ReadRecordCount(uint32_t min_record_bytes, const char* records) {
+    const uint32_t count = ReadUint32(Reason() << "the " << records << " count");
+    const uint64_t needed = static_cast<uint64_t>(count) * min_record_bytes;
+    if (needed > Remaining()) {
+      Fail(kErrorInvalidData, Reason() << "the " << records << " count " << count
+                                       << " promises more records than the container holds ("
+                                       << Remaining() << " bytes left, each record needs at least "
+                                       << min_record_bytes << ")");
+    }
+    return count;
+  }
+
+  // The body of a record (what follows its length field), after checking that the length
+  // covers the record's fixed fields and stays inside the container.
+  std::vector<unsigned char> ReadRecordBody(uint32_t min_length, const Reason& record) {
+    const uint32_t length = ReadUint32(Reason() << "the length of " << record.Text());
+    if (length < min_length) {
+      Fail(kErrorInvalidData, Reason() << record.Text() << ": record length " << length
+                                       << " is below the " << min_length
+                                       << " bytes of its own fields");
+    }
+    return ReadBytes(length - kFieldBytes,
+                     Reason() << record.Text() << " (record length " << length << ")");
+  }
+
+ private:
+  FileHandle handle_;
+  uint64_t size_;
+  uint64_t position_ = 0;
+};
+
+static NarrowString QuotedName(const WideString& name) {
+  NarrowString quoted("\"");
+  quoted.Append(ToLocaleBytes(name));
+  quoted.Append("\"");
+  return quoted;
+}
+
+static void ReadSingleDescription(ContainerStream* stream,
+                                  std::vector<KitInfo>* descriptions) {
+  KitInfo info;
+  info.language = WideString(kDefaultLanguage);
+  info.product = stream->ReadCountedString(Reason() << "the product name");
+  info.vendor = stream->ReadCountedString(Reason() << "the vendor name");
+  info.description = stream->ReadCountedString(Reason() << "the description document");
+  descriptions->push_back(info);
+}
+
+static void ReadDescriptionRecords(ContainerStream* stream,
+                                   std::vector<KitInfo>* descriptions) {
+  const uint32_t count = stream->ReadRecordCount(kDescriptionRecordFixedBytes, "description");
+  for (uint32_t i = 0; i < count; ++i) {
+    const Reason record = Reason() << "description record " << i;
+    const std::vector<unsigned char> body =
+        stream->ReadRecordBody(kDescriptionRecordFixedBytes, record);
+    KitInfo info;
+    const char* field = "";
+    if (!ParseDescriptionBody(body.data(), body.size(), &info, &field)) {
+      Fail(kErrorInvalidData, Reason() << record.Text() << ": the " << field
+                                       << " runs past the end of its record (record length "
+                                       << static_cast<uint64_t>(body.size() + kFieldBytes)
+                                       << ")");
+    }
+    descriptions->push_back(info);
+  }
+}
+
+static void ReadEntryRecords(ContainerStream* stream, std::vector<KitEntry>* entries) {
+  const uint32_t count = stream->ReadRecordCount(kEntryRecordFixedBytes, "entry");
+  entries->reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const Reason record = Reason() << "entry record " << i;
+    const std::vector<unsigned char> body =
+        stream->ReadRecordBody(kEntryRecordFixedBytes, record);
+    KitEntry entry;
+    const char* field = "";
+    if (!ParseEntryBody(body.data(), body.size(), &entry, &field)) {
+      Fail(kErrorInvalidData, Reason() << record.Text() << ": the " << field
+                                       << " runs past the end of its record (record length "
+                                       << static_cast<uint64_t>(body.size() + kFieldBytes)
+                                       << ")");
+    }
+    if (const char* unsafe = UnsafeEntryNameReason(entry.name)) {
+      Fail(kErrorInvalidData,
+           Reason() << record.Text() << ": the name " << QuotedName(entry.name) << " " << unsafe);
+    }
+    entries->push_back(entry);
+  }
+}
+
+// Turns the stored offsets into container positions, and checks that each entry's data lies
+// inside the container.
+static void PlaceEntries(uint64_t data_start, uint64_t container_size,
+                         std::vector<KitEntry>* entries) {
+  for (std::size_t i = 0; i < entries->size(); ++i) {
+    KitEntry& entry = (*entries)[i];
+    const uint64_t end = data_start + entry.offset + entry.size;
+    if (end > container_size) {
+      Fail(kErrorInvalidData,
+           Reason() << "entry record " << static_cast<uint64_t>(i) << " ("
+                    << QuotedName(entry.name) << "): its data (offset " << entry.offset
+                    << ", size " << entry.size << ") runs past the end of the container (data area at "
+                    << data_start << ", container " << container_size << " bytes)");
+    }
+    entry.offset = static_cast<uint32_t>(data_start + entry.offset);
+  }
+}
+
+static int64_t Seek(FileHandle handle, int64_t offset, uint32_t origin, const char* what) {
+  const int64_t position = FileSeek(handle, offset, origin);
+  if (position < 0) Fail(LastErrorCode(), Reason() << "seeking " << what << " failed");
+  return position;
+}
+
+static void ReadAll(FileHandle handle, std::vector<KitInfo>* descriptions,
+                    std::vector<KitEntry>* entries) {
+  const uint64_t size =
+      static_cast<uint64_t>(Seek(handle, 0, kFileSeekEnd, "the end of the container"));
+  Seek(handle, 0, kFileSeekBegin, "the start of the container");
+  if (size > kMaxContainerBytes) {
+    Fail(kErrorInvalidData,
+         Reason() << "the container has " << size << " bytes; its positions are 32-bit");
+  }
+  ContainerStream stream(handle, size);
+  const uint32_t layout = stream.ReadUint32(Reason() << "the layout flag");
+  if (layout == kLayoutSingleDescription) {
+    ReadSingleDescription(&stream, descriptions);
+  } else {
+    ReadDescriptionRecords(&stream, descriptions);
+  }
+  ReadEntryRecords(&stream, entries);
+  const uint64_t data_start =
+      static_cast<uint64_t>(Seek(handle, 0, kFileSeekCurrent, "the start of the data area"));
+  PlaceEntries(data_start, stream.Size(), entries);
+}
+
+ErrorCode ReadContainer(FileHandle handle, std::vector<KitInfo>* descriptions,
+                        std::vector<KitEntry>* entries, NarrowString* failure) {
+  entries->clear();
+  ErrorCode code = kSuccess;
+  NarrowString reason;
+  try {
+    ReadAll(handle, descriptions, entries);
+    return kSuccess;
+  } catch (const ContainerFault& fault) {
+    code = fault.code;
+    reason = fault.reason;
+  } catch (const std::bad_alloc&) {
+    code = kErrorInvalidParameter;
+    reason = "not enough memory to hold the container's records";
+  } catch (const std::length_error&) {
+    code = kErrorInvalidParameter;
+    reason = "not enough memory to hold the container's records";
+  }
+  entries->clear();
+  if (failure != nullptr) *failure = reason;
+  return code;
+}

@@ -1,0 +1,100 @@
+#include "kit/distribution_kit.h"
+
+#include "fs/shell_commands.h"
+#include "kit/container_format.h"
+#include "kit/container_reader.h"
+#include "kit/inflate_kit.h"
+#include "text/locale_conversions.h"
+
+// A failed step of Open: raised inside Open and turned back into its return code there.
+struct KitOpenFault {
+  ErrorCode code;
+  NarrowString reason;
+};
+
+static void RaiseOnFailure(ErrorCode code, const NarrowString& reason) {
+  if (code != kSuccess) throw KitOpenFault{code, reason};
+}
+
+DistributionKit::DistributionKit() : copy_buffer_(kCopyBufferBytes) {}
+
+DistributionKit::~DistributionKit() {
+  if (container_handle_ != kNoFileHandle) FileClose(container_handle_);
+}
+
+ErrorCode DistributionKit::Open(const WideString& kit_path) {
+  if (container_handle_ != kNoFileHandle || !container_path_.Empty()) {
+    failure_reason_ = "the kit is already open";
+    return kErrorInvalidParameter;
+  }
+  descriptions_.clear();
+  failure_reason_.Clear();
+  try {
+    // A name the helper reports with a failure was not created by this kit, so it is not
+    // taken as the container path: the failure path must not remove someone else's file.
+    WideString path;
+    const ErrorCode created =
+        ShellCreateTempFile(GetTempDirectory(), WideString(kContainerFilePrefix), &path);
+    RaiseOnFailure(created, "the temporary container file cannot be created");
+    container_path_ = path;
+
+    NarrowString reason;
+    RaiseOnFailure(InflateKit(kit_path, container_path_, &reason), reason);
+
+    RaiseOnFailure(FileOpen(container_path_, kFileAccessRead | kFileAccessWrite, 0,
+                            kFileOpenExisting, &container_handle_, kNormalFileAttributes),
+                   "the container file cannot be opened");
+
+    RaiseOnFailure(ReadContainer(container_handle_, &descriptions_, &entries_, &reason),
+                   reason);
+  } catch (const KitOpenFault& fault) {
+    entries_.clear();
+    ReleaseContainer();
+    failure_reason_ = fault.reason;
+    return fault.code;
+  }
+  return kSuccess;
+}
+
+void DistributionKit::GetProductInfo(const WideString& language, WideString* product,
+                                     WideString* vendor) const {
+  for (const KitInfo& info : descriptions_) {
+    if (CompareNoCase(info.language, language) == 0) {
+      *product = info.product;
+      *vendor = info.vendor;
+      return;
+    }
+  }
+  product->Clear();
+  vendor->Clear();
+}
+
+WideString DistributionKit::GetDescriptionDocument(const WideString& language) const {
+  for (const KitInfo& info : descriptions_) {
+    if (CompareNoCase(info.language, language) == 0) {
+      if (!info.description.Empty()) return info.description;
+      break;
+    }
+  }
+  const WideString fallback(kDefaultLanguage);
+  for (const KitInfo& info : descriptions_) {
+    if (CompareNoCase(info.language, fallback) == 0) return info.description;
+  }
+  return WideString();
+}
+
+void DistributionKit::DiscardContainer() {
+  entries_.clear();
+  ReleaseContainer();
+}
+
+void DistributionKit::ReleaseContainer() {
+  if (container_handle_ != kNoFileHandle) {
+    FileClose(container_handle_);
+    container_handle_ = kNoFileHandle;
+  }
+  if (!container_path_.Empty()) {
+    ShellRemoveFile(container_path_);
+    container_path_.Clear();
+  }
+}

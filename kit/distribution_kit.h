@@ -1,0 +1,103 @@
+// DistributionKit: an opened distribution kit.
+//
+// Open inflates the kit file into a temporary container file (prefix "edf" in the temporary
+// directory), reads its description records and its file table, and keeps the container
+// open; ExtractEntry then copies entries out of it through the kit's one 1 MiB copy buffer.
+// The container format is described in kit/container_format.h.
+//
+// States:
+//   new      no description records, empty file table, no container path, handle -1;
+//   opened   records and table filled, entry offsets absolute container positions, the
+//            container file exists and is open for reading and writing;
+//   failed   (Open returned non-zero) file table empty, handle -1, container file removed;
+//            the description records read before the failure stay.
+// Destroying the kit closes the container handle; the container file itself stays in the
+// temporary directory (callers that only look at a kit use DiscardContainer).
+//
+// Threads: Open and the lookups run on the user-interface thread; during an installation the
+// worker alone uses the file table, the container handle and the copy buffer (ExtractEntry
+// is not reentrant: one extraction at a time). The kit has no lock of its own.
+
+#ifndef KIT_DISTRIBUTION_KIT_H_
+#define KIT_DISTRIBUTION_KIT_H_
+
+#include <cstddef>
+#include <vector>
+
+#include "fs/error_codes.h"
+#include "fs/file_layer.h"
+#include "kit/kit_records.h"
+#include "kit/temp_directory.h"
+#include "text/narrow_string.h"
+#include "text/wide_string.h"
+
+class DistributionKit {
+ public:
+  DistributionKit();
+  ~DistributionKit();
+  DistributionKit(const DistributionKit&) = delete;
+  DistributionKit& operator=(const DistributionKit&) = delete;
+
+  // Opens the kit at kit_path: creates the container file, inflates the kit into it, opens
+  // it and reads it (kit/container_reader.h). Returns 0, or the code of the step that failed
+  // (1013 container not created, 2 or 87 from the file layer, 13 invalid DEFLATE data or a
+  // damaged container); on failure the file table is emptied, the handle closed and the
+  // container file removed. Meant to be called once: on a kit that is already open it
+  // returns 87 and changes nothing.
+  ErrorCode Open(const WideString& kit_path);
+
+  // What made the last Open fail, for people (efdtool verify); empty after a success.
+  const NarrowString& FailureReason() const { return failure_reason_; }
+
+  // Product and vendor of the first description whose language equals language without
+  // regard to case (CompareNoCase); both empty when none does.
+  void GetProductInfo(const WideString& language, WideString* product,
+                      WideString* vendor) const;
+
+  // The description document of the first description for language, if that one is not
+  // empty; otherwise that of the first "en" description (even if empty); otherwise empty.
+  WideString GetDescriptionDocument(const WideString& language) const;
+
+  // The description records in container order.
+  std::size_t DescriptionCount() const { return descriptions_.size(); }
+  const KitInfo& Description(std::size_t index) const { return descriptions_[index]; }
+
+  // The file table in container order; index must be below EntryCount().
+  std::size_t EntryCount() const { return entries_.size(); }
+  const KitEntry& Entry(std::size_t index) const { return entries_[index]; }
+
+  // Copies entry index into the file at destination (created when missing, cut to the
+  // entry's size) and stamps it with the entry's time in whole seconds. Returns 0, or:
+  //   the open's code when the destination cannot be opened (2 if a directory on the path
+  //     is missing, else 87);
+  //   kErrorInvalidParameter (87) when index is not in the file table;
+  //   kErrorInvalidHandle (6) when the container is not open;
+  //   the file layer's code when seeking or reading the container, writing or closing the
+  //     destination fails;
+  //   kErrorInvalidData (13) when the container ends before the entry's data does.
+  // Truncation and time stamping failures are ignored. The destination exists from the
+  // open on, also after a failure; its handle is closed on every path.
+  ErrorCode ExtractEntry(std::size_t index, const WideString& destination);
+
+  // The temporary container file; empty while none exists.
+  const WideString& ContainerPath() const { return container_path_; }
+  // The container's file-layer handle; kNoFileHandle while none is open.
+  FileHandle ContainerHandle() const { return container_handle_; }
+
+  // Closes the container, removes its file and empties the file table, for callers that
+  // open a kit only to look at it. The description records stay.
+  void DiscardContainer();
+
+ private:
+  // Closes the handle and removes the container file, if there are any.
+  void ReleaseContainer();
+
+  std::vector<KitInfo> descriptions_;
+  std::vector<KitEntry> entries_;
+  WideString container_path_;
+  FileHandle container_handle_ = kNoFileHandle;
+  std::vector<unsigned char> copy_buffer_;
+  NarrowString failure_reason_;
+};
+
+#endif  // KIT_DISTRIBUTION_KIT_H_

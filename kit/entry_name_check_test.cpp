@@ -1,0 +1,76 @@
+#include "kit/entry_name_check.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+
+static bool Safe(const WideString& name) { return UnsafeEntryNameReason(name) == nullptr; }
+
+// Sets LC_ALL for one test (every conversion reads the locale from the environment).
+class LocaleOverride {
+ public:
+  explicit LocaleOverride(const char* value) {
+    const char* old = getenv("LC_ALL");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    setenv("LC_ALL", value, 1);
+  }
+  ~LocaleOverride() {
+    if (had_) {
+      setenv("LC_ALL", old_.c_str(), 1);
+    } else {
+      unsetenv("LC_ALL");
+    }
+  }
+
+ private:
+  bool had_;
+  std::string old_;
+};
+
+TEST(EntryNameCheckTest, RelativeNamesBelowTheDirectoryAreSafe) {
+  for (const char16_t* name : {u"a", u"a\\b.txt", u"a/b/c", u"...", u"..a", u"a..", u".\\x",
+                               u"a\\.\\b", u"a//b"}) {
+    EXPECT_TRUE(Safe(WideString(name)));
+  }
+}
+
+TEST(EntryNameCheckTest, NamesThatLeaveTheDirectoryOrNameNoFileAreUnsafe) {
+  for (const char16_t* name : {u"", u"/etc/passwd", u"\\etc\\passwd", u"a/", u"a\\", u"..",
+                               u"..\\x", u"../x", u"a\\..\\..\\b", u"a/..", u"x\\..",
+                               u"a\\../b"}) {
+    EXPECT_FALSE(Safe(WideString(name))) << static_cast<int>(WideString(name).Length());
+  }
+}
+
+TEST(EntryNameCheckTest, ZeroUnitMakesANameUnsafe) {
+  const char16_t units[] = {u'.', u'.', 0, u'x'};
+  EXPECT_FALSE(Safe(WideString(units, 4)));
+  const char16_t plain[] = {u'a', 0, u'b'};
+  EXPECT_STREQ(UnsafeEntryNameReason(WideString(plain, 3)), "holds a zero unit");
+}
+
+TEST(EntryNameCheckTest, ReasonsNameTheRule) {
+  EXPECT_STREQ(UnsafeEntryNameReason(WideString(u"")), "is empty");
+  EXPECT_STREQ(UnsafeEntryNameReason(WideString(u"a\\..\\b")), "has a \"..\" component");
+  EXPECT_STREQ(UnsafeEntryNameReason(WideString(u"\\a")),
+               "is absolute (starts with a separator)");
+  EXPECT_STREQ(UnsafeEntryNameReason(WideString(u"a/")), "ends with a separator");
+}
+
+TEST(EntryNameCheckTest, ConversionThatCutsANameToDotDotIsUnsafe) {
+  // Under the POSIX locale "é" cannot be encoded, and the conversion stops before it.
+  const WideString name(u"..\u00e9\\x");
+  {
+    LocaleOverride locale("C");
+    EXPECT_STREQ(UnsafeEntryNameReason(name),
+                 "turns into an unsafe path in the locale's encoding");
+    // A cut that still leaves a name below the directory is no escape.
+    EXPECT_TRUE(Safe(WideString(u"caf\u00e9.txt")));
+  }
+  {
+    LocaleOverride locale("C.UTF-8");
+    EXPECT_TRUE(Safe(name));
+  }
+}

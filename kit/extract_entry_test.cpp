@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "kit/container_format.h"
+#include "kit/distribution_kit.h"
+#include "kit/kit_test_support.h"
+
+class ExtractEntryTest : public ::testing::Test {
+ protected:
+  void OpenWriter(const KitWriter& writer) {
+    WriteFileBytes(scratch_.Path("kit.efd"), RawDeflate(ContainerBytesOf(writer)));
+    ASSERT_EQ(kit_.Open(scratch_.Wide("kit.efd")), kSuccess) << kit_.FailureReason().CStr();
+  }
+  void TearDown() override { kit_.DiscardContainer(); }
+
+  static struct stat StatusOf(const std::string& path) {
+    struct stat status = {};
+    EXPECT_EQ(stat(path.c_str(), &status), 0) << path;
+    return status;
+  }
+
+  KitScratch scratch_;
+  DistributionKit kit_;
+};
+
+TEST_F(ExtractEntryTest, CopiesContentsAndStampsBothTimes) {
+  KitWriter writer;
+  writer.AddEntry(WideString(u"a\\b.txt"), FileTimeFromValue(132223104000000000ull + 9999999),
+                  Bytes{'a', 'b', 'c'});
+  OpenWriter(writer);
+  ASSERT_EQ(kit_.ExtractEntry(0, scratch_.Wide("out.txt")), kSuccess);
+  // Taken before the file is read, which may move its access time.
+  const struct stat status = StatusOf(scratch_.Path("out.txt"));
+  EXPECT_EQ(ReadFileBytes(scratch_.Path("out.txt")), (Bytes{'a', 'b', 'c'}));
+  // Rounded down to whole seconds.
+  EXPECT_EQ(status.st_mtime, 1577836800);
+  EXPECT_EQ(status.st_atime, 1577836800);
+  EXPECT_EQ(status.st_mtim.tv_nsec, 0);
+}
+
+TEST_F(ExtractEntryTest, TimeBefore1970IsStampedAsANegativeSystemTime) {
+  KitWriter writer;
+  writer.AddEntry(WideString(u"old"), TimeOfSeconds(-86400), Bytes{'o'});
+  OpenWriter(writer);
+  ASSERT_EQ(kit_.ExtractEntry(0, scratch_.Wide("old")), kSuccess);
+  EXPECT_EQ(StatusOf(scratch_.Path("old")).st_mtime, -86400);
+}
+
+TEST_F(ExtractEntryTest, EntriesLargerThanTheCopyBufferArriveWhole) {
+  const Bytes big = PatternBytes(3 * kCopyBufferBytes + 12345, 11);
+  const Bytes exact = PatternBytes(kCopyBufferBytes, 12);
+  KitWriter writer;
+  writer.AddEntry(WideString(u"big"), TimeOfSeconds(100), big);
+  writer.AddEntry(WideString(u"exact"), TimeOfSeconds(100), exact);
+  OpenWriter(writer);
+  ASSERT_EQ(kit_.ExtractEntry(0, scratch_.Wide("big")), kSuccess);
+  ASSERT_EQ(kit_.ExtractEntry(1, scratch_.Wide("exact")), kSuccess);
+  EXPECT_EQ(ReadFileBytes(scratch_.Path("big")), big);
+  EXPECT_EQ(ReadFileBytes(scratch_.Path("exact")), exact);
+}
+
+TEST_F(ExtractEntryTest, EmptyEntryEmptiesAnExistingFileAndStampsIt) {
+  KitWriter writer;
+  writer.AddEntry(WideString(u"empty"), TimeOfSeconds(1234567), Bytes());
+  OpenWriter(writer);
+  WriteFileBytes(scratch_.Path("empty"), Bytes(5000, 'x'));
+  ASSERT_EQ(kit_.ExtractEntry(0, scratch_.Wide("empty")), kSuccess);
+  const struct stat status = StatusOf(scratch_.Path("empty"));
+  EXPECT_EQ(status.st_size, 0);
+  EXPECT_EQ(status.st_mtime, 1234567);
+}
+
+TEST_F(ExtractEntryTest, LongerExistingFileEndsWhereTheEntryEnds) {
+  KitWriter writer;
+  writer.AddEntry(WideString(u"f"), TimeOfSeconds(1), Bytes{'n', 'e', 'w'});
+  OpenWriter(writer);
+  WriteFileBytes(scratch_.Path("f"), Bytes(100, 'o'));
+  ASSERT_EQ(kit_.ExtractEntry(0, scratch_.Wide("f")), kSuccess);
+  EXPECT_EQ(ReadFileBytes(scratch_.Path("f")), (Bytes{'n', 'e', 'w'}));
+}
+
+TEST_F(ExtractEntryTest, EntriesExtractInAnyOrder) {
+  const Bytes first = PatternBytes(1500000, 1), second = PatternBytes(70000, 2);
+  KitWriter writer;
+  writer.AddEntry(WideString(u"1"), TimeOfSeconds(1), first);
+  writer.AddEntry(WideString(u"2"), TimeOfSeconds(2), second);
+  OpenWriter(writer);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(kit_.ExtractEntry(1, scratch_.Wide("two")), kSuccess);
+    ASSERT_EQ(kit_.ExtractEntry(0, scratch_.Wide("one")), kSuccess);
+    ASSERT_EQ(kit_.ExtractEntry(1, scratch_.Wide("two")), kSuccess);
+    EXPECT_EQ(ReadFileBytes(scratch_.Path("one")), first);
+    EXPECT_EQ(ReadFileBytes(scratch_.Path("two")), second);
+  }
+}
+
+TEST_F(ExtractEntryTest, MissingDirectoryIsNotFoundAndLeaksNoHandle) {
+  KitWriter writer;
+  writer.AddEntry(WideString(u"f"), TimeOfSeconds(1), Bytes{'x'});
+  OpenWriter(writer);
+  const int before = OpenDescriptorCount();
+  EXPECT_EQ(kit_.ExtractEntry(0, scratch_.Wide("no/dir/f")), kErrorNotFound);
+  EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+TEST_F(ExtractEntryTest, IndexOutsideTheTableIsInvalidParameter) {
+  KitWriter writer;
+  writer.AddEntry(WideString(u"f"), TimeOfSeconds(1), Bytes{'x'});
+  OpenWriter(writer);
+  EXPECT_EQ(kit_.ExtractEntry(1, scratch_.Wide("f")), kErrorInvalidParameter);
+  struct stat status;
+  EXPECT_NE(stat(scratch_.Path("f").c_str(), &status), 0);
+}
+
+TEST_F(ExtractEntryTest, ContainerShorterThanTheEntryFailsInsteadOfLooping) {
+  const Bytes data = PatternBytes(2 * kCopyBufferBytes, 3);
+  KitWriter writer;
+  writer.AddEntry(WideString(u"f"), TimeOfSeconds(1), data);
+  OpenWriter(writer);
+  // The container loses its tail after Open checked it (a second guard).
+  ASSERT_EQ(truncate(ToAscii(kit_.ContainerPath()).c_str(),
+                     kit_.Entry(0).offset + kCopyBufferBytes + 10),
+            0);
+  const int before = OpenDescriptorCount();
+  EXPECT_EQ(kit_.ExtractEntry(0, scratch_.Wide("f")), kErrorInvalidData);
+  EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+TEST_F(ExtractEntryTest, FailedWriteIsReportedAndLeaksNoHandle) {
+  KitWriter writer;
+  writer.AddEntry(WideString(u"f"), TimeOfSeconds(1), Bytes(10, 'x'));
+  OpenWriter(writer);
+  const int before = OpenDescriptorCount();
+  EXPECT_EQ(kit_.ExtractEntry(0, WideString(u"/dev/full")), kErrorInvalidParameter);
+  EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+TEST_F(ExtractEntryTest, DiscardedContainerLeavesNothingToExtract) {
+  KitWriter writer;
+  writer.AddEntry(WideString(u"f"), TimeOfSeconds(1), Bytes(10, 'x'));
+  OpenWriter(writer);
+  kit_.DiscardContainer();
+  EXPECT_EQ(kit_.EntryCount(), 0u);
+  EXPECT_EQ(kit_.ExtractEntry(0, scratch_.Wide("f")), kErrorInvalidParameter);
+}

@@ -1,0 +1,39 @@
+// Inflating a kit file into its container file.
+//
+// The kit file is one raw DEFLATE stream; bytes after the end of the stream are ignored. It
+// is read through read-only private mappings of kInflateWindowBytes-byte windows and
+// inflated into one output buffer of the same size, so memory use does not grow with the
+// kit; the container file holds the inflated data.
+//
+// Once the stream has ended or failed, the windows that are left are not read: zlib would
+// only repeat that status for them. A stream cut off inside its data is not an error here (the last status is 0 or a buffer shortage with no
+// input left): what is missing shows when the container is read.
+
+#ifndef KIT_INFLATE_KIT_H_
+#define KIT_INFLATE_KIT_H_
+
+#include <cstdint>
+
+#include "fs/error_codes.h"
+#include "kit/container_format.h"
+#include "text/narrow_string.h"
+#include "text/wide_string.h"
+
+// Inflates the kit at kit_path into the file at container_path (created when missing, and
+// cut to the inflated length).
+//
+// Returns 0, or:
+//   the file layer's code when the kit or the container cannot be opened, the kit's size
+//     cannot be taken, or a write to the container fails (the inflation stops there);
+//   kErrorInvalidParameter (87) when a window of the kit cannot be mapped or the inflate
+//     stream cannot be set up;
+//   kErrorInvalidData (13) when the last inflate status is negative (the kit is not valid
+//     DEFLATE data), or when the container would grow beyond max_container_bytes (every
+//     container position is 32-bit; the limit also stops a kit that inflates without end
+//     from filling the disk).
+// failure, when present, receives what went wrong on failure.
+ErrorCode InflateKit(const WideString& kit_path, const WideString& container_path,
+                     NarrowString* failure = nullptr,
+                     uint64_t max_container_bytes = kMaxContainerBytes);
+
+#endif  // KIT_INFLATE_KIT_H_

@@ -1,0 +1,114 @@
+#include "kit/inflate_kit.h"
+
+#include <gtest/gtest.h>
+
+#include "kit/kit_test_support.h"
+
+class InflateKitTest : public ::testing::Test {
+ protected:
+  ErrorCode Inflate(const Bytes& kit, uint64_t limit = kMaxContainerBytes) {
+    WriteFileBytes(scratch_.Path("kit.efd"), kit);
+    return InflateKit(scratch_.Wide("kit.efd"), scratch_.Wide("container"), &failure_, limit);
+  }
+  Bytes Container() { return ReadFileBytes(scratch_.Path("container")); }
+
+  KitScratch scratch_;
+  NarrowString failure_;
+};
+
+TEST_F(InflateKitTest, InflatesASmallKit) {
+  const Bytes container = WorkedExampleContainer();
+  ASSERT_EQ(Inflate(RawDeflate(container)), kSuccess);
+  EXPECT_EQ(Container(), container);
+}
+
+TEST_F(InflateKitTest, InflatesAKitOfManyWindows) {
+  // Noise does not compress, so the kit spans many 32 KiB windows; a stream boundary falls
+  // inside windows and output is produced across them.
+  const Bytes container = PatternBytes(3 * 1024 * 1024 + 17, 3);
+  const Bytes kit = RawDeflate(container);
+  ASSERT_GT(kit.size(), 10u * kInflateWindowBytes);
+  ASSERT_EQ(Inflate(kit), kSuccess);
+  EXPECT_EQ(Container(), container);
+}
+
+TEST_F(InflateKitTest, HighlyCompressedKitProducesManyBuffersPerWindow) {
+  const Bytes container(5 * 1024 * 1024, 'z');
+  ASSERT_EQ(Inflate(RawDeflate(container)), kSuccess);
+  EXPECT_EQ(Container(), container);
+}
+
+TEST_F(InflateKitTest, InvalidDeflateDataIsInvalidData) {
+  // Block type 3 is reserved: the first inflate call fails with a data error.
+  EXPECT_EQ(Inflate(Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x11}), kErrorInvalidData);
+  EXPECT_NE(failure_.Find("not valid DEFLATE"), NarrowString::npos);
+}
+
+TEST_F(InflateKitTest, CorruptionInALaterWindowIsInvalidData) {
+  // Sound blocks over several windows, then a final block of the reserved type 3.
+  Bytes kit = RawDeflateUnfinished(PatternBytes(1024 * 1024, 4));
+  ASSERT_GT(kit.size(), 3u * kInflateWindowBytes);
+  kit.insert(kit.end(), {0x07, 0x00, 0x00, 0x00});
+  EXPECT_EQ(Inflate(kit), kErrorInvalidData);
+}
+
+TEST_F(InflateKitTest, StreamCutShortInflatesWhatIsThere) {
+  const Bytes container = PatternBytes(200000, 5);
+  Bytes kit = RawDeflate(container);
+  kit.resize(kit.size() / 2);
+  ASSERT_EQ(Inflate(kit), kSuccess);
+  const Bytes prefix = Container();
+  ASSERT_LT(prefix.size(), container.size());
+  EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), container.begin()));
+}
+
+TEST_F(InflateKitTest, BytesAfterTheStreamAreIgnored) {
+  const Bytes container = WorkedExampleContainer();
+  Bytes kit = RawDeflate(container);
+  const Bytes trailer = PatternBytes(100000, 6);
+  kit.insert(kit.end(), trailer.begin(), trailer.end());
+  ASSERT_EQ(Inflate(kit), kSuccess);
+  EXPECT_EQ(Container(), container);
+}
+
+TEST_F(InflateKitTest, EmptyKitInflatesToNothing) {
+  WriteFileBytes(scratch_.Path("container"), Bytes(10, 'x'));
+  ASSERT_EQ(Inflate(Bytes()), kSuccess);
+  EXPECT_TRUE(Container().empty());
+}
+
+TEST_F(InflateKitTest, LongerContainerFileIsCutToTheInflatedLength) {
+  WriteFileBytes(scratch_.Path("container"), Bytes(1000, 'x'));
+  ASSERT_EQ(Inflate(RawDeflate(WorkedExampleContainer())), kSuccess);
+  EXPECT_EQ(Container(), WorkedExampleContainer());
+}
+
+TEST_F(InflateKitTest, MissingKitIsNotFound) {
+  EXPECT_EQ(InflateKit(scratch_.Wide("missing.efd"), scratch_.Wide("container")),
+            kErrorNotFound);
+}
+
+TEST_F(InflateKitTest, ContainerInMissingDirectoryIsNotFound) {
+  WriteFileBytes(scratch_.Path("kit.efd"), RawDeflate(WorkedExampleContainer()));
+  EXPECT_EQ(InflateKit(scratch_.Wide("kit.efd"), scratch_.Wide("no/container")), kErrorNotFound);
+}
+
+TEST_F(InflateKitTest, FailedWriteEndsTheInflation) {
+  // /dev/full accepts the open and fails every write with ENOSPC.
+  WriteFileBytes(scratch_.Path("kit.efd"), RawDeflate(WorkedExampleContainer()));
+  EXPECT_EQ(InflateKit(scratch_.Wide("kit.efd"), WideString(u"/dev/full"), &failure_),
+            kErrorInvalidParameter);
+  EXPECT_NE(failure_.Find("writing"), NarrowString::npos);
+}
+
+TEST_F(InflateKitTest, ContainerBeyondTheLimitIsInvalidData) {
+  const Bytes container(100000, 'q');
+  EXPECT_EQ(Inflate(RawDeflate(container), 99999), kErrorInvalidData);
+  EXPECT_EQ(Inflate(RawDeflate(container), 100000), kSuccess);
+}
+
+TEST_F(InflateKitTest, KitThatCannotBeMappedFails) {
+  // A directory opens for reading; depending on the file system its end position is huge
+  // and its first window cannot be mapped, or it cannot be measured. Either is a failure.
+  EXPECT_EQ(InflateKit(WideString(u"/"), scratch_.Wide("container")), kErrorInvalidParameter);
+}

@@ -1,0 +1,114 @@
+#include "text/key_value_file.h"
+
+#include <cstring>
+#include <memory>
+
+#include "text/locale_conversions.h"
+
+namespace {
+
+constexpr std::size_t kRawChunkBytes = 1024;
+constexpr std::size_t kDecodedUnits = 2048;
+constexpr std::size_t kLineBufferUnits = 2048;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Delivers decoded units, one refill at a time. Multibyte refills read up to 1024 bytes;
+// the bytes of a character cut by the chunk's end are carried over to the next refill, so
+// every character is decoded whole.
+class UnitSource {
+ public:
+  UnitSource(std::FILE* file, bool utf16) : file_(file), utf16_(utf16) {}
+
+  // Refills the unit buffer; returns the number of units, 0 at the end of the file.
+  std::size_t Refill(char16_t* units) {
+    if (utf16_) {
+      return std::fread(units, sizeof(char16_t), kDecodedUnits, file_);
+    }
+    for (;;) {
+      std::size_t got = at_end_ ? 0 : std::fread(raw_ + carried_, 1, kRawChunkBytes, file_);
+      if (got < kRawChunkBytes) at_end_ = true;
+      std::size_t available = carried_ + got;
+      if (available == 0) return 0;
+      std::size_t consumed = 0;
+      std::size_t n = DecodeLocaleChunk(raw_, available, at_end_, units, &consumed);
+      carried_ = available - consumed;
+      std::memmove(raw_, raw_ + consumed, carried_);
+      if (n > 0 || at_end_) return n;
+    }
+  }
+
+ private:
+  std::FILE* file_;
+  bool utf16_;
+  bool at_end_ = false;
+  std::size_t carried_ = 0;
+  // Room for one chunk plus the bytes of a character carried over from the last one.
+  char raw_[kRawChunkBytes + 16];
+};
+
+class LineSplitter {
+ public:
+  explicit LineSplitter(const KeyValueReceiver& receiver) : receiver_(receiver) {}
+
+  void Take(char16_t unit) {
+    if (unit == u'\n') {
+      EndLine();
+      return;
+    }
+    if (unit == u'=' && !in_value_) {
+      Flush();
+      in_value_ = true;
+      return;
+    }
+    if (collected_ == kLineBufferUnits) Flush();
+    line_[collected_++] = unit;
+  }
+
+  void EndLine() {
+    Flush();
+    if (!key_.Empty() || !value_.Empty()) receiver_(key_, value_);
+    key_.Clear();
+    value_.Clear();
+    in_value_ = false;
+  }
+
+ private:
+  void Flush() {
+    (in_value_ ? value_ : key_).Append(line_, collected_);
+    collected_ = 0;
+  }
+
+  const KeyValueReceiver& receiver_;
+  WideString key_;
+  WideString value_;
+  bool in_value_ = false;
+  std::size_t collected_ = 0;
+  char16_t line_[kLineBufferUnits];
+};
+
+}  // namespace
+
+std::FILE* OpenFileWide(const WideString& path, const WideString& mode) {
+  NarrowString path_bytes = ToLocaleBytes(path);
+  NarrowString mode_bytes = ToLocaleBytes(mode);
+  return std::fopen(path_bytes.CStr(), mode_bytes.CStr());
+}
+
+void ReadKeyValueFile(const WideString& path, const KeyValueReceiver& receiver) {
+  FilePtr file(OpenFileWide(path, WideString(u"rt, ccs=UNICODE")));
+  if (!file) file.reset(std::fopen(ToLocaleBytes(path).CStr(), "rt, ccs=UTF-8"));
+  if (!file) return;
+  bool utf16 = std::ftell(file.get()) > 0;
+
+  auto source = std::make_unique<UnitSource>(file.get(), utf16);
+  auto splitter = std::make_unique<LineSplitter>(receiver);
+  char16_t units[kDecodedUnits];
+  while (std::size_t n = source->Refill(units)) {
+    for (std::size_t i = 0; i < n; ++i) splitter->Take(units[i]);
+  }
+  splitter->EndLine();
+}

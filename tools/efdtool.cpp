@@ -1,0 +1,94 @@
+// efdtool: makes, lists and checks distribution kits (".efd" files).
+//
+//   efdtool pack [--layout-a] [--describe LANG:PRODUCT:VENDOR:DOCUMENT]... KIT DIR
+//   efdtool list KIT
+//   efdtool verify KIT
+//
+// Exit status: 0 success, 1 the command failed (the kit is damaged, a file cannot be read
+// or written), 2 the command line is wrong.
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+
+#include "tools/inspect_commands.h"
+#include "tools/pack_command.h"
+
+static const char kUsage[] =
+    "Usage:\n"
+    "  efdtool pack [--layout-a] [--describe LANG:PRODUCT:VENDOR:DOCUMENT]... KIT DIR\n"
+    "  efdtool list KIT\n"
+    "  efdtool verify KIT\n"
+    "  efdtool --help\n"
+    "\n"
+    "pack    writes every regular file below DIR (sorted by path) into the kit KIT, named\n"
+    "        by its path below DIR with \"\\\" between components and stamped with its\n"
+    "        modification time in whole seconds. Symbolic links are skipped.\n"
+    "        --describe adds a description: the language code (such as en or ru), the\n"
+    "        product and vendor names, and the description document's path below the\n"
+    "        template directory. The document part may contain \":\".\n"
+    "        The kit has per-language descriptions, one per --describe (layout B), unless\n"
+    "        --layout-a is given: then it holds one description without a language (read\n"
+    "        as \"en\"), so at most one --describe, whose LANG is not stored.\n"
+    "list    opens KIT as the installer does and prints its descriptions and, per entry,\n"
+    "        its size in bytes, its time (UTC) and its name.\n"
+    "verify  opens KIT as the installer does and says whether it is sound; if it is not,\n"
+    "        what is wrong (which record, which field), with exit status 1.\n"
+    "\n"
+    "list and verify unpack the kit into a temporary file in $TMPDIR (or /tmp) and remove\n"
+    "it again before they end.\n"
+    "\n"
+    "Exit status: 0 success, 1 the command failed, 2 wrong command line.\n";
+
+static int UsageError(const char* message) {
+  std::fprintf(stderr, "efdtool: %s\n\n%s", message, kUsage);
+  return 2;
+}
+
+static int Pack(int argc, char** argv) {
+  PackOptions options;
+  std::vector<NarrowString> operands;
+  bool options_ended = false;
+  for (int i = 2; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (!options_ended && std::strcmp(argument, "--") == 0) {
+      options_ended = true;
+    } else if (!options_ended && std::strcmp(argument, "--layout-a") == 0) {
+      options.single_description = true;
+    } else if (!options_ended && std::strcmp(argument, "--describe") == 0) {
+      if (i + 1 >= argc) return UsageError("--describe needs LANG:PRODUCT:VENDOR:DOCUMENT");
+      options.descriptions.push_back(NarrowString(argv[++i]));
+    } else if (!options_ended && std::strncmp(argument, "--describe=", 11) == 0) {
+      options.descriptions.push_back(NarrowString(argument + 11));
+    } else if (!options_ended && argument[0] == '-' && argument[1] != '\0') {
+      std::fprintf(stderr, "efdtool: unknown option \"%s\"\n\n%s", argument, kUsage);
+      return 2;
+    } else {
+      operands.push_back(NarrowString(argument));
+    }
+  }
+  if (operands.size() != 2) return UsageError("pack needs KIT and DIR");
+  options.kit_path = operands[0];
+  options.directory = operands[1];
+  return RunPack(options, stdout, stderr);
+}
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  if (argc < 2) return UsageError("no command given");
+  const char* command = argv[1];
+  if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0 ||
+      std::strcmp(command, "help") == 0) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (std::strcmp(command, "pack") == 0) return Pack(argc, argv);
+  if (std::strcmp(command, "list") == 0 || std::strcmp(command, "verify") == 0) {
+    if (argc != 3) return UsageError("list and verify take exactly one KIT");
+    const NarrowString kit_path(argv[2]);
+    return std::strcmp(command, "list") == 0 ? RunList(kit_path, stdout, stderr)
+                                             : RunVerify(kit_path, stdout, stderr);
+  }
+  std::fprintf(stderr, "efdtool: unknown command \"%s\"\n\n%s", command, kUsage);
+  return 2;
+}

@@ -1,0 +1,210 @@
+// Runs the built efdtool (EFDTOOL_PATH) on kits in a scratch directory.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "kit/kit_test_support.h"
+
+extern char** environ;
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class EfdtoolTest : public ::testing::Test {
+ protected:
+  ToolRun Run(const std::vector<std::string>& arguments) {
+    const std::string out_path = scratch_.Path("stdout"), err_path = scratch_.Path("stderr");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    std::vector<char*> argv{const_cast<char*>(EFDTOOL_PATH)};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ToolRun run;
+    const int spawned = posix_spawn(&pid, EFDTOOL_PATH, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0);
+    if (spawned != 0) return run;
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const Bytes out = ReadFileBytes(out_path), err = ReadFileBytes(err_path);
+    run.out.assign(out.begin(), out.end());
+    run.err.assign(err.begin(), err.end());
+    return run;
+  }
+
+  // A tree: a\b.txt (3 bytes, 2020-01-01), top (0 bytes, 1999-12-31 23:59:59), plus a link.
+  std::string MakeTree() {
+    const std::string root = scratch_.Path("tree");
+    mkdir(root.c_str(), 0700);
+    mkdir((root + "/a").c_str(), 0700);
+    WriteFileBytes(root + "/a/b.txt", Bytes{'a', 'b', 'c'});
+    WriteFileBytes(root + "/top", Bytes());
+    SetTime(root + "/a/b.txt", 1577836800);
+    SetTime(root + "/top", 946684799);
+    symlink("top", (root + "/link").c_str());
+    return root;
+  }
+
+  static void SetTime(const std::string& path, time_t seconds) {
+    const struct timeval times[2] = {{seconds, 0}, {seconds, 500000}};
+    ASSERT_EQ(utimes(path.c_str(), times), 0);
+  }
+
+  KitScratch scratch_;
+};
+
+TEST_F(EfdtoolTest, HelpAndUsageErrors) {
+  ToolRun run = Run({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("efdtool pack"), std::string::npos);
+  run = Run({});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("Usage:"), std::string::npos);
+  EXPECT_TRUE(run.out.empty());
+  EXPECT_EQ(Run({"frobnicate"}).status, 2);
+  EXPECT_EQ(Run({"pack", "only-kit"}).status, 2);
+  EXPECT_EQ(Run({"pack", "--bogus", "k", "d"}).status, 2);
+  EXPECT_EQ(Run({"list"}).status, 2);
+  EXPECT_EQ(Run({"pack", "--layout-a", "--describe", "en:a:b:c", "--describe", "ru:a:b:c",
+                 scratch_.Path("k.efd"), MakeTree()})
+                .status,
+            2);
+  EXPECT_EQ(Run({"pack", "--describe", "en-only", scratch_.Path("k.efd"), MakeTree()}).status, 2);
+}
+
+TEST_F(EfdtoolTest, PackListVerifyRoundTrip) {
+  const std::string kit = scratch_.Path("kit.efd");
+  ToolRun run = Run({"pack", "--describe", "en:Prod:Vend:docs\\readme.htm", "--describe=ru:P:V:",
+                     kit, MakeTree()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("packed 2 entries"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("skipping \"link\""), std::string::npos) << run.err;
+
+  run = Run({"list", kit});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "description [en] product \"Prod\" vendor \"Vend\" document \"docs\\readme.htm\"\n"
+            "description [ru] product \"P\" vendor \"V\" document \"\"\n"
+            "           3  2020-01-01 00:00:00  a\\b.txt\n"
+            "           0  1999-12-31 23:59:59  top\n"
+            "2 entries, 3 bytes\n");
+  EXPECT_EQ(scratch_.TempEntryCount(), 0);
+
+  run = Run({"verify", kit});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("is sound: 2 descriptions, 2 entries, 3 bytes"), std::string::npos)
+      << run.out;
+  EXPECT_EQ(scratch_.TempEntryCount(), 0);
+}
+
+TEST_F(EfdtoolTest, LayoutAHoldsOneEnglishDescription) {
+  const std::string kit = scratch_.Path("kit.efd");
+  ASSERT_EQ(Run({"pack", "--layout-a", "--describe", "de:Prod:Vend:doc", kit, MakeTree()}).status,
+            0);
+  const Bytes container = RawInflate(ReadFileBytes(kit));
+  ASSERT_GE(container.size(), 4u);
+  EXPECT_EQ(container[0] | container[1] | container[2] | container[3], 0);  // layout A
+  const ToolRun run = Run({"list", kit});
+  EXPECT_NE(run.out.find("description [en] product \"Prod\""), std::string::npos) << run.out;
+}
+
+TEST_F(EfdtoolTest, PackingIsReproducible) {
+  const std::string tree = MakeTree();
+  ASSERT_EQ(Run({"pack", scratch_.Path("one.efd"), tree}).status, 0);
+  ASSERT_EQ(Run({"pack", scratch_.Path("two.efd"), tree + "/"}).status, 0);
+  EXPECT_EQ(ReadFileBytes(scratch_.Path("one.efd")), ReadFileBytes(scratch_.Path("two.efd")));
+}
+
+TEST_F(EfdtoolTest, KitInsideTheTreeIsNotPackedIntoItself) {
+  const std::string tree = MakeTree();
+  ASSERT_EQ(Run({"pack", tree + "/kit.efd", tree}).status, 0);
+  ASSERT_EQ(Run({"pack", tree + "/kit.efd", tree}).status, 0);
+  const ToolRun run = Run({"list", tree + "/kit.efd"});
+  EXPECT_EQ(run.out.find("kit.efd"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("2 entries"), std::string::npos) << run.out;
+}
+
+TEST_F(EfdtoolTest, NameWithBackslashIsRefused) {
+  const std::string tree = MakeTree();
+  WriteFileBytes(tree + "/odd\\name", Bytes{'x'});
+  const ToolRun run = Run({"pack", scratch_.Path("kit.efd"), tree});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("odd\\name"), std::string::npos) << run.err;
+  struct stat status;
+  EXPECT_NE(stat(scratch_.Path("kit.efd").c_str(), &status), 0);
+}
+
+TEST_F(EfdtoolTest, MissingTreeFails) {
+  const ToolRun run = Run({"pack", scratch_.Path("kit.efd"), scratch_.Path("nothing")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("cannot read the directory"), std::string::npos) << run.err;
+}
+
+TEST_F(EfdtoolTest, VerifyNamesWhatIsWrongWithADamagedKit) {
+  Bytes container = WorkedExampleContainer();
+  container[50] = 3;  // the entry record's length, below its own fields
+  const std::string kit = scratch_.Path("damaged.efd");
+  WriteFileBytes(kit, RawDeflate(container));
+  ToolRun run = Run({"verify", kit});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.out.empty()) << run.out;
+  EXPECT_NE(run.err.find("is damaged: entry record 0: record length 3 is below the 24 bytes"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(scratch_.TempEntryCount(), 0);
+
+  run = Run({"list", kit});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(scratch_.TempEntryCount(), 0);
+}
+
+TEST_F(EfdtoolTest, VerifyReportsUnsafeNamesAndBadDeflateAndMissingKits) {
+  KitWriter writer;
+  writer.AddEntry(WideString(u"..\\escape"), TimeOfSeconds(0), Bytes{'x'});
+  ASSERT_EQ(writer.WriteKit(scratch_.Wide("unsafe.efd")), kSuccess);
+  ToolRun run = Run({"verify", scratch_.Path("unsafe.efd")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("has a \"..\" component"), std::string::npos) << run.err;
+
+  WriteFileBytes(scratch_.Path("noise.efd"), Bytes{0xFF, 0xFF, 0xFF, 0xFF});
+  run = Run({"verify", scratch_.Path("noise.efd")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("not valid DEFLATE"), std::string::npos) << run.err;
+
+  run = Run({"verify", scratch_.Path("missing.efd")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("cannot be found"), std::string::npos) << run.err;
+  EXPECT_EQ(scratch_.TempEntryCount(), 0);
+}
+
+TEST(FuzzSeedsTest, SeedContainersAreSound) {
+  KitScratch scratch;
+  const std::string directory = std::string(FUZZ_CORPUS_DIR);
+  for (const char* name : {"worked_example", "layout_a", "two_languages", "empty_table"}) {
+    std::vector<KitInfo> descriptions;
+    std::vector<KitEntry> entries;
+    NarrowString failure;
+    EXPECT_EQ(ReadContainerBytes(scratch, ReadFileBytes(directory + "/" + name), &descriptions,
+                                 &entries, &failure),
+              kSuccess)
+        << name << ": " << failure.CStr();
+    EXPECT_FALSE(descriptions.empty()) << name;
+  }
+}

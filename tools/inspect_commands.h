@@ -1,0 +1,23 @@
+// efdtool list and efdtool verify: open a kit exactly as the installer does
+// (DistributionKit::Open), report on it, and close and remove the temporary container again.
+//
+// While the kit is open the signals that end a program from the terminal (SIGINT, SIGTERM,
+// SIGHUP, SIGQUIT) are held back, so an interrupted run still removes its container first;
+// a held signal takes effect once the container is gone.
+
+#ifndef TOOLS_INSPECT_COMMANDS_H_
+#define TOOLS_INSPECT_COMMANDS_H_
+
+#include <cstdio>
+
+#include "text/narrow_string.h"
+
+// Prints the descriptions, then per entry its size, time (UTC) and name, then the totals.
+// Returns 0, or 1 when the kit does not open (the reason goes to err).
+int RunList(const NarrowString& kit_path, std::FILE* out, std::FILE* err);
+
+// Says whether the kit is sound; if not, what is wrong (which record, which field) on err.
+// Returns 0 for a sound kit, else 1.
+int RunVerify(const NarrowString& kit_path, std::FILE* out, std::FILE* err);
+
+#endif  // TOOLS_INSPECT_COMMANDS_H_
