@@ -231,7 +231,7 @@ CowString<Unit>& CowString<Unit>::Assign(const Unit* text, size_type count) {
 }
 
 template <typename Unit>
-CowString<Unit>& CowString<Unit>::Append(const Unit* text, size_type count) {
+CowString<Unit>& CowString<Unit>::AppendSlow(const Unit* text, size_type count) {
   size_type length = Length();
   CheckLength(length, count);
   if (count == 0) return *this;

@@ -77,7 +77,27 @@ class CowString {
 
   CowString& Assign(const Unit* text, size_type count);
   CowString& Append(const CowString& other, size_type pos = 0, size_type count = npos);
-  CowString& Append(const Unit* text, size_type count);
+  // Appending to a string with room to spare (and a block of its own) is done inline; the
+  // rest, growth and forking included, goes through AppendSlow.
+  CowString& Append(const Unit* text, size_type count) {
+    if (IsLong()) {
+      Unit* end = area_.heap.end;
+      size_type room = area_.heap.capacity - kHeaderUnits - static_cast<size_type>(end - Text());
+      if (count <= room && !PointsInto(text) &&
+          CountOf(area_.heap.block).load(std::memory_order_acquire) == 1) {
+        CopyUnits(end, text, count);
+        area_.heap.end = end + count;
+        *area_.heap.end = 0;
+        return *this;
+      }
+    } else if (count <= kShortMax - form_ && !PointsInto(text)) {
+      CopyUnits(area_.units + form_, text, count);
+      form_ += static_cast<uint32_t>(count);
+      area_.units[form_] = 0;
+      return *this;
+    }
+    return AppendSlow(text, count);
+  }
   CowString& Append(const Unit* text) { return Append(text, UnitCount(text)); }
   CowString& Append(Unit unit) { return Append(&unit, 1); }
   CowString& operator+=(const CowString& other) { return Append(other); }
@@ -185,6 +205,10 @@ class CowString {
     return p >= d && p <= d + Length();
   }
 
+  CowString& AppendSlow(const Unit* text, size_type count);
+  static void CopyUnits(Unit* to, const Unit* from, size_type count) noexcept {
+    for (size_type i = 0; i < count; ++i) to[i] = from[i];
+  }
   void Unshare();
   // Makes room for new_length units in writable storage, keeping the current units. Does
   // not change the length.

@@ -1,0 +1,88 @@
+#include "install/progress_channel.h"
+
+#include <errno.h>
+
+#include <cstring>
+
+ProgressChannel::ProgressChannel()
+    : kit_(nullptr),
+      cancel_requested_(false),
+      result_code_(0),
+      percent_(0),
+      lock_made_(false),
+      observer_(nullptr),
+      observer_context_(nullptr) {
+  std::memset(&lock_, 0, sizeof(lock_));
+}
+
+ProgressChannel::~ProgressChannel() {
+  if (lock_made_) sem_destroy(&lock_);
+}
+
+ProgressChannel::Hold::Hold(ProgressChannel* channel) : channel_(channel) {
+  // A signal may interrupt the wait; only a real acquisition counts.
+  while (sem_wait(&channel_->lock_) != 0 && errno == EINTR) {
+  }
+}
+
+ProgressChannel::Hold::~Hold() { sem_post(&channel_->lock_); }
+
+void ProgressChannel::Init() {
+  if (!lock_made_) {
+    sem_init(&lock_, 0, 1);
+    lock_made_ = true;
+  }
+  Hold hold(this);
+  message_.Clear();
+  target_directory_.Clear();
+}
+
+void ProgressChannel::Start(DistributionKit* kit, const WideString& target) {
+  Hold hold(this);
+  cancel_requested_ = false;
+  result_code_ = 0;
+  percent_ = 0;
+  kit_ = kit;
+  target_directory_ = target;
+  const WideString::size_type length = target_directory_.Length();
+  if (length > 0) {
+    const char16_t last = target_directory_[length - 1];
+    if (last != u'/' && last != u'\\') target_directory_.Append(u'/');
+  }
+}
+
+void ProgressChannel::TakeJob(DistributionKit** kit, WideString* target) {
+  Hold hold(this);
+  *kit = kit_;
+  *target = target_directory_;
+}
+
+bool ProgressChannel::IsCancelRequested() {
+  Hold hold(this);
+  return cancel_requested_;
+}
+
+void ProgressChannel::RequestCancel() {
+  Hold hold(this);
+  cancel_requested_ = true;
+}
+
+void ProgressChannel::Post(int32_t code, const WideString& message, int32_t percent) {
+  {
+    Hold hold(this);
+    result_code_ = code;
+    message_ = message;
+    percent_ = percent;
+  }
+  if (observer_ != nullptr) observer_(observer_context_, code, message, percent);
+}
+
+ProgressReport ProgressChannel::Read() {
+  Hold hold(this);
+  return ProgressReport{result_code_, message_, percent_};
+}
+
+void ProgressChannel::SetObserver(ProgressObserver observer, void* context) {
+  observer_ = observer;
+  observer_context_ = context;
+}

@@ -1,0 +1,100 @@
+// ProgressChannel: the one record the user-interface thread and the installation worker
+// share. It carries the job's input (the kit and the target directory) to the worker and the
+// job's progress and result (result code, a text, a percentage) back.
+//
+// Locking: one POSIX unnamed semaphore, process-private, initial value 1, used as a mutex.
+// Every operation waits on it once at its start and posts it once on every way out (also
+// when copying a string throws); it is held only while fields are copied, never across file
+// or shell work, and never nested. Strings travel by value; a copy may share its block with
+// the string it came from across threads (the block's reference count is atomic).
+//
+// Lifecycle: the constructor only zeroes the record; Init must run before any other
+// operation. The result code, message and percent are written together by one Post and read
+// together by one Read, so a reader never mixes two reports. There is no notification: a
+// reader sees the state at the moment it reads.
+
+#ifndef INSTALL_PROGRESS_CHANNEL_H_
+#define INSTALL_PROGRESS_CHANNEL_H_
+
+#include <semaphore.h>
+
+#include <cstdint>
+
+#include "text/wide_string.h"
+
+class DistributionKit;
+
+// One report as Read hands it out.
+struct ProgressReport {
+  int32_t code;        // 0 while the job runs and after it succeeded, else the failing code
+  WideString message;  // the destination path, the finish text or the error text
+  int32_t percent;     // 0 to 100
+};
+
+// Called by Post on the posting thread after the report is stored and the lock is released.
+using ProgressObserver = void (*)(void* context, int32_t code, const WideString& message,
+                                  int32_t percent);
+
+class ProgressChannel {
+ public:
+  ProgressChannel();
+  // Destroys the semaphore if Init made one; no thread may be using the channel then.
+  ~ProgressChannel();
+  ProgressChannel(const ProgressChannel&) = delete;
+  ProgressChannel& operator=(const ProgressChannel&) = delete;
+
+  // Makes the semaphore (value 1, not shared between processes) on the first call, then
+  // empties the message and the target directory.
+  void Init();
+
+  // Before a worker starts: cancel request false, result code 0, percent 0, the kit and a
+  // copy of target, with "/" appended when target is not empty and ends in neither "/" nor
+  // "\". The message is left as it is.
+  void Start(DistributionKit* kit, const WideString& target);
+
+  // The kit and a copy of the target directory, for the job at the start of every run.
+  void TakeJob(DistributionKit** kit, WideString* target);
+
+  // Whether a cancel request is pending; the job asks after each written file.
+  bool IsCancelRequested();
+  // Asks the running job to roll back and end with 1223 after its current file, without a
+  // report. Cleared by Start.
+  void RequestCancel();
+
+  // Stores code, message and percent together.
+  void Post(int32_t code, const WideString& message, int32_t percent);
+
+  // Copies of code, message and percent, taken together.
+  ProgressReport Read();
+
+  // For tests and diagnostics: observer sees every Post after it is stored. Set it before
+  // a worker that posts is started (thread creation orders the write before the worker's
+  // reads); nullptr removes it.
+  void SetObserver(ProgressObserver observer, void* context);
+
+ private:
+  // Holds the lock for one scope; the semaphore is posted on every way out.
+  class Hold {
+   public:
+    explicit Hold(ProgressChannel* channel);
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+   private:
+    ProgressChannel* channel_;
+  };
+
+  sem_t lock_;
+  DistributionKit* kit_;
+  WideString target_directory_;
+  bool cancel_requested_;
+  int32_t result_code_;
+  WideString message_;
+  int32_t percent_;
+  bool lock_made_;
+  ProgressObserver observer_;
+  void* observer_context_;
+};
+
+#endif  // INSTALL_PROGRESS_CHANNEL_H_
