@@ -2,14 +2,15 @@
 
 #include <clocale>
 
-#include "app/command_line.h"
 #include "app/string_table.h"
+#include "text/locale_conversions.h"
 #include "text/narrow_string.h"
+#include "ui/installer_dlg.h"
 
 CInstallerApp::CInstallerApp(int argument_count, char** argument_vector)
     : argument_count_(argument_count), argument_vector_(argument_vector) {}
 
-void CInstallerApp::Run() {
+StartupOptions CInstallerApp::PrepareStartup() {
   StartupOptions options = ParseCommandLine(argument_count_, argument_vector_);
   // The locale is consulted only when no L option chose the language.
   const char* locale_name =
@@ -18,9 +19,13 @@ void CInstallerApp::Run() {
   language_number_ = options.language_number;
   SetCurrentLanguage(language_number_);
   caption_ = LoadText(NarrowString("IDR_MAINFRAME"));
+  return options;
+}
 
-  // TODO(installer dialog): construct CInstallerDlg here with (argument_count_,
-  // argument_vector_, options.silent, ToLocaleBytes(caption_), options.language_code,
-  // options.use_current_directory) and call its Run(). The dialog must be destroyed (and its
-  // worker thread ended) before this function returns. Until then the run ends here.
+void CInstallerApp::Run() {
+  const StartupOptions options = PrepareStartup();
+  CInstallerDlg dialog(argument_count_, argument_vector_, options.silent,
+                       ToLocaleBytes(caption_), options.language_code,
+                       options.use_current_directory);
+  dialog.Run();
 }

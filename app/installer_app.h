@@ -5,6 +5,7 @@
 #ifndef APP_INSTALLER_APP_H_
 #define APP_INSTALLER_APP_H_
 
+#include "app/command_line.h"
 #include "text/wide_string.h"
 
 class CInstallerApp {
@@ -12,9 +13,15 @@ class CInstallerApp {
   // argv must stay valid for the object's lifetime (main()'s own vector does).
   CInstallerApp(int argument_count, char** argument_vector);
 
-  // The whole run. Returns when the installer's user interface has finished, whatever the
-  // outcome; the process then exits with 0.
+  // The whole run: PrepareStartup, then the installer dialog is constructed, run and
+  // destroyed (its worker thread ended with it). Returns when the installer's user
+  // interface has finished, whatever the outcome; the process then exits with 0.
   void Run();
+
+  // The first steps of Run: reads the command line, chooses the language (the L option,
+  // else the locale, else English) and makes it process-wide, and loads the caption.
+  // Returns the options the dialog is constructed with.
+  StartupOptions PrepareStartup();
 
   int LanguageNumber() const { return language_number_; }
   const WideString& Caption() const { return caption_; }

@@ -28,7 +28,10 @@ TEST_F(InstallerAppTest, LanguageOptionChoosesLanguageAndCaption) {
   CInstallerApp app(2, argv);
   EXPECT_EQ(app.LanguageNumber(), 0);
   EXPECT_TRUE(app.Caption().Empty());
-  app.Run();
+  const StartupOptions options = app.PrepareStartup();
+  EXPECT_EQ(U16(options.language_code), u"ru");
+  EXPECT_FALSE(options.silent);
+  EXPECT_FALSE(options.use_current_directory);
   EXPECT_EQ(app.LanguageNumber(), 17);
   EXPECT_EQ(GetCurrentLanguage(), 17);
   EXPECT_EQ(U16(app.Caption()), u"Установка конфигурации");
@@ -39,7 +42,9 @@ TEST_F(InstallerAppTest, LocaleWithoutLanguageGivesEnglish) {
   char silent[] = "-S";
   char* argv[] = {program, silent, nullptr};
   CInstallerApp app(2, argv);
-  app.Run();  // C.UTF-8 selects no language
+  const StartupOptions options = app.PrepareStartup();  // C.UTF-8 selects no language
+  EXPECT_TRUE(options.silent);
+  EXPECT_EQ(U16(options.language_code), u"en");
   EXPECT_EQ(app.LanguageNumber(), 5);
   EXPECT_EQ(GetCurrentLanguage(), 5);
   EXPECT_EQ(U16(app.Caption()), u"Installing configuration");
@@ -53,7 +58,7 @@ TEST_F(InstallerAppTest, UnknownCodeFollowsTheEnvironmentLocale) {
   char language[] = "-Lxx";
   char* argv[] = {program, language, nullptr};
   CInstallerApp app(2, argv);
-  app.Run();
+  app.PrepareStartup();
   if (german_installed) {
     EXPECT_EQ(app.LanguageNumber(), 8);
     EXPECT_EQ(U16(app.Caption()), u"Konfiguration wird installiert");
@@ -68,7 +73,7 @@ TEST_F(InstallerAppTest, NoArgumentsAtAll) {
   char program[] = "setup";
   char* argv[] = {program, nullptr};
   CInstallerApp app(1, argv);
-  app.Run();
+  app.PrepareStartup();
   EXPECT_EQ(app.LanguageNumber(), 5);
   EXPECT_EQ(U16(app.Caption()), u"Installing configuration");
 }

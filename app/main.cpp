@@ -2,23 +2,48 @@
 // (before the string table is used by the run and before GTK itself), then the application
 // object does the whole run. The exit status is always 0: failures reach the user only
 // through the installer's own messages.
+//
+// The GDK lock: only this thread ever calls GTK (the installation worker never does), and it
+// holds the lock for the whole run. GTK releases it around its own main loops and takes it
+// again to dispatch each event; the installation loop turns the main loop from inside a
+// button handler, while the lock is held, so the lock is made recursive: with the default
+// lock that nested dispatch would wait for itself.
 
 #include <gdk/gdk.h>
 #include <glib.h>
 
 #include "app/installer_app.h"
 
+namespace {
+
+// The GDK lock of this process (GDK's lock functions take no argument).
+GRecMutex gdk_lock;
+
+void EnterGdk() { g_rec_mutex_lock(&gdk_lock); }
+
+void LeaveGdk() { g_rec_mutex_unlock(&gdk_lock); }
+
+}  // namespace
+
 int main(int argc, char** argv) {
 #if !GLIB_CHECK_VERSION(2, 32, 0)
   // From GLib 2.32 on the thread system is always initialised.
   g_thread_init(NULL);
 #endif
+  g_rec_mutex_init(&gdk_lock);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  gdk_threads_set_lock_functions(EnterGdk, LeaveGdk);
   gdk_threads_init();
+  gdk_threads_enter();
 #pragma GCC diagnostic pop
 
   CInstallerApp app(argc, argv);
   app.Run();
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  gdk_threads_leave();
+#pragma GCC diagnostic pop
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstddef>
 
@@ -19,11 +20,13 @@ constexpr uint64_t kEpochDifferenceSeconds = 11644473600u;
 // The largest request handed to one system read: within SSIZE_MAX on every build.
 constexpr uint32_t kMaxReadChunk = 1u << 30;
 
-// The process-wide last error.
-ErrorCode g_last_error = kSuccess;
+// The process-wide last error. Only one thread uses the layer at a time (the checks before
+// the worker starts, the worker during a run); the atomic keeps a hand-over between the two
+// well defined without making the value per thread.
+std::atomic<ErrorCode> g_last_error{kSuccess};
 
 ErrorCode Fail(ErrorCode code) {
-  g_last_error = code;
+  g_last_error.store(code, std::memory_order_relaxed);
   return code;
 }
 
@@ -75,7 +78,7 @@ ErrorCode ErrorCodeFromErrno(int error_number) {
 
 ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t /*share_mode*/,
                    uint32_t disposition, FileHandle* handle, uint32_t /*attributes*/) {
-  g_last_error = kSuccess;
+  g_last_error.store(kSuccess, std::memory_order_relaxed);
   const NarrowString bytes = ToLocaleBytes(path);
   const int descriptor = open64(bytes.CStr(), OpenFlags(access, disposition), 0660);
   if (descriptor < 0) return FailWithErrno();
@@ -84,7 +87,7 @@ ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t /*share_mod
 }
 
 int64_t FileSeek(FileHandle handle, int64_t offset, uint32_t origin) {
-  g_last_error = kSuccess;
+  g_last_error.store(kSuccess, std::memory_order_relaxed);
   if (handle == kNoFileHandle) {
     Fail(kErrorInvalidHandle);
     return -1;
@@ -102,7 +105,7 @@ int64_t FileSeek(FileHandle handle, int64_t offset, uint32_t origin) {
 
 ErrorCode FileRead(FileHandle handle, void* buffer, uint32_t length, uint32_t* count,
                    void* overlapped) {
-  g_last_error = kSuccess;
+  g_last_error.store(kSuccess, std::memory_order_relaxed);
   if (count == nullptr) return overlapped == nullptr ? Fail(kErrorInvalidParameter) : kSuccess;
   *count = 0;
   char* bytes = static_cast<char*>(buffer);
@@ -119,7 +122,7 @@ ErrorCode FileRead(FileHandle handle, void* buffer, uint32_t length, uint32_t* c
 
 ErrorCode FileWrite(FileHandle handle, const void* buffer, uint32_t length, uint32_t* count,
                     void* overlapped) {
-  g_last_error = kSuccess;
+  g_last_error.store(kSuccess, std::memory_order_relaxed);
   if (count == nullptr && overlapped == nullptr) return Fail(kErrorInvalidParameter);
   if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
   if (count == nullptr) return kSuccess;
@@ -141,7 +144,7 @@ ErrorCode FileClose(FileHandle handle) {
 
 ErrorCode FileGetTimes(FileHandle handle, FileTime* creation, FileTime* access,
                        FileTime* last_write) {
-  g_last_error = kSuccess;
+  g_last_error.store(kSuccess, std::memory_order_relaxed);
   if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
   struct stat64 status;
   if (fstat64(DescriptorOf(handle), &status) != 0) return Fail(kErrorInvalidHandle);
@@ -153,7 +156,7 @@ ErrorCode FileGetTimes(FileHandle handle, FileTime* creation, FileTime* access,
 
 ErrorCode FileSetTimes(FileHandle handle, const FileTime* /*creation*/,
                        const FileTime* /*access*/, const FileTime* last_write) {
-  g_last_error = kSuccess;
+  g_last_error.store(kSuccess, std::memory_order_relaxed);
   if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
   if (last_write == nullptr) return Fail(kErrorInvalidParameter);
   const int64_t seconds = SystemSecondsFromFileTime(*last_write);
@@ -169,7 +172,7 @@ ErrorCode FileSetTimes(FileHandle handle, const FileTime* /*creation*/,
 }
 
 ErrorCode FileTruncateHere(FileHandle handle) {
-  g_last_error = kSuccess;
+  g_last_error.store(kSuccess, std::memory_order_relaxed);
   if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
   const int descriptor = DescriptorOf(handle);
   const off64_t position = lseek64(descriptor, 0, SEEK_CUR);
@@ -178,4 +181,4 @@ ErrorCode FileTruncateHere(FileHandle handle) {
   return kSuccess;
 }
 
-ErrorCode LastErrorCode() { return g_last_error; }
+ErrorCode LastErrorCode() { return g_last_error.load(std::memory_order_relaxed); }

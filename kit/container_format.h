@@ -54,6 +54,10 @@ constexpr uint32_t kEntryDataSizeAfterName = 12;
 // Offset of the name inside an entry record (after length and count).
 constexpr uint32_t kEntryNameOffset = 2 * kFieldBytes;
 
+// Whether a count or size fits a 32-bit container field (a function, so that callers with a
+// 32-bit size_t do not compare a value against a bound it can never exceed).
+inline bool FitsUint32(uint64_t value) { return value <= 0xFFFFFFFFull; }
+
 // The largest container: every container position must fit in 32 bits.
 constexpr uint64_t kMaxContainerBytes = 0xFFFFFFFFull;
 

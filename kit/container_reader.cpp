@@ -112,9 +112,9 @@ class ContainerStream {
   std::vector<unsigned char> ReadRecordBody(uint32_t min_length, const Reason& record) {
     const uint32_t length = ReadUint32(Reason() << "the length of " << record.Text());
     if (length < min_length) {
-      Fail(kErrorInvalidData, Reason() << record.Text() << ": record length " << length
-                                       << " is below the " << min_length
-                                       << " bytes of its own fields");
+      Fail(kErrorInvalidData, Reason()
+                                  << record.Text() << ": record length " << length
+                                  << " is below the " << min_length << " bytes of its own fields");
     }
     return ReadBytes(length - kFieldBytes,
                      Reason() << record.Text() << " (record length " << length << ")");
@@ -133,8 +133,7 @@ static NarrowString QuotedName(const WideString& name) {
   return quoted;
 }
 
-static void ReadSingleDescription(ContainerStream* stream,
-                                  std::vector<KitInfo>* descriptions) {
+static void ReadSingleDescription(ContainerStream* stream, std::vector<KitInfo>* descriptions) {
   KitInfo info;
   info.language = WideString(kDefaultLanguage);
   info.product = stream->ReadCountedString(Reason() << "the product name");
@@ -143,8 +142,7 @@ static void ReadSingleDescription(ContainerStream* stream,
   descriptions->push_back(info);
 }
 
-static void ReadDescriptionRecords(ContainerStream* stream,
-                                   std::vector<KitInfo>* descriptions) {
+static void ReadDescriptionRecords(ContainerStream* stream, std::vector<KitInfo>* descriptions) {
   const uint32_t count = stream->ReadRecordCount(kDescriptionRecordFixedBytes, "description");
   for (uint32_t i = 0; i < count; ++i) {
     const Reason record = Reason() << "description record " << i;
@@ -155,8 +153,7 @@ static void ReadDescriptionRecords(ContainerStream* stream,
     if (!ParseDescriptionBody(body.data(), body.size(), &info, &field)) {
       Fail(kErrorInvalidData, Reason() << record.Text() << ": the " << field
                                        << " runs past the end of its record (record length "
-                                       << static_cast<uint64_t>(body.size() + kFieldBytes)
-                                       << ")");
+                                       << static_cast<uint64_t>(body.size() + kFieldBytes) << ")");
     }
     descriptions->push_back(info);
   }
@@ -167,15 +164,13 @@ static void ReadEntryRecords(ContainerStream* stream, std::vector<KitEntry>* ent
   entries->reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     const Reason record = Reason() << "entry record " << i;
-    const std::vector<unsigned char> body =
-        stream->ReadRecordBody(kEntryRecordFixedBytes, record);
+    const std::vector<unsigned char> body = stream->ReadRecordBody(kEntryRecordFixedBytes, record);
     KitEntry entry;
     const char* field = "";
     if (!ParseEntryBody(body.data(), body.size(), &entry, &field)) {
       Fail(kErrorInvalidData, Reason() << record.Text() << ": the " << field
                                        << " runs past the end of its record (record length "
-                                       << static_cast<uint64_t>(body.size() + kFieldBytes)
-                                       << ")");
+                                       << static_cast<uint64_t>(body.size() + kFieldBytes) << ")");
     }
     if (const char* unsafe = UnsafeEntryNameReason(entry.name)) {
       Fail(kErrorInvalidData,
@@ -194,10 +189,10 @@ static void PlaceEntries(uint64_t data_start, uint64_t container_size,
     const uint64_t end = data_start + entry.offset + entry.size;
     if (end > container_size) {
       Fail(kErrorInvalidData,
-           Reason() << "entry record " << static_cast<uint64_t>(i) << " ("
-                    << QuotedName(entry.name) << "): its data (offset " << entry.offset
-                    << ", size " << entry.size << ") runs past the end of the container (data area at "
-                    << data_start << ", container " << container_size << " bytes)");
+           Reason() << "entry record " << static_cast<uint64_t>(i) << " (" << QuotedName(entry.name)
+                    << "): its data (offset " << entry.offset << ", size " << entry.size
+                    << ") runs past the end of the container (data area at " << data_start
+                    << ", container " << container_size << " bytes)");
     }
     entry.offset = static_cast<uint32_t>(data_start + entry.offset);
   }

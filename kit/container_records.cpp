@@ -45,7 +45,7 @@ void AppendUint32(uint32_t value, std::vector<unsigned char>* out) {
 }
 
 bool AppendCountedString(const WideString& text, std::vector<unsigned char>* out) {
-  if (static_cast<uint64_t>(text.Length()) > UINT32_MAX) return false;
+  if (!FitsUint32(text.Length())) return false;
   AppendUint32(static_cast<uint32_t>(text.Length()), out);
   for (char16_t unit : text) {
     out->push_back(static_cast<unsigned char>(unit & 0xFF));

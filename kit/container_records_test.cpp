@@ -62,10 +62,10 @@ TEST(ContainerRecordsTest, DescriptionBodyCutShortNamesTheField) {
   Bytes record;
   ASSERT_TRUE(AppendDescriptionRecord(info, &record));
   const Bytes body(record.begin() + 4, record.end());
-  const char* expected[] = {"language code", "product name", "vendor name",
-                            "description document"};
+  const char* expected[] = {"language code", "product name", "vendor name", "description document"};
   // Cut points inside each of the four strings (count field or units).
-  const std::size_t cuts[][2] = {{0, 0}, {7, 0}, {8, 1}, {13, 1}, {14, 2}, {19, 2}, {20, 3}, {25, 3}};
+  const std::size_t cuts[][2] = {{0, 0},  {7, 0},  {8, 1},  {13, 1},
+                                 {14, 2}, {19, 2}, {20, 3}, {25, 3}};
   for (const auto& cut : cuts) {
     KitInfo parsed;
     const char* field = nullptr;
@@ -99,9 +99,12 @@ TEST(ContainerRecordsTest, EntryBodyCutShortNamesTheField) {
   Bytes record;
   ASSERT_TRUE(AppendEntryRecord(entry, &record));
   const Bytes body(record.begin() + 4, record.end());  // 4 + 2 + 16 bytes
-  const std::pair<std::size_t, const char*> cuts[] = {
-      {3, "name"},         {5, "name"},       {9, "modification time (low half)"},
-      {13, "modification time (high half)"}, {17, "data offset"}, {21, "data size"}};
+  const std::pair<std::size_t, const char*> cuts[] = {{3, "name"},
+                                                      {5, "name"},
+                                                      {9, "modification time (low half)"},
+                                                      {13, "modification time (high half)"},
+                                                      {17, "data offset"},
+                                                      {21, "data size"}};
   for (const auto& cut : cuts) {
     KitEntry parsed;
     const char* field = nullptr;

@@ -12,8 +12,15 @@
 #include "kit/kit_test_support.h"
 #include "kit/little_endian.h"
 
-enum class FieldKind { kLayoutFlag, kRecordCount, kRecordLength, kStringCount, kTime, kDataOffset,
-                       kDataSize };
+enum class FieldKind {
+  kLayoutFlag,
+  kRecordCount,
+  kRecordLength,
+  kStringCount,
+  kTime,
+  kDataOffset,
+  kDataSize
+};
 
 struct Field {
   std::size_t position;
@@ -67,8 +74,8 @@ class DamagedContainerTest : public ::testing::Test {
     std::vector<KitInfo> descriptions;
     std::vector<KitEntry> entries;
     NarrowString failure;
-    const ErrorCode code = ReadContainerBytes(scratch_, container, &descriptions, &entries,
-                                              &failure);
+    const ErrorCode code =
+        ReadContainerBytes(scratch_, container, &descriptions, &entries, &failure);
     if (code == kSuccess) {
       ExpectSoundTable(entries, container.size(), what);
     } else {

@@ -45,8 +45,7 @@ ErrorCode DistributionKit::Open(const WideString& kit_path) {
                             kFileOpenExisting, &container_handle_, kNormalFileAttributes),
                    "the container file cannot be opened");
 
-    RaiseOnFailure(ReadContainer(container_handle_, &descriptions_, &entries_, &reason),
-                   reason);
+    RaiseOnFailure(ReadContainer(container_handle_, &descriptions_, &entries_, &reason), reason);
   } catch (const KitOpenFault& fault) {
     entries_.clear();
     ReleaseContainer();

@@ -51,8 +51,7 @@ class DistributionKit {
 
   // Product and vendor of the first description whose language equals language without
   // regard to case (CompareNoCase); both empty when none does.
-  void GetProductInfo(const WideString& language, WideString* product,
-                      WideString* vendor) const;
+  void GetProductInfo(const WideString& language, WideString* product, WideString* vendor) const;
 
   // The description document of the first description for language, if that one is not
   // empty; otherwise that of the first "en" description (even if empty); otherwise empty.

@@ -13,9 +13,7 @@ class DistributionKitTest : public ::testing::Test {
     return kit_.Open(scratch_.Wide("kit.efd"));
   }
   ErrorCode OpenContainer(const Bytes& container) { return OpenKit(RawDeflate(container)); }
-  ErrorCode OpenWriter(const KitWriter& writer) {
-    return OpenContainer(ContainerBytesOf(writer));
-  }
+  ErrorCode OpenWriter(const KitWriter& writer) { return OpenContainer(ContainerBytesOf(writer)); }
 
   // The state after a failed Open.
   void ExpectFailedState() {

@@ -30,16 +30,15 @@ class LocaleOverride {
 };
 
 TEST(EntryNameCheckTest, RelativeNamesBelowTheDirectoryAreSafe) {
-  for (const char16_t* name : {u"a", u"a\\b.txt", u"a/b/c", u"...", u"..a", u"a..", u".\\x",
-                               u"a\\.\\b", u"a//b"}) {
+  for (const char16_t* name :
+       {u"a", u"a\\b.txt", u"a/b/c", u"...", u"..a", u"a..", u".\\x", u"a\\.\\b", u"a//b"}) {
     EXPECT_TRUE(Safe(WideString(name)));
   }
 }
 
 TEST(EntryNameCheckTest, NamesThatLeaveTheDirectoryOrNameNoFileAreUnsafe) {
   for (const char16_t* name : {u"", u"/etc/passwd", u"\\etc\\passwd", u"a/", u"a\\", u"..",
-                               u"..\\x", u"../x", u"a\\..\\..\\b", u"a/..", u"x\\..",
-                               u"a\\../b"}) {
+                               u"..\\x", u"../x", u"a\\..\\..\\b", u"a/..", u"x\\..", u"a\\../b"}) {
     EXPECT_FALSE(Safe(WideString(name))) << static_cast<int>(WideString(name).Length());
   }
 }
@@ -54,8 +53,7 @@ TEST(EntryNameCheckTest, ZeroUnitMakesANameUnsafe) {
 TEST(EntryNameCheckTest, ReasonsNameTheRule) {
   EXPECT_STREQ(UnsafeEntryNameReason(WideString(u"")), "is empty");
   EXPECT_STREQ(UnsafeEntryNameReason(WideString(u"a\\..\\b")), "has a \"..\" component");
-  EXPECT_STREQ(UnsafeEntryNameReason(WideString(u"\\a")),
-               "is absolute (starts with a separator)");
+  EXPECT_STREQ(UnsafeEntryNameReason(WideString(u"\\a")), "is absolute (starts with a separator)");
   EXPECT_STREQ(UnsafeEntryNameReason(WideString(u"a/")), "ends with a separator");
 }
 
@@ -64,8 +62,7 @@ TEST(EntryNameCheckTest, ConversionThatCutsANameToDotDotIsUnsafe) {
   const WideString name(u"..\u00e9\\x");
   {
     LocaleOverride locale("C");
-    EXPECT_STREQ(UnsafeEntryNameReason(name),
-                 "turns into an unsafe path in the locale's encoding");
+    EXPECT_STREQ(UnsafeEntryNameReason(name), "turns into an unsafe path in the locale's encoding");
     // A cut that still leaves a name below the directory is no escape.
     EXPECT_TRUE(Safe(WideString(u"caf\u00e9.txt")));
   }

@@ -28,8 +28,8 @@ ErrorCode DistributionKit::ExtractEntry(std::size_t index, const WideString& des
   if (index >= entries_.size()) return kErrorInvalidParameter;
   const KitEntry& entry = entries_[index];
   FileHandle output = kNoFileHandle;
-  ErrorCode code = FileOpen(destination, kFileAccessWrite, 0, kFileCreateAlways, &output,
-                            kNormalFileAttributes);
+  ErrorCode code =
+      FileOpen(destination, kFileAccessWrite, 0, kFileCreateAlways, &output, kNormalFileAttributes);
   if (code != kSuccess) return code;
   if (container_handle_ == kNoFileHandle) {
     code = kErrorInvalidHandle;

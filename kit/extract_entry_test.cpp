@@ -119,12 +119,15 @@ TEST_F(ExtractEntryTest, ContainerShorterThanTheEntryFailsInsteadOfLooping) {
   writer.AddEntry(WideString(u"f"), TimeOfSeconds(1), data);
   OpenWriter(writer);
   // The container loses its tail after Open checked it (a second guard).
-  ASSERT_EQ(truncate(ToAscii(kit_.ContainerPath()).c_str(),
-                     kit_.Entry(0).offset + kCopyBufferBytes + 10),
-            0);
+  ASSERT_EQ(
+      truncate(ToAscii(kit_.ContainerPath()).c_str(), kit_.Entry(0).offset + kCopyBufferBytes + 10),
+      0);
   const int before = OpenDescriptorCount();
   EXPECT_EQ(kit_.ExtractEntry(0, scratch_.Wide("f")), kErrorInvalidData);
   EXPECT_EQ(OpenDescriptorCount(), before);
+  // The destination stays, with the bytes copied before the failure: the installation's
+  // rollback decides what becomes of it.
+  EXPECT_EQ(StatusOf(scratch_.Path("f")).st_size, static_cast<off_t>(kCopyBufferBytes));
 }
 
 TEST_F(ExtractEntryTest, FailedWriteIsReportedAndLeaksNoHandle) {

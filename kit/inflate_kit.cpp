@@ -18,8 +18,8 @@ static void SetFailure(NarrowString* failure, const char* text) {
 // the inflation; *last_status is the last inflate result, with a buffer shortage while no
 // input is left counted as 0.
 static ErrorCode InflateWindows(FileHandle kit, uint64_t kit_size, FileHandle container,
-                                uint64_t max_container_bytes, z_stream* stream,
-                                int* last_status, NarrowString* failure) {
+                                uint64_t max_container_bytes, z_stream* stream, int* last_status,
+                                NarrowString* failure) {
   std::vector<unsigned char> output(kInflateWindowBytes);
   uint64_t written = 0;
   for (uint64_t offset = 0; offset < kit_size; offset += kInflateWindowBytes) {
@@ -100,8 +100,8 @@ static ErrorCode InflateOpenFiles(FileHandle kit, FileHandle container,
 ErrorCode InflateKit(const WideString& kit_path, const WideString& container_path,
                      NarrowString* failure, uint64_t max_container_bytes) {
   FileHandle kit = kNoFileHandle;
-  ErrorCode code = FileOpen(kit_path, kFileAccessRead, 0, kFileOpenExisting, &kit,
-                            kSequentialFileAttributes);
+  ErrorCode code =
+      FileOpen(kit_path, kFileAccessRead, 0, kFileOpenExisting, &kit, kSequentialFileAttributes);
   if (code != kSuccess) {
     SetFailure(failure, "the kit file cannot be opened");
     return code;

@@ -6,8 +6,9 @@
 // kit; the container file holds the inflated data.
 //
 // Once the stream has ended or failed, the windows that are left are not read: zlib would
-// only repeat that status for them. A stream cut off inside its data is not an error here (the last status is 0 or a buffer shortage with no
-// input left): what is missing shows when the container is read.
+// only repeat that status for them. A stream cut off inside its data is not an error here
+// (the last status is 0, or a buffer shortage with no input left): what is missing shows
+// when the container is read.
 
 #ifndef KIT_INFLATE_KIT_H_
 #define KIT_INFLATE_KIT_H_

@@ -84,8 +84,7 @@ TEST_F(InflateKitTest, LongerContainerFileIsCutToTheInflatedLength) {
 }
 
 TEST_F(InflateKitTest, MissingKitIsNotFound) {
-  EXPECT_EQ(InflateKit(scratch_.Wide("missing.efd"), scratch_.Wide("container")),
-            kErrorNotFound);
+  EXPECT_EQ(InflateKit(scratch_.Wide("missing.efd"), scratch_.Wide("container")), kErrorNotFound);
 }
 
 TEST_F(InflateKitTest, ContainerInMissingDirectoryIsNotFound) {

@@ -11,7 +11,7 @@
 
 // One description record: the four strings, taken as stored (no check of their content).
 struct KitInfo {
-  WideString language;     // a code the string table knows, such as "en" or "ru"
+  WideString language;  // a code the string table knows, such as "en" or "ru"
   WideString product;
   WideString vendor;
   WideString description;  // document path relative to the template directory; "\" or "/"
@@ -19,11 +19,11 @@ struct KitInfo {
 
 // One file of the kit.
 struct KitEntry {
-  WideString name;   // path relative to the template directory; components split by "\"
-  FileTime time;     // modification time, 100-ns intervals since 1601-01-01 UTC
-  uint32_t offset;   // in the container: relative to the data area as stored, absolute
-                     // after DistributionKit::Open
-  uint32_t size;     // bytes
+  WideString name;  // path relative to the template directory; components split by "\"
+  FileTime time;    // modification time, 100-ns intervals since 1601-01-01 UTC
+  uint32_t offset;  // in the container: relative to the data area as stored, absolute
+                    // after DistributionKit::Open
+  uint32_t size;    // bytes
 };
 
 #endif  // KIT_KIT_RECORDS_H_

@@ -47,7 +47,7 @@ int KitScratch::TempEntryCount() const {
   DIR* dir = opendir(TempDirectory().c_str());
   Check(dir != nullptr, "opendir");
   int count = 0;
-  while (dirent* entry = readdir(dir)) {
+  while (dirent64* entry = readdir64(dir)) {
     const std::string name = entry->d_name;
     if (name != "." && name != "..") ++count;
   }
@@ -164,8 +164,8 @@ FileTime TimeOfSeconds(int64_t seconds) { return FileTimeFromSystemSeconds(secon
 
 KitWriter WorkedExampleWriter() {
   KitWriter writer(kLayoutPerLanguage);
-  writer.AddDescription(KitInfo{WideString(u"en"), WideString(u"P"), WideString(u"V"),
-                                WideString(u"d.htm")});
+  writer.AddDescription(
+      KitInfo{WideString(u"en"), WideString(u"P"), WideString(u"V"), WideString(u"d.htm")});
   writer.AddEntry(WideString(u"a\\b.txt"), FileTimeFromValue(132223104000000000ull),
                   Bytes{'a', 'b', 'c'});
   return writer;
@@ -194,10 +194,10 @@ Bytes WorkedExampleContainer() {
 
 Bytes SmallContainer() {
   KitWriter writer(kLayoutPerLanguage);
-  writer.AddDescription(KitInfo{WideString(u"ru"), WideString(u"Pr"), WideString(u"Ve"),
-                                WideString(u"r.htm")});
-  writer.AddDescription(KitInfo{WideString(u"en"), WideString(u"Prod"), WideString(u"Vend"),
-                                WideString(u"e.htm")});
+  writer.AddDescription(
+      KitInfo{WideString(u"ru"), WideString(u"Pr"), WideString(u"Ve"), WideString(u"r.htm")});
+  writer.AddDescription(
+      KitInfo{WideString(u"en"), WideString(u"Prod"), WideString(u"Vend"), WideString(u"e.htm")});
   writer.AddEntry(WideString(u"x\\one.txt"), TimeOfSeconds(1000000000), Bytes{'1', '2', '3', '4'});
   writer.AddEntry(WideString(u"two"), TimeOfSeconds(0), Bytes{'5', '6'});
   return ContainerBytesOf(writer);
@@ -231,7 +231,7 @@ int OpenDescriptorCount() {
   DIR* dir = opendir("/proc/self/fd");
   Check(dir != nullptr, "opendir /proc/self/fd");
   int count = 0;
-  while (dirent* entry = readdir(dir)) {
+  while (dirent64* entry = readdir64(dir)) {
     if (entry->d_name[0] != '.') ++count;
   }
   closedir(dir);

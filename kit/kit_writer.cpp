@@ -43,15 +43,13 @@ class PlainFileSink : public ByteSink {
   FileHandle file_;
 };
 
-static void RemoveFile(const WideString& path) {
-  unlink(ToLocaleBytes(path).CStr());
-}
+static void RemoveFile(const WideString& path) { unlink(ToLocaleBytes(path).CStr()); }
 
 void KitWriter::AddDescription(const KitInfo& info) { descriptions_.push_back(info); }
 
 ErrorCode KitWriter::AddEntry(const WideString& name, const FileTime& time,
                               std::vector<unsigned char> data) {
-  if (static_cast<uint64_t>(data.size()) > UINT32_MAX) return kErrorInvalidParameter;
+  if (!FitsUint32(data.size())) return kErrorInvalidParameter;
   const uint32_t size = static_cast<uint32_t>(data.size());
   entries_.push_back(PendingEntry{name, time, size, std::move(data), WideString()});
   return kSuccess;
@@ -68,8 +66,7 @@ ErrorCode KitWriter::AddFileEntry(const WideString& name, const FileTime& time,
   FileClose(file);
   if (code != kSuccess) return code;
   if (static_cast<uint64_t>(size) > UINT32_MAX) return kErrorInvalidParameter;
-  entries_.push_back(
-      PendingEntry{name, time, static_cast<uint32_t>(size), {}, source_path});
+  entries_.push_back(PendingEntry{name, time, static_cast<uint32_t>(size), {}, source_path});
   return kSuccess;
 }
 
@@ -98,8 +95,7 @@ uint64_t KitWriter::ContainerBytes() const {
   return bytes;
 }
 
-ErrorCode KitWriter::EncodeRecords(std::vector<unsigned char>* out,
-                                   NarrowString* failure) const {
+ErrorCode KitWriter::EncodeRecords(std::vector<unsigned char>* out, NarrowString* failure) const {
   const ErrorCode too_long = kErrorInvalidParameter;
   AppendUint32(layout_flag_, out);
   if (layout_flag_ == kLayoutSingleDescription) {
@@ -120,7 +116,7 @@ ErrorCode KitWriter::EncodeRecords(std::vector<unsigned char>* out,
       }
     }
   }
-  if (static_cast<uint64_t>(entries_.size()) > UINT32_MAX) {
+  if (!FitsUint32(entries_.size())) {
     return Failed(too_long, failure, "too many entries");
   }
   AppendUint32(static_cast<uint32_t>(entries_.size()), out);
@@ -128,7 +124,8 @@ ErrorCode KitWriter::EncodeRecords(std::vector<unsigned char>* out,
   for (const PendingEntry& pending : entries_) {
     const KitEntry entry{pending.name, pending.time, offset, pending.size};
     if (!AppendEntryRecord(entry, out)) {
-      return Failed(too_long, failure, NarrowString("the name is too long: ") + Quoted(pending.name));
+      return Failed(too_long, failure,
+                    NarrowString("the name is too long: ") + Quoted(pending.name));
     }
     offset += pending.size;  // cannot wrap: the whole container was checked to fit
   }

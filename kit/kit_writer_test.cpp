@@ -43,11 +43,11 @@ TEST(KitWriterTest, LayoutAStoresThreeStringsWithoutLanguage) {
   KitWriter writer(kLayoutSingleDescription);
   writer.AddDescription(
       KitInfo{WideString(u"ru"), WideString(u"P"), WideString(u""), WideString(u"d")});
-  const Bytes expected{0, 0, 0, 0,                     // layout A
-                       1, 0, 0, 0, 'P', 0,             // product
-                       0, 0, 0, 0,                     // vendor (empty)
-                       1, 0, 0, 0, 'd', 0,             // document
-                       0, 0, 0, 0};                    // no entries
+  const Bytes expected{0, 0, 0, 0,          // layout A
+                       1, 0, 0, 0, 'P', 0,  // product
+                       0, 0, 0, 0,          // vendor (empty)
+                       1, 0, 0, 0, 'd', 0,  // document
+                       0, 0, 0, 0};         // no entries
   EXPECT_EQ(ContainerBytesOf(writer), expected);
   EXPECT_EQ(writer.ContainerBytes(), expected.size());
 }

@@ -20,12 +20,12 @@ void RawDeflateFile::Abandon() {
 
 ErrorCode RawDeflateFile::Create(const WideString& path, int level) {
   Abandon();
-  ErrorCode code = FileOpen(path, kFileAccessWrite, 0, kFileCreateAlways, &file_,
-                            kNormalFileAttributes);
+  ErrorCode code =
+      FileOpen(path, kFileAccessWrite, 0, kFileCreateAlways, &file_, kNormalFileAttributes);
   if (code != kSuccess) return code;
   stream_ = z_stream{};
-  if (deflateInit2(&stream_, level, Z_DEFLATED, kRawDeflateWindowBits, 8,
-                   Z_DEFAULT_STRATEGY) != Z_OK) {
+  if (deflateInit2(&stream_, level, Z_DEFLATED, kRawDeflateWindowBits, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK) {
     Abandon();
     return kErrorInvalidParameter;
   }
@@ -54,8 +54,7 @@ ErrorCode RawDeflateFile::Deflate(int flush) {
 ErrorCode RawDeflateFile::Write(const unsigned char* data, std::size_t length) {
   if (!stream_started_) return kErrorInvalidParameter;
   while (length > 0) {
-    const uInt slice = length < kDeflateChunkBytes ? static_cast<uInt>(length)
-                                                   : kDeflateChunkBytes;
+    const uInt slice = length < kDeflateChunkBytes ? static_cast<uInt>(length) : kDeflateChunkBytes;
     stream_.next_in = const_cast<Bytef*>(data);
     stream_.avail_in = slice;
     const ErrorCode code = Deflate(Z_NO_FLUSH);

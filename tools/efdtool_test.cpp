@@ -32,7 +32,8 @@ class EfdtoolTest : public ::testing::Test {
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     std::vector<char*> argv{const_cast<char*>(EFDTOOL_PATH)};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
     ToolRun run;
@@ -91,8 +92,8 @@ TEST_F(EfdtoolTest, HelpAndUsageErrors) {
 
 TEST_F(EfdtoolTest, PackListVerifyRoundTrip) {
   const std::string kit = scratch_.Path("kit.efd");
-  ToolRun run = Run({"pack", "--describe", "en:Prod:Vend:docs\\readme.htm", "--describe=ru:P:V:",
-                     kit, MakeTree()});
+  ToolRun run = Run({"pack", "--describe", "en:Prod:Vend:docs\\readme.htm",
+                     "--describe=ru:P:V:", kit, MakeTree()});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("packed 2 entries"), std::string::npos) << run.out;
   EXPECT_NE(run.err.find("skipping \"link\""), std::string::npos) << run.err;

@@ -14,7 +14,8 @@ static void CivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned
   const unsigned day_of_era = static_cast<unsigned>(days - era * 146097);
   const unsigned year_of_era =
       (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const unsigned day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
   const unsigned shifted_month = (5 * day_of_year + 2) / 153;
   *day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
   *month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
@@ -42,7 +43,9 @@ NarrowString FormatFileTimeUtc(const FileTime& time) {
 
 bool FileTimeFromSecondsChecked(int64_t seconds, FileTime* time) {
   if (seconds < -kEpochDifferenceSeconds) return false;
-  const uint64_t since_1601 = static_cast<uint64_t>(seconds + kEpochDifferenceSeconds);
+  // Unsigned: seconds near INT64_MAX must not overflow on the way to the range check.
+  const uint64_t since_1601 =
+      static_cast<uint64_t>(seconds) + static_cast<uint64_t>(kEpochDifferenceSeconds);
   if (since_1601 > UINT64_MAX / kFileTimeUnitsPerSecond) return false;
   *time = FileTimeFromSystemSeconds(seconds);
   return true;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-static std::string Text(uint64_t value) { return FormatFileTimeUtc(FileTimeFromValue(value)).CStr(); }
+static std::string Text(uint64_t value) {
+  return FormatFileTimeUtc(FileTimeFromValue(value)).CStr();
+}
 
 TEST(FileTimeTextTest, FormatsInUtc) {
   EXPECT_EQ(Text(132223104000000000ull), "2020-01-01 00:00:00");

@@ -31,13 +31,13 @@ static bool OpenKit(const NarrowString& kit_path, const char* command, Distribut
                     std::FILE* err) {
   WideString path;
   if (!WideFromLocaleExactly(kit_path, &path)) {
-    std::fprintf(err, "efdtool %s: \"%s\" is not valid text in the locale's encoding\n",
-                 command, kit_path.CStr());
+    std::fprintf(err, "efdtool %s: \"%s\" is not valid text in the locale's encoding\n", command,
+                 kit_path.CStr());
     return false;
   }
   const ErrorCode code = kit->Open(path);
   if (code == kSuccess) return true;
-  const char* kind = code == kErrorNotFound ? "cannot be found"
+  const char* kind = code == kErrorNotFound      ? "cannot be found"
                      : code == kErrorInvalidData ? "is damaged"
                                                  : "cannot be opened";
   std::fprintf(err, "efdtool %s: %s %s: %s (code %" PRIu32 ")\n", command, kit_path.CStr(), kind,
@@ -67,8 +67,8 @@ int RunList(const NarrowString& kit_path, std::FILE* out, std::FILE* err) {
   PrintDescriptions(kit, out);
   for (std::size_t i = 0; i < kit.EntryCount(); ++i) {
     const KitEntry& entry = kit.Entry(i);
-    std::fprintf(out, "%12" PRIu32 "  %s  %s\n", entry.size,
-                 FormatFileTimeUtc(entry.time).CStr(), ToLocaleBytes(entry.name).CStr());
+    std::fprintf(out, "%12" PRIu32 "  %s  %s\n", entry.size, FormatFileTimeUtc(entry.time).CStr(),
+                 ToLocaleBytes(entry.name).CStr());
   }
   std::fprintf(out, "%zu %s, %" PRIu64 " bytes\n", kit.EntryCount(),
                kit.EntryCount() == 1 ? "entry" : "entries", DataBytes(kit));

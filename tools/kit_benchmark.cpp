@@ -45,7 +45,9 @@ static double MegabytesPerSecond(uint64_t bytes, double seconds) {
   std::exit(1);
 }
 
-static WideString Wide(const std::string& path) { return FromLocaleBytes(NarrowString(path.c_str())); }
+static WideString Wide(const std::string& path) {
+  return FromLocaleBytes(NarrowString(path.c_str()));
+}
 
 // Fills the buffer with text-like runs mixed with noise (compresses to roughly a third).
 static void FillMixed(std::vector<unsigned char>* buffer, uint32_t* state) {
@@ -59,7 +61,8 @@ static void FillMixed(std::vector<unsigned char>* buffer, uint32_t* state) {
         *state = *state * 1664525u + 1013904223u;
         (*buffer)[i] = static_cast<unsigned char>(*state >> 24);
       } else {
-        (*buffer)[i] = static_cast<unsigned char>(kWords[(i + (*state >> 16)) % (sizeof kWords - 1)]);
+        (*buffer)[i] =
+            static_cast<unsigned char>(kWords[(i + (*state >> 16)) % (sizeof kWords - 1)]);
       }
     }
   }
@@ -81,7 +84,8 @@ static std::vector<std::string> GenerateFiles(const std::string& directory, uint
     if (file == nullptr) Die("cannot create " + name);
     for (uint64_t left = size; left > 0;) {
       FillMixed(&buffer, &state);
-      const std::size_t piece = left < buffer.size() ? static_cast<std::size_t>(left) : buffer.size();
+      const std::size_t piece =
+          left < buffer.size() ? static_cast<std::size_t>(left) : buffer.size();
       if (std::fwrite(buffer.data(), 1, piece, file) != piece) Die("cannot write " + name);
       left -= piece;
     }
@@ -151,8 +155,8 @@ int main(int argc, char** argv) {
   const uint64_t mebibytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 256;
   if (mebibytes == 0 || mebibytes > 4000) Die("MiB must be between 1 and 4000");
   const char* tmpdir = getenv("TMPDIR");
-  std::string root = std::string(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp") +
-                     "/kit_benchmarkXXXXXX";
+  std::string root =
+      std::string(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp") + "/kit_benchmarkXXXXXX";
   if (mkdtemp(&root[0]) == nullptr) Die("cannot make a scratch directory");
   const std::string source = root + "/source", output = root + "/out", temp = root + "/tmp";
   mkdir(source.c_str(), 0700);
@@ -164,8 +168,8 @@ int main(int argc, char** argv) {
   const std::vector<std::string> names = GenerateFiles(source, mebibytes << 20);
 
   KitWriter writer;
-  writer.AddDescription(KitInfo{WideString(u"en"), WideString(u"Bench"), WideString(u"Mark"),
-                                WideString(u"")});
+  writer.AddDescription(
+      KitInfo{WideString(u"en"), WideString(u"Bench"), WideString(u"Mark"), WideString(u"")});
   for (const std::string& name : names) {
     if (writer.AddFileEntry(Wide(name), FileTimeFromSystemSeconds(1577836800),
                             Wide(source + "/" + name)) != kSuccess) {

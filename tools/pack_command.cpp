@@ -19,9 +19,7 @@ static int Fail(std::FILE* err, int status, const NarrowString& message) {
   return status;
 }
 
-static NarrowString Quoted(const NarrowString& text) {
-  return NarrowString("\"") + text + "\"";
-}
+static NarrowString Quoted(const NarrowString& text) { return NarrowString("\"") + text + "\""; }
 
 // The kit's name for a relative path: "\" between components. A "\" inside a file name
 // would read as a separator when the kit is installed, so such names are refused.
@@ -56,8 +54,8 @@ static bool AddDescriptions(const PackOptions& options, KitWriter* writer, Narro
 }
 
 // Adds one file; false with failure on an error.
-static bool AddFile(const NarrowString& directory, const NarrowString& relative,
-                    KitWriter* writer, uint64_t* bytes, NarrowString* failure) {
+static bool AddFile(const NarrowString& directory, const NarrowString& relative, KitWriter* writer,
+                    uint64_t* bytes, NarrowString* failure) {
   const NarrowString path = directory + "/" + relative;
   struct stat64 status;
   if (stat64(path.CStr(), &status) != 0) {

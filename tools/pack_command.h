@@ -9,7 +9,7 @@
 #include "text/narrow_string.h"
 
 struct PackOptions {
-  bool single_description = false;        // --layout-a
+  bool single_description = false;         // --layout-a
   std::vector<NarrowString> descriptions;  // each LANG:PRODUCT:VENDOR:DOCUMENT
   NarrowString kit_path;
   NarrowString directory;

@@ -20,13 +20,13 @@ static bool Walk(const NarrowString& root, const NarrowString& relative,
   const NarrowString directory = relative.Empty() ? root : Joined(root, relative.CStr());
   DIR* stream = opendir(directory.CStr());
   if (stream == nullptr) {
-    *failure = NarrowString("cannot read the directory \"") + directory + "\": " +
-               std::strerror(errno);
+    *failure =
+        NarrowString("cannot read the directory \"") + directory + "\": " + std::strerror(errno);
     return false;
   }
   std::vector<NarrowString> names;
   errno = 0;
-  while (dirent* entry = readdir(stream)) {
+  while (dirent64* entry = readdir64(stream)) {
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
       names.push_back(NarrowString(entry->d_name));
     }
@@ -34,16 +34,16 @@ static bool Walk(const NarrowString& root, const NarrowString& relative,
   const int read_error = errno;
   closedir(stream);
   if (read_error != 0) {
-    *failure = NarrowString("cannot read the directory \"") + directory + "\": " +
-               std::strerror(read_error);
+    *failure = NarrowString("cannot read the directory \"") + directory +
+               "\": " + std::strerror(read_error);
     return false;
   }
   for (const NarrowString& name : names) {
     const NarrowString child = Joined(relative, name.CStr());
     struct stat64 status;
     if (lstat64(Joined(root, child.CStr()).CStr(), &status) != 0) {
-      *failure = NarrowString("cannot query \"") + Joined(root, child.CStr()) + "\": " +
-                 std::strerror(errno);
+      *failure = NarrowString("cannot query \"") + Joined(root, child.CStr()) +
+                 "\": " + std::strerror(errno);
       return false;
     }
     if (S_ISDIR(status.st_mode)) {

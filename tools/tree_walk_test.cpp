@@ -36,7 +36,7 @@ TEST(TreeWalkTest, MissingRootFails) {
   KitScratch scratch;
   std::vector<NarrowString> files, skipped;
   NarrowString failure;
-  EXPECT_FALSE(CollectRegularFiles(NarrowString(scratch.Path("missing").c_str()), &files,
-                                   &skipped, &failure));
+  EXPECT_FALSE(CollectRegularFiles(NarrowString(scratch.Path("missing").c_str()), &files, &skipped,
+                                   &failure));
   EXPECT_NE(failure.Find("cannot read the directory"), NarrowString::npos);
 }

@@ -1,0 +1,107 @@
+#include "install/install_job.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/string_table.h"
+#include "kit/distribution_kit.h"
+
+namespace {
+
+constexpr uint32_t kOpenForUpToDateTest = kFileAccessRead;
+constexpr uint32_t kNormalAttributes = 0x80;
+
+}  // namespace
+
+InstallJob::InstallJob() : channel_(nullptr), stop_signal_(nullptr) {}
+
+InstallJob::InstallJob(StopSignal* stop_signal) : channel_(nullptr), stop_signal_(stop_signal) {}
+
+WideString InstallJob::DestinationPath(const WideString& target, const WideString& name) {
+  WideString relative = name;
+  relative.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+  WideString destination = target;
+  destination.Append(relative);
+  return destination;
+}
+
+WideString InstallJob::DestinationDirectory(const WideString& destination) {
+  const WideString::size_type slash = destination.FindLastOf(u"/");
+  if (slash == WideString::npos) return WideString();
+  if (slash == 0) return WideString(u"/");
+  return WideString(destination, 0, slash);
+}
+
+int32_t InstallJob::Percentage(uint64_t j, uint64_t n) {
+  return n == 0 ? 100 : static_cast<int32_t>(j * 100u / n);
+}
+
+bool InstallJob::IsUpToDate(const WideString& path, const FileTime& entry_time) {
+  FileHandle handle = kNoFileHandle;
+  if (FileOpen(path, kOpenForUpToDateTest, 0, kFileOpenExisting, &handle, kNormalAttributes) !=
+      kSuccess) {
+    return false;
+  }
+  // A directory opens for reading too, but it is no installed file.
+  struct stat64 status;
+  const bool is_file =
+      fstat64(static_cast<int>(handle), &status) == 0 && !S_ISDIR(status.st_mode);
+  FileTime last_write = {0, 0};
+  const ErrorCode times = FileGetTimes(handle, nullptr, nullptr, &last_write);
+  FileClose(handle);
+  if (!is_file || times != kSuccess) return false;
+  if (last_write.high != entry_time.high) return last_write.high > entry_time.high;
+  return last_write.low >= entry_time.low;
+}
+
+int32_t InstallJob::ReportError(ErrorCode code, int32_t percent) {
+  channel_->Post(static_cast<int32_t>(code), LoadText(NarrowString("IDS_INSTALL_ERROR")),
+                 percent);
+  return static_cast<int32_t>(transaction_.Rollback(code));
+}
+
+void InstallJob::PauseAfterFinish() {
+  if (stop_signal_ != nullptr) {
+    stop_signal_->PauseUnlessRequested(kFinishPauseMicroseconds);
+  } else {
+    usleep(static_cast<useconds_t>(kFinishPauseMicroseconds));
+  }
+}
+
+int32_t InstallJob::Run(ProgressChannel* channel) {
+  channel_ = channel;
+  DistributionKit* kit = nullptr;
+  WideString target;
+  channel->TakeJob(&kit, &target);
+  if (kit == nullptr) return ReportError(kErrorInvalidParameter, 0);
+
+  ErrorCode code = transaction_.BeginTransaction(target);
+  if (code != kSuccess) return ReportError(code, 0);
+
+  const std::size_t count = kit->EntryCount();
+  for (std::size_t j = 0; j < count; ++j) {
+    const KitEntry& entry = kit->Entry(j);
+    const WideString destination = DestinationPath(target, entry.name);
+    const int32_t percent = Percentage(j, count);
+    channel->Post(0, destination, percent);
+    if (IsUpToDate(destination, entry.time)) continue;
+
+    code = transaction_.BackUpFile(destination);
+    if (code != kSuccess) return ReportError(code, percent);
+    const WideString directory = DestinationDirectory(destination);
+    // A file without a directory part goes into the current directory, which exists.
+    if (!directory.Empty()) {
+      code = transaction_.CreateDirectoryRecorded(directory);
+      if (code != kSuccess) return ReportError(code, percent);
+    }
+    code = kit->ExtractEntry(j, destination);
+    if (code != kSuccess) return ReportError(code, percent);
+    if (channel->IsCancelRequested()) {
+      return static_cast<int32_t>(transaction_.Rollback(kErrorCancelled));
+    }
+  }
+  transaction_.Commit();
+  channel->Post(0, LoadText(NarrowString("IDS_INSTALL_FINISH")), 100);
+  PauseAfterFinish();
+  return 0;
+}

@@ -1,0 +1,490 @@
+#include "install/install_job.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "install/install_test_support.h"
+#include "install/stop_signal.h"
+#include "kit/distribution_kit.h"
+
+namespace {
+
+constexpr int64_t kOld = 1500000000;    // before the kit
+constexpr int64_t kKit = 1600000000;    // the kit's entries
+constexpr int64_t kNewer = 1700000000;  // after the kit
+
+class InstallJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UseEnglishTexts();
+    channel_.Init();
+    // Requested before the run: the pause after the finish report returns at once.
+    no_pause_.Request();
+    target_ = scratch_.Path("tmplts");
+  }
+
+  std::string Target(const std::string& name) const { return target_ + "/" + name; }
+
+  // Opens a kit of files (a new kit file every call).
+  void OpenKit(const std::vector<KitFile>& files) {
+    kit_.reset(new DistributionKit);
+    const std::string path = scratch_.Path("kit" + std::to_string(++kit_number_) + ".efd");
+    ASSERT_EQ(MakeKit(path, files, kit_.get()), kSuccess);
+  }
+
+  int32_t RunJob() { return RunJobInto(target_); }
+  int32_t RunJobInto(const std::string& target) {
+    channel_.Start(kit_.get(), WideOf(target));
+    InstallJob job(&no_pause_);
+    const int32_t result = job.Run(&channel_);
+    last_shell_commands_ = job.transactions().ShellCommandsStarted();
+    return result;
+  }
+
+  InstallScratch scratch_;
+  ProgressChannel channel_;
+  StopSignal no_pause_;
+  std::unique_ptr<DistributionKit> kit_;
+  std::string target_;
+  int kit_number_ = 0;
+  uint64_t last_shell_commands_ = 0;
+};
+
+std::vector<KitFile> FourFiles() {
+  return {{"one.txt", TimeOf(kKit), "1"},
+          {"dir\\two.txt", TimeOf(kKit), "22"},
+          {"dir/sub/three.txt", TimeOf(kKit), "333"},
+          {"four.txt", TimeOf(kKit), "4444"}};
+}
+
+}  // namespace
+
+TEST_F(InstallJobTest, FourEntriesReportEveryPathThenTheFinish) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  OpenKit(FourFiles());
+  PostRecorder recorder(&channel_);
+  EXPECT_EQ(RunJob(), 0);
+
+  const std::vector<ProgressReport> reports = recorder.Reports();
+  ASSERT_EQ(reports.size(), 5u);
+  const char* const paths[] = {"one.txt", "dir/two.txt", "dir/sub/three.txt", "four.txt"};
+  for (int j = 0; j < 4; ++j) {
+    EXPECT_EQ(reports[j].code, 0);
+    EXPECT_EQ(reports[j].percent, j * 25);
+    EXPECT_EQ(AsciiOf(reports[j].message), Target(paths[j]));
+  }
+  EXPECT_EQ(reports[4].code, 0);
+  EXPECT_EQ(reports[4].percent, 100);
+  EXPECT_EQ(AsciiOf(reports[4].message), "Copying complete...");
+
+  EXPECT_EQ(ReadFileText(Target("dir/sub/three.txt")), "333");
+  EXPECT_EQ(ModificationSeconds(Target("four.txt")), kKit);
+  EXPECT_TRUE(scratch_.BackupNames().empty());
+}
+
+TEST_F(InstallJobTest, OneEntryReportsZeroThenHundred) {
+  OpenKit({{"only.txt", TimeOf(kKit), "x"}});
+  PostRecorder recorder(&channel_);
+  EXPECT_EQ(RunJob(), 0);
+  const std::vector<ProgressReport> reports = recorder.Reports();
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].percent, 0);
+  EXPECT_EQ(reports[1].percent, 100);
+  // The target did not exist: the run made it.
+  EXPECT_EQ(ReadFileText(Target("only.txt")), "x");
+}
+
+TEST_F(InstallJobTest, EmptyKitPostsOnlyTheFinish) {
+  OpenKit({});
+  PostRecorder recorder(&channel_);
+  EXPECT_EQ(RunJob(), 0);
+  const std::vector<ProgressReport> reports = recorder.Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].code, 0);
+  EXPECT_EQ(reports[0].percent, 100);
+  EXPECT_EQ(AsciiOf(reports[0].message), "Copying complete...");
+  EXPECT_TRUE(scratch_.BackupNames().empty());
+  EXPECT_FALSE(Exists(target_));
+}
+
+TEST_F(InstallJobTest, UpToDateRules) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_TRUE(WriteFileAt(Target("newer.txt"), "mine", kKit + 100));
+  ASSERT_TRUE(WriteFileAt(Target("same.txt"), "same before", kKit));
+  ASSERT_TRUE(WriteFileAt(Target("older.txt"), "old", kKit - 100));
+  OpenKit({{"newer.txt", TimeOf(kKit), "kit newer"},
+           {"same.txt", TimeOf(kKit), "kit same"},
+           {"older.txt", TimeOf(kKit), "kit older"},
+           {"fraction.txt", TimeOf(kKit, 500000000), "kit fraction"}});
+
+  EXPECT_EQ(RunJob(), 0);
+  EXPECT_EQ(ReadFileText(Target("newer.txt")), "mine");
+  EXPECT_EQ(ModificationSeconds(Target("newer.txt")), kKit + 100);
+  EXPECT_EQ(ReadFileText(Target("same.txt")), "same before");
+  EXPECT_EQ(ReadFileText(Target("older.txt")), "kit older");
+  EXPECT_EQ(ModificationSeconds(Target("older.txt")), kKit);
+  EXPECT_EQ(ReadFileText(Target("fraction.txt")), "kit fraction");
+  EXPECT_EQ(ModificationSeconds(Target("fraction.txt")), kKit);
+
+  // Marks that only a rewrite can remove, with the times the first run left.
+  ASSERT_TRUE(WriteFileAt(Target("older.txt"), "scribbled", kKit));
+  ASSERT_TRUE(WriteFileAt(Target("fraction.txt"), "scribbled", kKit));
+  EXPECT_EQ(RunJob(), 0);
+  EXPECT_EQ(ReadFileText(Target("older.txt")), "scribbled");
+  EXPECT_EQ(ReadFileText(Target("fraction.txt")), "kit fraction");
+  EXPECT_TRUE(scratch_.BackupNames().empty());
+}
+
+TEST_F(InstallJobTest, IsUpToDateComparesWholeSecondsAgainstTheEntryTime) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_TRUE(WriteFileAt(Target("f"), "x", kKit));
+  const WideString path = WideOf(Target("f"));
+  EXPECT_TRUE(InstallJob::IsUpToDate(path, TimeOf(kKit)));
+  EXPECT_TRUE(InstallJob::IsUpToDate(path, TimeOf(kKit - 1)));
+  EXPECT_FALSE(InstallJob::IsUpToDate(path, TimeOf(kKit, 100)));
+  EXPECT_FALSE(InstallJob::IsUpToDate(path, TimeOf(kKit + 1)));
+  EXPECT_FALSE(InstallJob::IsUpToDate(WideOf(Target("missing")), TimeOf(0)));
+  // Times whose high halves differ: the high half decides.
+  const FileTime far = FileTimeFromValue(FileTimeValue(TimeOf(kKit)) + (uint64_t{1} << 32));
+  EXPECT_FALSE(InstallJob::IsUpToDate(path, far));
+  // A directory is no installed file, however new.
+  ASSERT_TRUE(MakeDirectories(Target("dir")));
+  EXPECT_FALSE(InstallJob::IsUpToDate(WideOf(Target("dir")), TimeOf(0)));
+}
+
+TEST_F(InstallJobTest, DestinationRules) {
+  EXPECT_EQ(AsciiOf(InstallJob::DestinationPath(WideOf("/t/"), WideOf("a\\b\\c.txt"))),
+            "/t/a/b/c.txt");
+  EXPECT_EQ(AsciiOf(InstallJob::DestinationDirectory(WideOf("/t/top.txt"))), "/t");
+  EXPECT_EQ(AsciiOf(InstallJob::DestinationDirectory(WideOf("/top.txt"))), "/");
+  EXPECT_TRUE(InstallJob::DestinationDirectory(WideOf("top.txt")).Empty());
+  EXPECT_EQ(InstallJob::Percentage(2, 4), 50);
+  EXPECT_EQ(InstallJob::Percentage(2, 3), 66);
+  // No overflow with j * 100 beyond 32 bits.
+  EXPECT_EQ(InstallJob::Percentage(uint64_t{3} << 31, uint64_t{1} << 33), 75);
+}
+
+TEST_F(InstallJobTest, ChannelWithoutKitFails) {
+  PostRecorder recorder(&channel_);
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
+  const std::vector<ProgressReport> reports = recorder.Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].code, static_cast<int32_t>(kErrorInvalidParameter));
+  EXPECT_EQ(AsciiOf(reports[0].message), "Installation error");
+}
+
+// A template directory with files the kit replaces, a file it keeps, a file it does not
+// know, a dangling link where the kit has a file, and room for new files and new nested
+// directories.
+class InstallFailureTest : public InstallJobTest {
+ protected:
+  void SetUp() override {
+    InstallJobTest::SetUp();
+    ASSERT_TRUE(MakeDirectories(Target("sub")));
+    ASSERT_TRUE(WriteFileAt(Target("a.txt"), "old a", kOld));
+    ASSERT_TRUE(WriteFileAt(Target("keep.txt"), "not in the kit", kOld));
+    ASSERT_TRUE(WriteFileAt(Target("sub/b.txt"), "old b", kOld, 123456789));
+    ASSERT_TRUE(WriteFileAt(Target("sub/newer.txt"), "user's newer", kNewer));
+    ASSERT_EQ(symlink("nowhere", Target("sub/dangling.txt").c_str()), 0);
+    ASSERT_TRUE(SetModificationTime(Target("sub/dangling.txt"), kOld + 5));
+    ASSERT_TRUE(SetModificationTime(Target("sub"), kOld + 7, 777));
+    ASSERT_TRUE(SetModificationTime(target_, kOld + 9, 999));
+  }
+
+  static std::vector<KitFile> Files() {
+    const char* const names[] = {"a.txt",           "sub\\b.txt",      "c.txt",
+                                 "new1/new2/d.txt", "new1/new2/e.txt", "sub/newer.txt",
+                                 "sub/deep/f.txt",  "sub/dangling.txt"};
+    std::vector<KitFile> files;
+    for (int j = 0; j < 8; ++j) {
+      files.push_back({names[j], TimeOf(kKit), std::string(3000, static_cast<char>('a' + j))});
+    }
+    return files;
+  }
+
+  // Runs and checks that the run failed at entry failing with code, and that afterwards the
+  // tree is exactly as before and no backup directory is left.
+  void ExpectFailedRunLeavesTreeAsItWas(std::size_t failing, ErrorCode code,
+                                        ProgressObserver probe = nullptr,
+                                        void* probe_context = nullptr) {
+    const TreeState before = SnapshotTree(target_);
+    ASSERT_GE(before.size(), 7u);
+    PostRecorder recorder(&channel_, probe, probe_context);
+    EXPECT_EQ(RunJob(), static_cast<int32_t>(code)) << "failing entry " << failing;
+    const std::vector<ProgressReport> reports = recorder.Reports();
+    ASSERT_EQ(reports.size(), failing + 2);
+    EXPECT_EQ(reports.back().code, static_cast<int32_t>(code));
+    EXPECT_EQ(reports.back().percent, static_cast<int32_t>(failing * 100 / 8));
+    EXPECT_EQ(AsciiOf(reports.back().message), "Installation error");
+    EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "")
+        << "failing entry " << failing;
+    EXPECT_TRUE(scratch_.BackupNames().empty()) << "failing entry " << failing;
+  }
+};
+
+// The partly written file of the failing entry, seen when the error is posted (before the
+// rollback runs).
+struct PartialFileProbe {
+  std::string path;
+  bool existed_at_error = false;
+  static void Observe(void* context, int32_t code, const WideString&, int32_t) {
+    PartialFileProbe* probe = static_cast<PartialFileProbe*>(context);
+    if (code == 0) return;
+    struct stat64 status;
+    probe->existed_at_error = lstat64(probe->path.c_str(), &status) == 0;
+  }
+};
+
+TEST_F(InstallFailureTest, ExtractionFailingAtEachEntryLeavesTheTreeAsItWas) {
+  const std::vector<KitFile> files = Files();
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    OpenKit(files);
+    // The container ends in the middle of entry k: k and every later entry fail to copy.
+    const KitEntry& entry = kit_->Entry(k);
+    ASSERT_EQ(truncate(AsciiOf(kit_->ContainerPath()).c_str(), entry.offset + entry.size / 2),
+              0);
+    // Entry 5 is up to date (the file on disk is newer), so the next one is the first copy.
+    const std::size_t failing = k == 5 ? 6 : k;
+    PartialFileProbe probe;
+    probe.path = AsciiOf(InstallJob::DestinationPath(WideOf(target_ + "/"),
+                                                     kit_->Entry(failing).name));
+    ExpectFailedRunLeavesTreeAsItWas(failing, kErrorInvalidData, &PartialFileProbe::Observe,
+                                     &probe);
+    EXPECT_TRUE(probe.existed_at_error) << "entry " << failing;
+  }
+}
+
+TEST_F(InstallFailureTest, DirectoryThatCannotBeMadeFailsAndRollsBack) {
+  // A regular file where the entry needs a new directory: above a missing level, making
+  // the directory fails; as the entry's own directory, opening the file fails.
+  struct Case {
+    const char* blocker;
+    std::size_t failing;
+    ErrorCode code;
+  };
+  for (const Case& blocked :
+       {Case{"new1", 3, kErrorNotFound}, Case{"sub/deep", 6, kErrorInvalidParameter}}) {
+    ASSERT_TRUE(WriteFileAt(Target(blocked.blocker), "in the way", kOld));
+    ASSERT_TRUE(SetModificationTime(Target("sub"), kOld + 7, 777));
+    ASSERT_TRUE(SetModificationTime(target_, kOld + 9, 999));
+    OpenKit(Files());
+    ExpectFailedRunLeavesTreeAsItWas(blocked.failing, blocked.code);
+    ASSERT_EQ(unlink(Target(blocked.blocker).c_str()), 0);
+  }
+}
+
+TEST_F(InstallFailureTest, DirectoryWhereTheKitHasAFileIsNeverReplaced) {
+  for (std::size_t failing : {0u, 2u, 7u}) {
+    const std::string name = AsciiOf(
+        InstallJob::DestinationPath(WideString(), WideOf(Files()[failing].name)));
+    const std::string path = Target(name);
+    const std::string saved = scratch_.Path("saved");
+    if (Exists(path)) {
+      ASSERT_EQ(rename(path.c_str(), saved.c_str()), 0);
+    }
+    // Newer than the entry: it must still not count as the installed file.
+    ASSERT_TRUE(MakeDirectories(path));
+    ASSERT_TRUE(WriteFileAt(path + "/inside", "user data", kOld));
+    ASSERT_TRUE(SetModificationTime(path, kNewer));
+    ASSERT_TRUE(SetModificationTime(Target("sub"), kOld + 7, 777));
+    ASSERT_TRUE(SetModificationTime(target_, kOld + 9, 999));
+    OpenKit(Files());
+    ExpectFailedRunLeavesTreeAsItWas(failing, kErrorInvalidParameter);
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+    if (Exists(saved)) {
+      ASSERT_EQ(rename(saved.c_str(), path.c_str()), 0);
+    }
+  }
+}
+
+TEST_F(InstallFailureTest, SuccessfulRunReplacesAndKeeps) {
+  OpenKit(Files());
+  EXPECT_EQ(RunJob(), 0);
+  EXPECT_EQ(ReadFileText(Target("a.txt")), std::string(3000, 'a'));
+  EXPECT_EQ(ReadFileText(Target("sub/b.txt")), std::string(3000, 'b'));
+  EXPECT_EQ(ReadFileText(Target("sub/newer.txt")), "user's newer");
+  EXPECT_EQ(ReadFileText(Target("keep.txt")), "not in the kit");
+  EXPECT_EQ(ReadFileText(Target("sub/dangling.txt")), std::string(3000, 'h'));
+  EXPECT_EQ(ModificationSeconds(Target("new1/new2/e.txt")), kKit);
+  EXPECT_TRUE(scratch_.BackupNames().empty());
+}
+
+TEST_F(InstallFailureTest, CancelAfterTheFirstWrittenFileRollsBackSilently) {
+  OpenKit(Files());
+  const TreeState before = SnapshotTree(target_);
+  channel_.Start(kit_.get(), WideOf(target_));
+  channel_.RequestCancel();
+  PostRecorder recorder(&channel_);
+  InstallJob job(&no_pause_);
+  EXPECT_EQ(job.Run(&channel_), static_cast<int32_t>(kErrorCancelled));
+  const std::vector<ProgressReport> reports = recorder.Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].code, 0);
+  EXPECT_EQ(AsciiOf(reports[0].message), Target("a.txt"));
+  EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
+  EXPECT_TRUE(scratch_.BackupNames().empty());
+}
+
+TEST_F(InstallJobTest, FailedFreshInstallRemovesEveryDirectoryItMade) {
+  const std::string home = scratch_.Path("home");
+  ASSERT_TRUE(MakeDirectories(home));
+  ASSERT_TRUE(SetModificationTime(home, kOld, 42));
+  OpenKit({{"x/y/one.txt", TimeOf(kKit), "one"},
+           {"two.txt", TimeOf(kKit), "two"},
+           {"x/three.txt", TimeOf(kKit), std::string(100, '3')}});
+  const KitEntry& last = kit_->Entry(2);
+  ASSERT_EQ(truncate(AsciiOf(kit_->ContainerPath()).c_str(), last.offset + 10), 0);
+  const TreeState before = SnapshotTree(home);
+  EXPECT_EQ(RunJobInto(home + "/a/b/tmplts"), static_cast<int32_t>(kErrorInvalidData));
+  EXPECT_EQ(DescribeDifferences(before, SnapshotTree(home)), "");
+  EXPECT_TRUE(scratch_.BackupNames().empty());
+}
+
+TEST_F(InstallJobTest, ReplacedFileIsHeldInTheFirstFreeBackupDirectory) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_TRUE(WriteFileAt(Target("a.txt"), "old a", kOld));
+  // Left behind by interrupted runs: a directory with a file, and a plain file.
+  const std::string temp = scratch_.TempDirectory();
+  ASSERT_TRUE(MakeDirectories(temp + "/t5stp0"));
+  ASSERT_TRUE(WriteFileAt(temp + "/t5stp0/left", "left behind", kOld));
+  ASSERT_TRUE(WriteFileAt(temp + "/t5stp1", "a file", kOld));
+  const TreeState taken0 = SnapshotTree(temp + "/t5stp0");
+  const TreeState taken1 = SnapshotTree(temp + "/t5stp1");
+  OpenKit({{"a.txt", TimeOf(kKit), "new a"}, {"b.txt", TimeOf(kKit), "b"}});
+
+  // While entry 1 is reported, entry 0's old file waits in the backup.
+  struct BackupProbe {
+    std::string backup;
+    std::string held;
+    unsigned mode = 0;
+    static void Observe(void* context, int32_t, const WideString& message, int32_t percent) {
+      BackupProbe* probe = static_cast<BackupProbe*>(context);
+      if (percent != 50 || message.Length() == 0) return;
+      probe->held = ReadFileText(probe->backup + "/a.txt");
+      struct stat64 status;
+      if (lstat64(probe->backup.c_str(), &status) == 0) probe->mode = status.st_mode & 07777;
+    }
+  } probe;
+  probe.backup = temp + "/t5stp2";
+  channel_.SetObserver(&BackupProbe::Observe, &probe);
+  EXPECT_EQ(RunJob(), 0);
+  channel_.SetObserver(nullptr, nullptr);
+
+  EXPECT_EQ(probe.held, "old a");
+  EXPECT_EQ(probe.mode & 077, 0u);
+  EXPECT_EQ(probe.mode & 0700, 0700u);
+  EXPECT_EQ(DescribeDifferences(taken0, SnapshotTree(temp + "/t5stp0")), "");
+  EXPECT_EQ(DescribeDifferences(taken1, SnapshotTree(temp + "/t5stp1")), "");
+  EXPECT_EQ(scratch_.BackupNames(), (std::vector<std::string>{"t5stp0", "t5stp1"}));
+  EXPECT_EQ(ReadFileText(Target("a.txt")), "new a");
+}
+
+TEST_F(InstallJobTest, PlantedLinksNamedLikeBackupsAreNotFollowed) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_TRUE(WriteFileAt(Target("a.txt"), "old a", kOld));
+  const std::string elsewhere = scratch_.Path("elsewhere");
+  ASSERT_TRUE(MakeDirectories(elsewhere));
+  ASSERT_TRUE(WriteFileAt(elsewhere + "/precious", "precious", kOld));
+  const std::string temp = scratch_.TempDirectory();
+  ASSERT_EQ(symlink(elsewhere.c_str(), (temp + "/t5stp0").c_str()), 0);
+  ASSERT_EQ(symlink(scratch_.Path("nowhere").c_str(), (temp + "/t5stp1").c_str()), 0);
+  const TreeState elsewhere_before = SnapshotTree(elsewhere);
+  OpenKit({{"a.txt", TimeOf(kKit), "new a"}, {"b/c.txt", TimeOf(kKit), "c"}});
+
+  EXPECT_EQ(RunJob(), 0);
+  EXPECT_EQ(DescribeDifferences(elsewhere_before, SnapshotTree(elsewhere)), "");
+  EXPECT_FALSE(Exists(scratch_.Path("nowhere")));
+  EXPECT_EQ(scratch_.BackupNames(), (std::vector<std::string>{"t5stp0", "t5stp1"}));
+  EXPECT_EQ(ReadFileText(Target("a.txt")), "new a");
+
+  // A failed run through the same links changes nothing outside either.
+  ASSERT_TRUE(WriteFileAt(Target("a.txt"), "old again", kOld));
+  std::error_code ignored;
+  std::filesystem::remove_all(Target("b"), ignored);
+  ASSERT_TRUE(WriteFileAt(Target("b"), "blocks b/", kOld));
+  const TreeState before = SnapshotTree(target_);
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
+  EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
+  EXPECT_EQ(DescribeDifferences(elsewhere_before, SnapshotTree(elsewhere)), "");
+}
+
+TEST_F(InstallJobTest, FreshInstallStartsOneCommandPerNewDirectoryChain) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  OpenKit({{"f1", TimeOf(kKit), "1"},
+           {"d1/f2", TimeOf(kKit), "2"},
+           {"d1/f3", TimeOf(kKit), "3"},
+           {"d2/e/f4", TimeOf(kKit), "4"},
+           {"d2/e/f5", TimeOf(kKit), "5"},
+           {"d2/f6", TimeOf(kKit), "6"}});
+  ShellCommandLog log(scratch_.Path("shell"));
+
+  EXPECT_EQ(RunJob(), 0);
+  EXPECT_EQ(log.Count("mkdir"), 2u);
+  EXPECT_EQ(log.Lines().size(), 2u);
+  EXPECT_EQ(last_shell_commands_, 2u);
+  EXPECT_EQ(ReadFileText(Target("d2/e/f5")), "5");
+
+  log.Clear();
+  EXPECT_EQ(RunJob(), 0);
+  EXPECT_EQ(log.Lines().size(), 0u);
+  EXPECT_EQ(last_shell_commands_, 0u);
+
+  // Every file older than its entry: one move per file, one backup directory per kit
+  // directory, and one removal of the backup.
+  for (const char* name : {"f1", "d1/f2", "d1/f3", "d2/e/f4", "d2/e/f5", "d2/f6"}) {
+    ASSERT_TRUE(SetModificationTime(Target(name), kOld));
+  }
+  log.Clear();
+  EXPECT_EQ(RunJob(), 0);
+  EXPECT_EQ(log.Count("mv"), 6u);
+  EXPECT_EQ(log.Count("mkdir"), 2u);
+  EXPECT_EQ(log.Count("rm"), 1u);
+  EXPECT_EQ(last_shell_commands_, 9u);
+  EXPECT_TRUE(scratch_.BackupNames().empty());
+}
+
+TEST_F(InstallJobTest, BackupDirectoryThatCannotBeMadeFailsTheRun) {
+  ASSERT_TRUE(MakeDirectories(Target("sub")));
+  ASSERT_TRUE(WriteFileAt(Target("sub/old.txt"), "old", kOld));
+  ASSERT_TRUE(SetModificationTime(Target("sub"), kOld));
+  OpenKit({{"new.txt", TimeOf(kKit), "new"}, {"sub/old.txt", TimeOf(kKit), "replacement"}});
+  ShellCommandLog log(scratch_.Path("shell"), "t5stp");
+  const TreeState before = SnapshotTree(target_);
+  PostRecorder recorder(&channel_);
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorNotFound));
+  EXPECT_EQ(recorder.Reports().back().percent, 50);
+  EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
+  EXPECT_TRUE(scratch_.BackupNames().empty());
+}
+
+TEST_F(InstallJobTest, MoveIntoTheBackupThatFailsFailsTheRun) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_TRUE(WriteFileAt(Target("old.txt"), "old", kOld));
+  OpenKit({{"new/n.txt", TimeOf(kKit), "new"}, {"old.txt", TimeOf(kKit), "replacement"}});
+  ShellCommandLog log(scratch_.Path("shell"), "", "t5stp");
+  const TreeState before = SnapshotTree(target_);
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorNotFound));
+  EXPECT_EQ(log.Count("mv"), 1u);
+  EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
+  EXPECT_TRUE(scratch_.BackupNames().empty());
+}
+
+TEST_F(InstallJobTest, KitNamingAPathTwiceKeepsTheOriginalForTheRollback) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_TRUE(WriteFileAt(Target("twice.txt"), "original", kOld));
+  OpenKit({{"twice.txt", TimeOf(kKit), "first"},
+           {"twice.txt", TimeOf(kKit + 10), "second"},
+           {"blocked/x.txt", TimeOf(kKit), "x"}});
+  ASSERT_TRUE(WriteFileAt(Target("blocked"), "in the way", kOld));
+  const TreeState before = SnapshotTree(target_);
+  // The third entry's directory is a regular file: the copy cannot be opened.
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
+  EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
+}

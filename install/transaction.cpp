@@ -1,0 +1,285 @@
+#include "install/transaction.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "fs/directory_finder.h"
+#include "fs/file_layer.h"
+#include "fs/shell_commands.h"
+#include "install/path_parts.h"
+#include "install/tree_listing.h"
+#include "kit/temp_directory.h"
+#include "text/locale_conversions.h"
+
+namespace {
+
+constexpr char16_t kBackupPrefix[] = u"t5stp";
+constexpr mode_t kBackupDirectoryMode = 0700;
+
+}  // namespace
+
+Transaction::Transaction() : shell_commands_started_(0) {}
+
+const TransactionRecord* Transaction::Current() const {
+  return records_.empty() ? nullptr : &records_.back();
+}
+
+TransactionRecord* Transaction::MutableCurrent() {
+  return records_.empty() ? nullptr : &records_.back();
+}
+
+ErrorCode Transaction::RunMakeDirectory(const WideString& path) {
+  ++shell_commands_started_;
+  return ShellMakeDirectory(path);
+}
+
+ErrorCode Transaction::RunMove(const WideString& from, const WideString& to) {
+  ++shell_commands_started_;
+  return ShellMove(from, to);
+}
+
+ErrorCode Transaction::RunRemoveFile(const WideString& path) {
+  ++shell_commands_started_;
+  return ShellRemoveFile(path);
+}
+
+ErrorCode Transaction::RunRemoveTree(const WideString& path) {
+  ++shell_commands_started_;
+  return ShellRemoveTree(path);
+}
+
+ErrorCode Transaction::BeginTransaction(const WideString& target) {
+  records_.emplace_back();
+  TransactionRecord& record = records_.back();
+  record.target_directory = target;
+  if (target.Empty()) return kSuccess;
+
+  const WideString temp = GetTempDirectory();
+  // The temporary directory is shared with everyone: made when missing, never recorded.
+  if (!PathExists(temp)) {
+    const ErrorCode code = RunMakeDirectory(temp);
+    if (code != kSuccess) return code;
+  }
+  WideString base = temp;
+  if (base.Empty() || base[base.Length() - 1] != u'/') base.Append(u'/');
+
+  // mkdir(2) is the test and the creation in one step: a name that exists in any form,
+  // also as a link, fails with EEXIST and the next number is tried.
+  for (int32_t n = 0; n < INT32_MAX; ++n) {
+    WideString candidate = base;
+    candidate.Append(kBackupPrefix);
+    candidate.Append(WideString::FormatInteger(n, 10));
+    if (mkdir(ToLocaleBytes(candidate).CStr(), kBackupDirectoryMode) == 0) {
+      record.backup_tree_made.insert(candidate);
+      candidate.Append(u'/');
+      record.backup_directory = candidate;
+      return kSuccess;
+    }
+    if (errno != EEXIST) return ErrorCodeFromErrno(errno);
+  }
+  return kErrorInvalidParameter;
+}
+
+void Transaction::NoteDirectoryChange(const WideString& directory) {
+  TransactionRecord* record = MutableCurrent();
+  if (record == nullptr || directory.Empty()) return;
+  const WideString key = WithoutTrailingSlash(directory);
+  if (record->created_lookup.count(key) != 0 || record->changed_lookup.count(key) != 0) return;
+  // The directory the entries live in, also when it is reached through a link.
+  struct stat64 status;
+  if (stat64(ToLocaleBytes(key).CStr(), &status) != 0 || !S_ISDIR(status.st_mode)) return;
+  record->changed_lookup.insert(key);
+  record->changed_directories.push_back(DirectoryTime{key, status.st_mtim});
+}
+
+void Transaction::MarkBackupTreeMade(const WideString& directory) {
+  TransactionRecord* record = MutableCurrent();
+  if (record == nullptr) return;
+  const WideString root = WithoutTrailingSlash(record->backup_directory);
+  WideString level = WithoutTrailingSlash(directory);
+  while (level.Length() > root.Length() && record->backup_tree_made.insert(level).second) {
+    WideString parent;
+    if (!ParentPath(level, &parent)) break;
+    level = WithoutTrailingSlash(parent);
+  }
+}
+
+ErrorCode Transaction::BackUpFile(const WideString& path) {
+  TransactionRecord* record = MutableCurrent();
+  if (record == nullptr) return kErrorInvalidParameter;
+  WideString parent;
+  const bool has_parent = ParentPath(path, &parent);
+
+  struct stat64 status;
+  const int status_error = NodeStatus(path, &status);
+  if (status_error == ENOENT || status_error == ENOTDIR) {
+    // The file the run is about to write is new: a rollback removes it, and the directory
+    // it appears in gets its time back.
+    if (has_parent) NoteDirectoryChange(parent);
+    record->files_to_delete.push_back(path);
+    return kSuccess;
+  }
+  if (status_error != 0) return ErrorCodeFromErrno(status_error);
+  // A directory where the kit has a file is neither moved away nor replaced.
+  if (S_ISDIR(status.st_mode)) return kErrorInvalidParameter;
+  if (record->backup_directory.Empty()) return kErrorInvalidParameter;
+
+  const WideString& target = record->target_directory;
+  if (path.Length() < target.Length() ||
+      WideString(path, 0, target.Length()) != target) {
+    return kErrorInvalidParameter;
+  }
+  const WideString relative(path, target.Length());
+  WideString destination = record->backup_directory;
+  destination.Append(relative);
+  const WideString::size_type slash = destination.FindLastOf(u"/");
+  const WideString backup_parent =
+      WithoutTrailingSlash(WideString(destination, 0, slash == WideString::npos ? 0 : slash));
+  if (record->backup_tree_made.count(backup_parent) != 0) {
+    // Only this run puts anything into its backup tree: a file there is the original of a
+    // path the kit names more than once, and the file at path now is the run's own.
+    struct stat64 backup_status;
+    if (NodeStatus(destination, &backup_status) == 0) {
+      return S_ISDIR(backup_status.st_mode) ? kErrorInvalidParameter : kSuccess;
+    }
+  } else {
+    const ErrorCode code = EnsureDirectory(WideString(destination, 0, slash));
+    if (code != kSuccess) return code;
+  }
+  if (has_parent) NoteDirectoryChange(parent);
+  // Something exists at path, so any failure of the move is a failed backup.
+  return RunMove(path, destination);
+}
+
+ErrorCode Transaction::CreateDirectoryRecorded(const WideString& directory) {
+  TransactionRecord* record = MutableCurrent();
+  if (record == nullptr) return kErrorInvalidParameter;
+  if (IsRootPath(directory)) return kSuccess;
+  // Already exists (183) counts as success.
+  if (PathExists(directory)) return kSuccess;
+
+  // The levels "mkdir -p" is about to make, innermost first.
+  std::vector<WideString> missing(1, directory);
+  WideString parent;
+  bool parent_known = ParentPath(directory, &parent);
+  while (parent_known && !parent.Empty() && !IsRootPath(parent) && !IsDriveParent(parent) &&
+         !PathExists(parent)) {
+    missing.push_back(parent);
+    WideString next;
+    parent_known = ParentPath(parent, &next);
+    parent = next;
+  }
+  if (parent_known) NoteDirectoryChange(parent.Empty() ? WideString(u"/") : parent);
+
+  ErrorCode code = RunMakeDirectory(directory);
+  // Every level that exists now was made by this command, also when it failed further in.
+  for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
+    if (code != kSuccess && !PathExists(*level)) continue;
+    const WideString key = WithoutTrailingSlash(*level);
+    if (record->created_lookup.insert(key).second) record->created_directories.push_back(*level);
+  }
+  if (code == kSuccess) return kSuccess;
+
+  WideString direct_parent;
+  if (!ParentPath(directory, &direct_parent) || IsDriveParent(direct_parent)) {
+    return kErrorPathNotFound;
+  }
+  code = CreateDirectoryRecorded(direct_parent);
+  if (code != kSuccess) return code;
+  code = RunMakeDirectory(directory);
+  if (code != kSuccess) return code;
+  const WideString key = WithoutTrailingSlash(directory);
+  if (record->created_lookup.insert(key).second) record->created_directories.push_back(directory);
+  return kSuccess;
+}
+
+ErrorCode Transaction::EnsureDirectory(const WideString& directory) {
+  TransactionRecord* record = MutableCurrent();
+  if (record == nullptr) return kErrorInvalidParameter;
+  if (IsRootPath(directory)) return kSuccess;
+  if (record->backup_tree_made.count(WithoutTrailingSlash(directory)) != 0) return kSuccess;
+  ErrorCode code = RunMakeDirectory(directory);
+  if (code == kSuccess) {
+    MarkBackupTreeMade(directory);
+    return kSuccess;
+  }
+  WideString parent;
+  if (!ParentPath(directory, &parent) || IsDriveParent(parent)) return kErrorPathNotFound;
+  code = EnsureDirectory(parent);
+  if (code != kSuccess) return code;
+  code = RunMakeDirectory(directory);
+  if (code == kSuccess) MarkBackupTreeMade(directory);
+  return code;
+}
+
+void Transaction::DiscardBackupDirectory() {
+  const TransactionRecord* record = Current();
+  if (record == nullptr || record->backup_directory.Empty()) return;
+  const WideString backup = WithoutTrailingSlash(record->backup_directory);
+  // Made with mkdir(2) by this run; still empty when the run replaced nothing.
+  if (record->backup_tree_made.size() == 1 && rmdir(ToLocaleBytes(backup).CStr()) == 0) return;
+  DeleteTree(backup);
+}
+
+void Transaction::Commit() { DiscardBackupDirectory(); }
+
+ErrorCode Transaction::Rollback(ErrorCode code) {
+  const TransactionRecord* record = Current();
+  if (record == nullptr) return code;
+  // Restore first: the backed-up files go back into directories that existed before the
+  // run, and only then is anything deleted.
+  if (!record->target_directory.Empty() && !record->backup_directory.Empty()) {
+    RestoreTree(record->target_directory, record->backup_directory);
+  }
+  DiscardBackupDirectory();
+  for (const WideString& directory : record->created_directories) DeleteTree(directory);
+  for (const WideString& file : record->files_to_delete) {
+    // Files in a directory the run made went with it.
+    if (!NothingExistsAt(file)) RunRemoveFile(file);
+  }
+  RestoreDirectoryTimes();
+  return code;
+}
+
+void Transaction::RestoreDirectoryTimes() {
+  const TransactionRecord* record = Current();
+  if (record == nullptr) return;
+  for (auto changed = record->changed_directories.rbegin();
+       changed != record->changed_directories.rend(); ++changed) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = changed->modified;
+    utimensat(AT_FDCWD, ToLocaleBytes(changed->path).CStr(), times, 0);
+  }
+}
+
+void Transaction::RestoreTree(const WideString& target, const WideString& backup) {
+  std::vector<TreeEntry> entries;
+  if (ListDirectoryEntries(backup, &entries) != kSuccess) return;
+  for (const TreeEntry& entry : entries) {
+    WideString from = backup;
+    from.Append(entry.name);
+    WideString to = target;
+    to.Append(entry.name);
+    if (entry.is_directory) {
+      from.Append(u'/');
+      to.Append(u'/');
+      RestoreTree(to, from);
+    } else {
+      RunMove(from, to);
+    }
+  }
+}
+
+ErrorCode Transaction::DeleteTree(const WideString& directory) {
+  if (directory.Empty()) return kSuccess;
+  const WideString path = WithoutTrailingSlash(directory);
+  if (IsRootPath(path) || NothingExistsAt(path)) return kSuccess;
+  RunRemoveTree(path);
+  return kSuccess;
+}

@@ -1,0 +1,30 @@
+#include "install/tree_listing.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "fs/file_layer.h"
+#include "text/locale_conversions.h"
+#include "text/narrow_string.h"
+
+ErrorCode ListDirectoryEntries(const WideString& directory, std::vector<TreeEntry>* entries) {
+  entries->clear();
+  NarrowString base = ToLocaleBytes(directory);
+  DIR* stream = opendir(base.CStr());
+  if (stream == nullptr) return ErrorCodeFromErrno(errno);
+  if (base.Empty() || base[base.Length() - 1] != '/') base.Append('/');
+  for (const struct dirent64* entry = readdir64(stream); entry != nullptr;
+       entry = readdir64(stream)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    NarrowString entry_path = base;
+    entry_path.Append(entry->d_name);
+    struct stat64 status;
+    const bool is_directory = lstat64(entry_path.CStr(), &status) == 0 && S_ISDIR(status.st_mode);
+    entries->push_back(TreeEntry{FromLocaleBytes(NarrowString(entry->d_name)), is_directory});
+  }
+  closedir(stream);
+  return kSuccess;
+}

@@ -1,0 +1,173 @@
+#include "install/worker_handle.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "install/install_test_support.h"
+#include "kit/distribution_kit.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int64_t kKit = 1600000000;
+
+// Waits (polling) until done() holds; false after a generous bound, so that a broken worker
+// fails the test instead of hanging it.
+template <typename Condition>
+bool WaitUntil(Condition done) {
+  const Clock::time_point give_up = Clock::now() + std::chrono::seconds(60);
+  while (!done()) {
+    if (Clock::now() > give_up) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+class WorkerHandleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UseEnglishTexts();
+    channel_.Init();
+    target_ = scratch_.Path("tmplts");
+    ASSERT_EQ(MakeKit(scratch_.Path("kit.efd"),
+                      {{"one.txt", TimeOf(kKit), "1"},
+                       {"dir\\two.txt", TimeOf(kKit), "22"},
+                       {"dir/sub/three.txt", TimeOf(kKit), "333"},
+                       {"four.txt", TimeOf(kKit), "4444"}},
+                      &kit_),
+              kSuccess);
+  }
+
+  // Declared first: destroyed after everything that might still use the files.
+  InstallScratch scratch_;
+  DistributionKit kit_;
+  ProgressChannel channel_;
+  std::string target_;
+};
+
+}  // namespace
+
+TEST_F(WorkerHandleTest, JoinWithoutAThreadIsSafe) {
+  WorkerHandle handle;
+  EXPECT_TRUE(handle.HasEnded());
+  EXPECT_EQ(handle.creation_result(), -1);
+  handle.RequestStop();
+  handle.Join();
+  handle.Join();
+  EXPECT_TRUE(handle.HasEnded());
+}
+
+TEST_F(WorkerHandleTest, RunsRepeatUntilAStopAndEveryRunReportsTheSameSequence) {
+  PostRecorder recorder(&channel_);
+  WorkerHandle handle;
+  channel_.Start(&kit_, WideOf(target_));
+  handle.Start(&channel_);
+  ASSERT_EQ(handle.creation_result(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return handle.CompletedRuns() >= 2; }));
+
+  const Clock::time_point stop_requested = Clock::now();
+  handle.RequestStop();
+  handle.Join();
+  const double join_ms = MillisecondsSince(stop_requested);
+  std::printf("stop and join while further runs go on: %.1f ms\n", join_ms);
+  EXPECT_TRUE(handle.HasEnded());
+  EXPECT_EQ(handle.LastRunResult(), 0);
+
+  const std::vector<ProgressReport> reports = recorder.Reports();
+  ASSERT_EQ(reports.size() % 5, 0u);
+  ASSERT_GE(reports.size(), 10u);
+  for (std::size_t i = 0; i < reports.size(); ++i) {
+    EXPECT_EQ(reports[i].code, 0);
+    EXPECT_EQ(reports[i].percent, static_cast<int32_t>(i % 5 == 4 ? 100 : (i % 5) * 25));
+    EXPECT_TRUE(reports[i].message == reports[i % 5].message);
+  }
+  EXPECT_EQ(AsciiOf(reports[4].message), "Copying complete...");
+  EXPECT_EQ(ReadFileText(target_ + "/dir/two.txt"), "22");
+  EXPECT_TRUE(scratch_.BackupNames().empty());
+}
+
+TEST_F(WorkerHandleTest, StopEndsThePauseAfterTheFinishReport) {
+  PostRecorder recorder(&channel_);
+  WorkerHandle handle;
+  channel_.Start(&kit_, WideOf(target_));
+  handle.Start(&channel_);
+  ASSERT_TRUE(WaitUntil([&] { return recorder.CountWithPercent(100) >= 1; }));
+
+  const Clock::time_point stop_requested = Clock::now();
+  handle.RequestStop();
+  handle.Join();
+  std::printf("stop and join during the pause after the finish report: %.1f ms\n",
+              MillisecondsSince(stop_requested));
+  EXPECT_TRUE(handle.HasEnded());
+  EXPECT_GE(handle.CompletedRuns(), 1u);
+  const ProgressReport last = channel_.Read();
+  EXPECT_EQ(last.code, 0);
+  EXPECT_EQ(last.percent, 100);
+}
+
+TEST_F(WorkerHandleTest, FailedRunEndsTheWorkerAndTheErrorStays) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_TRUE(WriteFileAt(target_ + "/dir", "a file where a directory belongs", kKit));
+  WorkerHandle handle;
+  channel_.Start(&kit_, WideOf(target_));
+  handle.Start(&channel_);
+  ASSERT_TRUE(WaitUntil([&] { return handle.HasEnded(); }));
+  handle.Join();
+  EXPECT_EQ(handle.CompletedRuns(), 1u);
+  EXPECT_EQ(handle.LastRunResult(), static_cast<int32_t>(kErrorInvalidParameter));
+  const ProgressReport report = channel_.Read();
+  EXPECT_EQ(report.code, static_cast<int32_t>(kErrorInvalidParameter));
+  EXPECT_EQ(report.percent, 25);
+  EXPECT_EQ(AsciiOf(report.message), "Installation error");
+  EXPECT_FALSE(Exists(target_ + "/one.txt"));
+}
+
+TEST_F(WorkerHandleTest, StopBeforeTheFirstRunEndsWithoutRunning) {
+  WorkerHandle handle;
+  channel_.Start(&kit_, WideOf(target_));
+  handle.Start(&channel_);
+  handle.RequestStop();
+  handle.Join();
+  // The request may come before or after the first run began; never more than one run.
+  EXPECT_LE(handle.CompletedRuns(), 1u);
+  EXPECT_TRUE(handle.HasEnded());
+}
+
+TEST_F(WorkerHandleTest, DestroyingTheHandleStopsAndJoinsTheWorker) {
+  PostRecorder recorder(&channel_);
+  {
+    WorkerHandle handle;
+    channel_.Start(&kit_, WideOf(target_));
+    handle.Start(&channel_);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.CountWithPercent(100) >= 1; }));
+  }
+  // The worker has ended: nothing posts any more.
+  const std::size_t count = recorder.Reports().size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(recorder.Reports().size(), count);
+}
+
+TEST_F(WorkerHandleTest, SecondStartStopsTheFirstWorker) {
+  WorkerHandle handle;
+  channel_.Start(&kit_, WideOf(target_));
+  handle.Start(&channel_);
+  ASSERT_TRUE(WaitUntil([&] { return handle.CompletedRuns() >= 1; }));
+  channel_.Start(&kit_, WideOf(target_));
+  handle.Start(&channel_);
+  EXPECT_EQ(handle.creation_result(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return handle.CompletedRuns() >= 1; }));
+  handle.RequestStop();
+  handle.Join();
+  EXPECT_TRUE(handle.HasEnded());
+  EXPECT_EQ(handle.LastRunResult(), 0);
+}

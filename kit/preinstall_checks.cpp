@@ -1,0 +1,159 @@
+#include "kit/preinstall_checks.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "config/starter_config.h"
+#include "config/well_known_locations.h"
+#include "fs/directory_finder.h"
+#include "kit/temp_directory.h"
+#include "text/locale_conversions.h"
+
+namespace {
+
+// The link is first read into this many bytes; a longer program path gets a larger buffer.
+constexpr std::size_t kFirstLinkBufferBytes = 260;
+// No path the system reports for a running program is longer than this.
+constexpr std::size_t kLargestLinkBufferBytes = 65536;
+constexpr uint64_t kSpaceFactor = 3;
+
+// The program's own path as the link names it; false when it cannot be read whole.
+bool ReadProgramPath(NarrowString* path) {
+  for (std::size_t size = kFirstLinkBufferBytes; size <= kLargestLinkBufferBytes; size *= 2) {
+    std::vector<char> buffer(size, 0);
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), size);
+    if (length <= 0) return false;
+    // A result that fills the buffer may have been cut: read again with more room.
+    if (static_cast<std::size_t>(length) < size) {
+      *path = NarrowString(buffer.data(), static_cast<std::size_t>(length));
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ContainsText(const WideString& text, const char16_t* pattern) {
+  return text.Find(pattern) != WideString::npos;
+}
+
+// The first location, in list order, into which a file can be written; later ones are not
+// probed. Empty when none can.
+WideString FirstWritableLocation(const std::vector<WideString>& locations) {
+  for (const WideString& location : locations) {
+    if (ProbeDirectoryWritable(location)) return location;
+  }
+  return WideString();
+}
+
+}  // namespace
+
+WideString KitPathBesideProgram(const NarrowString& program_path) {
+  const std::size_t slash = program_path.FindLastOf("/");
+  if (slash == NarrowString::npos) return WideString();
+  NarrowString kit_path(program_path, 0, slash);
+  kit_path.Append("/");
+  kit_path.Append(kKitFileName);
+  return FromLocaleBytes(kit_path);
+}
+
+WideString FindKitFile(bool use_current_directory) {
+  if (use_current_directory) {
+    char* directory = getcwd(nullptr, 0);
+    if (directory == nullptr) return WideString();
+    NarrowString kit_path(directory);
+    std::free(directory);
+    kit_path.Append("/");
+    kit_path.Append(kKitFileName);
+    return FromLocaleBytes(kit_path);
+  }
+  NarrowString program_path;
+  if (!ReadProgramPath(&program_path)) return WideString();
+  return KitPathBesideProgram(program_path);
+}
+
+ErrorCode FileSize(const WideString& path, uint64_t* size) {
+  if (size == nullptr) return kErrorSizeUnreadable;
+  struct stat64 status;
+  if (stat64(ToLocaleBytes(path).CStr(), &status) != 0) return kErrorSizeUnreadable;
+  *size = static_cast<uint64_t>(status.st_size);
+  return kSuccess;
+}
+
+ErrorCode TempFreeSpace(uint64_t* bytes) {
+  if (bytes == nullptr) return kErrorInvalidParameter;
+  *bytes = 0;
+  struct statvfs64 status;
+  if (statvfs64(ToLocaleBytes(GetTempDirectory()).CStr(), &status) == 0) {
+    *bytes = static_cast<uint64_t>(status.f_bfree) * static_cast<uint64_t>(status.f_frsize);
+  }
+  return kSuccess;
+}
+
+bool KitFitsInFreeSpace(uint64_t kit_size, uint64_t free_bytes) {
+  // kSpaceFactor * kit_size <= free_bytes, exactly, for whole numbers.
+  return kit_size <= free_bytes / kSpaceFactor;
+}
+
+WideString CleanTargetDirectory(const WideString& directory) {
+  WideString cleaned = directory;
+  if (ContainsText(cleaned, u"http://")) cleaned.Clear();
+  if (ContainsText(cleaned, u"https://")) cleaned.Clear();
+  if (ContainsText(cleaned, u"ftp://")) cleaned.Clear();
+  const std::size_t file_scheme = cleaned.Find(u"file://");
+  if (file_scheme != WideString::npos) cleaned.Erase(file_scheme, 7);
+  cleaned.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+  cleaned.ReplaceAll(WideString(u"\n"), WideString());
+  cleaned.ReplaceAll(WideString(u"\r"), WideString());
+  return cleaned;
+}
+
+NarrowString PreinstallMessageId(PreinstallResult result) {
+  switch (result) {
+    case PreinstallResult::kKitNotFound:
+      return NarrowString("IDS_ERROR_NOSOURCE");
+    case PreinstallResult::kNoSpace:
+      return NarrowString("IDS_ERROR_NOSPACE");
+    case PreinstallResult::kKitDamaged:
+      return NarrowString("IDS_ERROR_DAMAGEDSOURCE");
+    case PreinstallResult::kReady:
+      break;
+  }
+  return NarrowString();
+}
+
+PreinstallResult RunPreinstallSteps(bool use_current_directory,
+                                    std::vector<WideString>* template_locations,
+                                    PreinstallFindings* findings, DistributionKit* kit) {
+  const WideString kit_path = FindKitFile(use_current_directory);
+  if (kit_path.Empty() || !PathExists(kit_path)) return PreinstallResult::kKitNotFound;
+  findings->kit_path = kit_path;
+
+  findings->alternative_file_exists = PathExists(AltStarterConfigPath());
+  if (PathExists(StarterConfigPath())) {
+    GetTemplateLocations(template_locations, false);
+  } else if (findings->alternative_file_exists) {
+    GetTemplateLocations(template_locations, true);
+    findings->locations_from_alternative_file = !template_locations->empty();
+  }
+
+  WideString target = FirstWritableLocation(*template_locations);
+  if (target.Empty()) {
+    target = ProductDataDirectory();
+    target.Append(u"tmplts/");
+  }
+  findings->target_directory = CleanTargetDirectory(target);
+
+  uint64_t kit_size = 0;
+  uint64_t free_bytes = 0;
+  if (FileSize(kit_path, &kit_size) == kSuccess && TempFreeSpace(&free_bytes) == kSuccess &&
+      !KitFitsInFreeSpace(kit_size, free_bytes)) {
+    return PreinstallResult::kNoSpace;
+  }
+
+  if (kit->Open(kit_path) != kSuccess) return PreinstallResult::kKitDamaged;
+  return PreinstallResult::kReady;
+}

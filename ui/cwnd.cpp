@@ -1,0 +1,3 @@
+#include "ui/cwnd.h"
+
+WideString CWnd::GetTitle() const { return WideString(); }

@@ -1,0 +1,59 @@
+#include "ui/description_document.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "fs/environment_override.h"
+#include "fs/shell_commands.h"
+#include "kit/kit_test_support.h"
+#include "ui/ui_test_support.h"
+
+namespace {
+
+std::string Path(const std::string& target, const std::string& document) {
+  return ToAscii(DescriptionDocumentPath(WideFromUtf8(target), WideFromUtf8(document)));
+}
+
+TEST(DescriptionDocumentTest, PathJoinsDirectoryAndName) {
+  EXPECT_EQ(Path("/home/u/tpl/", "description.htm"), "/home/u/tpl/description.htm");
+  EXPECT_EQ(Path("/home/u/tpl/", "docs\\about.htm"), "/home/u/tpl/docs/about.htm");
+  EXPECT_EQ(Path("C:\\tpl\\", "a.htm"), "C:/tpl/a.htm");
+}
+
+TEST(DescriptionDocumentTest, TypedDirectoryWithoutSeparatorGetsOne) {
+  // The installation put the files below "/home/u/tpl/", so that is where the document is.
+  EXPECT_EQ(Path("/home/u/tpl", "description.htm"), "/home/u/tpl/description.htm");
+}
+
+TEST(DescriptionDocumentTest, NoDocumentNameMeansNothingToOpen) {
+  EXPECT_TRUE(DescriptionDocumentPath(WideFromUtf8("/home/u/tpl/"), WideString()).Empty());
+}
+
+TEST(DescriptionDocumentTest, CommandQuotesThePathAsOneWord) {
+  const NarrowString command = DescriptionOpenCommand(WideFromUtf8("/t/a\"b$(x)`y`\\c.htm"));
+  EXPECT_STREQ(command.CStr(), "xdg-open \"/t/a\\\"b\\$(x)\\`y\\`\\\\c.htm\" 2>/dev/null");
+}
+
+TEST(DescriptionDocumentTest, TheShellSeesTheLiteralPath) {
+  // A stand-in "xdg-open" first on PATH writes down the argument it was given.
+  WizardScratch scratch;
+  const std::string bin = scratch.Path("bin");
+  ASSERT_EQ(mkdir(bin.c_str(), 0700), 0);
+  const std::string record = scratch.Path("argument");
+  const std::string script = "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n";
+  WriteFileBytes(bin + "/xdg-open", Bytes(script.begin(), script.end()));
+  ASSERT_EQ(chmod((bin + "/xdg-open").c_str(), 0755), 0);
+  const char* old_path = getenv("PATH");
+  EnvironmentOverride path_override(
+      "PATH", (bin + ":" + (old_path != nullptr ? old_path : "/usr/bin:/bin")).c_str());
+
+  const std::string path = scratch.Path("odd \"name\" $HOME `id` \\.htm");
+  ShellRun(DescriptionOpenCommand(WideFromUtf8(path)));
+  EXPECT_EQ(ReadText(record), path);
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+// DirSelectPage: the page on which the user chooses the template directory: a prompt, a
+// caption, an entry field holding the directory and a browse button "..." that opens a
+// folder chooser. Widget list: picture, prompt label, caption label, entry field, browse
+// button.
+
+#ifndef UI_DIR_SELECT_PAGE_H_
+#define UI_DIR_SELECT_PAGE_H_
+
+#include <gtk/gtk.h>
+
+#include "text/wide_string.h"
+#include "ui/wizard_dialog_page.h"
+
+class DirSelectPage : public WizardDialogPage {
+ public:
+  DirSelectPage(GtkWidget* fixed, GdkPixbuf* picture);
+
+  // Writes path into the entry field, replacing its whole text.
+  void SetPath(const WideString& path);
+  // The entry field's text; empty when GTK gives none.
+  WideString GetPath() const;
+
+  // Runs a modal folder chooser; a folder chosen with Open replaces the entry's text (the
+  // file name as the chooser gives it), any other answer leaves the entry as it was.
+  void Browse();
+
+  GtkWidget* entry() const { return entry_; }
+  GtkWidget* browse_button() const { return browse_button_; }
+
+ private:
+  GtkWidget* picture_;
+  GtkWidget* prompt_label_;
+  GtkWidget* caption_label_;
+  GtkWidget* entry_;
+  GtkWidget* browse_button_;
+};
+
+#endif  // UI_DIR_SELECT_PAGE_H_

@@ -1,0 +1,27 @@
+// Recording the installed template directory in the launcher's settings after a successful
+// installation, so that the launcher finds the templates.
+//
+// The target directory, without one trailing "/" or "\", is put at the front of the list of
+// template locations (the entries already there stay, after it). The list is then saved in
+// the user settings file unless the locations came from the alternative file, and saved once
+// more in the alternative file when that file exists. Both saves are attempted; any
+// exception while saving ends the saving and is not passed on.
+
+#ifndef UI_INSTALLED_DIRECTORY_RECORD_H_
+#define UI_INSTALLED_DIRECTORY_RECORD_H_
+
+#include <vector>
+
+#include "config/starter_config.h"
+#include "text/wide_string.h"
+
+// Updates *locations as described and saves it. Returns kSettingsWritten when every save
+// that was made succeeded (or none was due), else the result of the first failed save
+// (kSettingsCannotOpen also when saving raised an exception). The installer ignores a failed
+// write: the installation itself has succeeded.
+SettingsWriteResult RecordInstalledDirectory(const WideString& target_directory,
+                                             std::vector<WideString>* locations,
+                                             bool locations_from_alternative_file,
+                                             bool alternative_file_exists);
+
+#endif  // UI_INSTALLED_DIRECTORY_RECORD_H_

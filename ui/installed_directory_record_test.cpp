@@ -1,0 +1,80 @@
+#include "ui/installed_directory_record.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "kit/kit_test_support.h"
+#include "ui/ui_test_support.h"
+
+namespace {
+
+constexpr const char* kKey = "ConfigurationTemplatesLocation=";
+
+std::vector<WideString> Wides(const std::vector<std::string>& texts) {
+  std::vector<WideString> result;
+  for (const std::string& text : texts) result.push_back(WideFromUtf8(text));
+  return result;
+}
+
+std::vector<std::string> Asciis(const std::vector<WideString>& texts) {
+  std::vector<std::string> result;
+  for (const WideString& text : texts) result.push_back(ToAscii(text));
+  return result;
+}
+
+TEST(InstalledDirectoryRecordTest, TargetGoesFirstIntoTheUserFile) {
+  WizardScratch scratch;
+  std::vector<WideString> locations = Wides({"/old/one", "/old/two"});
+  EXPECT_EQ(RecordInstalledDirectory(WideFromUtf8("/home/u/tpl/"), &locations, false, false),
+            kSettingsWritten);
+  EXPECT_EQ(Asciis(locations), (std::vector<std::string>{"/home/u/tpl", "/old/one", "/old/two"}));
+  EXPECT_EQ(ReadText(scratch.UserSettingsPath()),
+            std::string(kKey) + "/home/u/tpl\n" + kKey + "/old/one\n" + kKey + "/old/two\n");
+  EXPECT_FALSE(FileExists(scratch.AltSettingsPath()));
+}
+
+TEST(InstalledDirectoryRecordTest, OnlyOneTrailingSeparatorIsRemoved) {
+  WizardScratch scratch;
+  std::vector<WideString> locations;
+  RecordInstalledDirectory(WideFromUtf8("C:\\tpl\\\\"), &locations, false, false);
+  ASSERT_EQ(locations.size(), 1u);
+  EXPECT_EQ(ToAscii(locations[0]), "C:\\tpl\\");
+  locations.clear();
+  RecordInstalledDirectory(WideFromUtf8("/no/separator"), &locations, false, false);
+  EXPECT_EQ(ToAscii(locations[0]), "/no/separator");
+}
+
+TEST(InstalledDirectoryRecordTest, LocationsFromTheAlternativeFileGoBackOnlyThere) {
+  WizardScratch scratch;
+  std::vector<WideString> locations = Wides({"/alt/old"});
+  EXPECT_EQ(RecordInstalledDirectory(WideFromUtf8("/new/"), &locations, true, true),
+            kSettingsWritten);
+  EXPECT_FALSE(FileExists(scratch.UserSettingsPath()));
+  EXPECT_EQ(ReadText(scratch.AltSettingsPath()),
+            std::string(kKey) + "/new\n" + kKey + "/alt/old\n");
+}
+
+TEST(InstalledDirectoryRecordTest, BothFilesWhenTheAlternativeFileExists) {
+  WizardScratch scratch;
+  WizardScratch::WriteSettings(scratch.AltSettingsPath(), {"Other=1"});
+  std::vector<WideString> locations;
+  EXPECT_EQ(RecordInstalledDirectory(WideFromUtf8("/new/"), &locations, false, true),
+            kSettingsWritten);
+  EXPECT_EQ(ReadText(scratch.UserSettingsPath()), std::string(kKey) + "/new\n");
+  EXPECT_EQ(ReadText(scratch.AltSettingsPath()), std::string("Other=1\n") + kKey + "/new\n");
+}
+
+TEST(InstalledDirectoryRecordTest, AFailedWriteIsReportedAndTheOtherFileStillWritten) {
+  WizardScratch scratch;
+  // A regular file where the launcher's directory belongs: the user file cannot be made.
+  WriteFileBytes(scratch.Home() + "/.Tavlo", PatternBytes(3, 1));
+  std::vector<WideString> locations;
+  EXPECT_NE(RecordInstalledDirectory(WideFromUtf8("/new/"), &locations, false, false),
+            kSettingsWritten);
+  ASSERT_EQ(locations.size(), 1u);
+  EXPECT_EQ(ToAscii(locations[0]), "/new");
+}
+
+}  // namespace

@@ -1,0 +1,173 @@
+// The dialog's construction, its main window and the page frame. The behaviour over a run
+// (navigation, installation, finish) is in installer_dlg_run.cpp.
+
+#include "ui/installer_dlg.h"
+
+#include "app/string_table.h"
+#include "text/locale_conversions.h"
+#include "ui/page_picture.xpm.h"
+#include "ui/window_icon.xpm.h"
+
+namespace {
+
+constexpr int kWindowWidth = 500;
+constexpr int kWindowHeight = 360;
+constexpr int kFrameMargin = 10;
+constexpr int kSeparatorTop = 310;
+constexpr int kSeparatorHeight = 5;
+constexpr int kButtonTop = 320;
+constexpr int kButtonWidth = 80;
+constexpr int kButtonHeight = 30;
+constexpr int kBackLeft = 230;
+constexpr int kNextLeft = 310;
+constexpr int kCancelLeft = 410;
+
+NarrowString TextForGtk(const char* identifier) {
+  return ToLocaleBytes(LoadText(NarrowString(identifier)));
+}
+
+CInstallerDlg* DialogOf(gpointer data) { return static_cast<CInstallerDlg*>(data); }
+
+void OnBackClicked(GtkWidget* /*button*/, gpointer dialog) { DialogOf(dialog)->OnBack(); }
+
+void OnNextClicked(GtkWidget* /*button*/, gpointer dialog) { DialogOf(dialog)->OnNext(); }
+
+void OnCancelClicked(GtkWidget* /*button*/, gpointer dialog) { DialogOf(dialog)->OnCancel(); }
+
+gboolean OnKeyPressEvent(GtkWidget* /*window*/, GdkEventKey* event, gpointer dialog) {
+  return DialogOf(dialog)->OnKeyPress(event->keyval) ? TRUE : FALSE;
+}
+
+gboolean OnDeleteEvent(GtkWidget* /*window*/, GdkEvent* /*event*/, gpointer dialog) {
+  return DialogOf(dialog)->OnDeleteRequest() ? TRUE : FALSE;
+}
+
+void OnWindowDestroy(GtkWidget* /*window*/, gpointer dialog) {
+  DialogOf(dialog)->OnMainWindowDestroyed();
+}
+
+GtkWidget* MakeButton(GtkWidget* fixed, const char* text_identifier, int left) {
+  GtkWidget* button = gtk_button_new_with_label(TextForGtk(text_identifier).CStr());
+  gtk_widget_set_size_request(button, kButtonWidth, kButtonHeight);
+  gtk_fixed_put(GTK_FIXED(fixed), button, left, kButtonTop);
+  return button;
+}
+
+}  // namespace
+
+CInstallerDlg::CInstallerDlg(int argument_count, char** argument_vector, bool silent,
+                             const NarrowString& caption, const WideString& language_code,
+                             bool use_current_directory) {
+  channel_.Init();
+
+  language_code_ = language_code;
+  use_current_directory_ = use_current_directory;
+  confirm_close_ = true;
+  argument_count_ = argument_count;
+  argument_vector_ = argument_vector;
+  width_ = kWindowWidth;
+  height_ = kWindowHeight;
+  caption_ = caption;
+
+  has_display_ = gtk_init_check(&argument_count_, &argument_vector_) != FALSE;
+
+  silent_ = silent;
+  locations_from_alternative_file_ = false;
+  alternative_file_exists_ = false;
+
+  channel_.Post(0, LoadText(NarrowString("IDS_PREPARECOPY")), 0);
+}
+
+CInstallerDlg::~CInstallerDlg() {
+  worker_.RequestStop();
+  worker_.Join();
+  DestroyMainWindow();
+  if (page_picture_ != nullptr) g_object_unref(page_picture_);
+  if (window_icon_ != nullptr) g_object_unref(window_icon_);
+}
+
+WideString CInstallerDlg::GetTitle() const { return FromLocaleBytes(caption_); }
+
+void CInstallerDlg::CreateMainWindow() {
+  main_window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  GtkWindow* window = GTK_WINDOW(main_window_);
+
+  gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+  GdkGeometry geometry = {};
+  geometry.min_width = geometry.max_width = geometry.base_width = width_;
+  geometry.min_height = geometry.max_height = geometry.base_height = height_;
+  geometry.width_inc = geometry.height_inc = 0;
+  geometry.min_aspect = geometry.max_aspect = 0.0;
+  geometry.win_gravity = GDK_GRAVITY_NORTH_WEST;
+  gtk_window_set_geometry_hints(
+      window, main_window_, &geometry,
+      static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE | GDK_HINT_BASE_SIZE));
+
+  gtk_window_set_modal(window, TRUE);
+  gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
+
+  window_icon_ = gdk_pixbuf_new_from_xpm_data(window_icon_xpm);
+  if (window_icon_ != nullptr) gtk_window_set_icon(window, window_icon_);
+
+  fixed_ = gtk_fixed_new();
+  gtk_container_add(GTK_CONTAINER(main_window_), fixed_);
+
+  g_signal_connect(main_window_, "destroy", G_CALLBACK(OnWindowDestroy), this);
+  g_signal_connect(main_window_, "delete_event", G_CALLBACK(OnDeleteEvent), this);
+  g_signal_connect(main_window_, "key_press_event", G_CALLBACK(OnKeyPressEvent), this);
+
+  gtk_window_set_title(window, caption_.CStr());
+
+  GtkWidget* separator = gtk_hseparator_new();
+  gtk_widget_set_size_request(separator, width_ - 2 * kFrameMargin, kSeparatorHeight);
+  gtk_fixed_put(GTK_FIXED(fixed_), separator, kFrameMargin, kSeparatorTop);
+
+  back_button_ = MakeButton(fixed_, "IDS_WIZARD_BACK", kBackLeft);
+  next_button_ = MakeButton(fixed_, "IDS_WIZARD_NEXT", kNextLeft);
+  gtk_widget_set_can_default(next_button_, TRUE);
+  gtk_widget_grab_default(next_button_);
+  cancel_button_ = MakeButton(fixed_, "IDS_WIZARD_CANCEL", kCancelLeft);
+
+  g_signal_connect(back_button_, "clicked", G_CALLBACK(OnBackClicked), this);
+  g_signal_connect(next_button_, "clicked", G_CALLBACK(OnNextClicked), this);
+  g_signal_connect(cancel_button_, "clicked", G_CALLBACK(OnCancelClicked), this);
+
+  gtk_widget_show_all(fixed_);
+
+  page_picture_ = gdk_pixbuf_new_from_xpm_data(page_picture_xpm);
+
+  gtk_widget_show(main_window_);
+}
+
+void CInstallerDlg::ShowPage(WizardDialogPage* page) {
+  if (current_page_ != nullptr) {
+    for (GtkWidget* widget : current_page_->widgets()) gtk_widget_hide(widget);
+  }
+  current_page_ = page;
+  if (page == nullptr) return;
+  for (GtkWidget* widget : page->widgets()) gtk_widget_show(widget);
+  page->OnActivate();
+}
+
+void CInstallerDlg::SetFinishButtons() {
+  gtk_widget_set_sensitive(next_button_, TRUE);
+  gtk_widget_set_sensitive(cancel_button_, FALSE);
+  gtk_widget_hide(back_button_);
+  gtk_widget_show(next_button_);
+  gtk_button_set_label(GTK_BUTTON(next_button_), TextForGtk("IDS_WIZARD_FINISH").CStr());
+  gtk_widget_grab_default(next_button_);
+}
+
+void CInstallerDlg::OnMainWindowDestroyed() {
+  main_window_ = nullptr;
+  fixed_ = nullptr;
+  back_button_ = next_button_ = cancel_button_ = nullptr;
+  current_page_ = nullptr;
+  // The page objects stay (they only refer to widgets that are gone now); they are never
+  // shown again.
+  if (gtk_main_level() > 0) gtk_main_quit();
+}
+
+void CInstallerDlg::DestroyMainWindow() {
+  if (main_window_ != nullptr) gtk_widget_destroy(main_window_);
+}

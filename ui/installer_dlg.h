@@ -1,0 +1,200 @@
+// CInstallerDlg: the installer's dialog object. It owns the whole state of one run (what the
+// pre-installation checks found, the distribution kit, the progress channel to the worker
+// and the worker's handle, the chosen directory, the pages) and the GTK main window: a
+// 500 x 360, centred, non-resizable, modal window with the page picture, a separator and
+// the Back, Next and Cancel buttons, on which the wizard pages are shown one at a time.
+//
+// Pages and buttons by PageKind (English labels):
+//   1 welcome    Back insensitive (Back and Next hidden in silent mode), "Next >", Cancel
+//   2 directory  Back, Next and Cancel sensitive
+//   3 progress   Back and Next insensitive, Cancel sensitive (it only asks the worker to stop)
+//   4 success    Back hidden, Next relabelled "Finish" and the default, Cancel insensitive
+//   5 error      as 4
+//
+// A run: the checks (a failure is shown in a message box and ends the run before any window
+// exists); the main window with the welcome page; then either the installation at once
+// (silent mode, which ends the run when the installation has ended) or the GTK main loop
+// until the main window is destroyed (Finish, a confirmed close, the window manager's close
+// button).
+//
+// Without a display (gtk_init_check failed) no window is ever made: a silent run makes the
+// same checks and the same installation and writes each message to standard error; a run
+// that is not silent only reports that it needs a display. Nothing waits for input then.
+//
+// Closing while the templates are copied (Escape, the window manager's close button) never
+// destroys the window under the running installation loop: the request is remembered and,
+// once the run has ended and its result is shown, handled as it would have been before:
+// Escape asks for confirmation, the window manager's button closes at once.
+//
+// The worker thread holds pointers into this object (the channel and the kit). It is asked
+// to stop as soon as an installation run has ended, and it is stopped and joined on the way
+// out of Run and again by the destructor, before any member is destroyed.
+//
+// Every text the dialog shows is fetched with LoadText when it is needed and handed to GTK
+// through ToLocaleBytes, as plain text. All of it runs on the user-interface thread.
+
+#ifndef UI_INSTALLER_DLG_H_
+#define UI_INSTALLER_DLG_H_
+
+#include <gtk/gtk.h>
+
+#include <memory>
+#include <vector>
+
+#include "install/progress_channel.h"
+#include "install/worker_handle.h"
+#include "kit/distribution_kit.h"
+#include "text/narrow_string.h"
+#include "text/wide_string.h"
+#include "ui/cwnd.h"
+#include "ui/dir_select_page.h"
+#include "ui/message_page.h"
+#include "ui/progress_page.h"
+#include "ui/success_final_page.h"
+#include "ui/wizard_dialog_page.h"
+
+// PageKind values.
+enum : int {
+  kNoPage = 0,
+  kWelcomePage = 1,
+  kDirectoryPage = 2,
+  kProgressPage = 3,
+  kSuccessPage = 4,
+  kErrorPage = 5,
+};
+
+class CInstallerDlg : public CWnd {
+ public:
+  // Initialises GTK with copies of the argument count and vector (GTK may remove its own
+  // options from the vector), the progress channel (whose first report is
+  // IDS_PREPARECOPY, 0 %) and the kit reader. caption is in the locale's encoding.
+  CInstallerDlg(int argument_count, char** argument_vector, bool silent,
+                const NarrowString& caption, const WideString& language_code,
+                bool use_current_directory);
+  // Stops and joins the worker, destroys the main window if it still exists and releases
+  // the pictures.
+  ~CInstallerDlg() override;
+
+  // The whole run (see above). Returns when it has ended, with the worker ended.
+  void Run();
+
+  // The pre-installation checks: true when the wizard may be shown; otherwise the failure
+  // has been shown in an error message box.
+  bool RunPreinstallChecks();
+
+  // Builds and shows the main window; once, after the checks have passed, with a display.
+  void CreateMainWindow();
+  // Hides the widgets of the current page, makes page current and shows its widgets (then
+  // calls its OnActivate). A null page only hides the current one.
+  void ShowPage(WizardDialogPage* page);
+  // Next sensitive, relabelled Finish and the default; Cancel insensitive; Back hidden.
+  void SetFinishButtons();
+  // The caption, decoded from the locale's bytes.
+  WideString GetTitle() const override;
+
+  // The page sequence.
+  void ShowWelcomePage();
+  void ShowDirectoryPage();
+  void ShowSuccessPage();
+  void ShowErrorPage();
+
+  // The button and key handlers.
+  void OnBack();
+  void OnNext();
+  void OnCancel();
+  // Escape; any other key is left to GTK (false).
+  bool OnKeyPress(guint key_value);
+  // The window manager's close button: true keeps the window (a request during copying is
+  // remembered), false lets GTK destroy it without confirmation.
+  bool OnDeleteRequest();
+  // The main window has been destroyed: forget it and end the main loop if one runs.
+  void OnMainWindowDestroyed();
+
+  // Asks whether to cancel the installation; on Yes destroys the main window.
+  void RequestClose();
+  // Runs the installation into the target directory and shows its result (success page and
+  // the directory recorded in the settings, or an error message and the error page).
+  void StartInstallation();
+  // Finish on a final page: on the success page opens the description document when it
+  // exists and the check box is ticked; then destroys the main window.
+  void Finish();
+
+  // Observers, for the start-up code and for tests.
+  bool HasDisplay() const { return has_display_; }
+  bool IsSilent() const { return silent_; }
+  int CurrentPageKind() const { return PageKind; }
+  const WideString& TargetDirectory() const { return target_directory_; }
+  const WideString& KitPath() const { return kit_path_; }
+  const std::vector<WideString>& Locations() const { return TemplateLocations; }
+  bool LocationsFromAlternativeFile() const { return locations_from_alternative_file_; }
+  bool AlternativeFileExists() const { return alternative_file_exists_; }
+  const DistributionKit& Kit() const { return kit_; }
+  GtkWidget* MainWindow() const { return main_window_; }
+  GtkWidget* FixedContainer() const { return fixed_; }
+  GtkWidget* BackButton() const { return back_button_; }
+  GtkWidget* NextButton() const { return next_button_; }
+  GtkWidget* CancelButton() const { return cancel_button_; }
+  MessagePage* WelcomePage() const { return welcome_page_.get(); }
+  DirSelectPage* DirectoryPage() const { return directory_page_.get(); }
+  ProgressPage* InstallProgressPage() const { return progress_page_.get(); }
+  SuccessFinalPage* FinalSuccessPage() const { return success_page_.get(); }
+  MessagePage* FinalErrorPage() const { return error_page_.get(); }
+  WizardDialogPage* CurrentPage() const { return current_page_; }
+
+ private:
+  // A close request that arrived while the templates were being copied.
+  enum class PendingClose { kNone, kConfirm, kImmediate };
+
+  // Run without the final stop and join.
+  void RunSteps();
+  // Starts the worker on the channel and turns the loop until the run has ended: true for
+  // success; otherwise *failure_text receives the worker's failure text (IDS_INSTALL_ERROR
+  // when the worker is gone without a report).
+  bool WaitForInstallation(WideString* failure_text);
+  // One turn of the main loop: waits for at least one event (the wake-up timer provides one
+  // regularly).
+  void TurnMainLoopOnce();
+  void HandlePendingClose();
+  void DestroyMainWindow();
+
+  // Fields in the order of the design.
+  bool locations_from_alternative_file_ = false;
+  bool alternative_file_exists_ = false;
+  bool silent_ = false;
+  ProgressChannel channel_;
+  std::vector<WideString> TemplateLocations;
+  WideString target_directory_;
+  WideString kit_path_;
+  DistributionKit kit_;
+  WideString language_code_;
+  int PageKind = kNoPage;
+  std::unique_ptr<MessagePage> welcome_page_;
+  std::unique_ptr<DirSelectPage> directory_page_;
+  WizardDialogPage* current_page_ = nullptr;
+  std::unique_ptr<ProgressPage> progress_page_;
+  std::unique_ptr<SuccessFinalPage> success_page_;
+  std::unique_ptr<MessagePage> error_page_;
+  bool use_current_directory_ = false;
+  GdkPixbuf* page_picture_ = nullptr;
+  GtkWidget* back_button_ = nullptr;
+  GtkWidget* next_button_ = nullptr;
+  GtkWidget* cancel_button_ = nullptr;
+  bool confirm_close_ = false;
+  int argument_count_ = 0;
+  char** argument_vector_ = nullptr;
+  int width_ = 0;
+  int height_ = 0;
+  NarrowString caption_;
+  GtkWidget* main_window_ = nullptr;
+  GtkWidget* fixed_ = nullptr;
+  GdkPixbuf* window_icon_ = nullptr;
+  WorkerHandle worker_;
+
+  // Beyond the design: whether GTK has a display, whether the installation loop is running,
+  // and a close request that waits for it to end.
+  bool has_display_ = false;
+  bool installing_ = false;
+  PendingClose pending_close_ = PendingClose::kNone;
+};
+
+#endif  // UI_INSTALLER_DLG_H_

@@ -1,0 +1,258 @@
+// The dialog's behaviour over one run: the checks, the page sequence, the button and key
+// handlers, the installation loop, the recording of the installed directory and Finish.
+
+#include <cstdio>
+
+#include "app/string_table.h"
+#include "fs/directory_finder.h"
+#include "fs/shell_commands.h"
+#include "kit/preinstall_checks.h"
+#include "ui/description_document.h"
+#include "ui/installation_outcome.h"
+#include "ui/installed_directory_record.h"
+#include "ui/installer_dlg.h"
+#include "ui/message_box.h"
+#include "ui/welcome_text.h"
+
+namespace {
+
+// How often the installation loop wakes up at the latest to look at the channel, in
+// milliseconds. One main-loop turn waits for an event, and an unchanged progress bar makes
+// none, so without this timer the loop would wait for the user to move the mouse.
+constexpr guint kChannelLookIntervalMs = 50;
+
+constexpr guint kEscapeKey = 0xFF1B;
+
+gboolean KeepLoopTurning(gpointer /*unused*/) { return TRUE; }
+
+WideString Text(const char* identifier) { return LoadText(NarrowString(identifier)); }
+
+}  // namespace
+
+void CInstallerDlg::Run() {
+  RunSteps();
+  worker_.RequestStop();
+  worker_.Join();
+}
+
+void CInstallerDlg::RunSteps() {
+  if (!has_display_ && !silent_) {
+    std::fprintf(stderr, "setup: cannot open a display; run with -S to install without a window\n");
+    return;
+  }
+  if (!RunPreinstallChecks()) return;
+  if (silent_ && target_directory_.Empty()) {
+    // Silent mode takes the checks' directory as it is; an empty one would put the
+    // templates into the current directory.
+    MessageBox(this, Text("IDS_ERROR_NOTARGET"), kMessageBoxErrorOk);
+    return;
+  }
+  if (has_display_) {
+    CreateMainWindow();
+    ShowWelcomePage();
+  }
+  if (silent_) {
+    StartInstallation();
+    return;
+  }
+  if (main_window_ != nullptr) gtk_main();
+}
+
+bool CInstallerDlg::RunPreinstallChecks() {
+  PreinstallFindings findings;
+  const PreinstallResult result =
+      RunPreinstallSteps(use_current_directory_, &TemplateLocations, &findings, &kit_);
+  kit_path_ = findings.kit_path;
+  alternative_file_exists_ = findings.alternative_file_exists;
+  locations_from_alternative_file_ = findings.locations_from_alternative_file;
+  target_directory_ = findings.target_directory;
+  if (result == PreinstallResult::kReady) return true;
+  MessageBox(this, LoadText(PreinstallMessageId(result)), kMessageBoxErrorOk);
+  return false;
+}
+
+void CInstallerDlg::ShowWelcomePage() {
+  const WideString welcome = WelcomeText(kit_, language_code_);
+  if (!welcome_page_) welcome_page_.reset(new MessagePage(fixed_, page_picture_, welcome));
+  if (silent_) {
+    gtk_widget_hide(back_button_);
+    gtk_widget_hide(next_button_);
+  } else {
+    gtk_widget_set_sensitive(back_button_, FALSE);
+  }
+  PageKind = kWelcomePage;
+  ShowPage(welcome_page_.get());
+}
+
+void CInstallerDlg::ShowDirectoryPage() {
+  PageKind = kDirectoryPage;
+  if (!directory_page_) directory_page_.reset(new DirSelectPage(fixed_, page_picture_));
+  directory_page_->SetPath(target_directory_);
+  gtk_widget_set_sensitive(back_button_, TRUE);
+  gtk_widget_set_sensitive(next_button_, TRUE);
+  ShowPage(directory_page_.get());
+}
+
+void CInstallerDlg::ShowErrorPage() {
+  if (main_window_ == nullptr) return;
+  if (!error_page_) {
+    error_page_.reset(new MessagePage(fixed_, page_picture_, Text("IDS_ERROR_FINISH")));
+  }
+  PageKind = kErrorPage;
+  SetFinishButtons();
+  ShowPage(error_page_.get());
+}
+
+void CInstallerDlg::ShowSuccessPage() {
+  if (main_window_ == nullptr) return;
+  PageKind = kSuccessPage;
+  if (!success_page_) {
+    success_page_.reset(new SuccessFinalPage(fixed_, page_picture_, Text("IDS_SUCCESS_FINISH")));
+  }
+  SetFinishButtons();
+  ShowPage(success_page_.get());
+}
+
+void CInstallerDlg::OnBack() {
+  if (PageKind == kDirectoryPage) ShowWelcomePage();
+}
+
+void CInstallerDlg::OnNext() {
+  switch (PageKind) {
+    case kWelcomePage:
+      ShowDirectoryPage();
+      break;
+    case kDirectoryPage: {
+      WideString entered = directory_page_->GetPath();
+      entered.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+      if (entered.Empty()) {
+        MessageBox(this, Text("IDS_SETUP_EMPTYTARGET"), kMessageBoxPlainOk);
+        break;
+      }
+      target_directory_ = entered;
+      StartInstallation();
+      break;
+    }
+    case kSuccessPage:
+    case kErrorPage:
+      Finish();
+      break;
+    default:
+      break;
+  }
+}
+
+void CInstallerDlg::OnCancel() {
+  if (PageKind == kProgressPage) {
+    worker_.RequestStop();
+    return;
+  }
+  RequestClose();
+}
+
+bool CInstallerDlg::OnKeyPress(guint key_value) {
+  if (key_value != kEscapeKey) return false;
+  if (installing_) {
+    worker_.RequestStop();
+    if (pending_close_ == PendingClose::kNone) pending_close_ = PendingClose::kConfirm;
+  } else {
+    RequestClose();
+  }
+  return true;
+}
+
+bool CInstallerDlg::OnDeleteRequest() {
+  if (!installing_) return false;
+  worker_.RequestStop();
+  pending_close_ = PendingClose::kImmediate;
+  return true;
+}
+
+void CInstallerDlg::RequestClose() {
+  if (confirm_close_ &&
+      MessageBox(this, Text("IDS_ACCEPT_CANCEL"), kMessageBoxQuestionYesNo) != kMessageBoxYes) {
+    return;
+  }
+  DestroyMainWindow();
+}
+
+void CInstallerDlg::StartInstallation() {
+  const bool with_window = main_window_ != nullptr;
+  if (with_window) {
+    if (!progress_page_) progress_page_.reset(new ProgressPage(fixed_, width_ - 20));
+    gtk_widget_set_sensitive(back_button_, FALSE);
+    gtk_widget_set_sensitive(next_button_, FALSE);
+  }
+  channel_.Start(&kit_, target_directory_);
+  if (with_window) {
+    ShowPage(progress_page_.get());
+  }
+  PageKind = kProgressPage;
+
+  WideString failure_text;
+  if (!WaitForInstallation(&failure_text)) {
+    MessageBox(this, failure_text, kMessageBoxErrorOk);
+    ShowErrorPage();
+  } else {
+    ShowSuccessPage();
+    RecordInstalledDirectory(target_directory_, &TemplateLocations,
+                             locations_from_alternative_file_, alternative_file_exists_);
+  }
+  HandlePendingClose();
+}
+
+bool CInstallerDlg::WaitForInstallation(WideString* failure_text) {
+  installing_ = true;
+  pending_close_ = PendingClose::kNone;
+  const guint wake_timer = g_timeout_add(kChannelLookIntervalMs, KeepLoopTurning, nullptr);
+  worker_.Start(&channel_);
+
+  InstallationOutcome outcome = InstallationOutcome::kRunning;
+  while (outcome == InstallationOutcome::kRunning) {
+    const bool worker_ended = worker_.HasEnded();
+    const ProgressReport report = channel_.Read();
+    if (progress_page_ && main_window_ != nullptr) progress_page_->SetProgress(report.percent);
+    TurnMainLoopOnce();
+    outcome = JudgeProgress(report.code, report.percent, worker_ended);
+    if (outcome == InstallationOutcome::kFailed) *failure_text = report.message;
+  }
+  if (outcome == InstallationOutcome::kEndedWithoutReport) {
+    // The worker could not be created, or it is gone without a final report: no report can
+    // come any more, so the run has failed.
+    *failure_text = Text("IDS_INSTALL_ERROR");
+  }
+
+  g_source_remove(wake_timer);
+  installing_ = false;
+  // A finished run is not repeated: the worker ends instead of starting another pass.
+  worker_.RequestStop();
+  return outcome == InstallationOutcome::kSucceeded;
+}
+
+void CInstallerDlg::TurnMainLoopOnce() {
+  if (has_display_) {
+    gtk_main_iteration();
+  } else {
+    g_main_context_iteration(nullptr, TRUE);
+  }
+}
+
+void CInstallerDlg::HandlePendingClose() {
+  const PendingClose request = pending_close_;
+  pending_close_ = PendingClose::kNone;
+  // In silent mode the run ends here anyway; the window goes with the dialog.
+  if (silent_ || main_window_ == nullptr) return;
+  if (request == PendingClose::kConfirm) RequestClose();
+  if (request == PendingClose::kImmediate) DestroyMainWindow();
+}
+
+void CInstallerDlg::Finish() {
+  if (PageKind == kSuccessPage && success_page_) {
+    const WideString document =
+        DescriptionDocumentPath(target_directory_, kit_.GetDescriptionDocument(language_code_));
+    if (!document.Empty() && PathExists(document) && success_page_->OpenDescriptionWanted()) {
+      ShellRun(DescriptionOpenCommand(document));
+    }
+  }
+  DestroyMainWindow();
+}

@@ -1,0 +1,198 @@
+// The pages on a real fixed container: positions, sizes, texts, the widget lists, the check
+// box, the directory entry and the progress states. Needs a display; skipped without one.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "kit/kit_test_support.h"
+#include "ui/dir_select_page.h"
+#include "ui/message_page.h"
+#include "ui/page_picture.xpm.h"
+#include "ui/progress_page.h"
+#include "ui/success_final_page.h"
+#include "ui/ui_test_support.h"
+
+namespace {
+
+class PagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!DisplayAvailable()) GTEST_SKIP() << "no display";
+    scratch_.reset(new WizardScratch);
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    fixed_ = gtk_fixed_new();
+    gtk_container_add(GTK_CONTAINER(window_), fixed_);
+    picture_ = gdk_pixbuf_new_from_xpm_data(page_picture_xpm);
+  }
+  void TearDown() override {
+    if (window_ != nullptr) gtk_widget_destroy(window_);
+    if (picture_ != nullptr) g_object_unref(picture_);
+    DrainEvents();
+  }
+
+  void ExpectAt(GtkWidget* widget, int x, int y) {
+    int at_x = -1;
+    int at_y = -1;
+    FixedPosition(fixed_, widget, &at_x, &at_y);
+    EXPECT_EQ(at_x, x);
+    EXPECT_EQ(at_y, y);
+  }
+
+  void ExpectRequestedSize(GtkWidget* widget, int width, int height) {
+    int w = 0;
+    int h = 0;
+    gtk_widget_get_size_request(widget, &w, &h);
+    EXPECT_EQ(w, width);
+    EXPECT_EQ(h, height);
+  }
+
+  void ExpectTextLabel(GtkWidget* label) {
+    ExpectAt(label, 170, 10);
+    ExpectRequestedSize(label, 330, 250);
+    EXPECT_TRUE(gtk_label_get_line_wrap(GTK_LABEL(label)));
+    EXPECT_FALSE(gtk_label_get_use_markup(GTK_LABEL(label)));
+    gfloat x_align = 1;
+    gfloat y_align = 1;
+    gtk_misc_get_alignment(GTK_MISC(label), &x_align, &y_align);
+    EXPECT_EQ(x_align, 0.0f);
+    EXPECT_EQ(y_align, 0.0f);
+  }
+
+  std::unique_ptr<WizardScratch> scratch_;
+  GtkWidget* window_ = nullptr;
+  GtkWidget* fixed_ = nullptr;
+  GdkPixbuf* picture_ = nullptr;
+};
+
+TEST_F(PagesTest, MessagePageLayoutAndPlainText) {
+  MessagePage page(fixed_, picture_, WideFromUtf8("Welcome to <b>A & B</b>"));
+  ASSERT_EQ(page.widgets().size(), 2u);
+  GtkWidget* picture = page.widgets()[0];
+  ASSERT_TRUE(GTK_IS_IMAGE(picture));
+  EXPECT_EQ(gtk_image_get_pixbuf(GTK_IMAGE(picture)), picture_);
+  ExpectAt(picture, 0, 0);
+  EXPECT_EQ(page.widgets()[1], page.text_label());
+  ExpectTextLabel(page.text_label());
+  EXPECT_EQ(LabelText(page.text_label()), "Welcome to <b>A & B</b>");
+  page.SetText(WideFromUtf8("An error occurred"));
+  EXPECT_EQ(LabelText(page.text_label()), "An error occurred");
+}
+
+TEST_F(PagesTest, SuccessPageCheckBoxStartsTicked) {
+  SuccessFinalPage page(fixed_, picture_, WideFromUtf8("Configuration installed successfully."));
+  ASSERT_EQ(page.widgets().size(), 3u);
+  EXPECT_EQ(page.widgets()[2], page.check_box());
+  ExpectAt(page.check_box(), 170, 170);
+  EXPECT_EQ(LabelText(page.check_box()), "Open description of distribution package");
+  EXPECT_TRUE(page.OpenDescriptionWanted());
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(page.check_box()), FALSE);
+  EXPECT_FALSE(page.OpenDescriptionWanted());
+}
+
+TEST_F(PagesTest, DirectoryPageLayout) {
+  DirSelectPage page(fixed_, picture_);
+  ASSERT_EQ(page.widgets().size(), 5u);
+  ExpectAt(page.widgets()[0], 0, 0);
+  ExpectTextLabel(page.widgets()[1]);
+  EXPECT_EQ(LabelText(page.widgets()[1]),
+            "Specify path to template directory. The installation program will install "
+            "templates and configuration files to the specified directory.");
+  ExpectAt(page.widgets()[2], 170, 255);
+  EXPECT_EQ(LabelText(page.widgets()[2]), "Template directory:");
+  EXPECT_EQ(page.widgets()[3], page.entry());
+  ExpectAt(page.entry(), 170, 275);
+  ExpectRequestedSize(page.entry(), 280, 30);
+  EXPECT_EQ(page.widgets()[4], page.browse_button());
+  ExpectAt(page.browse_button(), 460, 275);
+  ExpectRequestedSize(page.browse_button(), 30, 30);
+  EXPECT_EQ(LabelText(page.browse_button()), "...");
+}
+
+TEST_F(PagesTest, DirectoryPagePathRoundTrip) {
+  DirSelectPage page(fixed_, picture_);
+  EXPECT_TRUE(page.GetPath().Empty());
+  const WideString path = WideFromUtf8("/home/пользователь/Vorlagen/ä b/");
+  page.SetPath(path);
+  EXPECT_TRUE(page.GetPath() == path);
+  page.SetPath(WideFromUtf8("/short"));
+  EXPECT_EQ(ToAscii(page.GetPath()), "/short");
+}
+
+// Responds to the folder chooser that Browse opens.
+struct ChooserAnswer {
+  gint response;
+  std::string folder;  // made current before the response
+  bool answered = false;
+};
+
+gboolean AnswerChooser(gpointer data) {
+  auto* answer = static_cast<ChooserAnswer*>(data);
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* item = windows; item != nullptr; item = item->next) {
+    GtkWidget* window = GTK_WIDGET(item->data);
+    if (answer->answered || !GTK_IS_FILE_CHOOSER_DIALOG(window) || !gtk_widget_get_visible(window)) {
+      continue;
+    }
+    EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(window)),
+              GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
+    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(window)));
+    if (!answer->folder.empty()) {
+      gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(window), answer->folder.c_str());
+    }
+    answer->answered = true;
+    gtk_dialog_response(GTK_DIALOG(window), answer->response);
+  }
+  g_list_free(windows);
+  return TRUE;
+}
+
+TEST_F(PagesTest, BrowseCancelledKeepsTheEntry) {
+  DirSelectPage page(fixed_, picture_);
+  page.SetPath(WideFromUtf8("/typed/path"));
+  ChooserAnswer answer{GTK_RESPONSE_CANCEL, scratch_->Work()};
+  const guint timer = g_timeout_add(20, AnswerChooser, &answer);
+  gtk_button_clicked(GTK_BUTTON(page.browse_button()));
+  g_source_remove(timer);
+  EXPECT_TRUE(answer.answered);
+  EXPECT_EQ(ToAscii(page.GetPath()), "/typed/path");
+}
+
+TEST_F(PagesTest, BrowseChosenFolderReplacesTheEntry) {
+  DirSelectPage page(fixed_, picture_);
+  page.SetPath(WideFromUtf8("/typed/path"));
+  ChooserAnswer answer{GTK_RESPONSE_ACCEPT, scratch_->Work()};
+  const guint timer = g_timeout_add(20, AnswerChooser, &answer);
+  page.Browse();
+  g_source_remove(timer);
+  EXPECT_TRUE(answer.answered);
+  EXPECT_EQ(ToAscii(page.GetPath()), scratch_->Work());
+}
+
+TEST_F(PagesTest, ProgressPageStates) {
+  ProgressPage page(fixed_, 480);
+  ASSERT_EQ(page.widgets().size(), 2u);
+  ExpectAt(page.status_label(), 10, 130);
+  ExpectAt(page.progress_bar(), 10, 150);
+  ExpectRequestedSize(page.progress_bar(), 480, 20);
+  GtkProgressBar* bar = GTK_PROGRESS_BAR(page.progress_bar());
+  EXPECT_EQ(LabelText(page.status_label()), "Files being copied...");
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.0);
+
+  page.SetProgress(99);
+  EXPECT_EQ(LabelText(page.status_label()), "Files being copied...");
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.99);
+  page.SetProgress(100);
+  EXPECT_EQ(LabelText(page.status_label()), "Copying complete...");
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 1.0);
+  // A new run starts from the beginning again.
+  page.SetProgress(0);
+  EXPECT_EQ(LabelText(page.status_label()), "Files being copied...");
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.0);
+  page.SetProgress(250);
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 1.0);
+  page.SetProgress(-5);
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.0);
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+// ProgressPage: the page shown while the templates are copied: a status label and a progress
+// bar. The label shows the start text (IDS_PROGRESS_START) until the percentage is exactly
+// 100, then the finish text (IDS_INSTALL_FINISH). Widget list: status label, progress bar.
+
+#ifndef UI_PROGRESS_PAGE_H_
+#define UI_PROGRESS_PAGE_H_
+
+#include <gtk/gtk.h>
+
+#include "text/narrow_string.h"
+#include "ui/wizard_dialog_page.h"
+
+class ProgressPage : public WizardDialogPage {
+ public:
+  // The bar is bar_width x 20 pixels; the page starts at 0 %.
+  ProgressPage(GtkWidget* fixed, int bar_width);
+
+  // Shows percent (0 to 100; values outside are shown as the nearer end). Showing the
+  // percentage already shown changes no widget, so an unchanged state causes no redraw.
+  void SetProgress(int percent);
+
+  GtkWidget* status_label() const { return status_label_; }
+  GtkWidget* progress_bar() const { return progress_bar_; }
+
+ private:
+  GtkWidget* status_label_;
+  GtkWidget* progress_bar_;
+  NarrowString start_text_;
+  NarrowString finish_text_;
+  int shown_percent_ = -1;  // none shown yet
+};
+
+#endif  // UI_PROGRESS_PAGE_H_

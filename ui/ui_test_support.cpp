@@ -1,0 +1,154 @@
+#include "ui/ui_test_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "app/string_table.h"
+
+namespace {
+
+constexpr int kEnglish = 5;
+constexpr guint kAnswerPollMs = 20;
+
+void MakeDirectory(const std::string& path) {
+  if (mkdir(path.c_str(), 0700) != 0) throw std::runtime_error("mkdir " + path);
+}
+
+void MakeParents(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0700);
+  }
+}
+
+}  // namespace
+
+WizardScratch::WizardScratch() {
+  MakeDirectory(Home());
+  MakeDirectory(Work());
+  home_.reset(new EnvironmentOverride("HOME", Home().c_str()));
+  locale_.reset(new EnvironmentOverride("LC_ALL", "C.UTF-8"));
+  char* directory = getcwd(nullptr, 0);
+  if (directory != nullptr) {
+    old_directory_ = directory;
+    std::free(directory);
+  }
+  if (chdir(Work().c_str()) != 0) throw std::runtime_error("chdir");
+  SetCurrentLanguage(kEnglish);
+}
+
+WizardScratch::~WizardScratch() {
+  if (!old_directory_.empty() && chdir(old_directory_.c_str()) != 0) {
+    ADD_FAILURE() << "cannot return to " << old_directory_;
+  }
+  SetCurrentLanguage(0);
+}
+
+void WizardScratch::WriteSettings(const std::string& path, const std::vector<std::string>& lines) {
+  MakeParents(path);
+  std::ofstream out(path, std::ios::binary);
+  for (const std::string& line : lines) out << line << "\n";
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+KitWriter DemoKitWriter(const std::string& product, const std::string& vendor) {
+  KitWriter writer;
+  writer.AddDescription(KitInfo{WideFromUtf8("en"), WideFromUtf8(product), WideFromUtf8(vendor),
+                                WideFromUtf8("description.htm")});
+  const FileTime time = TimeOfSeconds(1577836800);  // 2020-01-01
+  auto bytes = [](const std::string& text) {
+    return std::vector<unsigned char>(text.begin(), text.end());
+  };
+  writer.AddEntry(WideFromUtf8("description.htm"), time, bytes("<html>demo</html>"));
+  writer.AddEntry(WideFromUtf8("Accounting\\template.cfg"), time, bytes("accounting"));
+  writer.AddEntry(WideFromUtf8("Trade\\Retail\\template.cfg"), time, bytes("retail"));
+  return writer;
+}
+
+std::vector<std::string> DemoKitFiles() {
+  return {"description.htm", "Accounting/template.cfg", "Trade/Retail/template.cfg"};
+}
+
+void WriteKitFile(const KitWriter& writer, const std::string& path) {
+  NarrowString failure;
+  const ErrorCode code = writer.WriteKit(WideFromUtf8(path), &failure);
+  ASSERT_EQ(code, kSuccess) << failure.CStr();
+}
+
+bool FileExists(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool DisplayAvailable() {
+  static const bool available = gtk_init_check(nullptr, nullptr) != FALSE;
+  return available;
+}
+
+void DrainEvents() {
+  while (gtk_events_pending()) gtk_main_iteration();
+}
+
+MessageBoxAnswerer::MessageBoxAnswerer(std::vector<gint> responses)
+    : responses_(std::move(responses)), timer_(g_timeout_add(kAnswerPollMs, Poll, this)) {}
+
+MessageBoxAnswerer::~MessageBoxAnswerer() { g_source_remove(timer_); }
+
+gboolean MessageBoxAnswerer::Poll(gpointer self_pointer) {
+  auto* self = static_cast<MessageBoxAnswerer*>(self_pointer);
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* item = windows; item != nullptr; item = item->next) {
+    GtkWidget* window = GTK_WIDGET(item->data);
+    if (!GTK_IS_MESSAGE_DIALOG(window) || !gtk_widget_get_visible(window)) continue;
+    if (g_object_get_data(G_OBJECT(window), "answered") != nullptr) continue;
+    g_object_set_data(G_OBJECT(window), "answered", window);
+
+    SeenMessage seen;
+    gchar* text = nullptr;
+    GtkMessageType type = GTK_MESSAGE_OTHER;
+    g_object_get(window, "text", &text, "message-type", &type, nullptr);
+    seen.text = text != nullptr ? text : "";
+    g_free(text);
+    const gchar* title = gtk_window_get_title(GTK_WINDOW(window));
+    seen.title = title != nullptr ? title : "";
+    seen.type = type;
+    GList* buttons =
+        gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_action_area(GTK_DIALOG(window))));
+    for (GList* b = buttons; b != nullptr; b = b->next) {
+      seen.buttons.push_back(
+          gtk_dialog_get_response_for_widget(GTK_DIALOG(window), GTK_WIDGET(b->data)));
+    }
+    g_list_free(buttons);
+    self->seen_.push_back(seen);
+
+    const std::size_t index = self->seen_.size() - 1;
+    gtk_dialog_response(GTK_DIALOG(window), index < self->responses_.size()
+                                                ? self->responses_[index]
+                                                : GTK_RESPONSE_DELETE_EVENT);
+  }
+  g_list_free(windows);
+  return TRUE;
+}
+
+std::string LabelText(GtkWidget* widget) {
+  const gchar* text = GTK_IS_BUTTON(widget) ? gtk_button_get_label(GTK_BUTTON(widget))
+                                            : gtk_label_get_text(GTK_LABEL(widget));
+  return text != nullptr ? text : "";
+}
+
+void FixedPosition(GtkWidget* fixed, GtkWidget* child, int* x, int* y) {
+  gtk_container_child_get(GTK_CONTAINER(fixed), child, "x", x, "y", y, nullptr);
+}

@@ -1,0 +1,98 @@
+// Helpers for the wizard's tests: a scratch world (HOME, TMPDIR and the current directory
+// all inside one fresh directory, English texts, a UTF-8 locale), kits written into it,
+// settings files, the display check, and an answerer that responds to the message windows
+// the code under test opens.
+
+#ifndef UI_UI_TEST_SUPPORT_H_
+#define UI_UI_TEST_SUPPORT_H_
+
+#include <gtk/gtk.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fs/environment_override.h"
+#include "kit/kit_test_support.h"
+#include "kit/kit_writer.h"
+#include "text/wide_string.h"
+
+// root/home is HOME, root/tmp is TMPDIR, root/work is the current directory, for the
+// object's lifetime; the language is English and LC_ALL is C.UTF-8. Everything is undone
+// and removed on destruction.
+class WizardScratch {
+ public:
+  WizardScratch();
+  ~WizardScratch();
+  WizardScratch(const WizardScratch&) = delete;
+  WizardScratch& operator=(const WizardScratch&) = delete;
+
+  std::string Path(const std::string& name) const { return kit_scratch_.Path(name); }
+  std::string Home() const { return Path("home"); }
+  std::string Work() const { return Path("work"); }
+  // The default template directory below the scratch home, with its trailing "/".
+  std::string DefaultTarget() const { return Home() + "/.tavlo5/Tavlo/tavlo5/tmplts/"; }
+  std::string UserSettingsPath() const { return Home() + "/.Tavlo/tavlostart/tavlostart.cfg"; }
+  std::string AltSettingsPath() const { return Home() + "/.Tavlo/tavlostartt/tavlostart.cfg"; }
+
+  // Writes a settings file (making its directory) with one line per text.
+  static void WriteSettings(const std::string& path, const std::vector<std::string>& lines);
+
+ private:
+  KitScratch kit_scratch_;  // TMPDIR = root/tmp
+  std::unique_ptr<EnvironmentOverride> home_;
+  std::unique_ptr<EnvironmentOverride> locale_;
+  std::string old_directory_;
+};
+
+// A kit of three template files (two in a sub-directory) and the description document
+// "description.htm", with an English description of product and vendor. Returns its
+// writer so tests can add to it.
+KitWriter DemoKitWriter(const std::string& product = "Demo", const std::string& vendor = "Vendor");
+// The relative names of the files the demo kit installs.
+std::vector<std::string> DemoKitFiles();
+// Writes the writer's kit to path; fails the calling test on error.
+void WriteKitFile(const KitWriter& writer, const std::string& path);
+
+bool FileExists(const std::string& path);
+std::string ReadText(const std::string& path);
+
+// Whether GTK can open a display in this process (tried once).
+bool DisplayAvailable();
+// Handles every pending GTK event.
+void DrainEvents();
+
+// What an answered message window showed.
+struct SeenMessage {
+  std::string text;
+  std::string title;
+  GtkMessageType type;
+  std::vector<gint> buttons;  // the responses of its action buttons, in order
+};
+
+// Responds to message windows while it lives: each one that appears gets the next response
+// of the list (GTK_RESPONSE_DELETE_EVENT once the list is used up) and is recorded. It looks
+// for them from a short GLib timer, so it works inside gtk_dialog_run's own loop.
+class MessageBoxAnswerer {
+ public:
+  explicit MessageBoxAnswerer(std::vector<gint> responses);
+  ~MessageBoxAnswerer();
+  MessageBoxAnswerer(const MessageBoxAnswerer&) = delete;
+  MessageBoxAnswerer& operator=(const MessageBoxAnswerer&) = delete;
+
+  const std::vector<SeenMessage>& seen() const { return seen_; }
+
+ private:
+  static gboolean Poll(gpointer self);
+
+  std::vector<gint> responses_;
+  std::vector<SeenMessage> seen_;
+  guint timer_;
+};
+
+// The text of a label or a button.
+std::string LabelText(GtkWidget* label_or_button);
+// The position of a child of a GtkFixed.
+void FixedPosition(GtkWidget* fixed, GtkWidget* child, int* x, int* y);
+
+#endif  // UI_UI_TEST_SUPPORT_H_
