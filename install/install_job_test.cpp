@@ -488,3 +488,15 @@ TEST_F(InstallJobTest, KitNamingAPathTwiceKeepsTheOriginalForTheRollback) {
   EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
   EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
 }
+
+TEST_F(InstallJobTest, BackupIsKeptWhenAFileCannotBeMovedBack) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_TRUE(WriteFileAt(Target("old.txt"), "the only copy", kOld));
+  ASSERT_TRUE(WriteFileAt(Target("blocked"), "in the way", kOld));
+  OpenKit({{"old.txt", TimeOf(kKit), "replacement"}, {"blocked/x.txt", TimeOf(kKit), "x"}});
+  // Moving into the backup works; moving back out of it fails.
+  ShellCommandLog log(scratch_.Path("shell"), "", "t5stp0/old.txt /");
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
+  EXPECT_EQ(scratch_.BackupNames(), (std::vector<std::string>{"t5stp0"}));
+  EXPECT_EQ(ReadFileText(scratch_.TempDirectory() + "/t5stp0/old.txt"), "the only copy");
+}

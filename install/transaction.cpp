@@ -235,7 +235,7 @@ ErrorCode Transaction::Rollback(ErrorCode code) {
   if (!record->target_directory.Empty() && !record->backup_directory.Empty()) {
     RestoreTree(record->target_directory, record->backup_directory);
   }
-  DiscardBackupDirectory();
+  if (!record->restore_incomplete) DiscardBackupDirectory();
   for (const WideString& directory : record->created_directories) DeleteTree(directory);
   for (const WideString& file : record->files_to_delete) {
     // Files in a directory the run made went with it.
@@ -260,7 +260,11 @@ void Transaction::RestoreDirectoryTimes() {
 
 void Transaction::RestoreTree(const WideString& target, const WideString& backup) {
   std::vector<TreeEntry> entries;
-  if (ListDirectoryEntries(backup, &entries) != kSuccess) return;
+  if (ListDirectoryEntries(backup, &entries) != kSuccess) {
+    TransactionRecord* record = MutableCurrent();
+    if (record != nullptr) record->restore_incomplete = true;
+    return;
+  }
   for (const TreeEntry& entry : entries) {
     WideString from = backup;
     from.Append(entry.name);
@@ -270,8 +274,9 @@ void Transaction::RestoreTree(const WideString& target, const WideString& backup
       from.Append(u'/');
       to.Append(u'/');
       RestoreTree(to, from);
-    } else {
-      RunMove(from, to);
+    } else if (RunMove(from, to) != kSuccess) {
+      TransactionRecord* record = MutableCurrent();
+      if (record != nullptr) record->restore_incomplete = true;
     }
   }
 }

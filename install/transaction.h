@@ -55,6 +55,9 @@ struct TransactionRecord {
   std::vector<WideString> files_to_delete;
   // Pre-existing directories whose entries the run changed, in the order first changed.
   std::vector<DirectoryTime> changed_directories;
+  // A file of the backup tree could not be moved back: the backup directory then holds the
+  // only copy and is kept.
+  bool restore_incomplete = false;
 
   // Lookups behind the lists above, keyed by path without a trailing "/".
   std::set<WideString> created_lookup;
@@ -100,11 +103,13 @@ class Transaction {
 
   // Undoes the current record: restores the backup tree, deletes the backup directory, the
   // created directories (in the order recorded) and the files to delete, then puts back the
-  // times of the changed directories. No step's result is examined; returns code.
+  // times of the changed directories. Returns code. The one result examined is the restore:
+  // when a file could not be moved back, the backup directory that holds it is kept.
   ErrorCode Rollback(ErrorCode code);
 
   // Moves every file of the backup tree back to the same relative path under target; both
-  // end with "/". Directories are not made on the target side. Results are ignored.
+  // end with "/". Directories are not made on the target side. A move that fails marks the
+  // current record's restore as incomplete.
   void RestoreTree(const WideString& target, const WideString& backup);
 
   // Deletes directory with everything in it (one "rm -rf", on the path without a trailing
