@@ -94,6 +94,16 @@ RunFigures TimedRun(DistributionKit* kit, const std::string& target) {
   return RunFigures{seconds, job.transactions().ShellCommandsStarted()};
 }
 
+void PrintRow(const char* label, const char* run, const RunFigures& figures, double tar_seconds,
+              const char* tar_note) {
+  char setup_cell[32];
+  std::snprintf(setup_cell, sizeof(setup_cell), "%.3f s", figures.seconds);
+  char tar_cell[64];
+  std::snprintf(tar_cell, sizeof(tar_cell), "%.3f s (%s)", tar_seconds, tar_note);
+  std::printf("| %-28s | %-21s | %10s | %10" PRIu64 " | %-34s |\n", label, run, setup_cell,
+              figures.shell_commands, tar_cell);
+}
+
 double TimedTar(const std::string& archive, const std::string& directory) {
   const Clock::time_point start = Clock::now();
   RunShell("tar -xzf '" + archive + "' -C '" + directory + "'");
@@ -137,12 +147,9 @@ void Measure(const char* label, const InstallScratch& scratch, const std::string
   const RunFigures replace = TimedRun(&kit, target);
   const double tar_again = TimedTar(archive, tar_target);
 
-  std::printf("| %-28s | %-21s | %8.3f s | %10" PRIu64 " | %8.3f s (into an empty directory)  |\n",
-              label, "fresh", fresh.seconds, fresh.shell_commands, tar_fresh);
-  std::printf("| %-28s | %-21s | %8.3f s | %10" PRIu64 " | %8.3f s (over the same files)      |\n",
-              "", "every file up to date", current.seconds, current.shell_commands, tar_over);
-  std::printf("| %-28s | %-21s | %8.3f s | %10" PRIu64 " | %8.3f s (over the same files)      |\n",
-              "", "every file replaced", replace.seconds, replace.shell_commands, tar_again);
+  PrintRow(label, "fresh", fresh, tar_fresh, "into an empty directory");
+  PrintRow("", "every file up to date", current, tar_over, "over the same files");
+  PrintRow("", "every file replaced", replace, tar_again, "over the same files");
   std::fflush(stdout);
 
   kit.DiscardContainer();
@@ -159,11 +166,11 @@ int main() {
   InstallScratch scratch;
   uint32_t state = 12345;
 
-  std::printf("| %-28s | %-21s | %10s | %10s | %-45s |\n", "kit", "run", "setup run",
-              "shell cmds", "tar -xzf of the same content");
+  std::printf("| %-28s | %-21s | %10s | %10s | %-34s |\n", "kit", "run", "setup run",
+              "shell cmds", "tar -xzf, same content");
   std::printf("|%s|%s|%s|%s|%s|\n", std::string(30, '-').c_str(), std::string(23, '-').c_str(),
               std::string(12, '-').c_str(), std::string(12, '-').c_str(),
-              std::string(47, '-').c_str());
+              std::string(36, '-').c_str());
 
   {
     std::vector<std::string> files;

@@ -191,10 +191,12 @@ class CInstallerDlg : public CWnd {
   WorkerHandle worker_;
 
   // Beyond the design: whether GTK has a display, whether the installation loop is running,
-  // and a close request that waits for it to end.
+  // a close request that waits for it to end, and whether Cancel stopped the worker.
   bool has_display_ = false;
   bool installing_ = false;
   PendingClose pending_close_ = PendingClose::kNone;
+  // Cancel asked the worker to stop during the current installation.
+  bool stopped_by_user_ = false;
 };
 
 #endif  // UI_INSTALLER_DLG_H_

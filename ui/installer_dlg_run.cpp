@@ -145,6 +145,7 @@ void CInstallerDlg::OnNext() {
 void CInstallerDlg::OnCancel() {
   if (PageKind == kProgressPage) {
     worker_.RequestStop();
+    stopped_by_user_ = true;
     return;
   }
   RequestClose();
@@ -153,7 +154,6 @@ void CInstallerDlg::OnCancel() {
 bool CInstallerDlg::OnKeyPress(guint key_value) {
   if (key_value != kEscapeKey) return false;
   if (installing_) {
-    worker_.RequestStop();
     if (pending_close_ == PendingClose::kNone) pending_close_ = PendingClose::kConfirm;
   } else {
     RequestClose();
@@ -163,7 +163,6 @@ bool CInstallerDlg::OnKeyPress(guint key_value) {
 
 bool CInstallerDlg::OnDeleteRequest() {
   if (!installing_) return false;
-  worker_.RequestStop();
   pending_close_ = PendingClose::kImmediate;
   return true;
 }
@@ -204,6 +203,7 @@ void CInstallerDlg::StartInstallation() {
 bool CInstallerDlg::WaitForInstallation(WideString* failure_text) {
   installing_ = true;
   pending_close_ = PendingClose::kNone;
+  stopped_by_user_ = false;
   const guint wake_timer = g_timeout_add(kChannelLookIntervalMs, KeepLoopTurning, nullptr);
   worker_.Start(&channel_);
 
@@ -217,9 +217,10 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text) {
     if (outcome == InstallationOutcome::kFailed) *failure_text = report.message;
   }
   if (outcome == InstallationOutcome::kEndedWithoutReport) {
-    // The worker could not be created, or it is gone without a final report: no report can
-    // come any more, so the run has failed.
-    *failure_text = Text("IDS_INSTALL_ERROR");
+    // No report can come any more. Either the worker could not be created, or a stop
+    // requested with Cancel reached it before its first run began, so nothing was done.
+    *failure_text = Text(stopped_by_user_ && worker_.creation_result() == 0 ? "IDS_CANCEL_FINISH"
+                                                                              : "IDS_INSTALL_ERROR");
   }
 
   g_source_remove(wake_timer);

@@ -444,22 +444,35 @@ TEST_F(WizardWindowTest, WindowManagerCloseNeedsNoConfirmation) {
   EXPECT_TRUE(answerer.seen().empty());
 }
 
-// Runs once inside the installation loop (the first main-loop turn after Next), where
-// PageKind is 3.
+// An action run inside the installation loop, where PageKind is 3. It is a high-priority idle
+// source, so every turn of the loop dispatches it: it acts in the first turn, or, with
+// wait_for_file, in the first turn in which that file exists (at the latest the turn that
+// reads the finish report, since the run has written every file by then).
 struct DuringCopy {
   CInstallerDlg* dialog;
   void (*action)(CInstallerDlg* dialog);
+  std::string wait_for_file;
   int page_kind_seen = kNoPage;
   bool window_alive_after = false;
-};
+  bool acted = false;
+  guint source = 0;
 
-gboolean ActDuringCopy(gpointer data) {
-  auto* during = static_cast<DuringCopy*>(data);
-  during->page_kind_seen = during->dialog->CurrentPageKind();
-  during->action(during->dialog);
-  during->window_alive_after = during->dialog->MainWindow() != nullptr;
-  return FALSE;
-}
+  void Schedule() { source = g_idle_add_full(G_PRIORITY_HIGH, Act, this, nullptr); }
+  // Removes the source if it never acted, so it cannot outlive the test.
+  void Unschedule() {
+    if (!acted) g_source_remove(source);
+  }
+
+  static gboolean Act(gpointer data) {
+    auto* during = static_cast<DuringCopy*>(data);
+    if (!during->wait_for_file.empty() && !FileExists(during->wait_for_file)) return TRUE;
+    during->acted = true;
+    during->page_kind_seen = during->dialog->CurrentPageKind();
+    during->action(during->dialog);
+    during->window_alive_after = during->dialog->MainWindow() != nullptr;
+    return FALSE;
+  }
+};
 
 TEST_F(WizardWindowTest, WindowManagerCloseDuringCopyWaitsForTheRun) {
   WriteDemoKit();
@@ -467,8 +480,9 @@ TEST_F(WizardWindowTest, WindowManagerCloseDuringCopyWaitsForTheRun) {
   Click(dialog->NextButton());
   MessageBoxAnswerer answerer({});
   DuringCopy during{dialog.get(), [](CInstallerDlg* d) { SendDelete(d->MainWindow()); }};
-  g_idle_add(ActDuringCopy, &during);
+  during.Schedule();
   Click(dialog->NextButton());
+  during.Unschedule();
   EXPECT_EQ(during.page_kind_seen, kProgressPage);
   EXPECT_TRUE(during.window_alive_after);
   // The run went to its end and was recorded; then the window was closed, unasked.
@@ -484,8 +498,9 @@ TEST_F(WizardWindowTest, EscapeDuringCopyAsksOnceTheRunHasEnded) {
   Click(dialog->NextButton());
   MessageBoxAnswerer answerer({GTK_RESPONSE_NO});
   DuringCopy during{dialog.get(), [](CInstallerDlg* d) { SendKey(d->MainWindow(), GDK_Escape); }};
-  g_idle_add(ActDuringCopy, &during);
+  during.Schedule();
   Click(dialog->NextButton());
+  during.Unschedule();
   EXPECT_EQ(during.page_kind_seen, kProgressPage);
   EXPECT_TRUE(during.window_alive_after);
   ASSERT_EQ(answerer.seen().size(), 1u);
@@ -501,9 +516,12 @@ TEST_F(WizardWindowTest, CancelDuringCopyLetsTheRunFinish) {
   auto dialog = OpenWizard();
   Click(dialog->NextButton());
   MessageBoxAnswerer answerer({});
-  DuringCopy during{dialog.get(), [](CInstallerDlg* d) { Click(d->CancelButton()); }};
-  g_idle_add(ActDuringCopy, &during);
+  // Cancel once the run has begun writing: it only keeps further runs from starting.
+  DuringCopy during{dialog.get(), [](CInstallerDlg* d) { Click(d->CancelButton()); },
+                    scratch_.DefaultTarget() + "description.htm"};
+  during.Schedule();
   Click(dialog->NextButton());
+  during.Unschedule();
   EXPECT_EQ(during.page_kind_seen, kProgressPage);
   EXPECT_TRUE(answerer.seen().empty());
   EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
@@ -529,8 +547,9 @@ TEST_F(WizardWindowTest, ProgressPageButtonsDuringCopy) {
                       target->cancel = Sensitive(d->CancelButton());
                       target->bar_visible = Visible(d->InstallProgressPage()->progress_bar());
                     }};
-  g_idle_add(ActDuringCopy, &during);
+  during.Schedule();
   Click(dialog->NextButton());
+  during.Unschedule();
   EXPECT_EQ(during.page_kind_seen, kProgressPage);
   EXPECT_FALSE(seen.back);
   EXPECT_FALSE(seen.next);
