@@ -451,7 +451,7 @@ TEST_F(WizardWindowTest, WindowManagerCloseNeedsNoConfirmation) {
 struct DuringCopy {
   CInstallerDlg* dialog;
   void (*action)(CInstallerDlg* dialog);
-  std::string wait_for_file;
+  std::string wait_for_file = std::string();
   int page_kind_seen = kNoPage;
   bool window_alive_after = false;
   bool acted = false;

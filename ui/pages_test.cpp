@@ -119,10 +119,13 @@ TEST_F(PagesTest, DirectoryPagePathRoundTrip) {
   EXPECT_EQ(ToAscii(page.GetPath()), "/short");
 }
 
-// Responds to the folder chooser that Browse opens.
+// Responds to the folder chooser that Browse opens. With a folder, it first makes that folder
+// current and answers only once the chooser reports it (the chooser loads folders in the
+// background). A message window of the chooser's own is a failure and is closed.
 struct ChooserAnswer {
   gint response;
-  std::string folder;  // made current before the response
+  std::string folder;
+  bool folder_set = false;
   bool answered = false;
 };
 
@@ -131,14 +134,29 @@ gboolean AnswerChooser(gpointer data) {
   GList* windows = gtk_window_list_toplevels();
   for (GList* item = windows; item != nullptr; item = item->next) {
     GtkWidget* window = GTK_WIDGET(item->data);
-    if (answer->answered || !GTK_IS_FILE_CHOOSER_DIALOG(window) || !gtk_widget_get_visible(window)) {
+    if (!gtk_widget_get_visible(window)) continue;
+    if (GTK_IS_MESSAGE_DIALOG(window)) {
+      gchar* text = nullptr;
+      g_object_get(window, "text", &text, nullptr);
+      ADD_FAILURE() << "unexpected message: " << (text != nullptr ? text : "");
+      g_free(text);
+      gtk_dialog_response(GTK_DIALOG(window), GTK_RESPONSE_DELETE_EVENT);
       continue;
     }
-    EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(window)),
-              GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
+    if (answer->answered || !GTK_IS_FILE_CHOOSER_DIALOG(window)) continue;
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(window);
+    EXPECT_EQ(gtk_file_chooser_get_action(chooser), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
     EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(window)));
     if (!answer->folder.empty()) {
-      gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(window), answer->folder.c_str());
+      if (!answer->folder_set) {
+        answer->folder_set = true;
+        gtk_file_chooser_set_current_folder(chooser, answer->folder.c_str());
+        continue;
+      }
+      gchar* current = gtk_file_chooser_get_filename(chooser);
+      const bool ready = current != nullptr && answer->folder == current;
+      g_free(current);
+      if (!ready) continue;
     }
     answer->answered = true;
     gtk_dialog_response(GTK_DIALOG(window), answer->response);
@@ -150,7 +168,7 @@ gboolean AnswerChooser(gpointer data) {
 TEST_F(PagesTest, BrowseCancelledKeepsTheEntry) {
   DirSelectPage page(fixed_, picture_);
   page.SetPath(WideFromUtf8("/typed/path"));
-  ChooserAnswer answer{GTK_RESPONSE_CANCEL, scratch_->Work()};
+  ChooserAnswer answer{GTK_RESPONSE_CANCEL, ""};
   const guint timer = g_timeout_add(20, AnswerChooser, &answer);
   gtk_button_clicked(GTK_BUTTON(page.browse_button()));
   g_source_remove(timer);

@@ -27,6 +27,39 @@ void MakeParents(const std::string& path) {
   }
 }
 
+// GLib reads the home directory once and keeps it; GTK then uses it for its settings, its
+// bookmarks and the file chooser's shortcuts. The tests change HOME per test, so GLib is made
+// to settle on a home of the test program's own first, one that exists until the program
+// ends, and GTK is initialised with it.
+class GtkHomeEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp") +
+                          "/ui_test_homeXXXXXX";
+    if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp");
+    home_ = pattern;
+    override_.reset(new EnvironmentOverride("HOME", home_.c_str()));
+    g_get_home_dir();
+    g_get_user_config_dir();
+    g_get_user_data_dir();
+    g_get_user_cache_dir();
+    DisplayAvailable();
+  }
+  void TearDown() override {
+    override_.reset();
+    const std::string command = "rm -rf '" + home_ + "'";
+    if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << home_;
+  }
+
+ private:
+  std::string home_;
+  std::unique_ptr<EnvironmentOverride> override_;
+};
+
+::testing::Environment* const gtk_home_environment =
+    ::testing::AddGlobalTestEnvironment(new GtkHomeEnvironment);
+
 }  // namespace
 
 WizardScratch::WizardScratch() {
