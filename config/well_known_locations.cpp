@@ -1,5 +1,6 @@
 #include "config/well_known_locations.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <wordexp.h>
@@ -13,9 +14,8 @@ namespace {
 
 constexpr int kProductMajorVersion = 5;
 
-bool IsExistingDirectory(const NarrowString& path) {
-  struct stat st;
-  return stat(path.CStr(), &st) == 0 && S_ISDIR(st.st_mode);
+bool IsExistingDirectory(const NarrowString& path, struct stat* st) {
+  return stat(path.CStr(), st) == 0 && S_ISDIR(st->st_mode);
 }
 
 }  // namespace
@@ -61,7 +61,8 @@ WideString AltStarterConfigPath() {
 
 bool ProbeDirectoryWritable(const WideString& directory) {
   NarrowString bytes = ToLocaleBytes(directory);
-  if (!bytes.Empty() && IsExistingDirectory(bytes)) {
+  struct stat before;
+  if (!bytes.Empty() && IsExistingDirectory(bytes, &before)) {
     // The probe goes into the directory that is asked about, whatever TMPDIR says.
     NarrowString name = bytes;
     if (name[name.Length() - 1] != '/') name.Append('/');
@@ -71,6 +72,9 @@ bool ProbeDirectoryWritable(const WideString& directory) {
     close(fd);
     // Removed by its bytes: a round trip through the locale could name another file.
     unlink(name.CStr());
+    // Asking must not look like a change: the directory gets its times back.
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    utimensat(AT_FDCWD, bytes.CStr(), times, 0);
     return true;
   }
   WideString probe;

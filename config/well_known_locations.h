@@ -36,7 +36,8 @@ WideString AltStarterConfigPath();
 // already there is touched) and removed again. A path that does not name an existing
 // directory is answered by whether a probe file can be created in the temporary directory
 // (TMPDIR when it names an existing directory, else /tmp), so a directory that does not
-// exist yet counts as writable. Nothing is left behind.
+// exist yet counts as writable. Nothing is left behind: the probed directory keeps its
+// modification time.
 bool ProbeDirectoryWritable(const WideString& directory);
 
 #endif  // CONFIG_WELL_KNOWN_LOCATIONS_H_

@@ -1,6 +1,7 @@
 #include "config/well_known_locations.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,8 +70,13 @@ TEST(WellKnownLocations, ProbeAnswersForTheGivenDirectoryAndLeavesNothing) {
   ASSERT_FALSE(target.empty());
   {
     EnvVar tmpdir("TMPDIR", tmp.c_str());
+    struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, target.c_str(), old_times, 0), 0);
     EXPECT_TRUE(ProbeDirectoryWritable(FromLocaleBytes(NarrowString(target.c_str()))));
     EXPECT_EQ(CountEntries(target), 0);
+    struct stat after;
+    ASSERT_EQ(stat(target.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtim.tv_sec, 1000000000);
     // A directory nobody can create files in, root included; TMPDIR must not answer for it.
     EXPECT_FALSE(ProbeDirectoryWritable(WideString(u"/proc")));
     // A directory that does not exist yet counts as writable.

@@ -1,11 +1,12 @@
 #include "fs/make_directory.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
-
-#include <string>
+#include <unistd.h>
 
 #include "text/locale_conversions.h"
+#include "text/narrow_string.h"
 
 namespace {
 
@@ -13,53 +14,84 @@ constexpr mode_t kNewDirectoryMode = 0777;
 constexpr mode_t kParentOwnerBits = S_IWUSR | S_IXUSR;
 
 // True when path names a directory, following symbolic links as "mkdir -p" does.
-bool IsDirectory(const std::string& path) {
+bool IsDirectory(const NarrowString& path) {
   struct stat64 status;
-  return stat64(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  return stat64(path.CStr(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-// The text before the last "/" of path, with the "/" units before it dropped too; "/" for
-// a path directly below the root. False when path has no "/" (a bare name: its parent is
-// the working directory, which exists).
-bool ParentOf(const std::string& path, std::string* parent) {
-  std::string::size_type slash = path.find_last_of('/');
-  if (slash == std::string::npos) return false;
+// The text before the last "/" of path, with the "/" units right before it dropped too;
+// "/" for a path directly below the root. False when path has no "/" (a bare name: its
+// parent is the working directory, which exists).
+bool ParentOf(const NarrowString& path, NarrowString* parent) {
+  NarrowString::size_type slash = path.FindLastOf("/");
+  if (slash == NarrowString::npos) return false;
   while (slash > 0 && path[slash - 1] == '/') --slash;
-  *parent = slash == 0 ? std::string("/") : path.substr(0, slash);
+  *parent = slash == 0 ? NarrowString("/") : NarrowString(path, 0, slash);
   return true;
 }
 
-// Makes path, whose trailing "/" units are gone, and its missing parents; as_parent: the
-// level is a parent of the directory asked for.
-bool MakeLevels(const std::string& path, bool as_parent) {
-  if (mkdir(path.c_str(), kNewDirectoryMode) != 0) {
+// Gives the directory name in directory the owner's write and search bits, when the umask
+// took them: a parent must let the levels below it be made.
+bool KeepUsableAsParent(int directory, const char* name) {
+  struct stat64 status;
+  if (fstatat64(directory, name, &status, 0) != 0) return false;
+  if ((status.st_mode & kParentOwnerBits) == kParentOwnerBits) return true;
+  return fchmodat(directory, name, (status.st_mode & 07777) | kParentOwnerBits, 0) == 0;
+}
+
+// Makes path level by level, each relative to the one before it, as "mkdir -p" does, so
+// that a path longer than the system's limit for a whole path is made too when each of its
+// names fits. as_parent: the last level is a parent of the directory asked for.
+bool MakeLevelsOneByOne(const NarrowString& path, bool as_parent) {
+  int directory = open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return false;
+  bool made = true;
+  const char* const end = path.CStr() + path.Length();
+  for (const char* name_start = path.CStr(); made && name_start < end;) {
+    const char* name_end = name_start;
+    while (name_end < end && *name_end != '/') ++name_end;
+    const NarrowString name(name_start, static_cast<NarrowString::size_type>(name_end - name_start));
+    while (name_end < end && *name_end == '/') ++name_end;
+    const bool last = name_end == end;
+    name_start = name_end;
+    if (name.Empty()) continue;
+    if (mkdirat(directory, name.CStr(), kNewDirectoryMode) == 0) {
+      if (!last || as_parent) made = KeepUsableAsParent(directory, name.CStr());
+    } else if (errno != EEXIST) {
+      made = false;
+    }
+    if (!made) break;
+    // Follows a link, as the existence test for a directory does.
+    const int next = openat(directory, name.CStr(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (next < 0) made = false;
+    close(directory);
+    directory = next;
+  }
+  if (directory >= 0) close(directory);
+  return made;
+}
+
+// Makes path (without trailing "/" units) and its missing parents. as_parent: the level is
+// a parent of the directory asked for.
+bool MakeLevels(const NarrowString& path, bool as_parent) {
+  if (mkdir(path.CStr(), kNewDirectoryMode) != 0) {
     if (errno == EEXIST) return IsDirectory(path);
+    if (errno == ENAMETOOLONG) return MakeLevelsOneByOne(path, as_parent);
     if (errno != ENOENT) return false;
-    std::string parent;
+    NarrowString parent;
     if (!ParentOf(path, &parent) || parent == path || !MakeLevels(parent, true)) return false;
-    if (mkdir(path.c_str(), kNewDirectoryMode) != 0) {
-      return errno == EEXIST && IsDirectory(path);
-    }
+    if (mkdir(path.CStr(), kNewDirectoryMode) != 0) return errno == EEXIST && IsDirectory(path);
   }
-  if (as_parent) {
-    // A umask that takes the owner's write or search bit would leave a parent no level
-    // below it can be made in.
-    struct stat64 status;
-    if (stat64(path.c_str(), &status) != 0) return false;
-    if ((status.st_mode & kParentOwnerBits) != kParentOwnerBits &&
-        chmod(path.c_str(), (status.st_mode & 07777) | kParentOwnerBits) != 0) {
-      return false;
-    }
-  }
-  return true;
+  return !as_parent || KeepUsableAsParent(AT_FDCWD, path.CStr());
 }
 
 }  // namespace
 
 ErrorCode MakeDirectoryTree(const WideString& path) {
-  const NarrowString bytes = ToLocaleBytes(path);
-  std::string text(bytes.CStr(), bytes.Length());
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  if (text.empty()) return kErrorNotFound;
-  return MakeLevels(text, false) ? kSuccess : kErrorNotFound;
+  NarrowString bytes = ToLocaleBytes(path);
+  NarrowString::size_type length = bytes.Length();
+  while (length > 1 && bytes[length - 1] == '/') --length;
+  if (length == 0) return kErrorNotFound;
+  if (length < bytes.Length()) bytes = NarrowString(bytes, 0, length);
+  return MakeLevels(bytes, false) ? kSuccess : kErrorNotFound;
 }

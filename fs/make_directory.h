@@ -4,9 +4,11 @@
 // The outcome is that of the shell helper ShellMakeDirectory ("mkdir -p"): every missing
 // level is made, an existing directory (also one reached through a symbolic link) is
 // success, and any failure (something other than a directory in the way, a missing
-// permission, a name too long) is kErrorNotFound (2). New directories get the mode 0777
-// less the umask; a parent made on the way is in addition always writable and searchable
-// by its owner, so that the levels below it can be made.
+// permission, a name longer than a file name may be) is kErrorNotFound (2). A path longer
+// than the system's limit for a whole path is made level by level, as "mkdir -p" makes it.
+// New directories get the mode 0777 less the umask; a parent made on the way is in
+// addition always writable and searchable by its owner, so that the levels below it can be
+// made.
 //
 // Why no shell: an installation makes one directory chain per new folder of the kit, and
 // starting a shell and a mkdir process for each costs milliseconds, far more than the

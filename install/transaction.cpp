@@ -9,6 +9,8 @@
 
 #include "fs/directory_finder.h"
 #include "fs/file_layer.h"
+#include "fs/make_directory.h"
+#include "fs/move_path.h"
 #include "fs/shell_commands.h"
 #include "install/path_parts.h"
 #include "install/tree_listing.h"
@@ -32,14 +34,11 @@ TransactionRecord* Transaction::MutableCurrent() {
   return records_.empty() ? nullptr : &records_.back();
 }
 
-ErrorCode Transaction::RunMakeDirectory(const WideString& path) {
-  ++shell_commands_started_;
-  return ShellMakeDirectory(path);
-}
-
 ErrorCode Transaction::RunMove(const WideString& from, const WideString& to) {
-  ++shell_commands_started_;
-  return ShellMove(from, to);
+  bool ran_shell = false;
+  const ErrorCode code = MovePath(from, to, &ran_shell);
+  if (ran_shell) ++shell_commands_started_;
+  return code;
 }
 
 ErrorCode Transaction::RunRemoveFile(const WideString& path) {
@@ -61,7 +60,7 @@ ErrorCode Transaction::BeginTransaction(const WideString& target) {
   const WideString temp = GetTempDirectory();
   // The temporary directory is shared with everyone: made when missing, never recorded.
   if (!PathExists(temp)) {
-    const ErrorCode code = RunMakeDirectory(temp);
+    const ErrorCode code = MakeDirectoryTree(temp);
     if (code != kSuccess) return code;
   }
   WideString base = temp;
@@ -162,7 +161,7 @@ ErrorCode Transaction::CreateDirectoryRecorded(const WideString& directory) {
   // Already exists (183) counts as success.
   if (PathExists(directory)) return kSuccess;
 
-  // The levels "mkdir -p" is about to make, innermost first.
+  // The levels MakeDirectoryTree is about to make, innermost first.
   std::vector<WideString> missing(1, directory);
   WideString parent;
   bool parent_known = ParentPath(directory, &parent);
@@ -175,8 +174,8 @@ ErrorCode Transaction::CreateDirectoryRecorded(const WideString& directory) {
   }
   if (parent_known) NoteDirectoryChange(parent.Empty() ? WideString(u"/") : parent);
 
-  ErrorCode code = RunMakeDirectory(directory);
-  // Every level that exists now was made by this command, also when it failed further in.
+  ErrorCode code = MakeDirectoryTree(directory);
+  // Every level that exists now was made by this call, also when it failed further in.
   for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
     if (code != kSuccess && !PathExists(*level)) continue;
     const WideString key = WithoutTrailingSlash(*level);
@@ -190,7 +189,7 @@ ErrorCode Transaction::CreateDirectoryRecorded(const WideString& directory) {
   }
   code = CreateDirectoryRecorded(direct_parent);
   if (code != kSuccess) return code;
-  code = RunMakeDirectory(directory);
+  code = MakeDirectoryTree(directory);
   if (code != kSuccess) return code;
   const WideString key = WithoutTrailingSlash(directory);
   if (record->created_lookup.insert(key).second) record->created_directories.push_back(directory);
@@ -202,7 +201,7 @@ ErrorCode Transaction::EnsureDirectory(const WideString& directory) {
   if (record == nullptr) return kErrorInvalidParameter;
   if (IsRootPath(directory)) return kSuccess;
   if (record->backup_tree_made.count(WithoutTrailingSlash(directory)) != 0) return kSuccess;
-  ErrorCode code = RunMakeDirectory(directory);
+  ErrorCode code = MakeDirectoryTree(directory);
   if (code == kSuccess) {
     MarkBackupTreeMade(directory);
     return kSuccess;
@@ -211,7 +210,7 @@ ErrorCode Transaction::EnsureDirectory(const WideString& directory) {
   if (!ParentPath(directory, &parent) || IsDriveParent(parent)) return kErrorPathNotFound;
   code = EnsureDirectory(parent);
   if (code != kSuccess) return code;
-  code = RunMakeDirectory(directory);
+  code = MakeDirectoryTree(directory);
   if (code == kSuccess) MarkBackupTreeMade(directory);
   return code;
 }

@@ -14,12 +14,17 @@
 // link) moves on to the next number, so the directory is always this run's own and nothing
 // made by someone else is ever used or deleted.
 //
-// File-system changes go through the shell commands of fs/shell_commands.h, except the
-// making and the removal of the (still empty) backup directory itself and the putting back
-// of directory times. No command is started whose outcome is already known: nothing is
-// moved from a path where nothing exists, a directory of the backup tree is made once, a
-// destination directory that exists is not made again, and nothing is removed where
-// nothing is. A fresh installation thus starts one command per new directory chain.
+// Directories are made with mkdir(2) (fs/make_directory.h: the outcome of "mkdir -p") and
+// files are moved with rename(2) (fs/move_path.h), because a shell process per directory
+// or per replaced file cost far more than the installation's own work; only a move across
+// file systems (a temporary directory on a file system of its own) goes through the "mv"
+// shell command. Trees and files are removed through the shell commands of
+// fs/shell_commands.h, except the (still empty) backup directory itself. Nothing is done
+// whose outcome is already known: nothing is moved from a path where nothing exists, a
+// directory of the backup tree is made once, a destination directory that exists is not
+// made again, and nothing is removed where nothing is. A fresh installation or an
+// up-to-date run thus starts no shell command at all, and a run that replaces files starts
+// one, the removal of the backup tree.
 //
 // The job keeps one record per run in a list; the operations act on the last (current)
 // record. Everything runs on the worker thread; a Transaction is not shared.
@@ -79,18 +84,18 @@ class Transaction {
   // Prepares path (under the target directory) for being written:
   //   nothing exists there (lstat: ENOENT or ENOTDIR): records path in the files to delete
   //     and returns 0 without running anything;
-  //   a file or link exists: moves it to the same relative path in the backup tree (making
-  //     the tree's directories first) and returns 0, or the failing step's code (the file
-  //     is then left in place and the run must not overwrite it);
+  //   a file or link exists: moves it (MovePath) to the same relative path in the backup
+  //     tree, making the tree's directories first, and returns 0, or the failing step's
+  //     code (the file is then left in place and the run must not overwrite it);
   //   the backup tree holds this path already (the kit names it twice): the file at path
   //     is the run's own, 0 without moving;
   //   a directory exists there, or the record has no backup directory: 87.
   ErrorCode BackUpFile(const WideString& path);
 
   // Makes directory and its missing parents and records every level that did not exist,
-  // outermost first. 0 for the root and for a path that exists (nothing recorded, no
-  // command). On failure: 2 or 87 from the command, or 3 when no parent can be formed (no
-  // "/" left, or a parent of two units ending in ":"); levels made before the failure are
+  // outermost first. 0 for the root and for a path that exists (nothing recorded, nothing
+  // made). On failure: 2 from MakeDirectoryTree, or 3 when no parent can be formed (no "/"
+  // left, or a parent of two units ending in ":"); levels made before the failure are
   // still recorded.
   ErrorCode CreateDirectoryRecorded(const WideString& directory);
 
@@ -107,9 +112,9 @@ class Transaction {
   // when a file could not be moved back, the backup directory that holds it is kept.
   ErrorCode Rollback(ErrorCode code);
 
-  // Moves every file of the backup tree back to the same relative path under target; both
-  // end with "/". Directories are not made on the target side. A move that fails marks the
-  // current record's restore as incomplete.
+  // Moves every file of the backup tree back to the same relative path under target (with
+  // MovePath); both end with "/". Directories are not made on the target side. A move that
+  // fails marks the current record's restore as incomplete.
   void RestoreTree(const WideString& target, const WideString& backup);
 
   // Deletes directory with everything in it (one "rm -rf", on the path without a trailing
@@ -120,7 +125,7 @@ class Transaction {
   // The current record, or nullptr before the first BeginTransaction.
   const TransactionRecord* Current() const;
   std::size_t RecordCount() const { return records_.size(); }
-  // Shell commands this object has started so far.
+  // Shell commands this object has started so far (moves across file systems, removals).
   uint64_t ShellCommandsStarted() const { return shell_commands_started_; }
 
  private:
@@ -134,7 +139,6 @@ class Transaction {
   void DiscardBackupDirectory();
   void RestoreDirectoryTimes();
 
-  ErrorCode RunMakeDirectory(const WideString& path);
   ErrorCode RunMove(const WideString& from, const WideString& to);
   ErrorCode RunRemoveFile(const WideString& path);
   ErrorCode RunRemoveTree(const WideString& path);

@@ -177,6 +177,25 @@ class WizardTest(unittest.TestCase):
             # The typed directory has no trailing "/"; the document is still found inside it.
             self.assertEqual(f.read(), os.path.join(chosen, "description.htm") + "\n")
 
+    def test_shell_characters_typed_as_the_directory_are_plain_characters(self):
+        typed = os.path.join(self.scratch.root, 'a"b$(touch PWNED)c`touch PWNED`\\d$HOME')
+        app = self.start()
+        frame = app.frame()
+        harness.press(self.buttons(frame)["Next >"])
+        self.entry(frame).queryEditableText().setTextContents(typed)
+        harness.press(self.buttons(frame)["Next >"])
+        harness.press(self.finish_button(frame))
+        self.assertEqual(app.exit_code(), 0)
+        installed = typed.replace("\\", "/")
+        self.assertTrue(os.path.isfile(os.path.join(installed, "Trade", "template.cfg")))
+        self.assertEqual(self.settings(), "ConfigurationTemplatesLocation=%s\n" % installed)
+        with open(self.opened) as f:  # the description path reached xdg-open unchanged
+            self.assertEqual(f.read(), os.path.join(installed, "description.htm") + "\n")
+        found = subprocess.run(["find", self.scratch.root, "-name", "PWNED"],
+                               capture_output=True, text=True).stdout
+        self.assertEqual(found, "")
+        self.assertFalse(os.path.exists(os.path.join(self.kit_dir, "PWNED")))
+
     def test_unticked_description_is_not_opened(self):
         app = self.start()
         frame = app.frame()
