@@ -4,10 +4,10 @@
 // through the installer's own messages.
 //
 // The GDK lock: only this thread ever calls GTK (the installation worker never does), and it
-// holds the lock for the whole run. GTK releases it around its own main loops and takes it
-// again to dispatch each event; the installation loop turns the main loop from inside a
-// button handler, while the lock is held, so the lock is made recursive: with the default
-// lock that nested dispatch would wait for itself.
+// holds the lock for the whole run; GTK releases it around its own main loops. GTK's own
+// timers take the lock when they fire, and the installation loop turns the main loop from
+// inside a button handler, where the lock is already held, so the lock is made recursive:
+// with GTK's default lock such a timer would wait for itself.
 
 #include <gdk/gdk.h>
 #include <glib.h>

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "fs/environment_override.h"
+#include "fs/other_file_system.h"
 #include "install/install_test_support.h"
 #include "install/stop_signal.h"
 #include "kit/distribution_kit.h"
@@ -415,38 +417,60 @@ TEST_F(InstallJobTest, PlantedLinksNamedLikeBackupsAreNotFollowed) {
   EXPECT_EQ(DescribeDifferences(elsewhere_before, SnapshotTree(elsewhere)), "");
 }
 
-TEST_F(InstallJobTest, FreshInstallStartsOneCommandPerNewDirectoryChain) {
+TEST_F(InstallJobTest, OnlyTheRemovalOfABackupStartsAShellCommand) {
   ASSERT_TRUE(MakeDirectories(target_));
-  OpenKit({{"f1", TimeOf(kKit), "1"},
-           {"d1/f2", TimeOf(kKit), "2"},
-           {"d1/f3", TimeOf(kKit), "3"},
-           {"d2/e/f4", TimeOf(kKit), "4"},
-           {"d2/e/f5", TimeOf(kKit), "5"},
-           {"d2/f6", TimeOf(kKit), "6"}});
+  const std::vector<std::string> names = {"f1", "d1/f2", "d1/f3", "d2/e/f4", "d2/e/f5", "d2/f6"};
+  std::vector<KitFile> files;
+  for (const std::string& name : names) files.push_back({name, TimeOf(kKit), "new " + name});
+  OpenKit(files);
   ShellCommandLog log(scratch_.Path("shell"));
 
+  // Directories are made with mkdir(2), files written through the file layer.
   EXPECT_EQ(RunJob(), 0);
-  EXPECT_EQ(log.Count("mkdir"), 2u);
-  EXPECT_EQ(log.Lines().size(), 2u);
-  EXPECT_EQ(last_shell_commands_, 2u);
-  EXPECT_EQ(ReadFileText(Target("d2/e/f5")), "5");
+  EXPECT_EQ(log.Lines(), std::vector<std::string>{});
+  EXPECT_EQ(last_shell_commands_, 0u);
+  EXPECT_EQ(ReadFileText(Target("d2/e/f5")), "new d2/e/f5");
 
-  log.Clear();
   EXPECT_EQ(RunJob(), 0);
-  EXPECT_EQ(log.Lines().size(), 0u);
+  EXPECT_EQ(log.Lines(), std::vector<std::string>{});
   EXPECT_EQ(last_shell_commands_, 0u);
 
-  // Every file older than its entry: one move per file, one backup directory per kit
-  // directory, and one removal of the backup.
-  for (const char* name : {"f1", "d1/f2", "d1/f3", "d2/e/f4", "d2/e/f5", "d2/f6"}) {
-    ASSERT_TRUE(SetModificationTime(Target(name), kOld));
+  // Every file older than its entry: each is renamed into the backup (made with mkdir(2)),
+  // and removing the backup tree at the commit is the one command.
+  std::vector<ino_t> old_inodes;
+  for (const std::string& name : names) {
+    ASSERT_TRUE(WriteFileAt(Target(name), "old " + name, kOld));
+    struct stat64 status;
+    ASSERT_EQ(lstat64(Target(name).c_str(), &status), 0);
+    old_inodes.push_back(status.st_ino);
   }
+  // While the last entry is reported, the five files before it wait in the backup.
+  struct BackupInodes {
+    std::string backup;
+    std::vector<std::string> names;
+    std::vector<ino_t> inodes;
+    static void Observe(void* context, int32_t, const WideString&, int32_t percent) {
+      BackupInodes* probe = static_cast<BackupInodes*>(context);
+      if (percent != 5 * 100 / 6) return;
+      for (const std::string& name : probe->names) {
+        struct stat64 status;
+        const bool held = lstat64((probe->backup + name).c_str(), &status) == 0;
+        probe->inodes.push_back(held ? status.st_ino : 0);
+      }
+    }
+  } probe{scratch_.TempDirectory() + "/t5stp0/",
+          std::vector<std::string>(names.begin(), names.end() - 1), {}};
   log.Clear();
-  EXPECT_EQ(RunJob(), 0);
-  EXPECT_EQ(log.Count("mv"), 6u);
-  EXPECT_EQ(log.Count("mkdir"), 2u);
-  EXPECT_EQ(log.Count("rm"), 1u);
-  EXPECT_EQ(last_shell_commands_, 9u);
+  {
+    PostRecorder recorder(&channel_, &BackupInodes::Observe, &probe);
+    EXPECT_EQ(RunJob(), 0);
+  }
+  EXPECT_EQ(log.Lines(),
+            std::vector<std::string>{"rm -rf " + scratch_.TempDirectory() + "/t5stp0"});
+  EXPECT_EQ(last_shell_commands_, 1u);
+  // Moved, not copied: the very files.
+  EXPECT_EQ(probe.inodes, std::vector<ino_t>(old_inodes.begin(), old_inodes.end() - 1));
+  for (const std::string& name : names) EXPECT_EQ(ReadFileText(Target(name)), "new " + name);
   EXPECT_TRUE(scratch_.BackupNames().empty());
 }
 
@@ -454,11 +478,30 @@ TEST_F(InstallJobTest, BackupDirectoryThatCannotBeMadeFailsTheRun) {
   ASSERT_TRUE(MakeDirectories(Target("sub")));
   ASSERT_TRUE(WriteFileAt(Target("sub/old.txt"), "old", kOld));
   ASSERT_TRUE(SetModificationTime(Target("sub"), kOld));
+  if (!SetImmutable(Target("sub/old.txt"), true)) GTEST_SKIP() << "no immutable attribute here";
+  ASSERT_TRUE(SetImmutable(Target("sub/old.txt"), false));
   OpenKit({{"new.txt", TimeOf(kKit), "new"}, {"sub/old.txt", TimeOf(kKit), "replacement"}});
-  ShellCommandLog log(scratch_.Path("shell"), "t5stp");
+
+  // When the run reaches the file it replaces, its backup directory takes no new entries;
+  // the refusal is taken back when the failure is reported, before the rollback.
+  struct RefusingBackup {
+    std::string backup;
+    std::string trigger;
+    bool refused = false;
+    static void Observe(void* context, int32_t code, const WideString& message, int32_t) {
+      RefusingBackup* probe = static_cast<RefusingBackup*>(context);
+      if (code == 0 && AsciiOf(message) == probe->trigger) {
+        probe->refused = SetImmutable(probe->backup, true);
+      } else if (code != 0) {
+        SetImmutable(probe->backup, false);
+      }
+    }
+  } probe{scratch_.TempDirectory() + "/t5stp0", Target("sub/old.txt")};
+  ImmutableGuard guard(probe.backup);
   const TreeState before = SnapshotTree(target_);
-  PostRecorder recorder(&channel_);
+  PostRecorder recorder(&channel_, &RefusingBackup::Observe, &probe);
   EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorNotFound));
+  EXPECT_TRUE(probe.refused);
   EXPECT_EQ(recorder.Reports().back().percent, 50);
   EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
   EXPECT_TRUE(scratch_.BackupNames().empty());
@@ -468,12 +511,110 @@ TEST_F(InstallJobTest, MoveIntoTheBackupThatFailsFailsTheRun) {
   ASSERT_TRUE(MakeDirectories(target_));
   ASSERT_TRUE(WriteFileAt(Target("old.txt"), "old", kOld));
   OpenKit({{"new/n.txt", TimeOf(kKit), "new"}, {"old.txt", TimeOf(kKit), "replacement"}});
+  // A file nothing may move.
+  ImmutableGuard guard(Target("old.txt"));
+  if (!SetImmutable(Target("old.txt"), true)) GTEST_SKIP() << "no immutable attribute here";
+  const TreeState before = SnapshotTree(target_);
+  ShellCommandLog log(scratch_.Path("shell"));
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
+  EXPECT_EQ(log.Count("mv"), 0u);
+  EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
+  EXPECT_TRUE(scratch_.BackupNames().empty());
+}
+
+TEST_F(InstallJobTest, BackupIsKeptWhenAFileCannotBeMovedBack) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_TRUE(WriteFileAt(Target("old.txt"), "the only copy", kOld));
+  ASSERT_TRUE(WriteFileAt(Target("blocked"), "in the way", kOld));
+  OpenKit({{"old.txt", TimeOf(kKit), "replacement"}, {"blocked/x.txt", TimeOf(kKit), "x"}});
+  // Moving into the backup works; when the failure is reported, the template directory
+  // stops taking entries, so moving back out of the backup fails.
+  struct RefusingTarget {
+    std::string target;
+    bool refused = false;
+    static void Observe(void* context, int32_t code, const WideString&, int32_t) {
+      RefusingTarget* probe = static_cast<RefusingTarget*>(context);
+      if (code != 0) probe->refused = SetImmutable(probe->target, true);
+    }
+  } probe{target_};
+  ImmutableGuard guard(target_);
+  PostRecorder recorder(&channel_, &RefusingTarget::Observe, &probe);
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
+  if (!probe.refused) GTEST_SKIP() << "no immutable attribute here";
+  EXPECT_EQ(scratch_.BackupNames(), (std::vector<std::string>{"t5stp0"}));
+  EXPECT_EQ(ReadFileText(scratch_.TempDirectory() + "/t5stp0/old.txt"), "the only copy");
+}
+
+// A temporary directory on a file system of its own: the backup moves go through "mv".
+class OtherFileSystemTest : public InstallJobTest {
+ protected:
+  void SetUp() override {
+    InstallJobTest::SetUp();
+    other_.reset(new OtherFileSystemDirectory(scratch_.Path(".")));
+    if (!other_->Found()) GTEST_SKIP() << "no second file system for the temporary directory";
+    tmpdir_.reset(new EnvironmentOverride("TMPDIR", other_->Path().c_str()));
+    ASSERT_TRUE(MakeDirectories(Target("sub")));
+    ASSERT_TRUE(WriteFileAt(Target("a.txt"), "old a", kOld, 5000));
+    ASSERT_TRUE(WriteFileAt(Target("sub/b.txt"), "old b", kOld));
+    ASSERT_TRUE(SetModificationTime(Target("sub"), kOld + 1));
+  }
+  void TearDown() override {
+    tmpdir_.reset();
+    other_.reset();
+  }
+  std::vector<std::string> OtherBackupNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(other_->Path())) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("t5stp", 0) == 0) names.push_back(name);
+    }
+    return names;
+  }
+
+  std::unique_ptr<OtherFileSystemDirectory> other_;
+  std::unique_ptr<EnvironmentOverride> tmpdir_;
+};
+
+TEST_F(OtherFileSystemTest, ReplacedFilesTravelThroughTheShellAndComeBackOnFailure) {
+  OpenKit({{"a.txt", TimeOf(kKit), "new a"},
+           {"sub/b.txt", TimeOf(kKit), "new b"},
+           {"sub/b.txt/c.txt", TimeOf(kKit), "cannot be"}});
+  const TreeState before = SnapshotTree(target_);
+  ShellCommandLog log(scratch_.Path("shell"));
+  // The third entry needs sub/b.txt as a directory: the copy cannot be opened, and the run
+  // moves the two files back.
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
+  EXPECT_EQ(log.Count("mv"), 4u);
+  EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
+  EXPECT_TRUE(OtherBackupNames().empty());
+
+  OpenKit({{"a.txt", TimeOf(kKit), "new a"}, {"sub/b.txt", TimeOf(kKit), "new b"}});
+  log.Clear();
+  EXPECT_EQ(RunJob(), 0);
+  EXPECT_EQ(log.Count("mv"), 2u);
+  EXPECT_EQ(log.Count("rm"), 1u);
+  EXPECT_EQ(last_shell_commands_, 3u);
+  EXPECT_EQ(ReadFileText(Target("sub/b.txt")), "new b");
+  EXPECT_TRUE(OtherBackupNames().empty());
+}
+
+TEST_F(OtherFileSystemTest, ShellMoveIntoTheBackupThatFailsFailsTheRun) {
+  OpenKit({{"new/n.txt", TimeOf(kKit), "new"}, {"a.txt", TimeOf(kKit), "replacement"}});
   ShellCommandLog log(scratch_.Path("shell"), "", "t5stp");
   const TreeState before = SnapshotTree(target_);
   EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorNotFound));
   EXPECT_EQ(log.Count("mv"), 1u);
   EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
-  EXPECT_TRUE(scratch_.BackupNames().empty());
+  EXPECT_TRUE(OtherBackupNames().empty());
+}
+
+TEST_F(OtherFileSystemTest, BackupIsKeptWhenTheShellCannotMoveAFileBack) {
+  ASSERT_TRUE(WriteFileAt(Target("blocked"), "in the way", kOld));
+  OpenKit({{"a.txt", TimeOf(kKit), "replacement"}, {"blocked/x.txt", TimeOf(kKit), "x"}});
+  ShellCommandLog log(scratch_.Path("shell"), "", "t5stp0/a.txt /");
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
+  EXPECT_EQ(OtherBackupNames(), (std::vector<std::string>{"t5stp0"}));
+  EXPECT_EQ(ReadFileText(other_->Path() + "/t5stp0/a.txt"), "old a");
 }
 
 TEST_F(InstallJobTest, KitNamingAPathTwiceKeepsTheOriginalForTheRollback) {
@@ -487,16 +628,4 @@ TEST_F(InstallJobTest, KitNamingAPathTwiceKeepsTheOriginalForTheRollback) {
   // The third entry's directory is a regular file: the copy cannot be opened.
   EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
   EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
-}
-
-TEST_F(InstallJobTest, BackupIsKeptWhenAFileCannotBeMovedBack) {
-  ASSERT_TRUE(MakeDirectories(target_));
-  ASSERT_TRUE(WriteFileAt(Target("old.txt"), "the only copy", kOld));
-  ASSERT_TRUE(WriteFileAt(Target("blocked"), "in the way", kOld));
-  OpenKit({{"old.txt", TimeOf(kKit), "replacement"}, {"blocked/x.txt", TimeOf(kKit), "x"}});
-  // Moving into the backup works; moving back out of it fails.
-  ShellCommandLog log(scratch_.Path("shell"), "", "t5stp0/old.txt /");
-  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
-  EXPECT_EQ(scratch_.BackupNames(), (std::vector<std::string>{"t5stp0"}));
-  EXPECT_EQ(ReadFileText(scratch_.TempDirectory() + "/t5stp0/old.txt"), "the only copy");
 }

@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,6 +109,19 @@ int64_t ModificationSeconds(const std::string& path) {
 bool Exists(const std::string& path) {
   struct stat64 status;
   return lstat64(path.c_str(), &status) == 0;
+}
+
+bool SetImmutable(const std::string& path, bool immutable) {
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  int flags = 0;
+  bool done = ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
+  if (done) {
+    flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  close(descriptor);
+  return done;
 }
 
 ErrorCode MakeKit(const std::string& kit_path, const std::vector<KitFile>& files,

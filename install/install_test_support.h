@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fs/environment_override.h"
@@ -63,6 +64,24 @@ std::string ReadFileText(const std::string& path);
 // lstat's modification seconds, or -1.
 int64_t ModificationSeconds(const std::string& path);
 bool Exists(const std::string& path);  // lstat succeeds
+
+// Sets or clears the immutable attribute of a file or directory (nothing, not even root,
+// can then change, move, remove it or add to it); false when the file system or the
+// process's privileges do not allow it. Tests use it to make a system call fail for root.
+bool SetImmutable(const std::string& path, bool immutable);
+
+// Clears the immutable attribute of a path when it goes out of scope, so that a failing
+// test leaves nothing its scratch directory cannot remove.
+class ImmutableGuard {
+ public:
+  explicit ImmutableGuard(std::string path) : path_(std::move(path)) {}
+  ~ImmutableGuard() { SetImmutable(path_, false); }
+  ImmutableGuard(const ImmutableGuard&) = delete;
+  ImmutableGuard& operator=(const ImmutableGuard&) = delete;
+
+ private:
+  std::string path_;
+};
 
 // One kit entry.
 struct KitFile {

@@ -34,6 +34,8 @@ TransactionRecord* Transaction::MutableCurrent() {
   return records_.empty() ? nullptr : &records_.back();
 }
 
+// A replaced file is renamed, not moved by a shell "mv" process per file: the process costs
+// far more than the file's own writing. Only across file systems does MovePath use "mv".
 ErrorCode Transaction::RunMove(const WideString& from, const WideString& to) {
   bool ran_shell = false;
   const ErrorCode code = MovePath(from, to, &ran_shell);
@@ -95,6 +97,14 @@ void Transaction::NoteDirectoryChange(const WideString& directory) {
   record->changed_directories.push_back(DirectoryTime{key, status.st_mtim});
 }
 
+bool Transaction::IsRunsOwnDirectory(const WideString& directory) const {
+  const TransactionRecord* record = Current();
+  if (record == nullptr || directory.Empty()) return false;
+  if (record->created_lookup.count(WithoutTrailingSlash(directory)) != 0) return true;
+  // Not there yet: the run makes it (and records it) before writing into it, or fails.
+  return NothingExistsAt(directory);
+}
+
 void Transaction::MarkBackupTreeMade(const WideString& directory) {
   TransactionRecord* record = MutableCurrent();
   if (record == nullptr) return;
@@ -116,8 +126,11 @@ ErrorCode Transaction::BackUpFile(const WideString& path) {
   struct stat64 status;
   const int status_error = NodeStatus(path, &status);
   if (status_error == ENOENT || status_error == ENOTDIR) {
-    // The file the run is about to write is new: a rollback removes it, and the directory
-    // it appears in gets its time back.
+    // The file the run is about to write is new. In a directory of the run's own, a
+    // rollback removes it with that directory, so it is not listed: the list would
+    // otherwise grow with every file of a fresh installation. Elsewhere a rollback removes
+    // it by name, and the directory it appears in gets its time back.
+    if (has_parent && IsRunsOwnDirectory(parent)) return kSuccess;
     if (has_parent) NoteDirectoryChange(parent);
     record->files_to_delete.push_back(path);
     return kSuccess;
@@ -174,6 +187,8 @@ ErrorCode Transaction::CreateDirectoryRecorded(const WideString& directory) {
   }
   if (parent_known) NoteDirectoryChange(parent.Empty() ? WideString(u"/") : parent);
 
+  // mkdir(2) level by level with the outcome of "mkdir -p", without a process per new
+  // directory chain (fs/make_directory.h).
   ErrorCode code = MakeDirectoryTree(directory);
   // Every level that exists now was made by this call, also when it failed further in.
   for (auto level = missing.rbegin(); level != missing.rend(); ++level) {

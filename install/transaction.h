@@ -56,7 +56,9 @@ struct TransactionRecord {
   WideString backup_directory;
   // Directories that did not exist and were made by the run, outermost first.
   std::vector<WideString> created_directories;
-  // Paths where the run writes a file where nothing existed; Rollback removes them.
+  // Paths where the run writes a file where nothing existed, in a directory that existed
+  // before the run; Rollback removes them. (New files in the directories the run makes go
+  // with those directories.)
   std::vector<WideString> files_to_delete;
   // Pre-existing directories whose entries the run changed, in the order first changed.
   std::vector<DirectoryTime> changed_directories;
@@ -82,8 +84,8 @@ class Transaction {
   ErrorCode BeginTransaction(const WideString& target);
 
   // Prepares path (under the target directory) for being written:
-  //   nothing exists there (lstat: ENOENT or ENOTDIR): records path in the files to delete
-  //     and returns 0 without running anything;
+  //   nothing exists there (lstat: ENOENT or ENOTDIR): records path in the files to delete,
+  //     unless its directory is one the run made or has yet to make, and returns 0;
   //   a file or link exists: moves it (MovePath) to the same relative path in the backup
   //     tree, making the tree's directories first, and returns 0, or the failing step's
   //     code (the file is then left in place and the run must not overwrite it);
@@ -130,6 +132,9 @@ class Transaction {
 
  private:
   TransactionRecord* MutableCurrent();
+  // True when directory was made by this run, or does not exist yet (the run makes it
+  // before writing into it): a rollback deletes it with everything in it.
+  bool IsRunsOwnDirectory(const WideString& directory) const;
   // Records the times of the directory before the run's first change in it, unless the run
   // made it.
   void NoteDirectoryChange(const WideString& directory);

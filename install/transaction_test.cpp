@@ -89,13 +89,17 @@ TEST_F(TransactionTest, CreateDirectoryRecordedRecordsEveryNewLevelOutermostFirs
   EXPECT_TRUE(Created(transaction).empty());
   EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
 
+  // Made with mkdir(2): no command.
   EXPECT_EQ(transaction.CreateDirectoryRecorded(WideOf(Target("a/b/c"))), kSuccess);
   EXPECT_EQ(Created(transaction),
             (std::vector<std::string>{Target("a"), Target("a/b"), Target("a/b/c")}));
-  EXPECT_EQ(transaction.ShellCommandsStarted(), 1u);
+  struct stat64 status;
+  ASSERT_EQ(lstat64(Target("a/b/c").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISDIR(status.st_mode));
+  EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
   EXPECT_EQ(transaction.CreateDirectoryRecorded(WideOf(Target("a/b"))), kSuccess);
   EXPECT_EQ(Created(transaction).size(), 3u);
-  EXPECT_EQ(transaction.ShellCommandsStarted(), 1u);
+  EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
 
   transaction.Rollback(kErrorNotFound);
   EXPECT_FALSE(Exists(Target("a")));
@@ -145,17 +149,24 @@ TEST_F(TransactionTest, BackUpFileMovesOnlyWhatExists) {
   ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
   const std::string backup = AsciiOf(transaction.Current()->backup_directory);
 
-  // Nothing there: recorded as the run's new file, nothing run.
+  // Nothing there: recorded as the run's new file, nothing run. A file whose directory
+  // does not exist yet goes with that directory (which the run makes and records).
   EXPECT_EQ(transaction.BackUpFile(WideOf(Target("d/new"))), kSuccess);
   EXPECT_EQ(transaction.BackUpFile(WideOf(Target("nodir/new"))), kSuccess);
   EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
-  ASSERT_EQ(transaction.Current()->files_to_delete.size(), 2u);
+  ASSERT_EQ(transaction.Current()->files_to_delete,
+            (std::vector<WideString>{WideOf(Target("d/new"))}));
 
-  // Two files of one directory: the backup's directory is made once.
+  // Two files of one directory, renamed into the backup without a command.
+  struct stat64 status;
+  ASSERT_EQ(lstat64(Target("d/one").c_str(), &status), 0);
+  const ino_t inode = status.st_ino;
   EXPECT_EQ(transaction.BackUpFile(WideOf(Target("d/one"))), kSuccess);
   EXPECT_EQ(transaction.BackUpFile(WideOf(Target("d/two"))), kSuccess);
-  EXPECT_EQ(transaction.ShellCommandsStarted(), 3u);
+  EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
   EXPECT_FALSE(Exists(Target("d/one")));
+  ASSERT_EQ(lstat64((backup + "d/one").c_str(), &status), 0);
+  EXPECT_EQ(status.st_ino, inode);
   EXPECT_EQ(ReadFileText(backup + "d/one"), "one");
   EXPECT_EQ(ModificationSeconds(backup + "d/two"), kOld);
 
@@ -163,7 +174,7 @@ TEST_F(TransactionTest, BackUpFileMovesOnlyWhatExists) {
   ASSERT_TRUE(WriteFileAt(Target("d/one"), "run's own", kOld));
   EXPECT_EQ(transaction.BackUpFile(WideOf(Target("d/one"))), kSuccess);
   EXPECT_EQ(ReadFileText(backup + "d/one"), "one");
-  EXPECT_EQ(transaction.ShellCommandsStarted(), 3u);
+  EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
 
   // A directory is never moved.
   EXPECT_EQ(transaction.BackUpFile(WideOf(Target("adir"))), kErrorInvalidParameter);
@@ -214,4 +225,31 @@ TEST_F(TransactionTest, OperationsWithoutARecordFailOrDoNothing) {
   EXPECT_EQ(transaction.Rollback(kErrorCancelled), kErrorCancelled);
   transaction.Commit();
   EXPECT_FALSE(Exists(Target("x")));
+}
+
+// A fresh installation into directories of the run's own lists none of its files: the
+// directories take them along on a rollback, and the record does not grow with the kit.
+TEST_F(TransactionTest, NewFilesInTheRunsOwnDirectoriesGoWithThem) {
+  ASSERT_TRUE(MakeDirectories(Target("old")));
+  ASSERT_TRUE(SetModificationTime(Target("old"), kOld, 33));
+  const TreeState before = SnapshotTree(target_);
+  Transaction transaction;
+  ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
+  for (int folder = 0; folder < 3; ++folder) {
+    const std::string directory = "new" + std::to_string(folder) + "/deeper";
+    for (int file = 0; file < 4; ++file) {
+      const std::string path = Target(directory + "/f" + std::to_string(file));
+      ASSERT_EQ(transaction.BackUpFile(WideOf(path)), kSuccess);
+      ASSERT_EQ(transaction.CreateDirectoryRecorded(WideOf(Target(directory))), kSuccess);
+      ASSERT_TRUE(WriteFileAt(path, "new", kOld));
+    }
+  }
+  ASSERT_EQ(transaction.BackUpFile(WideOf(Target("old/f"))), kSuccess);
+  ASSERT_TRUE(WriteFileAt(Target("old/f"), "new", kOld));
+  EXPECT_EQ(transaction.Current()->files_to_delete,
+            (std::vector<WideString>{WideOf(Target("old/f"))}));
+  EXPECT_EQ(transaction.Current()->created_directories.size(), 6u);
+
+  transaction.Rollback(kErrorNotFound);
+  EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
 }

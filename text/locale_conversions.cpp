@@ -6,7 +6,9 @@
 #include <cstring>
 #include <cwchar>
 #include <mutex>
+#include <string>
 #include <strings.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,35 +20,147 @@ std::mutex& LocaleMutex() {
   return mutex;
 }
 
-void SetLocaleFromEnvironment() { std::setlocale(LC_ALL, ""); }
+// True for an environment entry ("NAME=value") that setlocale(LC_ALL, "") may read: LC_ALL
+// and the LC_ variable of each category, LANG, and LOCPATH, where locale data is looked for.
+bool IsLocaleEntry(const char* entry) {
+  if (entry[0] != 'L') return false;
+  return std::strncmp(entry, "LC_", 3) == 0 || std::strncmp(entry, "LANG=", 5) == 0 ||
+         std::strncmp(entry, "LOCPATH=", 8) == 0;
+}
 
-// Encodes units until count or the first zero unit. Each encoded character is handed to
-// sink(bytes, n). Returns false at the first unit the encoding cannot represent.
+// What the last setlocale(LC_ALL, "") saw and left.
+struct LocaleMemo {
+  bool valid = false;
+  // The locale entries of the environment, in order, each followed by a zero byte.
+  std::string environment;
+  // The name of the locale in force after the call (setlocale(LC_ALL, nullptr)).
+  std::string locale_name;
+  // Whether the encoding of that locale maps every ASCII character to the same single byte
+  // and back, starting and ending in the initial shift state.
+  bool ascii_passes_through = false;
+};
+
+// Guarded by LocaleMutex.
+LocaleMemo& Memo() {
+  static LocaleMemo memo;
+  return memo;
+}
+
+// Whether the locale entries of the environment are those in memo (one pass over the
+// environment, no allocation).
+bool SameEnvironment(const LocaleMemo& memo) {
+  std::size_t position = 0;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    if (!IsLocaleEntry(*entry)) continue;
+    const std::size_t length = std::strlen(*entry) + 1;
+    if (memo.environment.compare(position, length, *entry, length) != 0) return false;
+    position += length;
+  }
+  return position == memo.environment.size();
+}
+
+bool AsciiPassesThrough() {
+  for (int c = 1; c < 0x80; ++c) {
+    std::mbstate_t state{};
+    char bytes[MB_LEN_MAX];
+    if (std::wcrtomb(bytes, static_cast<wchar_t>(c), &state) != 1 || bytes[0] != c ||
+        !std::mbsinit(&state)) {
+      return false;
+    }
+    const char byte = static_cast<char>(c);
+    wchar_t decoded = 0;
+    if (std::mbrtowc(&decoded, &byte, 1, &state) != 1 || decoded != c || !std::mbsinit(&state)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Sets the process locale for all categories from the environment, as setlocale(LC_ALL, "")
+// does, and returns whether ASCII passes through its encoding unchanged.
+//
+// setlocale(LC_ALL, "") looks every category's locale up anew (tens of thousands of
+// instructions), and the installation converts several paths per file it writes, so the
+// call is made only when its outcome could differ from the last one's: when the locale
+// variables of the environment changed (compared by value), or when the locale in force is
+// no longer the one it left (someone else called setlocale in between). Otherwise the
+// locale it would set is already the one in force.
+bool SetLocaleFromEnvironment() {
+  LocaleMemo& memo = Memo();
+  if (memo.valid && SameEnvironment(memo)) {
+    const char* current = std::setlocale(LC_ALL, nullptr);
+    if (current != nullptr && memo.locale_name == current) return memo.ascii_passes_through;
+  }
+  std::setlocale(LC_ALL, "");
+  memo.environment.clear();
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    if (IsLocaleEntry(*entry)) memo.environment.append(*entry, std::strlen(*entry) + 1);
+  }
+  const char* current = std::setlocale(LC_ALL, nullptr);
+  memo.valid = current != nullptr;
+  memo.locale_name = current != nullptr ? current : "";
+  memo.ascii_passes_through = AsciiPassesThrough();
+  return memo.ascii_passes_through;
+}
+
+// Encodes units until count or the first zero unit, handing the bytes to sink(bytes, n) in
+// order, a character or a run of characters at a time. Returns false at the first unit the
+// encoding cannot represent, after handing over the bytes of the units before it.
+// ascii_passes_through: ASCII units in the initial shift state are their own bytes, which
+// is what the library would give for them, without a library call per unit.
 template <typename Sink>
-bool EncodeUnits(const char16_t* text, std::size_t count, Sink sink) {
+bool EncodeUnits(const char16_t* text, std::size_t count, bool ascii_passes_through,
+                 Sink sink) {
   std::mbstate_t state{};
+  bool initial_state = true;
   char bytes[MB_LEN_MAX];
+  char run[64];
+  std::size_t run_length = 0;
   for (std::size_t i = 0; i < count && text[i] != 0; ++i) {
-    std::size_t n = std::wcrtomb(bytes, static_cast<wchar_t>(text[i]), &state);
+    const char16_t unit = text[i];
+    if (ascii_passes_through && initial_state && unit < 0x80) {
+      run[run_length++] = static_cast<char>(unit);
+      if (run_length == sizeof run) {
+        sink(run, run_length);
+        run_length = 0;
+      }
+      continue;
+    }
+    if (run_length > 0) {
+      sink(run, run_length);
+      run_length = 0;
+    }
+    std::size_t n = std::wcrtomb(bytes, static_cast<wchar_t>(unit), &state);
     if (n == static_cast<std::size_t>(-1)) return false;
     sink(bytes, n);
+    initial_state = std::mbsinit(&state) != 0;
   }
+  if (run_length > 0) sink(run, run_length);
   return true;
 }
 
 // Decodes bytes until count or the first zero byte. Each character is handed to
 // sink(unit). Returns false at the first invalid or incomplete sequence.
+// ascii_passes_through: as for EncodeUnits.
 template <typename Sink>
-bool DecodeBytes(const char* bytes, std::size_t count, Sink sink) {
+bool DecodeBytes(const char* bytes, std::size_t count, bool ascii_passes_through, Sink sink) {
   std::mbstate_t state{};
+  bool initial_state = true;
   std::size_t i = 0;
   while (i < count && bytes[i] != 0) {
+    const unsigned char byte = static_cast<unsigned char>(bytes[i]);
+    if (ascii_passes_through && initial_state && byte < 0x80) {
+      sink(static_cast<char16_t>(byte));
+      ++i;
+      continue;
+    }
     wchar_t c;
     std::size_t n = std::mbrtowc(&c, bytes + i, count - i, &state);
     if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) return false;
     if (n == 0) break;  // a zero character: the text ends here
     sink(static_cast<char16_t>(c));
     i += n;
+    initial_state = std::mbsinit(&state) != 0;
   }
   return true;
 }
@@ -56,10 +170,10 @@ bool DecodeBytes(const char* bytes, std::size_t count, Sink sink) {
 std::ptrdiff_t WideToLocaleChars(const char16_t* text, std::size_t count, char* buffer,
                                  std::size_t size) {
   std::lock_guard<std::mutex> lock(LocaleMutex());
-  SetLocaleFromEnvironment();
+  const bool ascii_passes_through = SetLocaleFromEnvironment();
   if (size) std::memset(buffer, 0, size);
   std::size_t needed = 0;
-  bool ok = EncodeUnits(text, count, [&](const char* bytes, std::size_t n) {
+  bool ok = EncodeUnits(text, count, ascii_passes_through, [&](const char* bytes, std::size_t n) {
     for (std::size_t k = 0; k < n; ++k, ++needed)
       if (needed < size) buffer[needed] = bytes[k];
   });
@@ -69,9 +183,9 @@ std::ptrdiff_t WideToLocaleChars(const char16_t* text, std::size_t count, char* 
 std::ptrdiff_t LocaleCharsToWide(const char* bytes, std::size_t count, char16_t* buffer,
                                  std::size_t size) {
   std::lock_guard<std::mutex> lock(LocaleMutex());
-  SetLocaleFromEnvironment();
+  const bool ascii_passes_through = SetLocaleFromEnvironment();
   std::size_t chars = 0;
-  bool ok = DecodeBytes(bytes, count, [&](char16_t unit) {
+  bool ok = DecodeBytes(bytes, count, ascii_passes_through, [&](char16_t unit) {
     if (chars < size) buffer[chars] = unit;
     ++chars;
   });
@@ -105,8 +219,8 @@ std::size_t DecodeLocaleChunk(const char* bytes, std::size_t count, bool at_end,
 NarrowString ToLocaleBytes(const WideString& text) {
   NarrowString out;
   std::lock_guard<std::mutex> lock(LocaleMutex());
-  SetLocaleFromEnvironment();
-  EncodeUnits(text.Data(), text.Length(),
+  const bool ascii_passes_through = SetLocaleFromEnvironment();
+  EncodeUnits(text.Data(), text.Length(), ascii_passes_through,
               [&](const char* bytes, std::size_t n) { out.Append(bytes, n); });
   return out;
 }
@@ -114,8 +228,9 @@ NarrowString ToLocaleBytes(const WideString& text) {
 WideString FromLocaleBytes(const NarrowString& bytes) {
   WideString out;
   std::lock_guard<std::mutex> lock(LocaleMutex());
-  SetLocaleFromEnvironment();
-  DecodeBytes(bytes.Data(), bytes.Length(), [&](char16_t unit) { out.Append(unit); });
+  const bool ascii_passes_through = SetLocaleFromEnvironment();
+  DecodeBytes(bytes.Data(), bytes.Length(), ascii_passes_through,
+              [&](char16_t unit) { out.Append(unit); });
   return out;
 }
 

@@ -3,7 +3,9 @@
 // and values and for the kit's language codes.
 //
 // Every conversion first sets the process locale for all categories from the environment
-// (setlocale(LC_ALL, "")), so the encoding is always the one the environment selects.
+// (setlocale(LC_ALL, "")), so the encoding is always the one the environment selects. The
+// call is skipped while neither the environment's locale variables nor the locale in force
+// have changed since the last one, since it would set the locale already in force.
 //
 // Each 16-bit unit is converted as one character: surrogate pairs are not combined, and a
 // decoded character above U+FFFF keeps only its low 16 bits.

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <clocale>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -104,6 +107,145 @@ TEST(LocaleConversions, CompareNoCaseFoldsAsciiOnly) {
   EXPECT_NE(CompareNoCase(WideString(u"\u00e9t\u00e9"), WideString(u"\u00c9T\u00c9")), 0);
   EXPECT_LT(CompareNoCase(WideString(u"a"), WideString(u"B")), 0);
   EXPECT_EQ(CompareNoCase(WideString(u"EN"), WideString(u"en")), 0);
+}
+
+// Sets or clears one environment variable and puts the old state back.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value != nullptr)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~ScopedVariable() {
+    if (had_)
+      setenv(name_.c_str(), old_.c_str(), 1);
+    else
+      unsetenv(name_.c_str());
+  }
+
+ private:
+  std::string name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+// The bytes ToLocaleBytes gives for an o with diaeresis: two under UTF-8, none under POSIX.
+std::string UmlautBytes() { return ToLocaleBytes(WideString(u"\u00f6")).CStr(); }
+
+std::string LocaleNow(int category) {
+  const char* name = std::setlocale(category, nullptr);
+  return name != nullptr ? name : "";
+}
+
+// The conversions skip setlocale while nothing it reads has changed; every change of a
+// locale variable must still take effect at the very next conversion.
+TEST(LocaleConversions, EveryChangeOfTheLocaleVariablesTakesEffectAtOnce) {
+  ScopedVariable all("LC_ALL", nullptr);
+  ScopedVariable ctype("LC_CTYPE", nullptr);
+  ScopedVariable numeric("LC_NUMERIC", nullptr);
+  ScopedVariable lang("LANG", kUtf8);
+  EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
+  EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
+  setenv("LANG", kPosix, 1);
+  EXPECT_EQ(UmlautBytes(), "");
+  setenv("LC_CTYPE", kUtf8, 1);
+  EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
+  setenv("LC_ALL", kPosix, 1);
+  EXPECT_EQ(UmlautBytes(), "");
+  unsetenv("LC_ALL");
+  EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
+  EXPECT_TRUE(FromLocaleBytes(NarrowString("\xc3\xb6")).Equals(u"\u00f6"));
+
+  // A category other than the encoding's is set from the environment too.
+  EXPECT_EQ(LocaleNow(LC_NUMERIC), kPosix);
+  setenv("LC_NUMERIC", kUtf8, 1);
+  UmlautBytes();
+  EXPECT_EQ(LocaleNow(LC_NUMERIC), kUtf8);
+  unsetenv("LC_NUMERIC");
+  UmlautBytes();
+  EXPECT_EQ(LocaleNow(LC_NUMERIC), kPosix);
+}
+
+// A locale set by someone else since the last conversion is replaced by the environment's
+// again, as a conversion that always set the locale would do.
+TEST(LocaleConversions, ALocaleSetElsewhereIsReplacedAtTheNextConversion) {
+  ScopedLocale locale(kUtf8);
+  EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
+  ASSERT_NE(std::setlocale(LC_ALL, kPosix), nullptr);
+  EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
+  EXPECT_EQ(LocaleNow(LC_ALL), kUtf8);
+  ASSERT_NE(std::setlocale(LC_CTYPE, kPosix), nullptr);
+  EXPECT_TRUE(FromLocaleBytes(NarrowString("\xc3\xb6")).Equals(u"\u00f6"));
+  EXPECT_EQ(LocaleNow(LC_CTYPE), kUtf8);
+}
+
+// The bytes the library gives for text under the locale in force, character by character.
+std::string LibraryBytes(const std::u16string& text) {
+  std::string bytes;
+  std::mbstate_t state{};
+  char buffer[MB_LEN_MAX];
+  for (char16_t unit : text) {
+    const std::size_t n = std::wcrtomb(buffer, static_cast<wchar_t>(unit), &state);
+    if (n == static_cast<std::size_t>(-1)) break;
+    bytes.append(buffer, n);
+  }
+  return bytes;
+}
+
+std::u16string LibraryUnits(const std::string& bytes) {
+  std::u16string units;
+  std::mbstate_t state{};
+  for (std::size_t i = 0; i < bytes.size();) {
+    wchar_t c;
+    const std::size_t n = std::mbrtowc(&c, bytes.data() + i, bytes.size() - i, &state);
+    if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2) || n == 0) break;
+    units.push_back(static_cast<char16_t>(c));
+    i += n;
+  }
+  return units;
+}
+
+// ASCII is copied without a library call per character where the encoding maps it to
+// itself; the results must be exactly the library's, for every ASCII character and around
+// characters that take several bytes or cannot be encoded.
+TEST(LocaleConversions, ResultsAreTheLibrarysCharacterByCharacter) {
+  std::u16string ascii;
+  for (char16_t unit = 1; unit < 0x80; ++unit) ascii.push_back(unit);
+  const std::u16string texts[] = {
+      ascii,
+      u"caf\u00e9 \u20ac 100 \u00f6l " + ascii + u"\ud7ff end",
+      u"\u00e9" + ascii + u"\u00e9",
+      std::u16string(200, u'a') + u"\u00e9" + std::u16string(70, u'b'),
+  };
+  for (const char* name : {kPosix, kUtf8}) {
+    SCOPED_TRACE(name);
+    ScopedLocale locale(name);
+    ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr);
+    for (const std::u16string& text : texts) {
+      const std::string expected = LibraryBytes(text);
+      const NarrowString bytes = ToLocaleBytes(WideString(text.c_str()));
+      EXPECT_EQ(std::string(bytes.CStr(), bytes.Length()), expected);
+      std::string buffer(expected.size() + 4, '\x7f');
+      const std::ptrdiff_t needed =
+          WideToLocaleChars(text.c_str(), text.size(), &buffer[0], buffer.size());
+      EXPECT_EQ(buffer.substr(0, expected.size()), expected);
+      if (needed >= 0) {
+        EXPECT_EQ(static_cast<std::size_t>(needed), expected.size());
+      }
+
+      const std::u16string units = LibraryUnits(expected);
+      const WideString decoded = FromLocaleBytes(NarrowString(expected.c_str()));
+      EXPECT_EQ(std::u16string(decoded.Data(), decoded.Length()), units);
+    }
+    const std::string invalid = "ascii \xc3\xa9 \xff more ascii";
+    const WideString decoded = FromLocaleBytes(NarrowString(invalid.c_str()));
+    EXPECT_EQ(std::u16string(decoded.Data(), decoded.Length()), LibraryUnits(invalid));
+  }
 }
 
 }  // namespace

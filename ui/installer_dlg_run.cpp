@@ -219,8 +219,8 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text) {
   if (outcome == InstallationOutcome::kEndedWithoutReport) {
     // No report can come any more. Either the worker could not be created, or a stop
     // requested with Cancel reached it before its first run began, so nothing was done.
-    *failure_text = Text(stopped_by_user_ && worker_.creation_result() == 0 ? "IDS_CANCEL_FINISH"
-                                                                              : "IDS_INSTALL_ERROR");
+    const bool cancelled = stopped_by_user_ && worker_.creation_result() == 0;
+    *failure_text = Text(cancelled ? "IDS_CANCEL_FINISH" : "IDS_INSTALL_ERROR");
   }
 
   g_source_remove(wake_timer);

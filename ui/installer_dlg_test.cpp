@@ -110,10 +110,13 @@ TEST_F(InstallerDlgTest, SilentRunWithEmptyTargetWritesNothing) {
   } else {
     testing::internal::CaptureStderr();
     dialog->Run();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(kCaption) + "\n" + expected + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string(kCaption) + "\n" + expected + "\n");
   }
   EXPECT_EQ(dialog->MainWindow(), nullptr);
-  for (const std::string& name : DemoKitFiles()) EXPECT_FALSE(FileExists(scratch_.Work() + "/" + name));
+  for (const std::string& name : DemoKitFiles()) {
+    EXPECT_FALSE(FileExists(scratch_.Work() + "/" + name));
+  }
   EXPECT_FALSE(FileExists(scratch_.DefaultTarget()));
 }
 
@@ -353,6 +356,34 @@ TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
     EXPECT_EQ(answerer.seen()[0].type, GTK_MESSAGE_QUESTION);
   }
   EXPECT_NE(dialog->MainWindow(), nullptr);
+}
+
+TEST_F(WizardWindowTest, ShowingTheSamePageAgainKeepsItsContents) {
+  WriteDemoKit();
+  auto dialog = OpenWizard();
+  Click(dialog->NextButton());
+  DirSelectPage* directory = dialog->DirectoryPage();
+  directory->SetPath(WideFromUtf8("/kept/text"));
+  dialog->ShowPage(directory);
+  EXPECT_EQ(dialog->CurrentPage(), directory);
+  EXPECT_TRUE(Visible(directory->entry()));
+  EXPECT_EQ(ToAscii(directory->GetPath()), "/kept/text");
+  dialog->ShowPage(nullptr);
+  EXPECT_EQ(dialog->CurrentPage(), nullptr);
+  EXPECT_FALSE(Visible(directory->entry()));
+}
+
+TEST_F(WizardWindowTest, OnlySpacesCountAsADirectory) {
+  WriteDemoKit();
+  auto dialog = OpenWizard();
+  Click(dialog->NextButton());
+  dialog->DirectoryPage()->SetPath(WideFromUtf8("  "));
+  MessageBoxAnswerer answerer({});
+  Click(dialog->NextButton());
+  EXPECT_TRUE(answerer.seen().empty());
+  EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
+  // The path is used as typed: relative to the current directory.
+  ExpectInstalledIn(scratch_.Work() + "/  ");
 }
 
 TEST_F(WizardWindowTest, FinishOpensTheDescription) {

@@ -56,7 +56,8 @@ void WriteMessageToStream(std::FILE* stream, const NarrowString& caption,
 int MessageBox(const CWnd* owner, const WideString& text, MessageBoxFlags flags) {
   const NarrowString text_bytes = ToLocaleBytes(text);
   if (gdk_display_get_default() == nullptr) {
-    const NarrowString caption = owner != nullptr ? ToLocaleBytes(owner->GetTitle()) : NarrowString();
+    const NarrowString caption =
+        owner != nullptr ? ToLocaleBytes(owner->GetTitle()) : NarrowString();
     WriteMessageToStream(stderr, caption, text_bytes);
     return kMessageBoxNoAnswer;
   }
