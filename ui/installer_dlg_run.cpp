@@ -18,8 +18,9 @@ namespace {
 
 // How often the installation loop wakes up at the latest to look at the channel, in
 // milliseconds. One main-loop turn waits for an event, and an unchanged progress bar makes
-// none, so without this timer the loop would wait for the user to move the mouse.
-constexpr guint kChannelLookIntervalMs = 50;
+// none, so without this timer the loop would wait for the user to move the mouse. The
+// interval is also how late the end of a run can be noticed, which counts in a short run.
+constexpr guint kChannelLookIntervalMs = 10;
 
 constexpr guint kEscapeKey = 0xFF1B;
 
