@@ -47,6 +47,28 @@ class InstallerDlgTest : public ::testing::Test {
     return scratch_.Path("blocker/templates");
   }
 
+  // Runs the dialog, which must show exactly one message, and returns it: answered in its
+  // message box when there is a display (an error box titled with the caption), read from
+  // standard error (the caption, then the text) when there is none.
+  std::string RunAndTakeTheOneMessage(CInstallerDlg* dialog) {
+    if (dialog->HasDisplay()) {
+      MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
+      dialog->Run();
+      EXPECT_EQ(answerer.seen().size(), 1u);
+      if (answerer.seen().empty()) return "";
+      EXPECT_EQ(answerer.seen()[0].title, kCaption);
+      return answerer.seen()[0].text;
+    }
+    testing::internal::CaptureStderr();
+    dialog->Run();
+    const std::string output = testing::internal::GetCapturedStderr();
+    const std::string head = std::string(kCaption) + "\n";
+    EXPECT_EQ(output.compare(0, head.size(), head), 0) << output;
+    EXPECT_EQ(output.back(), '\n') << output;
+    return output.size() > head.size() ? output.substr(head.size(), output.size() - head.size() - 1)
+                                       : "";
+  }
+
   WizardScratch scratch_;
   char program_[8] = "ui_test";
   char* argv_[2] = {program_, nullptr};
@@ -79,19 +101,9 @@ TEST_F(InstallerDlgTest, SilentRunFailureShowsTheWorkersTextAndRecordsNothing) {
   const std::vector<std::string> settings = {std::string(kKey) + UnmakeableLocation()};
   WizardScratch::WriteSettings(scratch_.UserSettingsPath(), settings);
   auto dialog = MakeDialog(true);
+  EXPECT_EQ(RunAndTakeTheOneMessage(dialog.get()), "Installation error");
   if (dialog->HasDisplay()) {
-    MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
-    dialog->Run();
-    ASSERT_EQ(answerer.seen().size(), 1u);
-    EXPECT_EQ(answerer.seen()[0].text, "Installation error");
-    EXPECT_EQ(answerer.seen()[0].type, GTK_MESSAGE_ERROR);
-    EXPECT_EQ(answerer.seen()[0].title, kCaption);
     EXPECT_EQ(dialog->CurrentPageKind(), kErrorPage);
-  } else {
-    testing::internal::CaptureStderr();
-    dialog->Run();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string(kCaption) + "\nInstallation error\n");
   }
   EXPECT_EQ(ReadText(scratch_.UserSettingsPath()), settings[0] + "\n");
 }
@@ -101,18 +113,8 @@ TEST_F(InstallerDlgTest, SilentRunWithEmptyTargetWritesNothing) {
   WizardScratch::WriteSettings(scratch_.UserSettingsPath(),
                                {std::string(kKey) + "http://example/templates"});
   auto dialog = MakeDialog(true);
-  const char* expected = "Installation of templates to the current directory is not supported.";
-  if (dialog->HasDisplay()) {
-    MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
-    dialog->Run();
-    ASSERT_EQ(answerer.seen().size(), 1u);
-    EXPECT_EQ(answerer.seen()[0].text, expected);
-  } else {
-    testing::internal::CaptureStderr();
-    dialog->Run();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string(kCaption) + "\n" + expected + "\n");
-  }
+  EXPECT_EQ(RunAndTakeTheOneMessage(dialog.get()),
+            "Installation of templates to the current directory is not supported.");
   EXPECT_EQ(dialog->MainWindow(), nullptr);
   for (const std::string& name : DemoKitFiles()) {
     EXPECT_FALSE(FileExists(scratch_.Work() + "/" + name));
@@ -122,18 +124,7 @@ TEST_F(InstallerDlgTest, SilentRunWithEmptyTargetWritesNothing) {
 
 TEST_F(InstallerDlgTest, FailedChecksEndTheRunWithoutAWindow) {
   auto dialog = MakeDialog(true);
-  if (dialog->HasDisplay()) {
-    MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
-    dialog->Run();
-    ASSERT_EQ(answerer.seen().size(), 1u);
-    EXPECT_EQ(answerer.seen()[0].text, "Distribution kit file tavlo5.efd not found.");
-    EXPECT_EQ(answerer.seen()[0].type, GTK_MESSAGE_ERROR);
-  } else {
-    testing::internal::CaptureStderr();
-    dialog->Run();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string(kCaption) + "\nDistribution kit file tavlo5.efd not found.\n");
-  }
+  EXPECT_EQ(RunAndTakeTheOneMessage(dialog.get()), "Distribution kit file tavlo5.efd not found.");
   EXPECT_EQ(dialog->MainWindow(), nullptr);
   EXPECT_EQ(dialog->CurrentPageKind(), kNoPage);
 }
