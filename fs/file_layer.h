@@ -112,7 +112,8 @@ ErrorCode FileGetTimes(FileHandle handle, FileTime* creation, FileTime* access,
 ErrorCode FileSetTimes(FileHandle handle, const FileTime* creation, const FileTime* access,
                        const FileTime* last_write);
 
-// Cuts the file at the current position. Handle -1 gives kErrorInvalidHandle.
+// Cuts the file at the current position; a regular file that already ends there is not
+// touched. Handle -1 gives kErrorInvalidHandle.
 ErrorCode FileTruncateHere(FileHandle handle);
 
 // The last error (see above).

@@ -1,6 +1,7 @@
 #include "fs/file_layer.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +61,29 @@ TEST(FileLayerTest, CreateAlwaysKeepsContentsUntilTruncated) {
   }
   EXPECT_EQ("0123456789", ReadWholeFile(scratch.Child("cut")));
   EXPECT_EQ("0123456789" + std::string(90, 'x'), ReadWholeFile(scratch.Child("kept")));
+}
+
+// A file that already ends at the position is not truncated: a truncation would stamp it
+// with the current time.
+TEST(FileLayerTest, TruncatingAtTheEndLeavesTheFileAlone) {
+  ScratchDirectory scratch;
+  const std::string path = scratch.Child("exact");
+  ASSERT_TRUE(WriteWholeFile(path, "0123456789"));
+  const struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), old_times, 0));
+
+  const FileHandle handle = OpenOrFail(scratch.Wide("exact"), kFileAccessWrite, kFileCreateAlways);
+  EXPECT_EQ(10, FileSeek(handle, 0, kFileSeekEnd));
+  EXPECT_EQ(kSuccess, FileTruncateHere(handle));
+  struct stat at_end;
+  ASSERT_EQ(0, stat(path.c_str(), &at_end));
+  EXPECT_EQ(1000000000, at_end.st_mtim.tv_sec) << "a truncation at the end stamped the file";
+  EXPECT_EQ(10, at_end.st_size);
+
+  EXPECT_EQ(4, FileSeek(handle, 4, kFileSeekBegin));
+  EXPECT_EQ(kSuccess, FileTruncateHere(handle));
+  EXPECT_EQ(kSuccess, FileClose(handle));
+  EXPECT_EQ("0123", ReadWholeFile(path));
 }
 
 TEST(FileLayerTest, CreateAlwaysMakesAMissingFileWithGroupPermissions) {
