@@ -61,9 +61,14 @@ inline bool FitsUint32(uint64_t value) { return value <= 0xFFFFFFFFull; }
 // The largest container: every container position must fit in 32 bits.
 constexpr uint64_t kMaxContainerBytes = 0xFFFFFFFFull;
 
-// The kit file is inflated in read-only mapped windows of this size, with one output buffer
-// of the same size; window offsets are multiples of it and hence page-aligned.
+// The kit file is inflated in read-only mapped windows of this size; window offsets are
+// multiples of it and hence page-aligned.
 constexpr uint32_t kInflateWindowBytes = 32768;
+
+// The inflated bytes are written to the container in pieces of up to this size. A kit
+// inflates to several times its size, and the file system's cost per write call and per
+// page it prepares falls with larger writes.
+constexpr uint32_t kInflateOutputBytes = 1048576;
 
 // The copy buffer through which entries are extracted from the container.
 constexpr uint32_t kCopyBufferBytes = 1048576;

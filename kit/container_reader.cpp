@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -46,37 +47,54 @@ class Reason {
   throw ContainerFault{code, reason.Text()};
 }
 
+// How much of the container is read ahead in one system read: the records are small, and a
+// read per field would cost more than the parsing of the whole table.
+constexpr uint32_t kReadAheadBytes = 65536;
+
 // The container file read front to back, with its size known, so that no read is trusted to
 // deliver what it asks for and no count is trusted beyond the bytes that are left.
+//
+// The operations take the name of what they read as a function that builds it
+// (a "describe" callable returning a Reason), called only when the read fails: a file table
+// has thousands of records, and the texts are needed for none of them in a sound kit.
 class ContainerStream {
  public:
-  ContainerStream(FileHandle handle, uint64_t size) : handle_(handle), size_(size) {}
+  ContainerStream(FileHandle handle, uint64_t size)
+      : handle_(handle), size_(size), ahead_(kReadAheadBytes) {}
 
   uint64_t Size() const { return size_; }
+  // Bytes taken so far: the logical position in the container.
   uint64_t Position() const { return position_; }
   uint64_t Remaining() const { return size_ - position_; }
 
-  // Reads exactly length bytes; a failed read raises its code, an early end 13.
-  void Read(void* buffer, uint32_t length, const Reason& what) {
-    uint32_t count = 0;
-    const ErrorCode code = FileRead(handle_, buffer, length, &count, nullptr);
-    if (code != kSuccess) Fail(code, Reason() << "reading " << what.Text() << " failed");
-    position_ += count;
-    if (count != length) {
-      Fail(kErrorInvalidData, Reason() << "the container ends inside " << what.Text());
+  // Takes exactly length bytes; a failed read raises its code, an early end 13.
+  template <typename Describe>
+  void Read(void* buffer, uint32_t length, const Describe& what) {
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    while (length > 0) {
+      if (next_ == filled_) Refill(what);
+      const std::size_t available = filled_ - next_;
+      const std::size_t take = length < available ? length : available;
+      std::memcpy(out, ahead_.data() + next_, take);
+      next_ += take;
+      out += take;
+      length -= static_cast<uint32_t>(take);
+      position_ += take;
     }
   }
 
-  uint32_t ReadUint32(const Reason& what) {
+  template <typename Describe>
+  uint32_t ReadUint32(const Describe& what) {
     unsigned char bytes[kFieldBytes];
     Read(bytes, kFieldBytes, what);
     return LoadLittleEndian32(bytes);
   }
 
   // The next length bytes, which must lie inside the container before any memory is taken.
-  std::vector<unsigned char> ReadBytes(uint64_t length, const Reason& what) {
+  template <typename Describe>
+  std::vector<unsigned char> ReadBytes(uint64_t length, const Describe& what) {
     if (length > Remaining()) {
-      Fail(kErrorInvalidData, Reason() << what.Text() << " (" << length
+      Fail(kErrorInvalidData, Reason() << what().Text() << " (" << length
                                        << " bytes) runs past the end of the container ("
                                        << Remaining() << " bytes left)");
     }
@@ -86,17 +104,18 @@ class ContainerStream {
   }
 
   // A counted string read straight from the container (layout A).
-  WideString ReadCountedString(const Reason& what) {
-    const uint32_t count = ReadUint32(Reason() << "the count of " << what.Text());
-    const std::vector<unsigned char> bytes =
-        ReadBytes(static_cast<uint64_t>(count) * kUnitBytes, what);
+  WideString ReadCountedString(const char* what) {
+    const uint32_t count = ReadUint32([&] { return Reason() << "the count of " << what; });
+    const std::vector<unsigned char> bytes = ReadBytes(
+        static_cast<uint64_t>(count) * kUnitBytes, [&] { return Reason() << what; });
     return UnitsFromLittleEndian(bytes.data(), count);
   }
 
   // A record count whose records, each at least min_record_bytes long, must fit in what is
   // left.
   uint32_t ReadRecordCount(uint32_t min_record_bytes, const char* records) {
-    const uint32_t count = ReadUint32(Reason() << "the " << records << " count");
+    const uint32_t count =
+        ReadUint32([&] { return Reason() << "the " << records << " count"; });
     const uint64_t needed = static_cast<uint64_t>(count) * min_record_bytes;
     if (needed > Remaining()) {
       Fail(kErrorInvalidData, Reason() << "the " << records << " count " << count
@@ -109,21 +128,40 @@ class ContainerStream {
 
   // The body of a record (what follows its length field), after checking that the length
   // covers the record's fixed fields and stays inside the container.
-  std::vector<unsigned char> ReadRecordBody(uint32_t min_length, const Reason& record) {
-    const uint32_t length = ReadUint32(Reason() << "the length of " << record.Text());
+  template <typename Describe>
+  std::vector<unsigned char> ReadRecordBody(uint32_t min_length, const Describe& record) {
+    const uint32_t length =
+        ReadUint32([&] { return Reason() << "the length of " << record().Text(); });
     if (length < min_length) {
       Fail(kErrorInvalidData, Reason()
-                                  << record.Text() << ": record length " << length
+                                  << record().Text() << ": record length " << length
                                   << " is below the " << min_length << " bytes of its own fields");
     }
-    return ReadBytes(length - kFieldBytes,
-                     Reason() << record.Text() << " (record length " << length << ")");
+    return ReadBytes(length - kFieldBytes, [&] {
+      return Reason() << record().Text() << " (record length " << length << ")";
+    });
   }
 
  private:
+  // Reads the next piece of the container into the read-ahead buffer.
+  template <typename Describe>
+  void Refill(const Describe& what) {
+    uint32_t count = 0;
+    const ErrorCode code = FileRead(handle_, ahead_.data(), kReadAheadBytes, &count, nullptr);
+    if (code != kSuccess) Fail(code, Reason() << "reading " << what().Text() << " failed");
+    if (count == 0) {
+      Fail(kErrorInvalidData, Reason() << "the container ends inside " << what().Text());
+    }
+    next_ = 0;
+    filled_ = count;
+  }
+
   FileHandle handle_;
   uint64_t size_;
   uint64_t position_ = 0;
+  std::vector<unsigned char> ahead_;
+  std::size_t next_ = 0;
+  std::size_t filled_ = 0;
 };
 
 static NarrowString QuotedName(const WideString& name) {
@@ -136,22 +174,22 @@ static NarrowString QuotedName(const WideString& name) {
 static void ReadSingleDescription(ContainerStream* stream, std::vector<KitInfo>* descriptions) {
   KitInfo info;
   info.language = WideString(kDefaultLanguage);
-  info.product = stream->ReadCountedString(Reason() << "the product name");
-  info.vendor = stream->ReadCountedString(Reason() << "the vendor name");
-  info.description = stream->ReadCountedString(Reason() << "the description document");
+  info.product = stream->ReadCountedString("the product name");
+  info.vendor = stream->ReadCountedString("the vendor name");
+  info.description = stream->ReadCountedString("the description document");
   descriptions->push_back(info);
 }
 
 static void ReadDescriptionRecords(ContainerStream* stream, std::vector<KitInfo>* descriptions) {
   const uint32_t count = stream->ReadRecordCount(kDescriptionRecordFixedBytes, "description");
   for (uint32_t i = 0; i < count; ++i) {
-    const Reason record = Reason() << "description record " << i;
+    const auto record = [i] { return Reason() << "description record " << uint64_t{i}; };
     const std::vector<unsigned char> body =
         stream->ReadRecordBody(kDescriptionRecordFixedBytes, record);
     KitInfo info;
     const char* field = "";
     if (!ParseDescriptionBody(body.data(), body.size(), &info, &field)) {
-      Fail(kErrorInvalidData, Reason() << record.Text() << ": the " << field
+      Fail(kErrorInvalidData, Reason() << record().Text() << ": the " << field
                                        << " runs past the end of its record (record length "
                                        << static_cast<uint64_t>(body.size() + kFieldBytes) << ")");
     }
@@ -163,18 +201,18 @@ static void ReadEntryRecords(ContainerStream* stream, std::vector<KitEntry>* ent
   const uint32_t count = stream->ReadRecordCount(kEntryRecordFixedBytes, "entry");
   entries->reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
-    const Reason record = Reason() << "entry record " << i;
+    const auto record = [i] { return Reason() << "entry record " << uint64_t{i}; };
     const std::vector<unsigned char> body = stream->ReadRecordBody(kEntryRecordFixedBytes, record);
     KitEntry entry;
     const char* field = "";
     if (!ParseEntryBody(body.data(), body.size(), &entry, &field)) {
-      Fail(kErrorInvalidData, Reason() << record.Text() << ": the " << field
+      Fail(kErrorInvalidData, Reason() << record().Text() << ": the " << field
                                        << " runs past the end of its record (record length "
                                        << static_cast<uint64_t>(body.size() + kFieldBytes) << ")");
     }
     if (const char* unsafe = UnsafeEntryNameReason(entry.name)) {
       Fail(kErrorInvalidData,
-           Reason() << record.Text() << ": the name " << QuotedName(entry.name) << " " << unsafe);
+           Reason() << record().Text() << ": the name " << QuotedName(entry.name) << " " << unsafe);
     }
     entries->push_back(entry);
   }
@@ -214,16 +252,15 @@ static void ReadAll(FileHandle handle, std::vector<KitInfo>* descriptions,
          Reason() << "the container has " << size << " bytes; its positions are 32-bit");
   }
   ContainerStream stream(handle, size);
-  const uint32_t layout = stream.ReadUint32(Reason() << "the layout flag");
+  const uint32_t layout = stream.ReadUint32([] { return Reason() << "the layout flag"; });
   if (layout == kLayoutSingleDescription) {
     ReadSingleDescription(&stream, descriptions);
   } else {
     ReadDescriptionRecords(&stream, descriptions);
   }
   ReadEntryRecords(&stream, entries);
-  const uint64_t data_start =
-      static_cast<uint64_t>(Seek(handle, 0, kFileSeekCurrent, "the start of the data area"));
-  PlaceEntries(data_start, stream.Size(), entries);
+  // The container was read ahead; the data area starts where the records taken end.
+  PlaceEntries(stream.Position(), stream.Size(), entries);
 }
 
 ErrorCode ReadContainer(FileHandle handle, std::vector<KitInfo>* descriptions,

@@ -14,14 +14,56 @@ static void SetFailure(NarrowString* failure, const char* text) {
   if (failure != nullptr) *failure = text;
 }
 
+// Inflated bytes on their way to the container: collected until the buffer is full, so
+// that the container is written in large pieces whatever the window size.
+class ContainerOutput {
+ public:
+  ContainerOutput(FileHandle container, uint64_t max_bytes)
+      : container_(container), max_bytes_(max_bytes), buffer_(kInflateOutputBytes) {}
+
+  // Points the stream at the free part of the buffer.
+  void Offer(z_stream* stream) {
+    stream->next_out = buffer_.data() + filled_;
+    stream->avail_out = static_cast<uInt>(buffer_.size() - filled_);
+  }
+
+  // Takes what the last inflate call produced; writes the buffer out when it is full.
+  ErrorCode Take(const z_stream& stream, NarrowString* failure) {
+    const std::size_t now_filled = buffer_.size() - stream.avail_out;
+    produced_ += now_filled - filled_;
+    filled_ = now_filled;
+    if (produced_ > max_bytes_) {
+      SetFailure(failure, "the kit inflates to more than a container can hold");
+      return kErrorInvalidData;
+    }
+    return filled_ == buffer_.size() ? Flush(failure) : kSuccess;
+  }
+
+  ErrorCode Flush(NarrowString* failure) {
+    if (filled_ == 0) return kSuccess;
+    uint32_t count = 0;
+    const ErrorCode code =
+        FileWrite(container_, buffer_.data(), static_cast<uint32_t>(filled_), &count, nullptr);
+    if (code != kSuccess) SetFailure(failure, "writing the container file failed");
+    filled_ = 0;
+    return code;
+  }
+
+ private:
+  FileHandle container_;
+  uint64_t max_bytes_;
+  std::vector<unsigned char> buffer_;
+  std::size_t filled_ = 0;
+  uint64_t produced_ = 0;
+};
+
 // Runs the windows through an inflate stream into the container. Returns the code that ends
 // the inflation; *last_status is the last inflate result, with a buffer shortage while no
 // input is left counted as 0.
 static ErrorCode InflateWindows(FileHandle kit, uint64_t kit_size, FileHandle container,
                                 uint64_t max_container_bytes, z_stream* stream, int* last_status,
                                 NarrowString* failure) {
-  std::vector<unsigned char> output(kInflateWindowBytes);
-  uint64_t written = 0;
+  ContainerOutput output(container, max_container_bytes);
   for (uint64_t offset = 0; offset < kit_size; offset += kInflateWindowBytes) {
     const uint64_t left = kit_size - offset;
     const std::size_t window_length =
@@ -35,34 +77,22 @@ static ErrorCode InflateWindows(FileHandle kit, uint64_t kit_size, FileHandle co
     stream->next_in = static_cast<Bytef*>(window);
     stream->avail_in = static_cast<uInt>(window_length);
     ErrorCode code = kSuccess;
+    bool output_was_full = false;
     do {
-      stream->next_out = output.data();
-      stream->avail_out = kInflateWindowBytes;
+      output.Offer(stream);
+      const uInt offered = stream->avail_out;
       *last_status = inflate(stream, Z_NO_FLUSH);
       if (*last_status == Z_BUF_ERROR && stream->avail_in == 0) *last_status = Z_OK;
-      const uint32_t produced = kInflateWindowBytes - stream->avail_out;
-      if (produced > 0) {
-        written += produced;
-        if (written > max_container_bytes) {
-          SetFailure(failure, "the kit inflates to more than a container can hold");
-          code = kErrorInvalidData;
-          break;
-        }
-        uint32_t count = 0;
-        code = FileWrite(container, output.data(), produced, &count, nullptr);
-        if (code != kSuccess) {
-          SetFailure(failure, "writing the container file failed");
-          break;
-        }
-      }
-    } while (*last_status == Z_OK && stream->avail_out == 0);
+      output_was_full = stream->avail_out == 0 && offered > 0;
+      code = output.Take(*stream, failure);
+    } while (code == kSuccess && *last_status == Z_OK && output_was_full);
     munmap(window, window_length);
     if (code != kSuccess) return code;
     // Once the stream has ended or failed, zlib would only repeat that status for the
     // windows that are left.
     if (*last_status != Z_OK) break;
   }
-  return kSuccess;
+  return output.Flush(failure);
 }
 
 static ErrorCode InflateOpenFiles(FileHandle kit, FileHandle container,

@@ -2,8 +2,8 @@
 //
 // The kit file is one raw DEFLATE stream; bytes after the end of the stream are ignored. It
 // is read through read-only private mappings of kInflateWindowBytes-byte windows and
-// inflated into one output buffer of the same size, so memory use does not grow with the
-// kit; the container file holds the inflated data.
+// inflated into one output buffer of kInflateOutputBytes, which is written to the container
+// file whenever it is full, so memory use does not grow with the kit.
 //
 // Once the stream has ended or failed, the windows that are left are not read: zlib would
 // only repeat that status for them. A stream cut off inside its data is not an error here
