@@ -77,10 +77,12 @@ ErrorCode ErrorCodeFromErrno(int error_number) {
 }
 
 ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t /*share_mode*/,
-                   uint32_t disposition, FileHandle* handle, uint32_t /*attributes*/) {
+                   uint32_t disposition, FileHandle* handle, uint32_t attributes) {
   g_last_error.store(kSuccess, std::memory_order_relaxed);
   const NarrowString bytes = ToLocaleBytes(path);
-  const int descriptor = open64(bytes.CStr(), OpenFlags(access, disposition), 0660);
+  int flags = OpenFlags(access, disposition);
+  if (attributes & kFileFlagOpenReparsePoint) flags |= O_NOFOLLOW;
+  const int descriptor = open64(bytes.CStr(), flags, 0660);
   if (descriptor < 0) return FailWithErrno();
   *handle = descriptor;
   return kSuccess;

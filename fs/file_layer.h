@@ -70,10 +70,15 @@ int64_t SystemSecondsFromFileTime(const FileTime& time);
 // kErrorInvalidParameter for everything else.
 ErrorCode ErrorCodeFromErrno(int error_number);
 
+// An attribute bit of FileOpen: a symbolic link named by the path's last component is not
+// followed, so the open fails (87) on it; kErrorNotFound (2) then means that nothing at all,
+// not even a dangling link, exists under the path's name.
+constexpr uint32_t kFileFlagOpenReparsePoint = 0x00200000u;
+
 // Opens path (converted with ToLocaleBytes) with permission bits 0660 before the umask.
 // access: see kFileAccessRead/kFileAccessWrite; disposition: see the kFile... constants.
-// share_mode and attributes are accepted for the shape of the interface and ignored.
-// *handle is written only on success.
+// share_mode is accepted for the shape of the interface and ignored, and so are the
+// attributes except kFileFlagOpenReparsePoint. *handle is written only on success.
 ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t share_mode,
                    uint32_t disposition, FileHandle* handle, uint32_t attributes);
 

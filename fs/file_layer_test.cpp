@@ -86,6 +86,33 @@ TEST(FileLayerTest, TruncatingAtTheEndLeavesTheFileAlone) {
   EXPECT_EQ("0123", ReadWholeFile(path));
 }
 
+// With kFileFlagOpenReparsePoint, "not found" must mean that nothing exists under the name:
+// the installation then skips its own check for something to back up.
+TEST(FileLayerTest, OpenWithoutFollowingTellsAMissingNameFromALink) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("file"), "x"));
+  ASSERT_EQ(0, symlink("file", scratch.Child("link").c_str()));
+  ASSERT_EQ(0, symlink("nowhere", scratch.Child("dangling").c_str()));
+  const uint32_t attributes = 0x80 | kFileFlagOpenReparsePoint;
+  const auto open = [&](const char* name) {
+    FileHandle handle = kNoFileHandle;
+    const ErrorCode code =
+        FileOpen(scratch.Wide(name), kFileAccessRead, 0, kFileOpenExisting, &handle, attributes);
+    if (code == kSuccess) FileClose(handle);
+    return code;
+  };
+  EXPECT_EQ(kSuccess, open("file"));
+  EXPECT_EQ(kErrorInvalidParameter, open("link"));
+  EXPECT_EQ(kErrorInvalidParameter, open("dangling"));
+  EXPECT_EQ(kErrorNotFound, open("missing"));
+  EXPECT_EQ(kErrorNotFound, open("nodir/missing"));
+  // Without the flag a link is followed as before.
+  FileHandle handle = kNoFileHandle;
+  EXPECT_EQ(kSuccess,
+            FileOpen(scratch.Wide("link"), kFileAccessRead, 0, kFileOpenExisting, &handle, 0x80));
+  EXPECT_EQ(kSuccess, FileClose(handle));
+}
+
 TEST(FileLayerTest, CreateAlwaysMakesAMissingFileWithGroupPermissions) {
   ScratchDirectory scratch;
   const mode_t old_mask = umask(0);

@@ -36,11 +36,16 @@ int32_t InstallJob::Percentage(uint64_t j, uint64_t n) {
   return n == 0 ? 100 : static_cast<int32_t>(j * 100u / n);
 }
 
-bool InstallJob::IsUpToDate(const WideString& path, const FileTime& entry_time) {
+InstallJob::Destination InstallJob::ExamineDestination(const WideString& path,
+                                                       const FileTime& entry_time) {
   FileHandle handle = kNoFileHandle;
-  if (FileOpen(path, kOpenForUpToDateTest, 0, kFileOpenExisting, &handle, kNormalAttributes) !=
-      kSuccess) {
-    return false;
+  ErrorCode code = FileOpen(path, kOpenForUpToDateTest, 0, kFileOpenExisting, &handle,
+                            kNormalAttributes | kFileFlagOpenReparsePoint);
+  if (code == kErrorNotFound) return Destination::kAbsent;
+  if (code != kSuccess) {
+    // A link, or a name that cannot be examined: a link to an up-to-date file stays.
+    code = FileOpen(path, kOpenForUpToDateTest, 0, kFileOpenExisting, &handle, kNormalAttributes);
+    if (code != kSuccess) return Destination::kOutOfDate;
   }
   // A directory opens for reading too, but it is no installed file.
   struct stat64 status;
@@ -49,9 +54,11 @@ bool InstallJob::IsUpToDate(const WideString& path, const FileTime& entry_time) 
   FileTime last_write = {0, 0};
   const ErrorCode times = FileGetTimes(handle, nullptr, nullptr, &last_write);
   FileClose(handle);
-  if (!is_file || times != kSuccess) return false;
-  if (last_write.high != entry_time.high) return last_write.high > entry_time.high;
-  return last_write.low >= entry_time.low;
+  if (!is_file || times != kSuccess) return Destination::kOutOfDate;
+  const bool up_to_date = last_write.high != entry_time.high
+                              ? last_write.high > entry_time.high
+                              : last_write.low >= entry_time.low;
+  return up_to_date ? Destination::kUpToDate : Destination::kOutOfDate;
 }
 
 int32_t InstallJob::ReportError(ErrorCode code, int32_t percent) {
@@ -84,9 +91,11 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     const WideString destination = DestinationPath(target, entry.name);
     const int32_t percent = Percentage(j, count);
     channel->Post(0, destination, percent);
-    if (IsUpToDate(destination, entry.time)) continue;
+    const Destination found = ExamineDestination(destination, entry.time);
+    if (found == Destination::kUpToDate) continue;
 
-    code = transaction_.BackUpFile(destination);
+    code = found == Destination::kAbsent ? transaction_.NoteNewFile(destination)
+                                         : transaction_.BackUpFile(destination);
     if (code != kSuccess) return ReportError(code, percent);
     const WideString directory = DestinationDirectory(destination);
     // A file without a directory part goes into the current directory, which exists.

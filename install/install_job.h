@@ -45,11 +45,23 @@ class InstallJob {
   // code.
   int32_t ReportError(ErrorCode code, int32_t percent);
 
-  // Whether the file at path can stay: it opens for reading, is not a directory, and its
-  // last-write time in whole seconds is not earlier than entry_time. A newer file is kept,
-  // one of the same time skipped; an entry time with a fraction of a second is always
-  // later than the file's whole-second time.
-  static bool IsUpToDate(const WideString& path, const FileTime& entry_time);
+  // What is at an entry's destination.
+  enum class Destination {
+    kAbsent,     // nothing, not even a link: the run creates the file
+    kOutOfDate,  // something that is to be replaced (or that cannot be examined)
+    kUpToDate,   // a file that can stay
+  };
+
+  // A file can stay when it opens for reading (a link is followed), is not a directory, and
+  // its last-write time in whole seconds is not earlier than entry_time. A newer file is
+  // kept, one of the same time skipped; an entry time with a fraction of a second is always
+  // later than the file's whole-second time. The first open does not follow a link, so
+  // that its "not found" also answers whether anything must be backed up: a fresh
+  // installation looks each path up once before writing it, not twice.
+  static Destination ExamineDestination(const WideString& path, const FileTime& entry_time);
+  static bool IsUpToDate(const WideString& path, const FileTime& entry_time) {
+    return ExamineDestination(path, entry_time) == Destination::kUpToDate;
+  }
 
   // The destination of an entry: target directory + name with every "\" read as "/".
   static WideString DestinationPath(const WideString& target, const WideString& name);

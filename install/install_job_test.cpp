@@ -160,6 +160,26 @@ TEST_F(InstallJobTest, IsUpToDateComparesWholeSecondsAgainstTheEntryTime) {
   EXPECT_FALSE(InstallJob::IsUpToDate(WideOf(Target("dir")), TimeOf(0)));
 }
 
+// kAbsent lets the run skip looking for something to back up, so it must mean that not
+// even a link is there; links are still examined through to the file they name.
+TEST_F(InstallJobTest, ExamineDestinationCallsOnlyANameWithNothingBehindItAbsent) {
+  using Destination = InstallJob::Destination;
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_TRUE(WriteFileAt(Target("f"), "x", kKit));
+  ASSERT_EQ(symlink("f", Target("to-file").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", Target("dangling").c_str()), 0);
+  ASSERT_TRUE(WriteFileAt(Target("plain"), "x", kKit));
+  const auto examine = [&](const char* name, int64_t entry_seconds) {
+    return InstallJob::ExamineDestination(WideOf(Target(name)), TimeOf(entry_seconds));
+  };
+  EXPECT_EQ(Destination::kAbsent, examine("missing", kKit));
+  EXPECT_EQ(Destination::kAbsent, examine("no-dir/missing", kKit));
+  EXPECT_EQ(Destination::kOutOfDate, examine("dangling", kKit));
+  EXPECT_EQ(Destination::kUpToDate, examine("to-file", kKit));
+  EXPECT_EQ(Destination::kOutOfDate, examine("to-file", kKit + 1));
+  EXPECT_EQ(Destination::kOutOfDate, examine("plain/below", kKit));  // a file as directory
+}
+
 TEST_F(InstallJobTest, DestinationRules) {
   EXPECT_EQ(AsciiOf(InstallJob::DestinationPath(WideOf("/t/"), WideOf("a\\b\\c.txt"))),
             "/t/a/b/c.txt");

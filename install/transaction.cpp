@@ -125,16 +125,7 @@ ErrorCode Transaction::BackUpFile(const WideString& path) {
 
   struct stat64 status;
   const int status_error = NodeStatus(path, &status);
-  if (status_error == ENOENT || status_error == ENOTDIR) {
-    // The file the run is about to write is new. In a directory of the run's own, a
-    // rollback removes it with that directory, so it is not listed: the list would
-    // otherwise grow with every file of a fresh installation. Elsewhere a rollback removes
-    // it by name, and the directory it appears in gets its time back.
-    if (has_parent && IsRunsOwnDirectory(parent)) return kSuccess;
-    if (has_parent) NoteDirectoryChange(parent);
-    record->files_to_delete.push_back(path);
-    return kSuccess;
-  }
+  if (status_error == ENOENT || status_error == ENOTDIR) return NoteNewFile(path);
   if (status_error != 0) return ErrorCodeFromErrno(status_error);
   // A directory where the kit has a file is neither moved away nor replaced.
   if (S_ISDIR(status.st_mode)) return kErrorInvalidParameter;
@@ -167,12 +158,35 @@ ErrorCode Transaction::BackUpFile(const WideString& path) {
   return RunMove(path, destination);
 }
 
+ErrorCode Transaction::NoteNewFile(const WideString& path) {
+  TransactionRecord* record = MutableCurrent();
+  if (record == nullptr) return kErrorInvalidParameter;
+  WideString parent;
+  const bool has_parent = ParentPath(path, &parent);
+  // In a directory of the run's own, a rollback removes the file with that directory, so
+  // it is not listed: the list would otherwise grow with every file of a fresh
+  // installation. Elsewhere a rollback removes it by name, and the directory it appears in
+  // gets its time back.
+  if (has_parent && IsRunsOwnDirectory(parent)) return kSuccess;
+  if (has_parent) NoteDirectoryChange(parent);
+  record->files_to_delete.push_back(path);
+  return kSuccess;
+}
+
 ErrorCode Transaction::CreateDirectoryRecorded(const WideString& directory) {
   TransactionRecord* record = MutableCurrent();
   if (record == nullptr) return kErrorInvalidParameter;
   if (IsRootPath(directory)) return kSuccess;
+  // Every file of a directory comes here; one lookup per directory is enough.
+  const WideString known = WithoutTrailingSlash(directory);
+  if (record->created_lookup.count(known) != 0 || record->existing_lookup.count(known) != 0) {
+    return kSuccess;
+  }
   // Already exists (183) counts as success.
-  if (PathExists(directory)) return kSuccess;
+  if (PathExists(directory)) {
+    record->existing_lookup.insert(known);
+    return kSuccess;
+  }
 
   // The levels MakeDirectoryTree is about to make, innermost first.
   std::vector<WideString> missing(1, directory);

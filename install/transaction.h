@@ -69,6 +69,9 @@ struct TransactionRecord {
   // Lookups behind the lists above, keyed by path without a trailing "/".
   std::set<WideString> created_lookup;
   std::set<WideString> changed_lookup;
+  // Destination directories that existed before the run, as found by
+  // CreateDirectoryRecorded. The run removes no directory, so they stay.
+  std::set<WideString> existing_lookup;
   // Directories of the backup tree this run made, the backup directory included.
   std::set<WideString> backup_tree_made;
 };
@@ -94,9 +97,14 @@ class Transaction {
   //   a directory exists there, or the record has no backup directory: 87.
   ErrorCode BackUpFile(const WideString& path);
 
+  // What BackUpFile does when nothing exists at path, for a caller that has just found so:
+  // records path in the files to delete unless its directory is the run's own. 0, or 87
+  // without a current record.
+  ErrorCode NoteNewFile(const WideString& path);
+
   // Makes directory and its missing parents and records every level that did not exist,
   // outermost first. 0 for the root and for a path that exists (nothing recorded, nothing
-  // made). On failure: 2 from MakeDirectoryTree, or 3 when no parent can be formed (no "/"
+  // made); a directory this run made or found is not looked up again. On failure: 2 from MakeDirectoryTree, or 3 when no parent can be formed (no "/"
   // left, or a parent of two units ending in ":"); levels made before the failure are
   // still recorded.
   ErrorCode CreateDirectoryRecorded(const WideString& directory);
