@@ -12,7 +12,7 @@
 
 #include "config/well_known_locations.h"
 #include "fs/directory_finder.h"
-#include "fs/shell_commands.h"
+#include "fs/make_directory.h"
 #include "text/key_value_file.h"
 #include "text/locale_conversions.h"
 
@@ -212,10 +212,13 @@ void StarterConfig::SetLocations(const std::vector<WideString>& locations) {
 
 SettingsWriteResult StarterConfig::Write() const {
   WideString path = UserFilePath();
-  if (!PathExists(path)) ShellMakeDirectory(DirectoryPart(path));
+  // mkdir(2) with the outcome of "mkdir -p" (fs/make_directory.h): a first installation
+  // makes the directory, and a shell and a mkdir process would cost more than the write.
+  // Whether it worked shows in the write.
+  if (!PathExists(path)) MakeDirectoryTree(DirectoryPart(path));
   SettingsWriteResult result = WriteLayerOnce(path, user_);
   if (result != kSettingsWritten) {
-    ShellMakeDirectory(DirectoryPart(path));
+    MakeDirectoryTree(DirectoryPart(path));
     result = WriteLayerOnce(path, user_);
   }
   return result;

@@ -10,8 +10,8 @@
 //
 // Lifecycle: the constructor only zeroes the record; Init must run before any other
 // operation. The result code, message and percent are written together by one Post and read
-// together by one Read, so a reader never mixes two reports. There is no notification: a
-// reader sees the state at the moment it reads.
+// together by one Read, so a reader never mixes two reports. A reader sees the state at the
+// moment it reads; only the observer (SetObserver) hears of a Post as it happens.
 
 #ifndef INSTALL_PROGRESS_CHANNEL_H_
 #define INSTALL_PROGRESS_CHANNEL_H_
@@ -67,9 +67,10 @@ class ProgressChannel {
   // Copies of code, message and percent, taken together.
   ProgressReport Read();
 
-  // For tests and diagnostics: observer sees every Post after it is stored. Set it before
-  // a worker that posts is started (thread creation orders the write before the worker's
-  // reads); nullptr removes it.
+  // observer sees every Post after it is stored, on the posting thread (the user interface
+  // uses it to wake its main loop on the final report). Set it before a worker that posts
+  // is started (thread creation orders the write before the worker's reads); nullptr
+  // removes it.
   void SetObserver(ProgressObserver observer, void* context);
 
  private:

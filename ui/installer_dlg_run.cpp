@@ -26,6 +26,16 @@ constexpr guint kEscapeKey = 0xFF1B;
 
 gboolean KeepLoopTurning(gpointer /*unused*/) { return TRUE; }
 
+// Runs on the worker thread for every report. A final one (a failure, or the finish with
+// 100) wakes the main loop at once, so the end of a short run is not noticed only when the
+// look-up timer fires next.
+void WakeLoopOnFinalReport(void* /*unused*/, int32_t code, const WideString& /*message*/,
+                           int32_t percent) {
+  if (JudgeProgress(code, percent, false) != InstallationOutcome::kRunning) {
+    g_main_context_wakeup(nullptr);
+  }
+}
+
 WideString Text(const char* identifier) { return LoadText(NarrowString(identifier)); }
 
 }  // namespace
@@ -206,16 +216,20 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text) {
   pending_close_ = PendingClose::kNone;
   stopped_by_user_ = false;
   const guint wake_timer = g_timeout_add(kChannelLookIntervalMs, KeepLoopTurning, nullptr);
+  channel_.SetObserver(WakeLoopOnFinalReport, nullptr);
   worker_.Start(&channel_);
 
+  // Each look is judged before the main-loop turn: a run that has ended is not kept waiting
+  // for one more event.
   InstallationOutcome outcome = InstallationOutcome::kRunning;
-  while (outcome == InstallationOutcome::kRunning) {
+  for (;;) {
     const bool worker_ended = worker_.HasEnded();
     const ProgressReport report = channel_.Read();
     if (progress_page_ && main_window_ != nullptr) progress_page_->SetProgress(report.percent);
-    TurnMainLoopOnce();
     outcome = JudgeProgress(report.code, report.percent, worker_ended);
     if (outcome == InstallationOutcome::kFailed) *failure_text = report.message;
+    if (outcome != InstallationOutcome::kRunning) break;
+    TurnMainLoopOnce();
   }
   if (outcome == InstallationOutcome::kEndedWithoutReport) {
     // No report can come any more. Either the worker could not be created, or a stop
