@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "kit/container_format.h"
 #include "kit/container_reader.h"
 #include "kit/distribution_kit.h"
@@ -234,5 +237,54 @@ TEST_F(DamagedContainerTest, PseudoRandomDamageNeverCrashes) {
     for (int c = 0; c < changes; ++c) damaged[next() % damaged.size()] = next() >> 24;
     if (next() % 4 == 0) damaged.resize(next() % damaged.size());
     ReadChecked(damaged, "round " + std::to_string(round));
+  }
+}
+
+// A file table of several hundred kilobytes is read in pieces; records and strings that
+// straddle a piece's end must come back whole, and a cut just before or after such an end
+// must still be found.
+TEST_F(DamagedContainerTest, LargeTablesReadWholeAcrossReadAheadPieces) {
+  KitWriter writer;
+  constexpr int kEntries = 4000;
+  for (int i = 0; i < kEntries; ++i) {
+    // Names of 1 to 61 units, so record ends fall on every alignment.
+    std::string name = "dir" + std::to_string(i % 37) + "\\" + std::string(1 + i % 53, 'n') +
+                       std::to_string(i);
+    ASSERT_EQ(writer.AddEntry(WideFromUtf8(name), TimeOfSeconds(1600000000 + i),
+                              Bytes(static_cast<std::size_t>(i % 5), static_cast<unsigned char>(i))),
+              kSuccess);
+  }
+  const Bytes whole = ContainerBytesOf(writer);
+  ASSERT_GT(whole.size(), 4u * 65536u);
+
+  std::vector<KitInfo> descriptions;
+  std::vector<KitEntry> entries;
+  ASSERT_EQ(ReadContainerBytes(scratch_, whole, &descriptions, &entries), kSuccess);
+  ASSERT_EQ(entries.size(), static_cast<std::size_t>(kEntries));
+  uint64_t data_end = 0;
+  for (int i = 0; i < kEntries; ++i) {
+    const KitEntry& entry = entries[static_cast<std::size_t>(i)];
+    const std::string name = "dir" + std::to_string(i % 37) + "\\" +
+                             std::string(1 + i % 53, 'n') + std::to_string(i);
+    ASSERT_EQ(ToAscii(entry.name), name) << "entry " << i;
+    ASSERT_EQ(FileTimeValue(entry.time), FileTimeValue(TimeOfSeconds(1600000000 + i)));
+    ASSERT_EQ(entry.size, static_cast<uint32_t>(i % 5));
+    for (uint32_t k = 0; k < entry.size; ++k) {
+      ASSERT_EQ(whole[entry.offset + k], static_cast<unsigned char>(i)) << "entry " << i;
+    }
+    data_end = std::max<uint64_t>(data_end, uint64_t{entry.offset} + entry.size);
+  }
+  EXPECT_EQ(data_end, whole.size());
+
+  // Cuts around the piece boundaries inside the table.
+  for (std::size_t boundary = 65536; boundary < whole.size() - 16; boundary += 65536) {
+    for (std::size_t length = boundary - 3; length <= boundary + 3; ++length) {
+      const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+      NarrowString failure;
+      EXPECT_EQ(ReadContainerBytes(scratch_, cut, &descriptions, &entries, &failure),
+                kErrorInvalidData)
+          << "cut at " << length;
+      EXPECT_TRUE(entries.empty());
+    }
   }
 }
