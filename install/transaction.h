@@ -104,9 +104,9 @@ class Transaction {
 
   // Makes directory and its missing parents and records every level that did not exist,
   // outermost first. 0 for the root and for a path that exists (nothing recorded, nothing
-  // made); a directory this run made or found is not looked up again. On failure: 2 from MakeDirectoryTree, or 3 when no parent can be formed (no "/"
-  // left, or a parent of two units ending in ":"); levels made before the failure are
-  // still recorded.
+  // made); a directory this run made or found is not looked up again. On failure: 2 from
+  // MakeDirectoryTree, or 3 when no parent can be formed (no "/" left, or a parent of two
+  // units ending in ":"); levels made before the failure are still recorded.
   ErrorCode CreateDirectoryRecorded(const WideString& directory);
 
   // Makes a directory of the backup tree and its parents, once per run; nothing recorded.

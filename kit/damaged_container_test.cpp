@@ -244,13 +244,15 @@ TEST_F(DamagedContainerTest, PseudoRandomDamageNeverCrashes) {
 // straddle a piece's end must come back whole, and a cut just before or after such an end
 // must still be found.
 TEST_F(DamagedContainerTest, LargeTablesReadWholeAcrossReadAheadPieces) {
+  // Names of 7 to 63 units, so record ends fall on every alignment.
+  const auto name_of = [](int i) {
+    return "dir" + std::to_string(i % 37) + "\\" + std::string(1 + i % 53, 'n') +
+           std::to_string(i);
+  };
   KitWriter writer;
   constexpr int kEntries = 4000;
   for (int i = 0; i < kEntries; ++i) {
-    // Names of 1 to 61 units, so record ends fall on every alignment.
-    std::string name = "dir" + std::to_string(i % 37) + "\\" + std::string(1 + i % 53, 'n') +
-                       std::to_string(i);
-    ASSERT_EQ(writer.AddEntry(WideFromUtf8(name), TimeOfSeconds(1600000000 + i),
+    ASSERT_EQ(writer.AddEntry(WideFromUtf8(name_of(i)), TimeOfSeconds(1600000000 + i),
                               Bytes(static_cast<std::size_t>(i % 5), static_cast<unsigned char>(i))),
               kSuccess);
   }
@@ -264,9 +266,7 @@ TEST_F(DamagedContainerTest, LargeTablesReadWholeAcrossReadAheadPieces) {
   uint64_t data_end = 0;
   for (int i = 0; i < kEntries; ++i) {
     const KitEntry& entry = entries[static_cast<std::size_t>(i)];
-    const std::string name = "dir" + std::to_string(i % 37) + "\\" +
-                             std::string(1 + i % 53, 'n') + std::to_string(i);
-    ASSERT_EQ(ToAscii(entry.name), name) << "entry " << i;
+    ASSERT_EQ(ToAscii(entry.name), name_of(i)) << "entry " << i;
     ASSERT_EQ(FileTimeValue(entry.time), FileTimeValue(TimeOfSeconds(1600000000 + i)));
     ASSERT_EQ(entry.size, static_cast<uint32_t>(i % 5));
     for (uint32_t k = 0; k < entry.size; ++k) {
