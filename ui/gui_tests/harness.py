@@ -77,6 +77,47 @@ class Desktop:
         self.display = None
 
     def __enter__(self):
+        # A desktop that fails half-way still ends what it started.
+        try:
+            return self._start()
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+
+    def _start_window_manager(self, attempts=3):
+        """Starts openbox and waits until it manages the root window.
+
+        Now and then openbox dies or never takes the root window when the machine is busy;
+        then it is ended and started again, and a last failure names what openbox said."""
+        log_path = None
+        for attempt in range(attempts):
+            log = tempfile.NamedTemporaryFile(prefix="openbox-", suffix=".log", delete=False)
+            log_path = log.name
+            wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                  stdout=log, stderr=subprocess.STDOUT)
+            log.close()
+            self.pids.append(wm.pid)
+            try:
+                wait_for("the window manager", lambda: wm.poll() is not None or b"# 0x" in
+                         subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"],
+                                        env=self.env, capture_output=True).stdout)
+            except TimeoutError_:
+                pass
+            if wm.poll() is None and b"# 0x" in subprocess.run(
+                    ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                    capture_output=True).stdout:
+                os.unlink(log_path)
+                return
+            _end(wm.pid)
+            wm.poll()
+            self.pids.remove(wm.pid)
+            with open(log_path, errors="replace") as f:
+                said = f.read().strip()
+            os.unlink(log_path)
+        raise TimeoutError_("the window manager did not start in %d attempts; openbox said: %s"
+                            % (attempts, said or "nothing"))
+
+    def _start(self):
         old = signal.getsignal(signal.SIGTERM)
         read_fd, write_fd = os.pipe()
         xvfb = subprocess.Popen(
@@ -94,12 +135,7 @@ class Desktop:
         self.display = ":" + number.decode().strip()
         self.env["DISPLAY"] = self.display
         self.env.pop("WAYLAND_DISPLAY", None)
-        wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.pids.append(wm.pid)
-        wait_for("the window manager", lambda: b"# 0x" in subprocess.run(
-            ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
-            capture_output=True).stdout)
+        self._start_window_manager()
         if self.with_accessibility:
             out = subprocess.run(
                 ["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"],
