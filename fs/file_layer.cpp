@@ -82,6 +82,7 @@ ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t /*share_mod
   const NarrowString bytes = ToLocaleBytes(path);
   int flags = OpenFlags(access, disposition);
   if (attributes & kFileFlagOpenReparsePoint) flags |= O_NOFOLLOW;
+  if (attributes & kFileFlagOpenNonBlocking) flags |= O_NONBLOCK;
   const int descriptor = open64(bytes.CStr(), flags, 0660);
   if (descriptor < 0) return FailWithErrno();
   *handle = descriptor;

@@ -75,10 +75,15 @@ ErrorCode ErrorCodeFromErrno(int error_number);
 // not even a dangling link, exists under the path's name.
 constexpr uint32_t kFileFlagOpenReparsePoint = 0x00200000u;
 
+// An attribute bit of FileOpen: the open itself does not wait. A named pipe or a device
+// found where a file is expected would otherwise hold the open until someone writes to it.
+constexpr uint32_t kFileFlagOpenNonBlocking = 0x40000000u;
+
 // Opens path (converted with ToLocaleBytes) with permission bits 0660 before the umask.
 // access: see kFileAccessRead/kFileAccessWrite; disposition: see the kFile... constants.
 // share_mode is accepted for the shape of the interface and ignored, and so are the
-// attributes except kFileFlagOpenReparsePoint. *handle is written only on success.
+// attributes except kFileFlagOpenReparsePoint and kFileFlagOpenNonBlocking. *handle is
+// written only on success.
 ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t share_mode,
                    uint32_t disposition, FileHandle* handle, uint32_t attributes);
 

@@ -9,7 +9,8 @@
 namespace {
 
 constexpr uint32_t kOpenForUpToDateTest = kFileAccessRead;
-constexpr uint32_t kNormalAttributes = 0x80;
+// Non-blocking, so that a named pipe or a device at a destination cannot hold the run.
+constexpr uint32_t kUpToDateTestAttributes = 0x80 | kFileFlagOpenNonBlocking;
 
 }  // namespace
 
@@ -40,17 +41,19 @@ InstallJob::Destination InstallJob::ExamineDestination(const WideString& path,
                                                        const FileTime& entry_time) {
   FileHandle handle = kNoFileHandle;
   ErrorCode code = FileOpen(path, kOpenForUpToDateTest, 0, kFileOpenExisting, &handle,
-                            kNormalAttributes | kFileFlagOpenReparsePoint);
+                            kUpToDateTestAttributes | kFileFlagOpenReparsePoint);
   if (code == kErrorNotFound) return Destination::kAbsent;
   if (code != kSuccess) {
     // A link, or a name that cannot be examined: a link to an up-to-date file stays.
-    code = FileOpen(path, kOpenForUpToDateTest, 0, kFileOpenExisting, &handle, kNormalAttributes);
+    code = FileOpen(path, kOpenForUpToDateTest, 0, kFileOpenExisting, &handle,
+                    kUpToDateTestAttributes);
     if (code != kSuccess) return Destination::kOutOfDate;
   }
-  // A directory opens for reading too, but it is no installed file.
+  // A directory, a named pipe or a device opens for reading too, but none is an installed
+  // file: it is replaced like an old file.
   struct stat64 status;
   const bool is_file =
-      fstat64(static_cast<int>(handle), &status) == 0 && !S_ISDIR(status.st_mode);
+      fstat64(static_cast<int>(handle), &status) == 0 && S_ISREG(status.st_mode);
   FileTime last_write = {0, 0};
   const ErrorCode times = FileGetTimes(handle, nullptr, nullptr, &last_write);
   FileClose(handle);

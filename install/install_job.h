@@ -52,11 +52,12 @@ class InstallJob {
     kUpToDate,   // a file that can stay
   };
 
-  // A file can stay when it opens for reading (a link is followed), is not a directory, and
+  // A file can stay when it opens for reading (a link is followed), is a regular file, and
   // its last-write time in whole seconds is not earlier than entry_time. A newer file is
   // kept, one of the same time skipped; an entry time with a fraction of a second is always
-  // later than the file's whole-second time. The first open does not follow a link, so
-  // that its "not found" also answers whether anything must be backed up: a fresh
+  // later than the file's whole-second time. A directory, a named pipe or a device is out
+  // of date, and the open does not wait on a pipe. The first open does not follow a link,
+  // so that its "not found" also answers whether anything must be backed up: a fresh
   // installation looks each path up once before writing it, not twice.
   static Destination ExamineDestination(const WideString& path, const FileTime& entry_time);
   static bool IsUpToDate(const WideString& path, const FileTime& entry_time) {

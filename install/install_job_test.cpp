@@ -1,10 +1,13 @@
 #include "install/install_job.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -178,6 +181,29 @@ TEST_F(InstallJobTest, ExamineDestinationCallsOnlyANameWithNothingBehindItAbsent
   EXPECT_EQ(Destination::kUpToDate, examine("to-file", kKit));
   EXPECT_EQ(Destination::kOutOfDate, examine("to-file", kKit + 1));
   EXPECT_EQ(Destination::kOutOfDate, examine("plain/below", kKit));  // a file as directory
+}
+
+// A named pipe where the kit has a file neither holds the run (an open for reading would
+// wait for a writer) nor counts as an installed file, however new its time.
+TEST_F(InstallJobTest, ANamedPipeAtADestinationIsReplacedWithoutWaiting) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_EQ(mkfifo(Target("one.txt").c_str(), 0600), 0);
+  ASSERT_TRUE(SetModificationTime(Target("one.txt"), kNewer));
+  OpenKit(FourFiles());
+
+  std::future<int32_t> run = std::async(std::launch::async, [this] { return RunJob(); });
+  if (run.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    // Let a run stuck in the open go, so that the test ends.
+    const int writer = open(Target("one.txt").c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+    ADD_FAILURE() << "the run waited on the named pipe";
+  }
+  EXPECT_EQ(run.get(), 0);
+  struct stat status;
+  ASSERT_EQ(lstat(Target("one.txt").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISREG(status.st_mode));
+  EXPECT_EQ(ReadFileText(Target("one.txt")), "1");
+  EXPECT_TRUE(scratch_.BackupNames().empty());
 }
 
 TEST_F(InstallJobTest, DestinationRules) {
