@@ -72,7 +72,9 @@ bool ProbeDirectoryWritable(const WideString& directory) {
     close(fd);
     // Removed by its bytes: a round trip through the locale could name another file.
     unlink(name.CStr());
-    // Asking must not look like a change: the directory gets its times back.
+    // Asking must not look like a change: the directory gets its times back. Only its
+    // owner may set them; for anyone else the probe stays visible as a newer time, which
+    // does not change the answer, so the result is not examined.
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     utimensat(AT_FDCWD, bytes.CStr(), times, 0);
     return true;

@@ -36,8 +36,9 @@ WideString AltStarterConfigPath();
 // already there is touched) and removed again. A path that does not name an existing
 // directory is answered by whether a probe file can be created in the temporary directory
 // (TMPDIR when it names an existing directory, else /tmp), so a directory that does not
-// exist yet counts as writable. Nothing is left behind: the probed directory keeps its
-// modification time.
+// exist yet counts as writable. Nothing is left behind: the probed directory gets its
+// modification time back, where the user may set it (owner or privileged); elsewhere the
+// probe shows as a change of the directory's time, which is all it changes.
 bool ProbeDirectoryWritable(const WideString& directory);
 
 #endif  // CONFIG_WELL_KNOWN_LOCATIONS_H_

@@ -1,6 +1,7 @@
 #include "fs/directory_finder.h"
 
 #include <fnmatch.h>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -85,6 +86,11 @@ WideString DirectoryFinder::CurrentName() const { return current_name_; }
 
 int DirectoryFinder::Attributes() const {
   return (status_.st_mode & kDirectoryModeBit) ? kDirectoryAttribute : 0;
+}
+
+bool IsDirectoryPath(const char* path) {
+  struct stat64 status;
+  return stat64(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 bool PathExists(const WideString& path) {

@@ -66,4 +66,7 @@ class DirectoryFinder {
 // Made as a finder's FindFirst, so path must not contain "*".
 bool PathExists(const WideString& path);
 
+// True when path (locale bytes) names a directory, following symbolic links.
+bool IsDirectoryPath(const char* path);
+
 #endif  // FS_DIRECTORY_FINDER_H_

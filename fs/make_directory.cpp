@@ -1,5 +1,7 @@
 #include "fs/make_directory.h"
 
+#include "fs/directory_finder.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,12 +14,6 @@ namespace {
 
 constexpr mode_t kNewDirectoryMode = 0777;
 constexpr mode_t kParentOwnerBits = S_IWUSR | S_IXUSR;
-
-// True when path names a directory, following symbolic links as "mkdir -p" does.
-bool IsDirectory(const NarrowString& path) {
-  struct stat64 status;
-  return stat64(path.CStr(), &status) == 0 && S_ISDIR(status.st_mode);
-}
 
 // The text before the last "/" of path, with the "/" units right before it dropped too;
 // "/" for a path directly below the root. False when path has no "/" (a bare name: its
@@ -75,12 +71,12 @@ bool MakeLevelsOneByOne(const NarrowString& path, bool as_parent) {
 // a parent of the directory asked for.
 bool MakeLevels(const NarrowString& path, bool as_parent) {
   if (mkdir(path.CStr(), kNewDirectoryMode) != 0) {
-    if (errno == EEXIST) return IsDirectory(path);
+    if (errno == EEXIST) return IsDirectoryPath(path.CStr());
     if (errno == ENAMETOOLONG) return MakeLevelsOneByOne(path, as_parent);
     if (errno != ENOENT) return false;
     NarrowString parent;
     if (!ParentOf(path, &parent) || parent == path || !MakeLevels(parent, true)) return false;
-    if (mkdir(path.CStr(), kNewDirectoryMode) != 0) return errno == EEXIST && IsDirectory(path);
+    if (mkdir(path.CStr(), kNewDirectoryMode) != 0) return errno == EEXIST && IsDirectoryPath(path.CStr());
   }
   return !as_parent || KeepUsableAsParent(AT_FDCWD, path.CStr());
 }

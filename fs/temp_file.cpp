@@ -1,5 +1,7 @@
 #include "fs/temp_file.h"
 
+#include "fs/directory_finder.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -19,11 +21,6 @@ constexpr char kRandomAlphabet[] =
 constexpr std::size_t kRandomLength = 6;
 constexpr std::size_t kMaxPrefixBytes = 5;
 constexpr char kDefaultPrefix[] = "file";
-
-bool IsDirectory(const char* path) {
-  struct stat64 status;
-  return stat64(path, &status) == 0 && S_ISDIR(status.st_mode);
-}
 
 // Fills bytes with random values: the kernel's generator, or, should it be unavailable, a
 // mix of the clock, the process id and salt. Unpredictability only spares retries; safety
@@ -63,13 +60,13 @@ NarrowString NameBase(const NarrowString& chosen, const NarrowString& prefix) {
 
 bool ChooseTempDirectory(const NarrowString& directory, NarrowString* chosen) {
   const char* environment = secure_getenv("TMPDIR");
-  if (environment != nullptr && IsDirectory(environment)) {
+  if (environment != nullptr && IsDirectoryPath(environment)) {
     *chosen = NarrowString(environment);
-  } else if (!directory.Empty() && IsDirectory(directory.CStr())) {
+  } else if (!directory.Empty() && IsDirectoryPath(directory.CStr())) {
     *chosen = directory;
-  } else if (IsDirectory(P_tmpdir)) {
+  } else if (IsDirectoryPath(P_tmpdir)) {
     *chosen = NarrowString(P_tmpdir);
-  } else if (std::strcmp(P_tmpdir, "/tmp") != 0 && IsDirectory("/tmp")) {
+  } else if (std::strcmp(P_tmpdir, "/tmp") != 0 && IsDirectoryPath("/tmp")) {
     *chosen = NarrowString("/tmp");
   } else {
     return false;

@@ -71,7 +71,9 @@ void RunShell(const std::string& command) {
 // Sets every file under root to an older time, so the next run replaces everything.
 void MakeEveryFileOlder(const std::string& root) {
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) SetModificationTime(entry.path().string(), kOlderSeconds);
+    if (entry.is_regular_file() && !SetModificationTime(entry.path().string(), kOlderSeconds)) {
+      Die("cannot make " + entry.path().string() + " older");
+    }
   }
 }
 

@@ -1,7 +1,6 @@
 #include "install/install_job.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/string_table.h"
 #include "kit/distribution_kit.h"
@@ -13,8 +12,6 @@ constexpr uint32_t kOpenForUpToDateTest = kFileAccessRead;
 constexpr uint32_t kUpToDateTestAttributes = 0x80 | kFileFlagOpenNonBlocking;
 
 }  // namespace
-
-InstallJob::InstallJob() : channel_(nullptr), stop_signal_(nullptr) {}
 
 InstallJob::InstallJob(StopSignal* stop_signal) : channel_(nullptr), stop_signal_(stop_signal) {}
 
@@ -54,14 +51,12 @@ InstallJob::Destination InstallJob::ExamineDestination(const WideString& path,
   struct stat64 status;
   const bool is_file =
       fstat64(static_cast<int>(handle), &status) == 0 && S_ISREG(status.st_mode);
-  FileTime last_write = {0, 0};
-  const ErrorCode times = FileGetTimes(handle, nullptr, nullptr, &last_write);
   FileClose(handle);
-  if (!is_file || times != kSuccess) return Destination::kOutOfDate;
-  const bool up_to_date = last_write.high != entry_time.high
-                              ? last_write.high > entry_time.high
-                              : last_write.low >= entry_time.low;
-  return up_to_date ? Destination::kUpToDate : Destination::kOutOfDate;
+  if (!is_file) return Destination::kOutOfDate;
+  // The file's time in whole seconds, in the kit's units, as FileGetTimes gives it.
+  const FileTime last_write = FileTimeFromSystemSeconds(static_cast<int64_t>(status.st_mtime));
+  return FileTimeValue(last_write) >= FileTimeValue(entry_time) ? Destination::kUpToDate
+                                                                : Destination::kOutOfDate;
 }
 
 int32_t InstallJob::ReportError(ErrorCode code, int32_t percent) {
@@ -71,11 +66,7 @@ int32_t InstallJob::ReportError(ErrorCode code, int32_t percent) {
 }
 
 void InstallJob::PauseAfterFinish() {
-  if (stop_signal_ != nullptr) {
-    stop_signal_->PauseUnlessRequested(kFinishPauseMicroseconds);
-  } else {
-    usleep(static_cast<useconds_t>(kFinishPauseMicroseconds));
-  }
+  stop_signal_->PauseUnlessRequested(kFinishPauseMicroseconds);
 }
 
 int32_t InstallJob::Run(ProgressChannel* channel) {

@@ -30,8 +30,7 @@ constexpr int64_t kFinishPauseMicroseconds = 1000000;
 
 class InstallJob {
  public:
-  // Without a stop signal the pause after the finish report always lasts its full second.
-  InstallJob();
+  // stop_signal (required) cuts the pause after the finish report short.
   explicit InstallJob(StopSignal* stop_signal);
   InstallJob(const InstallJob&) = delete;
   InstallJob& operator=(const InstallJob&) = delete;
@@ -60,9 +59,6 @@ class InstallJob {
   // so that its "not found" also answers whether anything must be backed up: a fresh
   // installation looks each path up once before writing it, not twice.
   static Destination ExamineDestination(const WideString& path, const FileTime& entry_time);
-  static bool IsUpToDate(const WideString& path, const FileTime& entry_time) {
-    return ExamineDestination(path, entry_time) == Destination::kUpToDate;
-  }
 
   // The destination of an entry: target directory + name with every "\" read as "/".
   static WideString DestinationPath(const WideString& target, const WideString& name);

@@ -146,21 +146,22 @@ TEST_F(InstallJobTest, UpToDateRules) {
   EXPECT_TRUE(scratch_.BackupNames().empty());
 }
 
-TEST_F(InstallJobTest, IsUpToDateComparesWholeSecondsAgainstTheEntryTime) {
+TEST_F(InstallJobTest, ExamineDestinationComparesWholeSecondsAgainstTheEntryTime) {
+  using Destination = InstallJob::Destination;
   ASSERT_TRUE(MakeDirectories(target_));
   ASSERT_TRUE(WriteFileAt(Target("f"), "x", kKit));
   const WideString path = WideOf(Target("f"));
-  EXPECT_TRUE(InstallJob::IsUpToDate(path, TimeOf(kKit)));
-  EXPECT_TRUE(InstallJob::IsUpToDate(path, TimeOf(kKit - 1)));
-  EXPECT_FALSE(InstallJob::IsUpToDate(path, TimeOf(kKit, 100)));
-  EXPECT_FALSE(InstallJob::IsUpToDate(path, TimeOf(kKit + 1)));
-  EXPECT_FALSE(InstallJob::IsUpToDate(WideOf(Target("missing")), TimeOf(0)));
+  EXPECT_EQ(Destination::kUpToDate, InstallJob::ExamineDestination(path, TimeOf(kKit)));
+  EXPECT_EQ(Destination::kUpToDate, InstallJob::ExamineDestination(path, TimeOf(kKit - 1)));
+  EXPECT_EQ(Destination::kOutOfDate, InstallJob::ExamineDestination(path, TimeOf(kKit, 100)));
+  EXPECT_EQ(Destination::kOutOfDate, InstallJob::ExamineDestination(path, TimeOf(kKit + 1)));
   // Times whose high halves differ: the high half decides.
   const FileTime far = FileTimeFromValue(FileTimeValue(TimeOf(kKit)) + (uint64_t{1} << 32));
-  EXPECT_FALSE(InstallJob::IsUpToDate(path, far));
+  EXPECT_EQ(Destination::kOutOfDate, InstallJob::ExamineDestination(path, far));
   // A directory is no installed file, however new.
   ASSERT_TRUE(MakeDirectories(Target("dir")));
-  EXPECT_FALSE(InstallJob::IsUpToDate(WideOf(Target("dir")), TimeOf(0)));
+  EXPECT_EQ(Destination::kOutOfDate,
+            InstallJob::ExamineDestination(WideOf(Target("dir")), TimeOf(0)));
 }
 
 // kAbsent lets the run skip looking for something to back up, so it must mean that not

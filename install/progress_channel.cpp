@@ -2,6 +2,7 @@
 
 #include <errno.h>
 
+#include <cstdlib>
 #include <cstring>
 
 ProgressChannel::ProgressChannel()
@@ -20,8 +21,11 @@ ProgressChannel::~ProgressChannel() {
 }
 
 ProgressChannel::Hold::Hold(ProgressChannel* channel) : channel_(channel) {
-  // A signal may interrupt the wait; only a real acquisition counts.
-  while (sem_wait(&channel_->lock_) != 0 && errno == EINTR) {
+  // A signal may interrupt the wait; only a real acquisition counts. Any other failure means
+  // the channel was used before Init: going on without the lock would let both threads into
+  // the record, so the program stops instead.
+  while (sem_wait(&channel_->lock_) != 0) {
+    if (errno != EINTR) std::abort();
   }
 }
 
@@ -29,7 +33,8 @@ ProgressChannel::Hold::~Hold() { sem_post(&channel_->lock_); }
 
 void ProgressChannel::Init() {
   if (!lock_made_) {
-    sem_init(&lock_, 0, 1);
+    // A private semaphore of value 1 cannot fail to be made; should it, nothing is safe.
+    if (sem_init(&lock_, 0, 1) != 0) std::abort();
     lock_made_ = true;
   }
   Hold hold(this);

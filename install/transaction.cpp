@@ -288,10 +288,10 @@ void Transaction::RestoreDirectoryTimes() {
 
 void Transaction::RestoreTree(const WideString& target, const WideString& backup) {
   std::vector<TreeEntry> entries;
+  // What could be listed is still moved back; the rest stays in the backup, which is kept.
   if (ListDirectoryEntries(backup, &entries) != kSuccess) {
     TransactionRecord* record = MutableCurrent();
     if (record != nullptr) record->restore_incomplete = true;
-    return;
   }
   for (const TreeEntry& entry : entries) {
     WideString from = backup;

@@ -18,7 +18,8 @@ struct TreeEntry {
 
 // Lists directory (with or without a trailing "/") without "." and "..", in the order the
 // system delivers the names. Returns 0, or the translated errno when the directory cannot
-// be opened; an entry whose status query fails is listed as a non-directory.
+// be opened (nothing listed) or a read fails (the names read before it stay listed); an
+// entry whose status query fails is listed as a non-directory.
 ErrorCode ListDirectoryEntries(const WideString& directory, std::vector<TreeEntry>* entries);
 
 #endif  // INSTALL_TREE_LISTING_H_

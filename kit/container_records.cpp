@@ -58,7 +58,7 @@ bool AppendDescriptionRecord(const KitInfo& info, std::vector<unsigned char>* ou
   const uint64_t length = kFieldBytes + CountedStringBytes(info.language) +
                           CountedStringBytes(info.product) + CountedStringBytes(info.vendor) +
                           CountedStringBytes(info.description);
-  if (length > UINT32_MAX) return false;
+  if (!FitsUint32(length)) return false;
   AppendUint32(static_cast<uint32_t>(length), out);
   return AppendCountedString(info.language, out) && AppendCountedString(info.product, out) &&
          AppendCountedString(info.vendor, out) && AppendCountedString(info.description, out);
@@ -66,7 +66,7 @@ bool AppendDescriptionRecord(const KitInfo& info, std::vector<unsigned char>* ou
 
 bool AppendEntryRecord(const KitEntry& entry, std::vector<unsigned char>* out) {
   const uint64_t length = kEntryRecordFixedBytes - kFieldBytes + CountedStringBytes(entry.name);
-  if (length > UINT32_MAX) return false;
+  if (!FitsUint32(length)) return false;
   AppendUint32(static_cast<uint32_t>(length), out);
   if (!AppendCountedString(entry.name, out)) return false;
   AppendUint32(entry.time.low, out);

@@ -79,11 +79,11 @@ static ErrorCode InflateWindows(FileHandle kit, uint64_t kit_size, FileHandle co
     ErrorCode code = kSuccess;
     bool output_was_full = false;
     do {
+      // The buffer is never full here: Take writes it out as soon as it fills.
       output.Offer(stream);
-      const uInt offered = stream->avail_out;
       *last_status = inflate(stream, Z_NO_FLUSH);
       if (*last_status == Z_BUF_ERROR && stream->avail_in == 0) *last_status = Z_OK;
-      output_was_full = stream->avail_out == 0 && offered > 0;
+      output_was_full = stream->avail_out == 0;
       code = output.Take(*stream, failure);
     } while (code == kSuccess && *last_status == Z_OK && output_was_full);
     munmap(window, window_length);

@@ -65,7 +65,7 @@ ErrorCode KitWriter::AddFileEntry(const WideString& name, const FileTime& time,
   code = size < 0 ? LastErrorCode() : kSuccess;
   FileClose(file);
   if (code != kSuccess) return code;
-  if (static_cast<uint64_t>(size) > UINT32_MAX) return kErrorInvalidParameter;
+  if (!FitsUint32(static_cast<uint64_t>(size))) return kErrorInvalidParameter;
   entries_.push_back(PendingEntry{name, time, static_cast<uint32_t>(size), {}, source_path});
   return kSuccess;
 }

@@ -10,8 +10,8 @@
 //      the default ~/.tavlo5/Tavlo/tavlo5/tmplts/; then the target is cleaned (see
 //      CleanTargetDirectory);
 //   3. three times the kit's size must fit into the free space of the temporary directory's
-//      file system, else kNoSpace and the kit is not opened (a size or free space that
-//      cannot be read skips this step);
+//      file system, else kNoSpace and the kit is not opened (a kit size that cannot be read
+//      skips this step; free space that cannot be read counts as none, see TempFreeSpace);
 //   4. the kit is opened, else kKitDamaged (whatever code Open gave).
 // Missing or unreadable settings files are no failure.
 //

@@ -8,6 +8,8 @@
 #include <cwchar>
 #include <string>
 
+#include "fs/environment_override.h"
+
 namespace {
 
 // Conversions take the locale from the environment every time, so each test names the
@@ -109,31 +111,6 @@ TEST(LocaleConversions, CompareNoCaseFoldsAsciiOnly) {
   EXPECT_EQ(CompareNoCase(WideString(u"EN"), WideString(u"en")), 0);
 }
 
-// Sets or clears one environment variable and puts the old state back.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value != nullptr)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedVariable() {
-    if (had_)
-      setenv(name_.c_str(), old_.c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-
- private:
-  std::string name_;
-  bool had_ = false;
-  std::string old_;
-};
-
 // The bytes ToLocaleBytes gives for an o with diaeresis: two under UTF-8, none under POSIX.
 std::string UmlautBytes() { return ToLocaleBytes(WideString(u"\u00f6")).CStr(); }
 
@@ -145,10 +122,10 @@ std::string LocaleNow(int category) {
 // The conversions skip setlocale while nothing it reads has changed; every change of a
 // locale variable must still take effect at the very next conversion.
 TEST(LocaleConversions, EveryChangeOfTheLocaleVariablesTakesEffectAtOnce) {
-  ScopedVariable all("LC_ALL", nullptr);
-  ScopedVariable ctype("LC_CTYPE", nullptr);
-  ScopedVariable numeric("LC_NUMERIC", nullptr);
-  ScopedVariable lang("LANG", kUtf8);
+  EnvironmentOverride all("LC_ALL", nullptr);
+  EnvironmentOverride ctype("LC_CTYPE", nullptr);
+  EnvironmentOverride numeric("LC_NUMERIC", nullptr);
+  EnvironmentOverride lang("LANG", kUtf8);
   EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
   EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
   setenv("LANG", kPosix, 1);

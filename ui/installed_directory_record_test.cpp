@@ -68,13 +68,16 @@ TEST(InstalledDirectoryRecordTest, BothFilesWhenTheAlternativeFileExists) {
 
 TEST(InstalledDirectoryRecordTest, AFailedWriteIsReportedAndTheOtherFileStillWritten) {
   WizardScratch scratch;
-  // A regular file where the launcher's directory belongs: the user file cannot be made.
-  WriteFileBytes(scratch.Home() + "/.Tavlo", PatternBytes(3, 1));
+  WizardScratch::WriteSettings(scratch.AltSettingsPath(), {"Other=1"});
+  // A regular file where the user file's directory belongs: only the user file cannot be
+  // made, and the alternative file must still be written after that failure.
+  WriteFileBytes(scratch.Home() + "/.Tavlo/tavlostart", PatternBytes(3, 1));
   std::vector<WideString> locations;
-  EXPECT_NE(RecordInstalledDirectory(WideFromUtf8("/new/"), &locations, false, false),
+  EXPECT_NE(RecordInstalledDirectory(WideFromUtf8("/new/"), &locations, false, true),
             kSettingsWritten);
   ASSERT_EQ(locations.size(), 1u);
   EXPECT_EQ(ToAscii(locations[0]), "/new");
+  EXPECT_EQ(ReadText(scratch.AltSettingsPath()), std::string("Other=1\n") + kKey + "/new\n");
 }
 
 }  // namespace

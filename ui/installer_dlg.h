@@ -119,16 +119,11 @@ class CInstallerDlg : public CWnd {
   // exists and the check box is ticked; then destroys the main window.
   void Finish();
 
-  // Observers, for the start-up code and for tests.
+  // Observers, for tests.
   bool HasDisplay() const { return has_display_; }
-  bool IsSilent() const { return silent_; }
   int CurrentPageKind() const { return PageKind; }
   const WideString& TargetDirectory() const { return target_directory_; }
   const WideString& KitPath() const { return kit_path_; }
-  const std::vector<WideString>& Locations() const { return TemplateLocations; }
-  bool LocationsFromAlternativeFile() const { return locations_from_alternative_file_; }
-  bool AlternativeFileExists() const { return alternative_file_exists_; }
-  const DistributionKit& Kit() const { return kit_; }
   GtkWidget* MainWindow() const { return main_window_; }
   GtkWidget* FixedContainer() const { return fixed_; }
   GtkWidget* BackButton() const { return back_button_; }

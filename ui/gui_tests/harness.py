@@ -27,15 +27,17 @@ class TimeoutError_(AssertionError):
 def wait_for(what, probe, timeout=WAIT_SECONDS, interval=0.05):
     """Calls probe until it returns something true; fails with what after timeout."""
     deadline = time.monotonic() + timeout
+    last_error = None
     while True:
         try:
             value = probe()
-        except Exception:  # the accessibility tree changes under us while widgets come and go
-            value = None
+        except Exception as error:  # the accessibility tree changes while widgets come and go
+            value, last_error = None, error
         if value:
             return value
         if time.monotonic() > deadline:
-            raise TimeoutError_("timed out waiting for " + what)
+            cause = " (the probe last failed with %r)" % last_error if last_error else ""
+            raise TimeoutError_("timed out waiting for " + what + cause)
         time.sleep(interval)
 
 
@@ -89,7 +91,6 @@ class Desktop:
 
         Now and then openbox dies or never takes the root window when the machine is busy;
         then it is ended and started again, and a last failure names what openbox said."""
-        log_path = None
         for attempt in range(attempts):
             log = tempfile.NamedTemporaryFile(prefix="openbox-", suffix=".log", delete=False)
             log_path = log.name
@@ -118,7 +119,6 @@ class Desktop:
                             % (attempts, said or "nothing"))
 
     def _start(self):
-        old = signal.getsignal(signal.SIGTERM)
         read_fd, write_fd = os.pipe()
         xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
@@ -147,7 +147,6 @@ class Desktop:
             os.environ["DISPLAY"] = self.display
             self.env["GTK_MODULES"] = "gail:atk-bridge"
             self.env["NO_AT_BRIDGE"] = "0"
-        signal.signal(signal.SIGTERM, old)
         return self
 
     def __exit__(self, *exc):
@@ -261,10 +260,6 @@ class App:
             return self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             raise TimeoutError_("the program did not end")
-
-    def output(self):
-        out, err = self.process.communicate(timeout=WAIT_SECONDS)
-        return out.decode(errors="replace"), err.decode(errors="replace")
 
 
 def descendants(acc, role=None, showing=True):

@@ -13,7 +13,6 @@ import shutil
 import stat
 import subprocess
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -98,10 +97,8 @@ class WizardTest(unittest.TestCase):
         env.update(extra)
         return env
 
-    def start(self, *args, env=None, program=None):
-        argv = [program or os.path.join(BUILD, "setup"), "usecwd"] + list(args)
-        if program and program.startswith("qemu"):
-            argv = program.split() + ["usecwd"] + list(args)
+    def start(self, *args, env=None):
+        argv = [os.path.join(BUILD, "setup"), "usecwd"] + list(args)
         app = harness.App(DESKTOP, argv, env or self.env(), cwd=self.kit_dir)
         self.apps.append(app)
         return app
