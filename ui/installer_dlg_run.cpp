@@ -231,6 +231,10 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text) {
     if (outcome != InstallationOutcome::kRunning) break;
     TurnMainLoopOnce();
   }
+  // One more turn, without waiting, while the progress page is still up: the window shows
+  // the final state, and input that came during a run too short for a turn of its own is
+  // handled as input during the run.
+  g_main_context_iteration(nullptr, FALSE);
   if (outcome == InstallationOutcome::kEndedWithoutReport) {
     // No report can come any more. Either the worker could not be created, or a stop
     // requested with Cancel reached it before its first run began, so nothing was done.
