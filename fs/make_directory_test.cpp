@@ -14,11 +14,6 @@
 
 namespace {
 
-bool IsDirectory(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 // True when relative names a directory below the directory base (the whole path may be
 // longer than the system takes at once).
 bool IsDirectoryBelow(const std::string& base, const std::string& relative) {

@@ -13,11 +13,6 @@
 
 namespace {
 
-bool Exists(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
-}
-
 ino_t InodeOf(const std::string& path) {
   struct stat status;
   return lstat(path.c_str(), &status) == 0 ? status.st_ino : 0;

@@ -77,3 +77,13 @@ std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+bool IsDirectory(const std::string& path) {
+  struct stat64 status;
+  return lstat64(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool Exists(const std::string& path) {
+  struct stat64 status;
+  return lstat64(path.c_str(), &status) == 0;
+}

@@ -39,4 +39,10 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes);
 // The file's bytes, or an empty string when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 
+// Both look at path itself (lstat): a link, even a dangling one, is not followed.
+// True when path is a directory.
+bool IsDirectory(const std::string& path);
+// True when anything is at path.
+bool Exists(const std::string& path);
+
 #endif  // FS_SCRATCH_DIRECTORY_H_

@@ -15,16 +15,6 @@
 
 namespace {
 
-bool IsDirectory(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-bool Exists(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
-}
-
 std::set<std::string> Entries(const std::string& directory) {
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(directory)) {

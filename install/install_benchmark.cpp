@@ -85,7 +85,7 @@ struct RunFigures {
 RunFigures TimedRun(DistributionKit* kit, const std::string& target) {
   ProgressChannel channel;
   channel.Init();
-  channel.Start(kit, WideOf(target));
+  channel.Start(kit, WideFromAscii(target));
   StopSignal no_pause;
   no_pause.Request();
   InstallJob job(&no_pause);
@@ -122,19 +122,19 @@ void Measure(const char* label, const InstallScratch& scratch, const std::string
   for (const std::string& relative : relative_files) {
     std::string stored = relative;
     for (char& c : stored) c = c == '/' ? '\\' : c;
-    if (writer.AddFileEntry(WideOf(stored), FileTimeFromSystemSeconds(kKitSeconds),
-                            WideOf(source + "/" + relative)) != kSuccess) {
+    if (writer.AddFileEntry(WideFromAscii(stored), FileTimeFromSystemSeconds(kKitSeconds),
+                            WideFromAscii(source + "/" + relative)) != kSuccess) {
       Die("cannot add " + relative);
     }
   }
   writer.SetCompressionLevel(1);
   const std::string kit_path = scratch.Path(name + ".efd");
-  if (writer.WriteKit(WideOf(kit_path)) != kSuccess) Die("cannot write the kit");
+  if (writer.WriteKit(WideFromAscii(kit_path)) != kSuccess) Die("cannot write the kit");
   const std::string archive = scratch.Path(name + ".tar.gz");
   RunShell("tar -cf - -C '" + source + "' . | gzip -1 > '" + archive + "'");
 
   DistributionKit kit;
-  if (kit.Open(WideOf(kit_path)) != kSuccess) Die("cannot open the kit");
+  if (kit.Open(WideFromAscii(kit_path)) != kSuccess) Die("cannot open the kit");
 
   const std::string target = scratch.Path(name + "-target");
   const std::string tar_target = scratch.Path(name + "-tar");

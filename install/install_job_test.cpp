@@ -45,7 +45,7 @@ class InstallJobTest : public ::testing::Test {
 
   int32_t RunJob() { return RunJobInto(target_); }
   int32_t RunJobInto(const std::string& target) {
-    channel_.Start(kit_.get(), WideOf(target));
+    channel_.Start(kit_.get(), WideFromAscii(target));
     InstallJob job(&no_pause_);
     const int32_t result = job.Run(&channel_);
     last_shell_commands_ = job.transactions().ShellCommandsStarted();
@@ -88,7 +88,7 @@ TEST_F(InstallJobTest, FourEntriesReportEveryPathThenTheFinish) {
   EXPECT_EQ(reports[4].percent, 100);
   EXPECT_EQ(AsciiOf(reports[4].message), "Copying complete...");
 
-  EXPECT_EQ(ReadFileText(Target("dir/sub/three.txt")), "333");
+  EXPECT_EQ(ReadWholeFile(Target("dir/sub/three.txt")), "333");
   EXPECT_EQ(ModificationSeconds(Target("four.txt")), kKit);
   EXPECT_TRUE(scratch_.BackupNames().empty());
 }
@@ -102,7 +102,7 @@ TEST_F(InstallJobTest, OneEntryReportsZeroThenHundred) {
   EXPECT_EQ(reports[0].percent, 0);
   EXPECT_EQ(reports[1].percent, 100);
   // The target did not exist: the run made it.
-  EXPECT_EQ(ReadFileText(Target("only.txt")), "x");
+  EXPECT_EQ(ReadWholeFile(Target("only.txt")), "x");
 }
 
 TEST_F(InstallJobTest, EmptyKitPostsOnlyTheFinish) {
@@ -129,20 +129,20 @@ TEST_F(InstallJobTest, UpToDateRules) {
            {"fraction.txt", TimeOf(kKit, 500000000), "kit fraction"}});
 
   EXPECT_EQ(RunJob(), 0);
-  EXPECT_EQ(ReadFileText(Target("newer.txt")), "mine");
+  EXPECT_EQ(ReadWholeFile(Target("newer.txt")), "mine");
   EXPECT_EQ(ModificationSeconds(Target("newer.txt")), kKit + 100);
-  EXPECT_EQ(ReadFileText(Target("same.txt")), "same before");
-  EXPECT_EQ(ReadFileText(Target("older.txt")), "kit older");
+  EXPECT_EQ(ReadWholeFile(Target("same.txt")), "same before");
+  EXPECT_EQ(ReadWholeFile(Target("older.txt")), "kit older");
   EXPECT_EQ(ModificationSeconds(Target("older.txt")), kKit);
-  EXPECT_EQ(ReadFileText(Target("fraction.txt")), "kit fraction");
+  EXPECT_EQ(ReadWholeFile(Target("fraction.txt")), "kit fraction");
   EXPECT_EQ(ModificationSeconds(Target("fraction.txt")), kKit);
 
   // Marks that only a rewrite can remove, with the times the first run left.
   ASSERT_TRUE(WriteFileAt(Target("older.txt"), "scribbled", kKit));
   ASSERT_TRUE(WriteFileAt(Target("fraction.txt"), "scribbled", kKit));
   EXPECT_EQ(RunJob(), 0);
-  EXPECT_EQ(ReadFileText(Target("older.txt")), "scribbled");
-  EXPECT_EQ(ReadFileText(Target("fraction.txt")), "kit fraction");
+  EXPECT_EQ(ReadWholeFile(Target("older.txt")), "scribbled");
+  EXPECT_EQ(ReadWholeFile(Target("fraction.txt")), "kit fraction");
   EXPECT_TRUE(scratch_.BackupNames().empty());
 }
 
@@ -150,7 +150,7 @@ TEST_F(InstallJobTest, ExamineDestinationComparesWholeSecondsAgainstTheEntryTime
   using Destination = InstallJob::Destination;
   ASSERT_TRUE(MakeDirectories(target_));
   ASSERT_TRUE(WriteFileAt(Target("f"), "x", kKit));
-  const WideString path = WideOf(Target("f"));
+  const WideString path = WideFromAscii(Target("f"));
   EXPECT_EQ(Destination::kUpToDate, InstallJob::ExamineDestination(path, TimeOf(kKit)));
   EXPECT_EQ(Destination::kUpToDate, InstallJob::ExamineDestination(path, TimeOf(kKit - 1)));
   EXPECT_EQ(Destination::kOutOfDate, InstallJob::ExamineDestination(path, TimeOf(kKit, 100)));
@@ -161,7 +161,7 @@ TEST_F(InstallJobTest, ExamineDestinationComparesWholeSecondsAgainstTheEntryTime
   // A directory is no installed file, however new.
   ASSERT_TRUE(MakeDirectories(Target("dir")));
   EXPECT_EQ(Destination::kOutOfDate,
-            InstallJob::ExamineDestination(WideOf(Target("dir")), TimeOf(0)));
+            InstallJob::ExamineDestination(WideFromAscii(Target("dir")), TimeOf(0)));
 }
 
 // kAbsent lets the run skip looking for something to back up, so it must mean that not
@@ -174,7 +174,7 @@ TEST_F(InstallJobTest, ExamineDestinationCallsOnlyANameWithNothingBehindItAbsent
   ASSERT_EQ(symlink("nowhere", Target("dangling").c_str()), 0);
   ASSERT_TRUE(WriteFileAt(Target("plain"), "x", kKit));
   const auto examine = [&](const char* name, int64_t entry_seconds) {
-    return InstallJob::ExamineDestination(WideOf(Target(name)), TimeOf(entry_seconds));
+    return InstallJob::ExamineDestination(WideFromAscii(Target(name)), TimeOf(entry_seconds));
   };
   EXPECT_EQ(Destination::kAbsent, examine("missing", kKit));
   EXPECT_EQ(Destination::kAbsent, examine("no-dir/missing", kKit));
@@ -203,16 +203,16 @@ TEST_F(InstallJobTest, ANamedPipeAtADestinationIsReplacedWithoutWaiting) {
   struct stat status;
   ASSERT_EQ(lstat(Target("one.txt").c_str(), &status), 0);
   EXPECT_TRUE(S_ISREG(status.st_mode));
-  EXPECT_EQ(ReadFileText(Target("one.txt")), "1");
+  EXPECT_EQ(ReadWholeFile(Target("one.txt")), "1");
   EXPECT_TRUE(scratch_.BackupNames().empty());
 }
 
 TEST_F(InstallJobTest, DestinationRules) {
-  EXPECT_EQ(AsciiOf(InstallJob::DestinationPath(WideOf("/t/"), WideOf("a\\b\\c.txt"))),
+  EXPECT_EQ(AsciiOf(InstallJob::DestinationPath(WideFromAscii("/t/"), WideFromAscii("a\\b\\c.txt"))),
             "/t/a/b/c.txt");
-  EXPECT_EQ(AsciiOf(InstallJob::DestinationDirectory(WideOf("/t/top.txt"))), "/t");
-  EXPECT_EQ(AsciiOf(InstallJob::DestinationDirectory(WideOf("/top.txt"))), "/");
-  EXPECT_TRUE(InstallJob::DestinationDirectory(WideOf("top.txt")).Empty());
+  EXPECT_EQ(AsciiOf(InstallJob::DestinationDirectory(WideFromAscii("/t/top.txt"))), "/t");
+  EXPECT_EQ(AsciiOf(InstallJob::DestinationDirectory(WideFromAscii("/top.txt"))), "/");
+  EXPECT_TRUE(InstallJob::DestinationDirectory(WideFromAscii("top.txt")).Empty());
   EXPECT_EQ(InstallJob::Percentage(2, 4), 50);
   EXPECT_EQ(InstallJob::Percentage(2, 3), 66);
   // No overflow with j * 100 beyond 32 bits.
@@ -301,7 +301,7 @@ TEST_F(InstallFailureTest, ExtractionFailingAtEachEntryLeavesTheTreeAsItWas) {
     // Entry 5 is up to date (the file on disk is newer), so the next one is the first copy.
     const std::size_t failing = k == 5 ? 6 : k;
     PartialFileProbe probe;
-    probe.path = AsciiOf(InstallJob::DestinationPath(WideOf(target_ + "/"),
+    probe.path = AsciiOf(InstallJob::DestinationPath(WideFromAscii(target_ + "/"),
                                                      kit_->Entry(failing).name));
     ExpectFailedRunLeavesTreeAsItWas(failing, kErrorInvalidData, &PartialFileProbe::Observe,
                                      &probe);
@@ -331,7 +331,7 @@ TEST_F(InstallFailureTest, DirectoryThatCannotBeMadeFailsAndRollsBack) {
 TEST_F(InstallFailureTest, DirectoryWhereTheKitHasAFileIsNeverReplaced) {
   for (std::size_t failing : {0u, 2u, 7u}) {
     const std::string name = AsciiOf(
-        InstallJob::DestinationPath(WideString(), WideOf(Files()[failing].name)));
+        InstallJob::DestinationPath(WideString(), WideFromAscii(Files()[failing].name)));
     const std::string path = Target(name);
     const std::string saved = scratch_.Path("saved");
     if (Exists(path)) {
@@ -356,11 +356,11 @@ TEST_F(InstallFailureTest, DirectoryWhereTheKitHasAFileIsNeverReplaced) {
 TEST_F(InstallFailureTest, SuccessfulRunReplacesAndKeeps) {
   OpenKit(Files());
   EXPECT_EQ(RunJob(), 0);
-  EXPECT_EQ(ReadFileText(Target("a.txt")), std::string(3000, 'a'));
-  EXPECT_EQ(ReadFileText(Target("sub/b.txt")), std::string(3000, 'b'));
-  EXPECT_EQ(ReadFileText(Target("sub/newer.txt")), "user's newer");
-  EXPECT_EQ(ReadFileText(Target("keep.txt")), "not in the kit");
-  EXPECT_EQ(ReadFileText(Target("sub/dangling.txt")), std::string(3000, 'h'));
+  EXPECT_EQ(ReadWholeFile(Target("a.txt")), std::string(3000, 'a'));
+  EXPECT_EQ(ReadWholeFile(Target("sub/b.txt")), std::string(3000, 'b'));
+  EXPECT_EQ(ReadWholeFile(Target("sub/newer.txt")), "user's newer");
+  EXPECT_EQ(ReadWholeFile(Target("keep.txt")), "not in the kit");
+  EXPECT_EQ(ReadWholeFile(Target("sub/dangling.txt")), std::string(3000, 'h'));
   EXPECT_EQ(ModificationSeconds(Target("new1/new2/e.txt")), kKit);
   EXPECT_TRUE(scratch_.BackupNames().empty());
 }
@@ -368,7 +368,7 @@ TEST_F(InstallFailureTest, SuccessfulRunReplacesAndKeeps) {
 TEST_F(InstallFailureTest, CancelAfterTheFirstWrittenFileRollsBackSilently) {
   OpenKit(Files());
   const TreeState before = SnapshotTree(target_);
-  channel_.Start(kit_.get(), WideOf(target_));
+  channel_.Start(kit_.get(), WideFromAscii(target_));
   channel_.RequestCancel();
   PostRecorder recorder(&channel_);
   InstallJob job(&no_pause_);
@@ -416,7 +416,7 @@ TEST_F(InstallJobTest, ReplacedFileIsHeldInTheFirstFreeBackupDirectory) {
     static void Observe(void* context, int32_t, const WideString& message, int32_t percent) {
       BackupProbe* probe = static_cast<BackupProbe*>(context);
       if (percent != 50 || message.Length() == 0) return;
-      probe->held = ReadFileText(probe->backup + "/a.txt");
+      probe->held = ReadWholeFile(probe->backup + "/a.txt");
       struct stat64 status;
       if (lstat64(probe->backup.c_str(), &status) == 0) probe->mode = status.st_mode & 07777;
     }
@@ -432,7 +432,7 @@ TEST_F(InstallJobTest, ReplacedFileIsHeldInTheFirstFreeBackupDirectory) {
   EXPECT_EQ(DescribeDifferences(taken0, SnapshotTree(temp + "/t5stp0")), "");
   EXPECT_EQ(DescribeDifferences(taken1, SnapshotTree(temp + "/t5stp1")), "");
   EXPECT_EQ(scratch_.BackupNames(), (std::vector<std::string>{"t5stp0", "t5stp1"}));
-  EXPECT_EQ(ReadFileText(Target("a.txt")), "new a");
+  EXPECT_EQ(ReadWholeFile(Target("a.txt")), "new a");
 }
 
 TEST_F(InstallJobTest, PlantedLinksNamedLikeBackupsAreNotFollowed) {
@@ -451,7 +451,7 @@ TEST_F(InstallJobTest, PlantedLinksNamedLikeBackupsAreNotFollowed) {
   EXPECT_EQ(DescribeDifferences(elsewhere_before, SnapshotTree(elsewhere)), "");
   EXPECT_FALSE(Exists(scratch_.Path("nowhere")));
   EXPECT_EQ(scratch_.BackupNames(), (std::vector<std::string>{"t5stp0", "t5stp1"}));
-  EXPECT_EQ(ReadFileText(Target("a.txt")), "new a");
+  EXPECT_EQ(ReadWholeFile(Target("a.txt")), "new a");
 
   // A failed run through the same links changes nothing outside either.
   ASSERT_TRUE(WriteFileAt(Target("a.txt"), "old again", kOld));
@@ -476,7 +476,7 @@ TEST_F(InstallJobTest, OnlyTheRemovalOfABackupStartsAShellCommand) {
   EXPECT_EQ(RunJob(), 0);
   EXPECT_EQ(log.Lines(), std::vector<std::string>{});
   EXPECT_EQ(last_shell_commands_, 0u);
-  EXPECT_EQ(ReadFileText(Target("d2/e/f5")), "new d2/e/f5");
+  EXPECT_EQ(ReadWholeFile(Target("d2/e/f5")), "new d2/e/f5");
 
   EXPECT_EQ(RunJob(), 0);
   EXPECT_EQ(log.Lines(), std::vector<std::string>{});
@@ -517,7 +517,7 @@ TEST_F(InstallJobTest, OnlyTheRemovalOfABackupStartsAShellCommand) {
   EXPECT_EQ(last_shell_commands_, 1u);
   // Moved, not copied: the very files.
   EXPECT_EQ(probe.inodes, std::vector<ino_t>(old_inodes.begin(), old_inodes.end() - 1));
-  for (const std::string& name : names) EXPECT_EQ(ReadFileText(Target(name)), "new " + name);
+  for (const std::string& name : names) EXPECT_EQ(ReadWholeFile(Target(name)), "new " + name);
   EXPECT_TRUE(scratch_.BackupNames().empty());
 }
 
@@ -589,7 +589,7 @@ TEST_F(InstallJobTest, BackupIsKeptWhenAFileCannotBeMovedBack) {
   EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
   if (!probe.refused) GTEST_SKIP() << "no immutable attribute here";
   EXPECT_EQ(scratch_.BackupNames(), (std::vector<std::string>{"t5stp0"}));
-  EXPECT_EQ(ReadFileText(scratch_.TempDirectory() + "/t5stp0/old.txt"), "the only copy");
+  EXPECT_EQ(ReadWholeFile(scratch_.TempDirectory() + "/t5stp0/old.txt"), "the only copy");
 }
 
 // A temporary directory on a file system of its own: the backup moves go through "mv".
@@ -609,14 +609,7 @@ class OtherFileSystemTest : public InstallJobTest {
     tmpdir_.reset();
     other_.reset();
   }
-  std::vector<std::string> OtherBackupNames() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(other_->Path())) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("t5stp", 0) == 0) names.push_back(name);
-    }
-    return names;
-  }
+  std::vector<std::string> OtherBackupNames() const { return BackupNamesIn(other_->Path()); }
 
   std::unique_ptr<OtherFileSystemDirectory> other_;
   std::unique_ptr<EnvironmentOverride> tmpdir_;
@@ -641,7 +634,7 @@ TEST_F(OtherFileSystemTest, ReplacedFilesTravelThroughTheShellAndComeBackOnFailu
   EXPECT_EQ(log.Count("mv"), 2u);
   EXPECT_EQ(log.Count("rm"), 1u);
   EXPECT_EQ(last_shell_commands_, 3u);
-  EXPECT_EQ(ReadFileText(Target("sub/b.txt")), "new b");
+  EXPECT_EQ(ReadWholeFile(Target("sub/b.txt")), "new b");
   EXPECT_TRUE(OtherBackupNames().empty());
 }
 
@@ -661,7 +654,7 @@ TEST_F(OtherFileSystemTest, BackupIsKeptWhenTheShellCannotMoveAFileBack) {
   ShellCommandLog log(scratch_.Path("shell"), "", "t5stp0/a.txt /");
   EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
   EXPECT_EQ(OtherBackupNames(), (std::vector<std::string>{"t5stp0"}));
-  EXPECT_EQ(ReadFileText(other_->Path() + "/t5stp0/a.txt"), "old a");
+  EXPECT_EQ(ReadWholeFile(other_->Path() + "/t5stp0/a.txt"), "old a");
 }
 
 TEST_F(InstallJobTest, KitNamingAPathTwiceKeepsTheOriginalForTheRollback) {

@@ -37,12 +37,16 @@ InstallScratch::~InstallScratch() {
   std::filesystem::remove_all(root_, ignored);
 }
 
-WideString InstallScratch::Wide(const std::string& name) const { return WideOf(Path(name)); }
+WideString InstallScratch::Wide(const std::string& name) const { return WideFromAscii(Path(name)); }
 
 std::vector<std::string> InstallScratch::BackupNames() const {
+  return BackupNamesIn(TempDirectory());
+}
+
+std::vector<std::string> BackupNamesIn(const std::string& directory) {
   std::vector<std::string> names;
-  DIR* stream = opendir(TempDirectory().c_str());
-  if (stream == nullptr) return names;
+  DIR* stream = opendir(directory.c_str());
+  if (stream == nullptr) throw std::runtime_error("cannot list " + directory);
   for (const dirent64* entry = readdir64(stream); entry != nullptr; entry = readdir64(stream)) {
     if (std::strncmp(entry->d_name, "t5stp", 5) == 0) names.push_back(entry->d_name);
   }
@@ -52,12 +56,6 @@ std::vector<std::string> InstallScratch::BackupNames() const {
 }
 
 void UseEnglishTexts() { SetCurrentLanguage(FindLanguage(NarrowString("en"))); }
-
-WideString WideOf(const std::string& text) {
-  WideString wide;
-  for (unsigned char byte : text) wide.Append(static_cast<char16_t>(byte));
-  return wide;
-}
 
 std::string AsciiOf(const WideString& text) {
   std::string ascii;
@@ -86,29 +84,13 @@ bool SetModificationTime(const std::string& path, int64_t seconds, long nanoseco
 
 bool WriteFileAt(const std::string& path, const std::string& bytes, int64_t seconds,
                  long nanoseconds) {
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) return false;
-  }
-  return SetModificationTime(path, seconds, nanoseconds);
-}
-
-std::string ReadFileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return WriteWholeFile(path, bytes) && SetModificationTime(path, seconds, nanoseconds);
 }
 
 int64_t ModificationSeconds(const std::string& path) {
   struct stat64 status;
   if (lstat64(path.c_str(), &status) != 0) return -1;
   return status.st_mtim.tv_sec;
-}
-
-bool Exists(const std::string& path) {
-  struct stat64 status;
-  return lstat64(path.c_str(), &status) == 0;
 }
 
 bool SetImmutable(const std::string& path, bool immutable) {
@@ -131,13 +113,13 @@ ErrorCode MakeKit(const std::string& kit_path, const std::vector<KitFile>& files
                                 WideString(u"Vendor"), WideString(u"readme.htm")});
   for (const KitFile& file : files) {
     const ErrorCode code = writer.AddEntry(
-        WideOf(file.name), file.time, std::vector<unsigned char>(file.bytes.begin(), file.bytes.end()));
+        WideFromAscii(file.name), file.time, std::vector<unsigned char>(file.bytes.begin(), file.bytes.end()));
     if (code != kSuccess) return code;
   }
   writer.SetCompressionLevel(1);
-  const ErrorCode code = writer.WriteKit(WideOf(kit_path));
+  const ErrorCode code = writer.WriteKit(WideFromAscii(kit_path));
   if (code != kSuccess) return code;
-  return kit->Open(WideOf(kit_path));
+  return kit->Open(WideFromAscii(kit_path));
 }
 
 bool NodeState::operator==(const NodeState& other) const {
@@ -152,7 +134,7 @@ static void SnapshotInto(const std::string& path, const std::string& relative, T
   NodeState node{'?', std::string(), status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
   if (S_ISREG(status.st_mode)) {
     node.kind = 'f';
-    node.contents = ReadFileText(path);
+    node.contents = ReadWholeFile(path);
   } else if (S_ISLNK(status.st_mode)) {
     node.kind = 'l';
     std::vector<char> target(4096);

@@ -18,6 +18,7 @@
 #include "fs/file_layer.h"
 #include "install/progress_channel.h"
 #include "kit/distribution_kit.h"
+#include "fs/scratch_directory.h"
 #include "text/wide_string.h"
 
 // A fresh directory under the temporary directory in force when it is made, with a "tmp"
@@ -35,7 +36,7 @@ class InstallScratch {
   WideString Wide(const std::string& name) const;
   // root/tmp (what TMPDIR names), without a trailing "/".
   std::string TempDirectory() const { return root_ + "/tmp"; }
-  // The names in the temporary directory that start with "t5stp", sorted.
+  // BackupNamesIn(TempDirectory()).
   std::vector<std::string> BackupNames() const;
 
  private:
@@ -43,10 +44,14 @@ class InstallScratch {
   std::unique_ptr<EnvironmentOverride> tmpdir_;
 };
 
+// The names in directory that start with "t5stp" (what a backup directory is called),
+// sorted. Throws std::runtime_error when the directory cannot be read, so that a failed
+// listing never passes for "no backups left".
+std::vector<std::string> BackupNamesIn(const std::string& directory);
+
 // Makes English the language of LoadText (the reports carry its texts).
 void UseEnglishTexts();
 
-WideString WideOf(const std::string& text);
 std::string AsciiOf(const WideString& text);
 
 // The file time of whole system seconds, plus nanoseconds (kept to 100 ns).
@@ -60,10 +65,8 @@ bool WriteFileAt(const std::string& path, const std::string& bytes, int64_t seco
                  long nanoseconds = 0);
 // Sets the access and modification time of path itself (not following a link).
 bool SetModificationTime(const std::string& path, int64_t seconds, long nanoseconds = 0);
-std::string ReadFileText(const std::string& path);
 // lstat's modification seconds, or -1.
 int64_t ModificationSeconds(const std::string& path);
-bool Exists(const std::string& path);  // lstat succeeds
 
 // Sets or clears the immutable attribute of a file or directory (nothing, not even root,
 // can then change, move, remove it or add to it); false when the file system or the

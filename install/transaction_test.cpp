@@ -20,7 +20,7 @@ class TransactionTest : public ::testing::Test {
     ASSERT_TRUE(MakeDirectories(target_));
   }
   std::string Target(const std::string& name) const { return target_ + "/" + name; }
-  WideString WideTarget() const { return WideOf(target_ + "/"); }
+  WideString WideTarget() const { return WideFromAscii(target_ + "/"); }
 
   std::vector<std::string> Created(const Transaction& transaction) const {
     std::vector<std::string> created;
@@ -66,8 +66,8 @@ TEST_F(TransactionTest, TakenNamesAreSkippedAndLeftAlone) {
   ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
   EXPECT_EQ(AsciiOf(transaction.Current()->backup_directory), temp + "/t5stp2/");
   EXPECT_EQ(transaction.Rollback(kErrorNotFound), kErrorNotFound);
-  EXPECT_EQ(ReadFileText(temp + "/t5stp0/inside"), "kept");
-  EXPECT_EQ(ReadFileText(temp + "/t5stp1"), "kept too");
+  EXPECT_EQ(ReadWholeFile(temp + "/t5stp0/inside"), "kept");
+  EXPECT_EQ(ReadWholeFile(temp + "/t5stp1"), "kept too");
   EXPECT_EQ(scratch_.BackupNames(), (std::vector<std::string>{"t5stp0", "t5stp1"}));
 }
 
@@ -77,27 +77,27 @@ TEST_F(TransactionTest, EmptyTargetHasNoBackupAndCannotReplaceFiles) {
   EXPECT_TRUE(transaction.Current()->backup_directory.Empty());
   EXPECT_TRUE(scratch_.BackupNames().empty());
   ASSERT_TRUE(WriteFileAt(Target("exists"), "x", kOld));
-  EXPECT_EQ(transaction.BackUpFile(WideOf(Target("exists"))), kErrorInvalidParameter);
-  EXPECT_EQ(ReadFileText(Target("exists")), "x");
+  EXPECT_EQ(transaction.BackUpFile(WideFromAscii(Target("exists"))), kErrorInvalidParameter);
+  EXPECT_EQ(ReadWholeFile(Target("exists")), "x");
 }
 
 TEST_F(TransactionTest, CreateDirectoryRecordedRecordsEveryNewLevelOutermostFirst) {
   Transaction transaction;
   ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
   EXPECT_EQ(transaction.CreateDirectoryRecorded(WideString(u"/")), kSuccess);
-  EXPECT_EQ(transaction.CreateDirectoryRecorded(WideOf(target_)), kSuccess);
+  EXPECT_EQ(transaction.CreateDirectoryRecorded(WideFromAscii(target_)), kSuccess);
   EXPECT_TRUE(Created(transaction).empty());
   EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
 
   // Made with mkdir(2): no command.
-  EXPECT_EQ(transaction.CreateDirectoryRecorded(WideOf(Target("a/b/c"))), kSuccess);
+  EXPECT_EQ(transaction.CreateDirectoryRecorded(WideFromAscii(Target("a/b/c"))), kSuccess);
   EXPECT_EQ(Created(transaction),
             (std::vector<std::string>{Target("a"), Target("a/b"), Target("a/b/c")}));
   struct stat64 status;
   ASSERT_EQ(lstat64(Target("a/b/c").c_str(), &status), 0);
   EXPECT_TRUE(S_ISDIR(status.st_mode));
   EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
-  EXPECT_EQ(transaction.CreateDirectoryRecorded(WideOf(Target("a/b"))), kSuccess);
+  EXPECT_EQ(transaction.CreateDirectoryRecorded(WideFromAscii(Target("a/b"))), kSuccess);
   EXPECT_EQ(Created(transaction).size(), 3u);
   EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
 
@@ -109,18 +109,18 @@ TEST_F(TransactionTest, CreateDirectoryRecordedBelowAFileFails) {
   ASSERT_TRUE(WriteFileAt(Target("file"), "x", kOld));
   Transaction transaction;
   ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
-  EXPECT_EQ(transaction.CreateDirectoryRecorded(WideOf(Target("file/sub"))), kErrorNotFound);
+  EXPECT_EQ(transaction.CreateDirectoryRecorded(WideFromAscii(Target("file/sub"))), kErrorNotFound);
   EXPECT_TRUE(Created(transaction).empty());
   // No parent can be formed for a bare name that cannot be made.
   EXPECT_EQ(transaction.EnsureDirectory(WideString()), kErrorPathNotFound);
   transaction.Rollback(kErrorNotFound);
-  EXPECT_EQ(ReadFileText(Target("file")), "x");
+  EXPECT_EQ(ReadWholeFile(Target("file")), "x");
 }
 
 TEST_F(TransactionTest, DeleteTreeOfNothingRunsNothingAndNeverFollowsLinks) {
   Transaction transaction;
   ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
-  EXPECT_EQ(transaction.DeleteTree(WideOf(Target("missing"))), kSuccess);
+  EXPECT_EQ(transaction.DeleteTree(WideFromAscii(Target("missing"))), kSuccess);
   EXPECT_EQ(transaction.DeleteTree(WideString()), kSuccess);
   EXPECT_EQ(transaction.DeleteTree(WideString(u"/")), kSuccess);
   EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
@@ -131,12 +131,12 @@ TEST_F(TransactionTest, DeleteTreeOfNothingRunsNothingAndNeverFollowsLinks) {
   ASSERT_TRUE(MakeDirectories(Target("doomed")));
   ASSERT_EQ(symlink(outside.c_str(), Target("doomed/link").c_str()), 0);
   ASSERT_EQ(symlink(outside.c_str(), Target("link").c_str()), 0);
-  EXPECT_EQ(transaction.DeleteTree(WideOf(Target("doomed"))), kSuccess);
+  EXPECT_EQ(transaction.DeleteTree(WideFromAscii(Target("doomed"))), kSuccess);
   EXPECT_FALSE(Exists(Target("doomed")));
   // A trailing "/" on a link must not turn into removing what it points at.
-  EXPECT_EQ(transaction.DeleteTree(WideOf(Target("link/"))), kSuccess);
+  EXPECT_EQ(transaction.DeleteTree(WideFromAscii(Target("link/"))), kSuccess);
   EXPECT_FALSE(Exists(Target("link")));
-  EXPECT_EQ(ReadFileText(outside + "/precious"), "precious");
+  EXPECT_EQ(ReadWholeFile(outside + "/precious"), "precious");
   transaction.Commit();
 }
 
@@ -151,38 +151,38 @@ TEST_F(TransactionTest, BackUpFileMovesOnlyWhatExists) {
 
   // Nothing there: recorded as the run's new file, nothing run. A file whose directory
   // does not exist yet goes with that directory (which the run makes and records).
-  EXPECT_EQ(transaction.BackUpFile(WideOf(Target("d/new"))), kSuccess);
-  EXPECT_EQ(transaction.BackUpFile(WideOf(Target("nodir/new"))), kSuccess);
+  EXPECT_EQ(transaction.BackUpFile(WideFromAscii(Target("d/new"))), kSuccess);
+  EXPECT_EQ(transaction.BackUpFile(WideFromAscii(Target("nodir/new"))), kSuccess);
   EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
   ASSERT_EQ(transaction.Current()->files_to_delete,
-            (std::vector<WideString>{WideOf(Target("d/new"))}));
+            (std::vector<WideString>{WideFromAscii(Target("d/new"))}));
 
   // Two files of one directory, renamed into the backup without a command.
   struct stat64 status;
   ASSERT_EQ(lstat64(Target("d/one").c_str(), &status), 0);
   const ino_t inode = status.st_ino;
-  EXPECT_EQ(transaction.BackUpFile(WideOf(Target("d/one"))), kSuccess);
-  EXPECT_EQ(transaction.BackUpFile(WideOf(Target("d/two"))), kSuccess);
+  EXPECT_EQ(transaction.BackUpFile(WideFromAscii(Target("d/one"))), kSuccess);
+  EXPECT_EQ(transaction.BackUpFile(WideFromAscii(Target("d/two"))), kSuccess);
   EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
   EXPECT_FALSE(Exists(Target("d/one")));
   ASSERT_EQ(lstat64((backup + "d/one").c_str(), &status), 0);
   EXPECT_EQ(status.st_ino, inode);
-  EXPECT_EQ(ReadFileText(backup + "d/one"), "one");
+  EXPECT_EQ(ReadWholeFile(backup + "d/one"), "one");
   EXPECT_EQ(ModificationSeconds(backup + "d/two"), kOld);
 
   // The same path again holds the run's own file: the original stays in the backup.
   ASSERT_TRUE(WriteFileAt(Target("d/one"), "run's own", kOld));
-  EXPECT_EQ(transaction.BackUpFile(WideOf(Target("d/one"))), kSuccess);
-  EXPECT_EQ(ReadFileText(backup + "d/one"), "one");
+  EXPECT_EQ(transaction.BackUpFile(WideFromAscii(Target("d/one"))), kSuccess);
+  EXPECT_EQ(ReadWholeFile(backup + "d/one"), "one");
   EXPECT_EQ(transaction.ShellCommandsStarted(), 0u);
 
   // A directory is never moved.
-  EXPECT_EQ(transaction.BackUpFile(WideOf(Target("adir"))), kErrorInvalidParameter);
+  EXPECT_EQ(transaction.BackUpFile(WideFromAscii(Target("adir"))), kErrorInvalidParameter);
   EXPECT_TRUE(Exists(Target("adir")));
 
   transaction.Rollback(kErrorNotFound);
-  EXPECT_EQ(ReadFileText(Target("d/one")), "one");
-  EXPECT_EQ(ReadFileText(Target("d/two")), "two");
+  EXPECT_EQ(ReadWholeFile(Target("d/one")), "one");
+  EXPECT_EQ(ReadWholeFile(Target("d/two")), "two");
   EXPECT_TRUE(scratch_.BackupNames().empty());
 }
 
@@ -204,10 +204,10 @@ TEST_F(TransactionTest, RollbackPutsBackLinksFilesAndDirectoryTimes) {
   Transaction transaction;
   ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
   for (const char* name : {"d/file", "d/dangling", "d/tooutside", "d/new", "top"}) {
-    ASSERT_EQ(transaction.BackUpFile(WideOf(Target(name))), kSuccess) << name;
+    ASSERT_EQ(transaction.BackUpFile(WideFromAscii(Target(name))), kSuccess) << name;
     ASSERT_TRUE(WriteFileAt(Target(name), "written by the run", kOld + 99)) << name;
   }
-  ASSERT_EQ(transaction.CreateDirectoryRecorded(WideOf(Target("d/n1/n2"))), kSuccess);
+  ASSERT_EQ(transaction.CreateDirectoryRecorded(WideFromAscii(Target("d/n1/n2"))), kSuccess);
   ASSERT_TRUE(WriteFileAt(Target("d/n1/n2/f"), "new", kOld));
   EXPECT_NE(DescribeDifferences(before, SnapshotTree(target_)), "");
 
@@ -220,8 +220,8 @@ TEST_F(TransactionTest, RollbackPutsBackLinksFilesAndDirectoryTimes) {
 TEST_F(TransactionTest, OperationsWithoutARecordFailOrDoNothing) {
   Transaction transaction;
   EXPECT_EQ(transaction.Current(), nullptr);
-  EXPECT_EQ(transaction.BackUpFile(WideOf(Target("x"))), kErrorInvalidParameter);
-  EXPECT_EQ(transaction.CreateDirectoryRecorded(WideOf(Target("x"))), kErrorInvalidParameter);
+  EXPECT_EQ(transaction.BackUpFile(WideFromAscii(Target("x"))), kErrorInvalidParameter);
+  EXPECT_EQ(transaction.CreateDirectoryRecorded(WideFromAscii(Target("x"))), kErrorInvalidParameter);
   EXPECT_EQ(transaction.Rollback(kErrorCancelled), kErrorCancelled);
   transaction.Commit();
   EXPECT_FALSE(Exists(Target("x")));
@@ -239,15 +239,15 @@ TEST_F(TransactionTest, NewFilesInTheRunsOwnDirectoriesGoWithThem) {
     const std::string directory = "new" + std::to_string(folder) + "/deeper";
     for (int file = 0; file < 4; ++file) {
       const std::string path = Target(directory + "/f" + std::to_string(file));
-      ASSERT_EQ(transaction.BackUpFile(WideOf(path)), kSuccess);
-      ASSERT_EQ(transaction.CreateDirectoryRecorded(WideOf(Target(directory))), kSuccess);
+      ASSERT_EQ(transaction.BackUpFile(WideFromAscii(path)), kSuccess);
+      ASSERT_EQ(transaction.CreateDirectoryRecorded(WideFromAscii(Target(directory))), kSuccess);
       ASSERT_TRUE(WriteFileAt(path, "new", kOld));
     }
   }
-  ASSERT_EQ(transaction.BackUpFile(WideOf(Target("old/f"))), kSuccess);
+  ASSERT_EQ(transaction.BackUpFile(WideFromAscii(Target("old/f"))), kSuccess);
   ASSERT_TRUE(WriteFileAt(Target("old/f"), "new", kOld));
   EXPECT_EQ(transaction.Current()->files_to_delete,
-            (std::vector<WideString>{WideOf(Target("old/f"))}));
+            (std::vector<WideString>{WideFromAscii(Target("old/f"))}));
   EXPECT_EQ(transaction.Current()->created_directories.size(), 6u);
 
   transaction.Rollback(kErrorNotFound);

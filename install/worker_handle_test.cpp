@@ -70,7 +70,7 @@ TEST_F(WorkerHandleTest, JoinWithoutAThreadIsSafe) {
 TEST_F(WorkerHandleTest, RunsRepeatUntilAStopAndEveryRunReportsTheSameSequence) {
   PostRecorder recorder(&channel_);
   WorkerHandle handle;
-  channel_.Start(&kit_, WideOf(target_));
+  channel_.Start(&kit_, WideFromAscii(target_));
   handle.Start(&channel_);
   ASSERT_EQ(handle.creation_result(), 0);
   ASSERT_TRUE(WaitUntil([&] { return handle.CompletedRuns() >= 2; }));
@@ -92,14 +92,14 @@ TEST_F(WorkerHandleTest, RunsRepeatUntilAStopAndEveryRunReportsTheSameSequence) 
     EXPECT_TRUE(reports[i].message == reports[i % 5].message);
   }
   EXPECT_EQ(AsciiOf(reports[4].message), "Copying complete...");
-  EXPECT_EQ(ReadFileText(target_ + "/dir/two.txt"), "22");
+  EXPECT_EQ(ReadWholeFile(target_ + "/dir/two.txt"), "22");
   EXPECT_TRUE(scratch_.BackupNames().empty());
 }
 
 TEST_F(WorkerHandleTest, StopEndsThePauseAfterTheFinishReport) {
   PostRecorder recorder(&channel_);
   WorkerHandle handle;
-  channel_.Start(&kit_, WideOf(target_));
+  channel_.Start(&kit_, WideFromAscii(target_));
   handle.Start(&channel_);
   ASSERT_TRUE(WaitUntil([&] { return recorder.CountWithPercent(100) >= 1; }));
 
@@ -123,7 +123,7 @@ TEST_F(WorkerHandleTest, FailedRunEndsTheWorkerAndTheErrorStays) {
   ASSERT_TRUE(MakeDirectories(target_));
   ASSERT_TRUE(WriteFileAt(target_ + "/dir", "a file where a directory belongs", kKit));
   WorkerHandle handle;
-  channel_.Start(&kit_, WideOf(target_));
+  channel_.Start(&kit_, WideFromAscii(target_));
   handle.Start(&channel_);
   ASSERT_TRUE(WaitUntil([&] { return handle.HasEnded(); }));
   handle.Join();
@@ -138,7 +138,7 @@ TEST_F(WorkerHandleTest, FailedRunEndsTheWorkerAndTheErrorStays) {
 
 TEST_F(WorkerHandleTest, StopBeforeTheFirstRunEndsWithoutRunning) {
   WorkerHandle handle;
-  channel_.Start(&kit_, WideOf(target_));
+  channel_.Start(&kit_, WideFromAscii(target_));
   handle.Start(&channel_);
   handle.RequestStop();
   handle.Join();
@@ -151,7 +151,7 @@ TEST_F(WorkerHandleTest, DestroyingTheHandleStopsAndJoinsTheWorker) {
   PostRecorder recorder(&channel_);
   {
     WorkerHandle handle;
-    channel_.Start(&kit_, WideOf(target_));
+    channel_.Start(&kit_, WideFromAscii(target_));
     handle.Start(&channel_);
     ASSERT_TRUE(WaitUntil([&] { return recorder.CountWithPercent(100) >= 1; }));
   }
@@ -163,10 +163,10 @@ TEST_F(WorkerHandleTest, DestroyingTheHandleStopsAndJoinsTheWorker) {
 
 TEST_F(WorkerHandleTest, SecondStartStopsTheFirstWorker) {
   WorkerHandle handle;
-  channel_.Start(&kit_, WideOf(target_));
+  channel_.Start(&kit_, WideFromAscii(target_));
   handle.Start(&channel_);
   ASSERT_TRUE(WaitUntil([&] { return handle.CompletedRuns() >= 1; }));
-  channel_.Start(&kit_, WideOf(target_));
+  channel_.Start(&kit_, WideFromAscii(target_));
   handle.Start(&channel_);
   EXPECT_EQ(handle.creation_result(), 0);
   ASSERT_TRUE(WaitUntil([&] { return handle.CompletedRuns() >= 1; }));

@@ -1,13 +1,9 @@
 #include "ui/description_document.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
-#include "fs/environment_override.h"
 #include "fs/shell_commands.h"
 #include "kit/kit_test_support.h"
 #include "ui/ui_test_support.h"
@@ -39,21 +35,12 @@ TEST(DescriptionDocumentTest, CommandQuotesThePathAsOneWord) {
 }
 
 TEST(DescriptionDocumentTest, TheShellSeesTheLiteralPath) {
-  // A stand-in "xdg-open" first on PATH writes down the argument it was given.
   WizardScratch scratch;
-  const std::string bin = scratch.Path("bin");
-  ASSERT_EQ(mkdir(bin.c_str(), 0700), 0);
-  const std::string record = scratch.Path("argument");
-  const std::string script = "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n";
-  WriteFileBytes(bin + "/xdg-open", Bytes(script.begin(), script.end()));
-  ASSERT_EQ(chmod((bin + "/xdg-open").c_str(), 0755), 0);
-  const char* old_path = getenv("PATH");
-  EnvironmentOverride path_override(
-      "PATH", (bin + ":" + (old_path != nullptr ? old_path : "/usr/bin:/bin")).c_str());
+  XdgOpenStandIn xdg_open(scratch);
 
   const std::string path = scratch.Path("odd \"name\" $HOME `id` \\.htm");
   ShellRun(DescriptionOpenCommand(WideFromUtf8(path)));
-  EXPECT_EQ(ReadText(record), path);
+  EXPECT_EQ(ReadText(xdg_open.RecordPath()), path);
 }
 
 }  // namespace

@@ -7,14 +7,12 @@
 
 #include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/string_table.h"
-#include "fs/environment_override.h"
 #include "kit/kit_test_support.h"
 #include "ui/ui_test_support.h"
 
@@ -182,20 +180,11 @@ class WizardWindowTest : public InstallerDlgTest {
     gdk_event_free(event);
   }
 
-  // Puts a stand-in "xdg-open" first on PATH that writes its argument to a file.
-  void InstallXdgOpenStandIn() {
-    const std::string bin = scratch_.Path("bin");
-    ASSERT_EQ(mkdir(bin.c_str(), 0700), 0);
-    const std::string script = "#!/bin/sh\nprintf '%s' \"$1\" > '" + XdgOpenRecord() + "'\n";
-    WriteFileBytes(bin + "/xdg-open", Bytes(script.begin(), script.end()));
-    ASSERT_EQ(chmod((bin + "/xdg-open").c_str(), 0755), 0);
-    const char* old_path = getenv("PATH");
-    path_.reset(new EnvironmentOverride(
-        "PATH", (bin + ":" + (old_path != nullptr ? old_path : "/usr/bin:/bin")).c_str()));
-  }
-  std::string XdgOpenRecord() const { return scratch_.Path("xdg-open-argument"); }
+  // Puts a stand-in "xdg-open" first on PATH for the rest of the test.
+  void InstallXdgOpenStandIn() { xdg_open_.reset(new XdgOpenStandIn(scratch_)); }
+  std::string XdgOpenRecord() const { return xdg_open_->RecordPath(); }
 
-  std::unique_ptr<EnvironmentOverride> path_;
+  std::unique_ptr<XdgOpenStandIn> xdg_open_;
 };
 
 TEST_F(WizardWindowTest, MainWindowFrame) {
@@ -223,16 +212,9 @@ TEST_F(WizardWindowTest, MainWindowFrame) {
   for (const Expected& e : {Expected{dialog->BackButton(), 230, "< Back"},
                             Expected{dialog->NextButton(), 310, "Next >"},
                             Expected{dialog->CancelButton(), 410, "Cancel"}}) {
-    int x = 0;
-    int y = 0;
-    FixedPosition(dialog->FixedContainer(), e.button, &x, &y);
-    EXPECT_EQ(x, e.x);
-    EXPECT_EQ(y, 320);
-    int w = 0;
-    int h = 0;
-    gtk_widget_get_size_request(e.button, &w, &h);
-    EXPECT_EQ(w, 80);
-    EXPECT_EQ(h, 30);
+    SCOPED_TRACE(e.label);
+    ExpectAt(dialog->FixedContainer(), e.button, e.x, 320);
+    ExpectRequestedSize(e.button, 80, 30);
     EXPECT_EQ(LabelText(e.button), e.label);
   }
   EXPECT_TRUE(gtk_widget_has_default(dialog->NextButton()));
@@ -242,16 +224,8 @@ TEST_F(WizardWindowTest, MainWindowFrame) {
   for (GList* item = children; item != nullptr; item = item->next) {
     if (!GTK_IS_HSEPARATOR(item->data)) continue;
     found_separator = true;
-    int x = 0;
-    int y = 0;
-    FixedPosition(dialog->FixedContainer(), GTK_WIDGET(item->data), &x, &y);
-    EXPECT_EQ(x, 10);
-    EXPECT_EQ(y, 310);
-    int w = 0;
-    int h = 0;
-    gtk_widget_get_size_request(GTK_WIDGET(item->data), &w, &h);
-    EXPECT_EQ(w, 480);
-    EXPECT_EQ(h, 5);
+    ExpectAt(dialog->FixedContainer(), GTK_WIDGET(item->data), 10, 310);
+    ExpectRequestedSize(GTK_WIDGET(item->data), 480, 5);
   }
   g_list_free(children);
   EXPECT_TRUE(found_separator);

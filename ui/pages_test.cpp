@@ -31,24 +31,8 @@ class PagesTest : public ::testing::Test {
     DrainEvents();
   }
 
-  void ExpectAt(GtkWidget* widget, int x, int y) {
-    int at_x = -1;
-    int at_y = -1;
-    FixedPosition(fixed_, widget, &at_x, &at_y);
-    EXPECT_EQ(at_x, x);
-    EXPECT_EQ(at_y, y);
-  }
-
-  void ExpectRequestedSize(GtkWidget* widget, int width, int height) {
-    int w = 0;
-    int h = 0;
-    gtk_widget_get_size_request(widget, &w, &h);
-    EXPECT_EQ(w, width);
-    EXPECT_EQ(h, height);
-  }
-
   void ExpectTextLabel(GtkWidget* label) {
-    ExpectAt(label, 170, 10);
+    ExpectAt(fixed_, label, 170, 10);
     ExpectRequestedSize(label, 330, 250);
     EXPECT_TRUE(gtk_label_get_line_wrap(GTK_LABEL(label)));
     EXPECT_FALSE(gtk_label_get_use_markup(GTK_LABEL(label)));
@@ -71,7 +55,7 @@ TEST_F(PagesTest, MessagePageLayoutAndPlainText) {
   GtkWidget* picture = page.widgets()[0];
   ASSERT_TRUE(GTK_IS_IMAGE(picture));
   EXPECT_EQ(gtk_image_get_pixbuf(GTK_IMAGE(picture)), picture_);
-  ExpectAt(picture, 0, 0);
+  ExpectAt(fixed_, picture, 0, 0);
   EXPECT_EQ(page.widgets()[1], page.text_label());
   ExpectTextLabel(page.text_label());
   EXPECT_EQ(LabelText(page.text_label()), "Welcome to <b>A & B</b>");
@@ -83,7 +67,7 @@ TEST_F(PagesTest, SuccessPageCheckBoxStartsTicked) {
   SuccessFinalPage page(fixed_, picture_, WideFromUtf8("Configuration installed successfully."));
   ASSERT_EQ(page.widgets().size(), 3u);
   EXPECT_EQ(page.widgets()[2], page.check_box());
-  ExpectAt(page.check_box(), 170, 170);
+  ExpectAt(fixed_, page.check_box(), 170, 170);
   EXPECT_EQ(LabelText(page.check_box()), "Open description of distribution package");
   EXPECT_TRUE(page.OpenDescriptionWanted());
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(page.check_box()), FALSE);
@@ -93,18 +77,18 @@ TEST_F(PagesTest, SuccessPageCheckBoxStartsTicked) {
 TEST_F(PagesTest, DirectoryPageLayout) {
   DirSelectPage page(fixed_, picture_);
   ASSERT_EQ(page.widgets().size(), 5u);
-  ExpectAt(page.widgets()[0], 0, 0);
+  ExpectAt(fixed_, page.widgets()[0], 0, 0);
   ExpectTextLabel(page.widgets()[1]);
   EXPECT_EQ(LabelText(page.widgets()[1]),
             "Specify path to template directory. The installation program will install "
             "templates and configuration files to the specified directory.");
-  ExpectAt(page.widgets()[2], 170, 255);
+  ExpectAt(fixed_, page.widgets()[2], 170, 255);
   EXPECT_EQ(LabelText(page.widgets()[2]), "Template directory:");
   EXPECT_EQ(page.widgets()[3], page.entry());
-  ExpectAt(page.entry(), 170, 275);
+  ExpectAt(fixed_, page.entry(), 170, 275);
   ExpectRequestedSize(page.entry(), 280, 30);
   EXPECT_EQ(page.widgets()[4], page.browse_button());
-  ExpectAt(page.browse_button(), 460, 275);
+  ExpectAt(fixed_, page.browse_button(), 460, 275);
   ExpectRequestedSize(page.browse_button(), 30, 30);
   EXPECT_EQ(LabelText(page.browse_button()), "...");
 }
@@ -190,8 +174,8 @@ TEST_F(PagesTest, BrowseChosenFolderReplacesTheEntry) {
 TEST_F(PagesTest, ProgressPageStates) {
   ProgressPage page(fixed_, 480);
   ASSERT_EQ(page.widgets().size(), 2u);
-  ExpectAt(page.status_label(), 10, 130);
-  ExpectAt(page.progress_bar(), 10, 150);
+  ExpectAt(fixed_, page.status_label(), 10, 130);
+  ExpectAt(fixed_, page.progress_bar(), 10, 150);
   ExpectRequestedSize(page.progress_bar(), 480, 20);
   GtkProgressBar* bar = GTK_PROGRESS_BAR(page.progress_bar());
   EXPECT_EQ(LabelText(page.status_label()), "Files being copied...");

@@ -6,10 +6,10 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "app/string_table.h"
+#include "fs/scratch_directory.h"
 
 namespace {
 
@@ -34,12 +34,8 @@ void MakeParents(const std::string& path) {
 class GtkHomeEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    const char* tmpdir = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp") +
-                          "/ui_test_homeXXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp");
-    home_ = pattern;
-    override_.reset(new EnvironmentOverride("HOME", home_.c_str()));
+    home_.reset(new ScratchDirectory);
+    override_.reset(new EnvironmentOverride("HOME", home_->Path().c_str()));
     g_get_home_dir();
     g_get_user_config_dir();
     g_get_user_data_dir();
@@ -48,12 +44,13 @@ class GtkHomeEnvironment : public ::testing::Environment {
   }
   void TearDown() override {
     override_.reset();
-    const std::string command = "rm -rf '" + home_ + "'";
-    if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << home_;
+    const std::string path = home_->Path();
+    home_.reset();
+    if (FileExists(path)) ADD_FAILURE() << "cannot remove " << path;
   }
 
  private:
-  std::string home_;
+  std::unique_ptr<ScratchDirectory> home_;
   std::unique_ptr<EnvironmentOverride> override_;
 };
 
@@ -119,11 +116,20 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &status) == 0;
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+std::string ReadText(const std::string& path) { return ReadWholeFile(path); }
+
+XdgOpenStandIn::XdgOpenStandIn(const WizardScratch& scratch)
+    : record_(scratch.Path("xdg-open-argument")) {
+  const std::string bin = scratch.Path("bin");
+  MakeDirectory(bin);
+  const std::string program = bin + "/xdg-open";
+  if (!WriteWholeFile(program, "#!/bin/sh\nprintf '%s' \"$1\" > '" + record_ + "'\n") ||
+      chmod(program.c_str(), 0755) != 0) {
+    throw std::runtime_error("cannot write " + program);
+  }
+  const char* old_path = std::getenv("PATH");
+  path_.reset(new EnvironmentOverride(
+      "PATH", (bin + ":" + (old_path != nullptr ? old_path : "/usr/bin:/bin")).c_str()));
 }
 
 bool DisplayAvailable() {
@@ -184,4 +190,20 @@ std::string LabelText(GtkWidget* widget) {
 
 void FixedPosition(GtkWidget* fixed, GtkWidget* child, int* x, int* y) {
   gtk_container_child_get(GTK_CONTAINER(fixed), child, "x", x, "y", y, nullptr);
+}
+
+void ExpectAt(GtkWidget* fixed, GtkWidget* child, int x, int y) {
+  int at_x = -1;
+  int at_y = -1;
+  FixedPosition(fixed, child, &at_x, &at_y);
+  EXPECT_EQ(at_x, x);
+  EXPECT_EQ(at_y, y);
+}
+
+void ExpectRequestedSize(GtkWidget* widget, int width, int height) {
+  int w = 0;
+  int h = 0;
+  gtk_widget_get_size_request(widget, &w, &h);
+  EXPECT_EQ(w, width);
+  EXPECT_EQ(h, height);
 }

@@ -1,7 +1,7 @@
 // Helpers for the wizard's tests: a scratch world (HOME, TMPDIR and the current directory
 // all inside one fresh directory, English texts, a UTF-8 locale), kits written into it,
-// settings files, the display check, and an answerer that responds to the message windows
-// the code under test opens.
+// settings files, a stand-in "xdg-open", the display check, an answerer that responds to the
+// message windows the code under test opens, and layout checks.
 
 #ifndef UI_UI_TEST_SUPPORT_H_
 #define UI_UI_TEST_SUPPORT_H_
@@ -55,7 +55,25 @@ std::vector<std::string> DemoKitFiles();
 void WriteKitFile(const KitWriter& writer, const std::string& path);
 
 bool FileExists(const std::string& path);
+// The file's bytes, or an empty string when it cannot be read.
 std::string ReadText(const std::string& path);
+
+// While it lives, an "xdg-open" first on PATH that only writes the argument it was given to
+// RecordPath(), so tests see what would have been opened without opening anything. Its
+// script and record live in the scratch, which must outlive it; throws when it cannot be
+// put in place.
+class XdgOpenStandIn {
+ public:
+  explicit XdgOpenStandIn(const WizardScratch& scratch);
+  XdgOpenStandIn(const XdgOpenStandIn&) = delete;
+  XdgOpenStandIn& operator=(const XdgOpenStandIn&) = delete;
+
+  const std::string& RecordPath() const { return record_; }
+
+ private:
+  std::string record_;
+  std::unique_ptr<EnvironmentOverride> path_;
+};
 
 // Whether GTK can open a display in this process (tried once).
 bool DisplayAvailable();
@@ -94,5 +112,9 @@ class MessageBoxAnswerer {
 std::string LabelText(GtkWidget* label_or_button);
 // The position of a child of a GtkFixed.
 void FixedPosition(GtkWidget* fixed, GtkWidget* child, int* x, int* y);
+// Expects the child of the GtkFixed to be placed at (x, y).
+void ExpectAt(GtkWidget* fixed, GtkWidget* child, int x, int y);
+// Expects the widget's size request to be width by height.
+void ExpectRequestedSize(GtkWidget* widget, int width, int height);
 
 #endif  // UI_UI_TEST_SUPPORT_H_
