@@ -7,13 +7,15 @@ scratch HOME and TMPDIR and compares whole trees, bytes and times, before and af
 
 import os
 import shutil
-import stat
 import struct
 import subprocess
 import sys
-import tempfile
 import unittest
 import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "ui",
+                                "gui_tests"))
+from scratch_tree import Scratch, snapshot  # noqa: E402
 
 BUILD = None
 TARGET = ".tavlo5/Tavlo/tavlo5/tmplts"
@@ -49,37 +51,15 @@ def make_kit(path, entries, product="P", vendor="V", document="readme.htm"):
         f.write(compressor.compress(out + data) + compressor.flush())
 
 
-def snapshot(root, skip=()):
-    tree = {}
-    for dirpath, dirnames, filenames in os.walk(root):
-        for name in sorted(dirnames + filenames):
-            path = os.path.join(dirpath, name)
-            rel = os.path.relpath(path, root)
-            if any(rel.startswith(s) for s in skip):
-                continue
-            st = os.lstat(path)
-            content = None
-            if stat.S_ISREG(st.st_mode):
-                with open(path, "rb") as f:
-                    content = f.read()
-            tree[rel] = (stat.S_IFMT(st.st_mode), content, st.st_mtime_ns)
-    return tree
-
-
 class SilentRun(unittest.TestCase):
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="setup-system-")
-        os.chmod(self.root, 0o755)
-        self.home = os.path.join(self.root, "home")
-        self.tmp = os.path.join(self.root, "tmp")
+        # Open to all: some runs are made as nobody.
+        self.scratch = Scratch(prefix="setup-system-", mode=0o755)
+        self.addCleanup(self.scratch.close)
+        self.root, self.home, self.tmp = self.scratch.root, self.scratch.home, self.scratch.tmp
         self.kit_dir = os.path.join(self.root, "kit")
-        for d in (self.home, self.tmp, self.kit_dir):
-            os.makedirs(d)
+        os.makedirs(self.kit_dir)
         self.kit = os.path.join(self.kit_dir, "tavlo5.efd")
-
-    def tearDown(self):
-        subprocess.run(["chmod", "-R", "u+w", self.root], stderr=subprocess.DEVNULL)
-        shutil.rmtree(self.root, ignore_errors=True)
 
     def target(self, *parts):
         return os.path.join(self.home, TARGET, *parts)

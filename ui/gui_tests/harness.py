@@ -9,13 +9,14 @@ Run with /usr/bin/python3 (it needs pyatspi from Debian's python3-pyatspi).
 """
 
 import os
-import shutil
 import signal
 import subprocess
 import tempfile
 import time
 
 import pyatspi
+
+from scratch_tree import Scratch  # noqa: F401  (re-exported: harness.Scratch)
 
 WAIT_SECONDS = 20.0
 
@@ -178,27 +179,6 @@ class Desktop:
         subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, check=True)
 
 
-class Scratch:
-    """A scratch HOME and TMPDIR, removed at the end."""
-
-    def __init__(self):
-        self.root = tempfile.mkdtemp(prefix="setup-gui-")
-        self.home = os.path.join(self.root, "home")
-        self.tmp = os.path.join(self.root, "tmp")
-        os.makedirs(self.home)
-        os.makedirs(self.tmp)
-
-    def env(self, base):
-        env = dict(base)
-        env["HOME"] = self.home
-        env["TMPDIR"] = self.tmp
-        return env
-
-    def close(self):
-        subprocess.run(["chmod", "-R", "u+w", self.root], stderr=subprocess.DEVNULL)
-        shutil.rmtree(self.root, ignore_errors=True)
-
-
 class App:
     """The program under test, its accessible tree and its end."""
 
@@ -296,13 +276,18 @@ def labels(window):
     return [text_of(a) for a in descendants(window, pyatspi.ROLE_LABEL)]
 
 
-def button(window, name):
+def buttons(window):
+    """The showing push buttons by name."""
+    return {b.name: b for b in descendants(window, pyatspi.ROLE_PUSH_BUTTON)}
+
+
+def button(window, name, timeout=WAIT_SECONDS):
     def find():
         for b in descendants(window, pyatspi.ROLE_PUSH_BUTTON):
             if b.name == name:
                 return b
         return None
-    return wait_for("the button %r" % name, find)
+    return wait_for("the button %r" % name, find, timeout=timeout)
 
 
 def press(acc):
@@ -312,3 +297,12 @@ def press(acc):
 def extents(acc):
     e = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     return (e.x, e.y, e.width, e.height)
+
+
+def pack_kit(build, kit_path, content_dir, describe=()):
+    """Packs content_dir into the kit at kit_path with the build's efdtool; describe holds the
+    --describe values, one per language."""
+    args = [os.path.join(build, "efdtool"), "pack"]
+    for d in describe:
+        args += ["--describe", d]
+    subprocess.run(args + [kit_path, content_dir], check=True, stdout=subprocess.DEVNULL)

@@ -33,10 +33,6 @@ def write_content(root):
                 f.write("sample = %d\n" % number)
 
 
-def buttons(frame):
-    return {b.name: b for b in harness.descendants(frame, pyatspi.ROLE_PUSH_BUTTON)}
-
-
 def shoot(desktop, window, path):
     time.sleep(0.4)  # let the window manager and GTK finish drawing
     desktop.screenshot(path, harness.extents(window))
@@ -53,27 +49,26 @@ def main(build, out):
             os.makedirs(kit_dir)
             os.makedirs(content)
             write_content(content)
-            subprocess.run([os.path.join(build, "efdtool"), "pack", "--describe",
-                            "en:Demo Templates:Example Vendor:description.htm",
-                            os.path.join(kit_dir, "tavlo5.efd"), content],
-                           check=True, stdout=subprocess.DEVNULL)
+            harness.pack_kit(build, os.path.join(kit_dir, "tavlo5.efd"), content,
+                             describe=["en:Demo Templates:Example Vendor:description.htm"])
             env = scratch.env(desktop.env)
             env["LC_ALL"] = "C.UTF-8"
 
             app = harness.App(desktop, [os.path.join(build, "setup"), "usecwd"], env, cwd=kit_dir)
             frame = app.frame()
             shoot(desktop, frame, os.path.join(out, "welcome.png"))
-            harness.press(buttons(frame)["Next >"])
+            harness.press(harness.buttons(frame)["Next >"])
             harness.wait_for("the directory page",
                              lambda: harness.descendants(frame, pyatspi.ROLE_TEXT))
             shoot(desktop, frame, os.path.join(out, "directory.png"))
-            harness.press(buttons(frame)["Next >"])
+            harness.press(harness.buttons(frame)["Next >"])
             harness.wait_for("the progress page",
                              lambda: harness.descendants(frame, pyatspi.ROLE_PROGRESS_BAR))
             shoot(desktop, frame, os.path.join(out, "progress.png"))
-            if buttons(frame).get("Finish"):
+            if harness.buttons(frame).get("Finish"):
                 raise RuntimeError("the run ended before the progress page was taken")
-            finish = harness.button(frame, "Finish")
+            # Writing the filler takes a few seconds, far more on a busy machine.
+            finish = harness.button(frame, "Finish", timeout=180)
             shoot(desktop, frame, os.path.join(out, "success.png"))
             harness.press(finish)
             app.exit_code()
@@ -83,11 +78,11 @@ def main(build, out):
                 f.write("x")
             app = harness.App(desktop, [os.path.join(build, "setup"), "usecwd"], env, cwd=kit_dir)
             frame = app.frame()
-            harness.press(buttons(frame)["Next >"])
+            harness.press(harness.buttons(frame)["Next >"])
             entry = harness.wait_for("the directory entry",
                                      lambda: harness.descendants(frame, pyatspi.ROLE_TEXT)[0])
             entry.queryEditableText().setTextContents(os.path.join(blocker, "templates"))
-            harness.press(buttons(frame)["Next >"])
+            harness.press(harness.buttons(frame)["Next >"])
             alert = app.alert()
             ax, ay, aw, ah = harness.extents(alert)
             fx, fy, fw, fh = harness.extents(frame)

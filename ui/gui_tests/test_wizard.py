@@ -10,7 +10,6 @@ BUILD_DIR holds setup and efdtool; the 32-bit silent flows run when BUILD_I386_D
 
 import os
 import shutil
-import stat
 import subprocess
 import sys
 import unittest
@@ -18,6 +17,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 import pyatspi  # noqa: E402
+from scratch_tree import snapshot  # noqa: E402
 
 BUILD = None
 BUILD_I386 = None
@@ -37,24 +37,10 @@ def tearDownModule():
     DESKTOP.__exit__(None, None, None)
 
 
-def snapshot(root):
-    """Every path under root with its kind, bytes and modification time. GTK's own cache
-    under HOME and the installer's unpacked kit in TMPDIR (kept after a successful start)
-    are left out."""
-    tree = {}
-    for dirpath, dirnames, filenames in os.walk(root):
-        dirnames[:] = [d for d in dirnames if d != ".cache"]
-        filenames = [f for f in filenames if not f.startswith("edf")]
-        for name in dirnames + filenames:
-            path = os.path.join(dirpath, name)
-            st = os.lstat(path)
-            rel = os.path.relpath(path, root)
-            if stat.S_ISREG(st.st_mode):
-                with open(path, "rb") as f:
-                    tree[rel] = ("file", f.read(), st.st_mtime_ns)
-            else:
-                tree[rel] = ("dir" if stat.S_ISDIR(st.st_mode) else "other", None, None)
-    return tree
+# What a run may rightly leave under the scratch root without changing anything of the
+# user's: GTK's own cache under HOME and the installer's unpacked kit in TMPDIR (kept after
+# a successful start).
+LEFT_BY_A_RUN = ("home/.cache", "tmp/edf")
 
 
 class WizardTest(unittest.TestCase):
@@ -62,6 +48,7 @@ class WizardTest(unittest.TestCase):
 
     def setUp(self):
         self.scratch = harness.Scratch()
+        self.addCleanup(self.scratch.close)
         self.kit_dir = os.path.join(self.scratch.root, "kit")
         os.makedirs(self.kit_dir)
         self.bin = os.path.join(self.scratch.root, "bin")
@@ -70,9 +57,10 @@ class WizardTest(unittest.TestCase):
         with open(os.path.join(self.bin, "xdg-open"), "w") as f:
             f.write('#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s"\n' % self.opened)
         os.chmod(os.path.join(self.bin, "xdg-open"), 0o755)
-        self.pack(["en:Demo <Templates> & Co:Example %d Vendor:description.htm",
-                   "ru:Демонстрационные шаблоны:Поставщик:description.htm",
-                   "de:Demo-Vorlagen:Beispielanbieter:description.htm"])
+        harness.pack_kit(BUILD, os.path.join(self.kit_dir, "tavlo5.efd"), EXAMPLES, describe=[
+            "en:Demo <Templates> & Co:Example %d Vendor:description.htm",
+            "ru:Демонстрационные шаблоны:Поставщик:description.htm",
+            "de:Demo-Vorlagen:Beispielanbieter:description.htm"])
         self.apps = []
 
     def tearDown(self):
@@ -80,14 +68,6 @@ class WizardTest(unittest.TestCase):
             harness._end(app.pid)
             for stream in (app.process.stdout, app.process.stderr):
                 stream.close()
-        self.scratch.close()
-
-    def pack(self, describes, source=EXAMPLES, kit_name="tavlo5.efd"):
-        args = [os.path.join(BUILD, "efdtool"), "pack"]
-        for d in describes:
-            args += ["--describe", d]
-        subprocess.run(args + [os.path.join(self.kit_dir, kit_name), source], check=True,
-                       stdout=subprocess.DEVNULL)
 
     def env(self, **extra):
         env = self.scratch.env(DESKTOP.env)
@@ -110,9 +90,6 @@ class WizardTest(unittest.TestCase):
         with open(os.path.join(self.scratch.home, SETTINGS)) as f:
             return f.read()
 
-    def buttons(self, frame):
-        return {b.name: b for b in harness.descendants(frame, pyatspi.ROLE_PUSH_BUTTON)}
-
     def entry(self, frame):
         return harness.wait_for("the directory entry",
                                 lambda: harness.descendants(frame, pyatspi.ROLE_TEXT)[0])
@@ -123,10 +100,6 @@ class WizardTest(unittest.TestCase):
         harness.press(harness.button(alert, name))
         harness.wait_for("the message box to close", lambda: not app.has_alert())
         return text
-
-    def finish_button(self, frame):
-        return harness.wait_for("the Finish button",
-                                lambda: self.buttons(frame).get("Finish"))
 
     # --- the interactive run -----------------------------------------------------------
 
@@ -141,7 +114,7 @@ class WizardTest(unittest.TestCase):
         self.assertEqual(harness.labels(frame), [
             "Welcome to the product installation program Demo <Templates> & Co "
             "(Example %d Vendor)."])
-        buttons = self.buttons(frame)
+        buttons = harness.buttons(frame)
         self.assertFalse(buttons["< Back"].getState().contains(pyatspi.STATE_SENSITIVE))
         harness.press(buttons["Next >"])
 
@@ -149,21 +122,22 @@ class WizardTest(unittest.TestCase):
         self.assertEqual(harness.text_of(entry), self.target() + "/")
         # Back returns to the welcome page; the edit that was not confirmed is forgotten.
         entry.queryEditableText().setTextContents("/somewhere/else")
-        harness.press(self.buttons(frame)["< Back"])
+        harness.press(harness.buttons(frame)["< Back"])
         harness.wait_for("the welcome page", lambda: "Welcome" in " ".join(harness.labels(frame)))
-        harness.press(self.buttons(frame)["Next >"])
+        harness.press(harness.buttons(frame)["Next >"])
         entry = self.entry(frame)
         harness.wait_for("the stored directory", lambda: harness.text_of(entry) == self.target() + "/")
 
         chosen = os.path.join(self.scratch.root, "chosen")
         entry.queryEditableText().setTextContents(chosen.replace("/", "\\"))
-        harness.press(self.buttons(frame)["Next >"])
-        finish = self.finish_button(frame)
+        harness.press(harness.buttons(frame)["Next >"])
+        finish = harness.button(frame, "Finish")
         self.assertEqual(harness.labels(frame), ["Configuration installed successfully."])
         box = [c for c in harness.descendants(frame, pyatspi.ROLE_CHECK_BOX)]
         self.assertEqual(len(box), 1)
         self.assertTrue(box[0].getState().contains(pyatspi.STATE_CHECKED))
-        self.assertFalse(self.buttons(frame)["Cancel"].getState().contains(pyatspi.STATE_SENSITIVE))
+        self.assertFalse(
+            harness.buttons(frame)["Cancel"].getState().contains(pyatspi.STATE_SENSITIVE))
 
         harness.press(finish)
         self.assertEqual(app.exit_code(), 0)
@@ -178,10 +152,10 @@ class WizardTest(unittest.TestCase):
         typed = os.path.join(self.scratch.root, 'a"b$(touch PWNED)c`touch PWNED`\\d$HOME')
         app = self.start()
         frame = app.frame()
-        harness.press(self.buttons(frame)["Next >"])
+        harness.press(harness.buttons(frame)["Next >"])
         self.entry(frame).queryEditableText().setTextContents(typed)
-        harness.press(self.buttons(frame)["Next >"])
-        harness.press(self.finish_button(frame))
+        harness.press(harness.buttons(frame)["Next >"])
+        harness.press(harness.button(frame, "Finish"))
         self.assertEqual(app.exit_code(), 0)
         installed = typed.replace("\\", "/")
         self.assertTrue(os.path.isfile(os.path.join(installed, "Trade", "template.cfg")))
@@ -196,10 +170,10 @@ class WizardTest(unittest.TestCase):
     def test_unticked_description_is_not_opened(self):
         app = self.start()
         frame = app.frame()
-        harness.press(self.buttons(frame)["Next >"])
+        harness.press(harness.buttons(frame)["Next >"])
         self.entry(frame)
-        harness.press(self.buttons(frame)["Next >"])
-        finish = self.finish_button(frame)
+        harness.press(harness.buttons(frame)["Next >"])
+        finish = harness.button(frame, "Finish")
         box = harness.descendants(frame, pyatspi.ROLE_CHECK_BOX)[0]
         harness.press(box)
         harness.wait_for("the box unticked",
@@ -212,10 +186,10 @@ class WizardTest(unittest.TestCase):
     def test_empty_directory_asks_again_and_keeps_the_page(self):
         app = self.start()
         frame = app.frame()
-        harness.press(self.buttons(frame)["Next >"])
+        harness.press(harness.buttons(frame)["Next >"])
         entry = self.entry(frame)
         entry.queryEditableText().setTextContents("")
-        harness.press(self.buttons(frame)["Next >"])
+        harness.press(harness.buttons(frame)["Next >"])
         alert = app.alert()
         # The message box carries the caption as its title, like the main window.
         windows = subprocess.run(["xdotool", "search", "--name", "^Installing configuration$"],
@@ -230,22 +204,22 @@ class WizardTest(unittest.TestCase):
         blocker = os.path.join(self.scratch.root, "a-file")
         with open(blocker, "w") as f:
             f.write("not a directory\n")
-        before = snapshot(self.scratch.root)
+        before = snapshot(self.scratch.root, skip=LEFT_BY_A_RUN)
         app = self.start()
         frame = app.frame()
-        harness.press(self.buttons(frame)["Next >"])
+        harness.press(harness.buttons(frame)["Next >"])
         entry = self.entry(frame)
         entry.queryEditableText().setTextContents(os.path.join(blocker, "templates"))
-        harness.press(self.buttons(frame)["Next >"])
+        harness.press(harness.buttons(frame)["Next >"])
         self.assertEqual(self.answer(app, "OK"), ["Installation error"])
-        self.finish_button(frame)
+        harness.button(frame, "Finish")
         self.assertEqual(harness.labels(frame), [
             "An error occurred during the installation process. Installation canceled. "
             "Template directory has not been changed."])
-        harness.press(self.buttons(frame)["Finish"])
+        harness.press(harness.buttons(frame)["Finish"])
         self.assertEqual(app.exit_code(), 0)
         self.assertFalse(os.path.exists(self.opened))
-        self.assertEqual(snapshot(self.scratch.root), before)
+        self.assertEqual(snapshot(self.scratch.root, skip=LEFT_BY_A_RUN), before)
         self.assertFalse(os.path.exists(os.path.join(self.scratch.home, SETTINGS)))
 
     def test_close_confirmation_answered_no_then_yes(self):
@@ -255,7 +229,7 @@ class WizardTest(unittest.TestCase):
         DESKTOP.xdotool("key", "Escape")
         self.assertEqual(self.answer(app, "No"), ["Do you really want to cancel installation?"])
         self.assertEqual(app.process.poll(), None)
-        harness.press(self.buttons(frame)["Cancel"])
+        harness.press(harness.buttons(frame)["Cancel"])
         self.answer(app, "Yes")
         self.assertEqual(app.exit_code(), 0)
         self.assertFalse(os.path.exists(self.target()))
@@ -288,7 +262,7 @@ class WizardTest(unittest.TestCase):
     def welcome_texts(self, *args, env=None):
         app = self.start(*args, env=env)
         frame = app.frame()
-        texts = (frame.name, harness.labels(frame), sorted(self.buttons(frame)))
+        texts = (frame.name, harness.labels(frame), sorted(harness.buttons(frame)))
         harness._end(app.pid)
         return texts
 
@@ -323,12 +297,12 @@ class WizardTest(unittest.TestCase):
         os.makedirs(os.path.dirname(settings))
         with open(settings, "w") as f:
             f.write("ConfigurationTemplatesLocation=http://example.invalid/tmpl/\n")
-        before = snapshot(self.scratch.root)
+        before = snapshot(self.scratch.root, skip=LEFT_BY_A_RUN)
         app = self.start("-S")
         self.assertEqual(self.answer(app, "OK"),
                          ["Installation of templates to the current directory is not supported."])
         self.assertEqual(app.exit_code(), 0)
-        self.assertEqual(snapshot(self.scratch.root), before)
+        self.assertEqual(snapshot(self.scratch.root, skip=LEFT_BY_A_RUN), before)
 
     def run_headless(self, program):
         env = self.env()
