@@ -31,13 +31,18 @@ class EfdtoolTest : public ::testing::Test {
                                      0600);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    std::vector<char*> argv{const_cast<char*>(EFDTOOL_PATH)};
+    // A cross build's tool runs under the build's emulator (qemu-i386): the kernel may not
+    // run foreign programs by itself.
+    const std::string emulator = EFDTOOL_EMULATOR;
+    std::vector<char*> argv;
+    if (!emulator.empty()) argv.push_back(const_cast<char*>(emulator.c_str()));
+    argv.push_back(const_cast<char*>(EFDTOOL_PATH));
     for (const std::string& argument : arguments)
       argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
     ToolRun run;
-    const int spawned = posix_spawn(&pid, EFDTOOL_PATH, &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     EXPECT_EQ(spawned, 0);
     if (spawned != 0) return run;
