@@ -78,6 +78,11 @@ class DistributionKit {
   // open on, also after a failure; its handle is closed on every path.
   ErrorCode ExtractEntry(std::size_t index, const WideString& destination);
 
+  // ExtractEntry's copy into a file the caller has opened for writing at position 0: the
+  // entry's bytes, the cut at their end and the stamp. The caller closes output (and must
+  // look at the close's code). Codes as ExtractEntry, without those of the open and close.
+  ErrorCode CopyEntryTo(std::size_t index, FileHandle output);
+
   // The temporary container file; empty while none exists.
   const WideString& ContainerPath() const { return container_path_; }
   // The container's file-layer handle; kNoFileHandle while none is open.

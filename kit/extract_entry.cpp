@@ -24,27 +24,30 @@ static ErrorCode CopyEntryBytes(FileHandle container, FileHandle destination, ui
   return kSuccess;
 }
 
-ErrorCode DistributionKit::ExtractEntry(std::size_t index, const WideString& destination) {
+ErrorCode DistributionKit::CopyEntryTo(std::size_t index, FileHandle output) {
   if (index >= entries_.size()) return kErrorInvalidParameter;
   const KitEntry& entry = entries_[index];
-  FileHandle output = kNoFileHandle;
-  ErrorCode code =
-      FileOpen(destination, kFileAccessWrite, 0, kFileCreateAlways, &output, kNormalFileAttributes);
+  if (container_handle_ == kNoFileHandle) return kErrorInvalidHandle;
+  if (FileSeek(container_handle_, entry.offset, kFileSeekBegin) < 0) return LastErrorCode();
+  const ErrorCode code = CopyEntryBytes(container_handle_, output, entry.size, &copy_buffer_);
   if (code != kSuccess) return code;
-  if (container_handle_ == kNoFileHandle) {
-    code = kErrorInvalidHandle;
-  } else if (FileSeek(container_handle_, entry.offset, kFileSeekBegin) < 0) {
-    code = LastErrorCode();
-  } else {
-    code = CopyEntryBytes(container_handle_, output, entry.size, &copy_buffer_);
-  }
-  if (code != kSuccess) {
-    FileClose(output);
-    return code;
-  }
   // An existing longer file must end where the entry ends; stamping is best effort.
   FileTruncateHere(output);
   FileSetTimes(output, nullptr, nullptr, &entry.time);
+  return kSuccess;
+}
+
+ErrorCode DistributionKit::ExtractEntry(std::size_t index, const WideString& destination) {
+  if (index >= entries_.size()) return kErrorInvalidParameter;
+  FileHandle output = kNoFileHandle;
+  const ErrorCode code =
+      FileOpen(destination, kFileAccessWrite, 0, kFileCreateAlways, &output, kNormalFileAttributes);
+  if (code != kSuccess) return code;
+  const ErrorCode copied = CopyEntryTo(index, output);
+  if (copied != kSuccess) {
+    FileClose(output);
+    return copied;
+  }
   // A close can report a delayed write failure of the copied bytes.
   return FileClose(output);
 }

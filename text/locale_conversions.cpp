@@ -225,6 +225,14 @@ NarrowString ToLocaleBytes(const WideString& text) {
   return out;
 }
 
+bool ToLocaleBytesExact(const WideString& text, NarrowString* bytes) {
+  bytes->Clear();
+  std::lock_guard<std::mutex> lock(LocaleMutex());
+  const bool ascii_passes_through = SetLocaleFromEnvironment();
+  return EncodeUnits(text.Data(), text.Length(), ascii_passes_through,
+                     [&](const char* piece, std::size_t n) { bytes->Append(piece, n); });
+}
+
 WideString FromLocaleBytes(const NarrowString& bytes) {
   WideString out;
   std::lock_guard<std::mutex> lock(LocaleMutex());

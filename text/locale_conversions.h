@@ -50,6 +50,10 @@ std::size_t DecodeLocaleChunk(const char* bytes, std::size_t count, bool at_end,
 
 // The text in the locale's encoding; stops before the first zero unit.
 NarrowString ToLocaleBytes(const WideString& text);
+// The text in the locale's encoding, for a path or a settings line: true with *bytes the
+// whole text, or false (and *bytes unspecified) when a unit cannot be encoded. Stops before
+// the first zero unit.
+bool ToLocaleBytesExact(const WideString& text, NarrowString* bytes);
 // The decoded bytes; stops before the first zero byte.
 WideString FromLocaleBytes(const NarrowString& bytes);
 // Both texts converted with ToLocaleBytes and compared with strcasecmp: negative, 0 or
