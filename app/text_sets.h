@@ -16,7 +16,7 @@ struct TextPair {
   const char* text;        // UTF-8
 };
 
-constexpr std::size_t kTextSetSize = 31;
+constexpr std::size_t kTextSetSize = 32;
 
 extern const TextPair kArmenianTexts[kTextSetSize];
 extern const TextPair kAzerbaijaniTexts[kTextSetSize];

@@ -34,4 +34,5 @@ const TextPair kAzerbaijaniTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "Quraşdırmanın kataloqu quraşdırma prosesində dəyişdirilə bilən faylları özündə saxlayır. Quraşdırmanı davam etmək?"},
     {"IDS_DESTINATION_PROMPT", "Şablonlar kataloquna yolu göstərin. Proqram göstərilmiş kataloqa şablonları və konfiqurasiya fayllarını quraşdıracaq."},
     {"IDS_TEMPLATE_CATALOG", "Şablonlar kataloqu:"},
+    {"IDS_ERROR_RESTORE", "Quraşdırma uğursuz oldu və şablon qovluğu tam bərpa edilə bilmədi. Yerinə qaytarıla bilməyən orijinal fayllar bu qovluqda saxlanılır:"},
 };

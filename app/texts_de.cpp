@@ -34,4 +34,5 @@ const TextPair kGermanTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "Das Installationsverzeichnis enthält Dateien, die während des Installationsprozesses möglicherweise geändert werden. Möchten Sie fortfahren?"},
     {"IDS_DESTINATION_PROMPT", "Geben Sie den Pfad zum Vorlagenverzeichnis an. Das Installationsprogramm installiert Vorlagen und Konfigurationsdateien in das angegebene Verzeichnis."},
     {"IDS_TEMPLATE_CATALOG", "Vorlagenverzeichnis:"},
+    {"IDS_ERROR_RESTORE", "Die Installation ist fehlgeschlagen, und das Vorlagenverzeichnis konnte nicht vollständig wiederhergestellt werden. Die Originaldateien, die nicht zurückgelegt werden konnten, befinden sich in diesem Ordner:"},
 };

@@ -34,4 +34,5 @@ const TextPair kEnglishTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "The installation directory contains files that may be changed during the installation process. Do you want to continue?"},
     {"IDS_DESTINATION_PROMPT", "Specify path to template directory. The installation program will install templates and configuration files to the specified directory."},
     {"IDS_TEMPLATE_CATALOG", "Template directory:"},
+    {"IDS_ERROR_RESTORE", "The installation failed, and the template directory could not be restored completely. The original files that could not be put back are kept in this folder:"},
 };

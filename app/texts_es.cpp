@@ -34,4 +34,5 @@ const TextPair kSpanishTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "El catálogo de instalación contiene los archivos que pueden ser cambiados durante la instalación. ¿Continuar la instalación?"},
     {"IDS_DESTINATION_PROMPT", "Indique la ruta al catálogo de plantillas. El programa de la instalación instalará las plantillas y los archivos de la configuración en el catálogo indicado."},
     {"IDS_TEMPLATE_CATALOG", "Catálogo de modelos:"},
+    {"IDS_ERROR_RESTORE", "La instalación ha fallado y el directorio de plantillas no se ha podido restaurar por completo. Los archivos originales que no se pudieron devolver a su lugar se conservan en esta carpeta:"},
 };

@@ -34,4 +34,5 @@ const TextPair kFrenchTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "Le catalogue d’installation contient des fichiers qui peuvent être modifiés dans le processus d’installation. Continuer l’installation?"},
     {"IDS_DESTINATION_PROMPT", "Indiquez le chemin vers le catalogue des modèles. Le programme d’installation installe les modèles et les fichiers de configuration dans le catalogue indiqué."},
     {"IDS_TEMPLATE_CATALOG", "Catalogue des modèles:"},
+    {"IDS_ERROR_RESTORE", "L'installation a échoué et le répertoire des modèles n'a pas pu être entièrement restauré. Les fichiers d'origine qui n'ont pas pu être remis en place sont conservés dans ce dossier :"},
 };

@@ -34,4 +34,5 @@ const TextPair kHungarianTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "A telepítés könyvtára olyan fájlokat tartalmaz, amelyeket módosítani lehet a telepítés folyamán. Folytatja a telepítést?"},
     {"IDS_DESTINATION_PROMPT", "Adja meg az útvonalat a sablonkönyvtárhoz. A telepítőprogram automatikusan telepíti a sablonokat és a konfigurációs fájlokat a megadott könyvtárba."},
     {"IDS_TEMPLATE_CATALOG", "Sablonkönyvtár:"},
+    {"IDS_ERROR_RESTORE", "A telepítés nem sikerült, és a sablonkönyvtárat nem lehetett teljesen visszaállítani. Az eredeti fájlok, amelyeket nem lehetett visszatenni, ebben a mappában találhatók:"},
 };

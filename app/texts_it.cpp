@@ -34,4 +34,5 @@ const TextPair kItalianTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "La directory di installazione contiene i file che possono essere cambiati nel processo di installazione Continuare con l'installazione?"},
     {"IDS_DESTINATION_PROMPT", "Specificare il percorso alla directory di modelli Il programma di installazione installerà i modelli e i file di configurazione nella directory specificata."},
     {"IDS_TEMPLATE_CATALOG", "Directory di modelli:"},
+    {"IDS_ERROR_RESTORE", "L'installazione non è riuscita e la directory dei modelli non è stata ripristinata completamente. I file originali che non è stato possibile rimettere al loro posto sono conservati in questa cartella:"},
 };

@@ -34,4 +34,5 @@ const TextPair kLithuanianTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "Diegimo kataloge yra failų, kurie diegimo metu gali būti pakeisti. Tęsti diegimą?"},
     {"IDS_DESTINATION_PROMPT", "Nurodykite šablonų katalogo kelią. Diegimo programa įkels konfigūracijos šablonus ir failus į nurodytą katalogą."},
     {"IDS_TEMPLATE_CATALOG", "Šablonų katalogas:"},
+    {"IDS_ERROR_RESTORE", "Įdiegti nepavyko, o šablonų katalogo nepavyko visiškai atkurti. Originalūs failai, kurių nepavyko grąžinti į vietą, laikomi šiame aplanke:"},
 };

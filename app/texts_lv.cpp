@@ -34,4 +34,5 @@ const TextPair kLatvianTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "Instalācijas katalogs satur failus, kuri var būt mainīti instalācijas procesā. Turpināt instalāciju?"},
     {"IDS_DESTINATION_PROMPT", "Norādiet ceļu uz šablonu katalogu. Instalācijas programma ievietos šablonus un failu konfigurācijas norādītajā katalogā."},
     {"IDS_TEMPLATE_CATALOG", "Šablonu katalogs:"},
+    {"IDS_ERROR_RESTORE", "Instalēšana neizdevās, un veidņu direktoriju nevarēja pilnībā atjaunot. Sākotnējie faili, kurus nevarēja novietot atpakaļ, ir saglabāti šajā mapē:"},
 };

@@ -34,4 +34,5 @@ const TextPair kPolishTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "Katalog instalacji zawiera pliki, które mogą być zmienione w trakcie instalacji. Kontynuować instalację?"},
     {"IDS_DESTINATION_PROMPT", "Wskaż ścieżkę do katalogu szablonów. Program instalacyjny zainstaluje szablony i pliki konfiguracji w podanym katalogu."},
     {"IDS_TEMPLATE_CATALOG", "Katalog szablonów:"},
+    {"IDS_ERROR_RESTORE", "Instalacja nie powiodła się, a katalogu szablonów nie udało się w pełni przywrócić. Oryginalne pliki, których nie udało się przywrócić, są przechowywane w tym folderze:"},
 };

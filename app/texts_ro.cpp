@@ -34,4 +34,5 @@ const TextPair kRomanianTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "Catalogul de instalare poate conţine fişiere, care pot fi modificate în procesul instalării. Doriţi să continuaţi instalarea?"},
     {"IDS_DESTINATION_PROMPT", "Indicaţi calea către catalogul de şabloane. Programul va instala şabloanele şi fişierele configuraţiei în catalogul indicat."},
     {"IDS_TEMPLATE_CATALOG", "Catalogul şabloanelor:"},
+    {"IDS_ERROR_RESTORE", "Instalarea a eșuat, iar directorul de șabloane nu a putut fi restaurat complet. Fișierele originale care nu au putut fi puse la loc sunt păstrate în acest dosar:"},
 };

@@ -34,4 +34,5 @@ const TextPair kTurkmenTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "Katalogda gurnama wagty uytgedip bolyan fayllar bar. Gurnamany dowam etmelimi?"},
     {"IDS_DESTINATION_PROMPT", "Sablonlar katalogyna yoly gorkezin. Gurnama programmasy sablonlary we fayllary gorkezilen kataloga gurnar."},
     {"IDS_TEMPLATE_CATALOG", "Sablonlaryn katalogy:"},
+    {"IDS_ERROR_RESTORE", "Gurnama şowsuz boldy we şablon katalogyny doly dikeldip bolmady. Ýerine gaýtaryp bolmadyk asyl faýllar şu bukjada saklanýar:"},
 };

@@ -34,4 +34,5 @@ const TextPair kTurkishTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "Yükleme klasörü yükleme sırasında değiştirilebilecek dosyalar içeriyor. Yüklemeyi devam etmek ister misiniz?"},
     {"IDS_DESTINATION_PROMPT", "Şablon klasörüne yolu belirtin. Yükleme programı şablonları ve konfigürasyon dosyalarını belirtilen klasöre yükleyecek."},
     {"IDS_TEMPLATE_CATALOG", "Şablon klasörü:"},
+    {"IDS_ERROR_RESTORE", "Kurulum başarısız oldu ve şablon dizini tamamen geri yüklenemedi. Yerine geri konulamayan özgün dosyalar şu klasörde saklanıyor:"},
 };

@@ -34,4 +34,5 @@ const TextPair kVietnameseTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "Thư mục cài đặt có chứa các tệp mà có thể bị thay đổi trong quá trình cài đặt. Tiếp tục việc cài đặt?"},
     {"IDS_DESTINATION_PROMPT", "Hãy chỉ ra đường dẫn tới thư mục các khuôn mẫu. Chương trình cài đặt sẽ đặt các khuôn mẫu và tệp cấu hình vào thư mục được chỉ ra."},
     {"IDS_TEMPLATE_CATALOG", "Thư mục các khuôn mẫu:"},
+    {"IDS_ERROR_RESTORE", "Cài đặt thất bại và không thể khôi phục hoàn toàn thư mục mẫu. Các tệp gốc không thể đưa trở lại được giữ trong thư mục này:"},
 };

@@ -34,4 +34,5 @@ const TextPair kChineseTexts[kTextSetSize] = {
     {"IDS_SETUP_EXISTEDTARGET", "有些目录的文件在安装操作中会被改变.继续安装吗?"},
     {"IDS_DESTINATION_PROMPT", "制定模型目录的路今后.安装程序把模型和配置文件安装到指定的目录."},
     {"IDS_TEMPLATE_CATALOG", "模型目录:"},
+    {"IDS_ERROR_RESTORE", "安装失败，模板目录未能完全恢复。未能放回原处的原始文件保存在以下文件夹中："},
 };

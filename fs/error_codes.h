@@ -22,6 +22,8 @@ enum : ErrorCode {
   kErrorInvalidHandle = 6,
   // Invalid data: the kit does not inflate, or its container is damaged.
   kErrorInvalidData = 13,
+  // The disk is full: no room (or no quota) left on the file system written to.
+  kErrorDiskFull = 112,
   // Invalid parameter, and every other failure of a system call or of running the shell
   // (no shell, a command ended by a signal, a move that failed with another exit status).
   kErrorInvalidParameter = 87,

@@ -73,7 +73,15 @@ int64_t SystemSecondsFromFileTime(const FileTime& time) {
 }
 
 ErrorCode ErrorCodeFromErrno(int error_number) {
-  return error_number == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
+  switch (error_number) {
+    case ENOENT:
+      return kErrorNotFound;
+    case ENOSPC:
+    case EDQUOT:
+      return kErrorDiskFull;
+    default:
+      return kErrorInvalidParameter;
+  }
 }
 
 ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t /*share_mode*/,

@@ -7,7 +7,8 @@
 //
 // Results: every operation returns a code of fs/error_codes.h (0 for success), except
 // FileSeek (a position) and LastErrorCode. A failing system call gives kErrorNotFound (2) when
-// it left errno = ENOENT and kErrorInvalidParameter (87) otherwise; handle -1 gives
+// it left errno = ENOENT, kErrorDiskFull (112) for a full disk or quota and
+// kErrorInvalidParameter (87) otherwise; handle -1 gives
 // kErrorInvalidHandle (6) where noted.
 //
 // Last error: one value for the whole process, not per thread. Every operation except
@@ -67,7 +68,8 @@ FileTime FileTimeFromSystemSeconds(int64_t seconds);
 int64_t SystemSecondsFromFileTime(const FileTime& time);
 
 // The program's one translation of a system error number: kErrorNotFound for ENOENT,
-// kErrorInvalidParameter for everything else.
+// kErrorDiskFull for ENOSPC and EDQUOT (a full disk must not pass for a damaged kit or a
+// bad path), kErrorInvalidParameter for everything else.
 ErrorCode ErrorCodeFromErrno(int error_number);
 
 // An attribute bit of FileOpen: a symbolic link named by the path's last component is not

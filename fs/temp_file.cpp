@@ -1,6 +1,7 @@
 #include "fs/temp_file.h"
 
 #include "fs/directory_finder.h"
+#include "fs/file_layer.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -114,6 +115,33 @@ ErrorCode CreateTempFile(const NarrowString& directory, const NarrowString& pref
     const int error = CreateFileExclusively(name);
     if (error == 0) return kSuccess;
     if (error != EEXIST) return kErrorCannotWrite;
+  }
+  return kErrorCannotWrite;
+}
+
+ErrorCode CreateAnonymousFile(const NarrowString& directory, const NarrowString& prefix,
+                              int* descriptor) {
+  NarrowString chosen;
+  if (!ChooseTempDirectory(directory, &chosen)) return kErrorCannotWrite;
+  const int anonymous = open64(chosen.CStr(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (anonymous >= 0) {
+    *descriptor = anonymous;
+    return kSuccess;
+  }
+  if (errno == ENOSPC || errno == EDQUOT) return ErrorCodeFromErrno(errno);
+  // No O_TMPFILE here: a named file for the moment it takes to unlink it.
+  for (int attempt = 0; attempt < kTempFileAttempts; ++attempt) {
+    NarrowString name;
+    if (!MakeTempName(directory, prefix, &name)) return kErrorCannotWrite;
+    const int named =
+        open64(name.CStr(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (named >= 0) {
+      unlink(name.CStr());
+      *descriptor = named;
+      return kSuccess;
+    }
+    if (errno == ENOSPC || errno == EDQUOT) return ErrorCodeFromErrno(errno);
+    if (errno != EEXIST) return kErrorCannotWrite;
   }
   return kErrorCannotWrite;
 }

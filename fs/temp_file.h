@@ -41,4 +41,14 @@ int CreateFileExclusively(const NarrowString& path);
 ErrorCode CreateTempFile(const NarrowString& directory, const NarrowString& prefix,
                          NarrowString* path);
 
+// Opens, for reading and writing, a new regular file that has no name: it lives as long as a
+// descriptor to it is open, and its blocks are freed when the process ends however it ends,
+// so a killed program leaves nothing behind. Made with O_TMPFILE in the directory the name
+// rule chooses for directory; where the file system has no such files, created
+// exclusively under a name by the rule above and unlinked at once. Returns 0 with
+// *descriptor, kErrorDiskFull when the file system has no room for a file, or
+// kErrorCannotWrite for any other failure.
+ErrorCode CreateAnonymousFile(const NarrowString& directory, const NarrowString& prefix,
+                              int* descriptor);
+
 #endif  // FS_TEMP_FILE_H_

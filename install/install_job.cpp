@@ -1,19 +1,26 @@
 #include "install/install_job.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "app/string_table.h"
+#include "install/relative_path.h"
 #include "kit/distribution_kit.h"
+#include "text/locale_conversions.h"
 
 namespace {
 
-constexpr uint32_t kOpenForUpToDateTest = kFileAccessRead;
 // Non-blocking, so that a named pipe or a device at a destination cannot hold the run.
-constexpr uint32_t kUpToDateTestAttributes = 0x80 | kFileFlagOpenNonBlocking;
+constexpr int kUpToDateTestFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
 
 }  // namespace
 
-InstallJob::InstallJob(StopSignal* stop_signal) : channel_(nullptr), stop_signal_(stop_signal) {}
+InstallJob::InstallJob(StopSignal* stop_signal)
+    : transaction_(stop_signal), channel_(nullptr), stop_signal_(stop_signal) {}
 
 WideString InstallJob::DestinationPath(const WideString& target, const WideString& name) {
   WideString relative = name;
@@ -34,39 +41,85 @@ int32_t InstallJob::Percentage(uint64_t j, uint64_t n) {
   return n == 0 ? 100 : static_cast<int32_t>(j * 100u / n);
 }
 
-InstallJob::Destination InstallJob::ExamineDestination(const WideString& path,
+InstallJob::Destination InstallJob::ExamineDestination(const NarrowString& path,
                                                        const FileTime& entry_time) {
-  FileHandle handle = kNoFileHandle;
-  ErrorCode code = FileOpen(path, kOpenForUpToDateTest, 0, kFileOpenExisting, &handle,
-                            kUpToDateTestAttributes | kFileFlagOpenReparsePoint);
-  if (code == kErrorNotFound) return Destination::kAbsent;
-  if (code != kSuccess) {
+  int descriptor = open(path.CStr(), kUpToDateTestFlags | O_NOFOLLOW);
+  if (descriptor < 0) {
+    if (errno == ENOENT) return Destination::kAbsent;
     // A link, or a name that cannot be examined: a link to an up-to-date file stays.
-    code = FileOpen(path, kOpenForUpToDateTest, 0, kFileOpenExisting, &handle,
-                    kUpToDateTestAttributes);
-    if (code != kSuccess) return Destination::kOutOfDate;
+    descriptor = open(path.CStr(), kUpToDateTestFlags);
+    if (descriptor < 0) return Destination::kOutOfDate;
+  } else {
+    struct stat64 status;
+    if (fstat64(descriptor, &status) == 0 && S_ISDIR(status.st_mode)) {
+      close(descriptor);
+      return Destination::kDirectory;
+    }
   }
-  // A directory, a named pipe or a device opens for reading too, but none is an installed
-  // file: it is replaced like an old file.
+  // A directory behind a link, a named pipe or a device opens for reading too, but none is
+  // an installed file: it is replaced like an old file.
   struct stat64 status;
-  const bool is_file =
-      fstat64(static_cast<int>(handle), &status) == 0 && S_ISREG(status.st_mode);
-  FileClose(handle);
+  const bool is_file = fstat64(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+  close(descriptor);
   if (!is_file) return Destination::kOutOfDate;
-  // The file's time in whole seconds, in the kit's units, as FileGetTimes gives it.
+  // The file's time in whole seconds, in the kit's units.
   const FileTime last_write = FileTimeFromSystemSeconds(static_cast<int64_t>(status.st_mtime));
   return FileTimeValue(last_write) >= FileTimeValue(entry_time) ? Destination::kUpToDate
                                                                 : Destination::kOutOfDate;
 }
 
+WideString InstallJob::RestoreFailureText(const NarrowString& folder) {
+  WideString text = LoadText(NarrowString("IDS_ERROR_RESTORE"));
+  text.Append(u'\n');
+  text.Append(FromLocaleBytes(folder));
+  return text;
+}
+
 int32_t InstallJob::ReportError(ErrorCode code, int32_t percent) {
-  channel_->Post(static_cast<int32_t>(code), LoadText(NarrowString("IDS_INSTALL_ERROR")),
-                 percent);
-  return static_cast<int32_t>(transaction_.Rollback(code));
+  // Rolled back first: only then is it known whether the directory is as it was.
+  transaction_.Rollback(code);
+  if (transaction_.RestoreIncomplete()) {
+    channel_->Post(static_cast<int32_t>(code),
+                   RestoreFailureText(transaction_.BackupFolder()), percent, true);
+  } else {
+    channel_->Post(static_cast<int32_t>(code), LoadText(NarrowString("IDS_INSTALL_ERROR")),
+                   percent);
+  }
+  return static_cast<int32_t>(code);
 }
 
 void InstallJob::PauseAfterFinish() {
   stop_signal_->PauseUnlessRequested(kFinishPauseMicroseconds);
+}
+
+bool InstallJob::EntryPaths(const DistributionKit& kit, std::vector<NarrowString>* paths) {
+  paths->resize(kit.EntryCount());
+  for (std::size_t j = 0; j < kit.EntryCount(); ++j) {
+    NarrowString& relative = (*paths)[j];
+    if (!EntryRelativePath(kit.Entry(j).name, &relative) || IsInWorkFolder(relative)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+ErrorCode InstallJob::InstallEntry(DistributionKit* kit, std::size_t j,
+                                   const NarrowString& relative, Destination found) {
+  ErrorCode code = transaction_.CreateDirectoryRecorded(RelativeParent(relative));
+  if (code != kSuccess) return code;
+  PendingFile file;
+  code = transaction_.BeginFile(relative, found != Destination::kAbsent, &file);
+  if (code != kSuccess) return code;
+  code = kit->CopyEntryTo(j, static_cast<FileHandle>(file.descriptor));
+  // A close can report a delayed write failure of the copied bytes.
+  const ErrorCode closed = FileClose(static_cast<FileHandle>(file.descriptor));
+  file.descriptor = -1;
+  if (code == kSuccess) code = closed;
+  if (code != kSuccess) {
+    transaction_.AbandonFile(&file);
+    return code;
+  }
+  return transaction_.FinishFile(&file);
 }
 
 int32_t InstallJob::Run(ProgressChannel* channel) {
@@ -77,33 +130,43 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
   if (kit == nullptr) return ReportError(kErrorInvalidParameter, 0);
 
   ErrorCode code = transaction_.BeginTransaction(target);
+  if (transaction_.RolledBackInterruptedRun()) {
+    std::fprintf(stderr, "setup: an interrupted installation into %s was rolled back\n",
+                 transaction_.Target().CStr());
+  }
+  if (code == kErrorCancelled) {
+    // Stopped while another installer held the directory: nothing was done.
+    transaction_.End();
+    return static_cast<int32_t>(code);
+  }
   if (code != kSuccess) return ReportError(code, 0);
 
+  std::vector<NarrowString> relatives;
+  if (!EntryPaths(*kit, &relatives)) return ReportError(kErrorInvalidParameter, 0);
+
+  const NarrowString& target_bytes = transaction_.Target();
   const std::size_t count = kit->EntryCount();
   for (std::size_t j = 0; j < count; ++j) {
     const KitEntry& entry = kit->Entry(j);
-    const WideString destination = DestinationPath(target, entry.name);
     const int32_t percent = Percentage(j, count);
-    channel->Post(0, destination, percent);
-    const Destination found = ExamineDestination(destination, entry.time);
+    channel->Post(0, DestinationPath(target, entry.name), percent);
+    const Destination found =
+        ExamineDestination(JoinPath(target_bytes, relatives[j]), entry.time);
     if (found == Destination::kUpToDate) continue;
-
-    code = found == Destination::kAbsent ? transaction_.NoteNewFile(destination)
-                                         : transaction_.BackUpFile(destination);
-    if (code != kSuccess) return ReportError(code, percent);
-    const WideString directory = DestinationDirectory(destination);
-    // A file without a directory part goes into the current directory, which exists.
-    if (!directory.Empty()) {
-      code = transaction_.CreateDirectoryRecorded(directory);
-      if (code != kSuccess) return ReportError(code, percent);
-    }
-    code = kit->ExtractEntry(j, destination);
+    if (found == Destination::kDirectory) return ReportError(kErrorInvalidParameter, percent);
+    code = InstallEntry(kit, j, relatives[j], found);
     if (code != kSuccess) return ReportError(code, percent);
     if (channel->IsCancelRequested()) {
-      return static_cast<int32_t>(transaction_.Rollback(kErrorCancelled));
+      transaction_.Rollback(kErrorCancelled);
+      if (transaction_.RestoreIncomplete()) {
+        channel->Post(static_cast<int32_t>(kErrorCancelled),
+                      RestoreFailureText(transaction_.BackupFolder()), percent, true);
+      }
+      return static_cast<int32_t>(kErrorCancelled);
     }
   }
-  transaction_.Commit();
+  code = transaction_.Commit();
+  if (code != kSuccess) return ReportError(code, count == 0 ? 0 : Percentage(count - 1, count));
   channel->Post(0, LoadText(NarrowString("IDS_INSTALL_FINISH")), 100);
   PauseAfterFinish();
   return 0;

@@ -1,25 +1,32 @@
 // InstallJob: one installation run, on the worker thread.
 //
-// Run takes the kit and the target directory from the channel, opens a transaction and walks
-// the kit's file table in order. For entry j of N it posts the destination path with
-// j * 100 / N percent (also for entries that turn out to be up to date), skips the entry
-// when the file on disk is up to date, otherwise prepares the path (backs up the file there,
-// or records that the run creates it), makes the destination directory and copies the entry
-// out of the kit. The first failure posts the "Installation error" text with the failing
-// code and the entry's percentage, then rolls back. A cancel request found after a written
-// file rolls back and ends the run with 1223 without a report. When every entry is done the
-// backup is deleted, the finish text is posted with 100, and the run pauses one second
-// before it returns 0; a stop request cuts that pause short.
+// Run takes the kit and the target directory from the channel and begins a transaction
+// (install/transaction.h): the directory is made if missing, locked against other
+// installers, and a run that was killed there before is rolled back first (standard error
+// says so). Every entry name is then turned into a path once; a name that cannot be encoded
+// or that lies in the run's work folder fails the run before anything is written. For entry
+// j of N the run posts the destination path with j * 100 / N percent (also for entries that
+// turn out to be up to date), skips the entry when the file on disk is up to date, makes
+// the destination directory, writes the entry under a temporary name, and puts it in place
+// (moving the file it replaces into the backup). The first failure rolls back and then
+// posts the "Installation error" text with the failing code and the entry's percentage; a
+// rollback that could not put everything back posts instead a text that names where the
+// originals are kept, with the directory marked changed. A cancel request found after a
+// written file rolls back and ends the run with 1223 without a report (unless the rollback
+// left something behind). When every entry is done the run commits, posts the finish text
+// with 100, and pauses one second before it returns 0; a stop request cuts that pause short.
 //
-// A job is made fresh for every run and holds that run's transaction records.
+// A job is made fresh for every run and holds that run's transaction.
 
 #ifndef INSTALL_INSTALL_JOB_H_
 #define INSTALL_INSTALL_JOB_H_
 
 #include <cstdint>
+#include <vector>
 
 #include "fs/error_codes.h"
 #include "fs/file_layer.h"
+#include "text/narrow_string.h"
 #include "install/progress_channel.h"
 #include "install/stop_signal.h"
 #include "install/transaction.h"
@@ -28,9 +35,12 @@
 // The pause after the finish report.
 constexpr int64_t kFinishPauseMicroseconds = 1000000;
 
+class DistributionKit;
+
 class InstallJob {
  public:
-  // stop_signal (required) cuts the pause after the finish report short.
+  // stop_signal (required) cuts the pause after the finish report short, and ends a wait
+  // for the template directory's lock (the run then ends with 1223, having done nothing).
   explicit InstallJob(StopSignal* stop_signal);
   InstallJob(const InstallJob&) = delete;
   InstallJob& operator=(const InstallJob&) = delete;
@@ -40,8 +50,8 @@ class InstallJob {
   // without a kit fails with 87 at percent 0.
   int32_t Run(ProgressChannel* channel);
 
-  // Posts code with the text of IDS_INSTALL_ERROR and percent, then rolls back; returns
-  // code.
+  // Rolls back, then posts code with the text of IDS_INSTALL_ERROR (or, when the rollback
+  // left originals behind, the text that says where) and percent; returns code.
   int32_t ReportError(ErrorCode code, int32_t percent);
 
   // What is at an entry's destination.
@@ -49,16 +59,18 @@ class InstallJob {
     kAbsent,     // nothing, not even a link: the run creates the file
     kOutOfDate,  // something that is to be replaced (or that cannot be examined)
     kUpToDate,   // a file that can stay
+    kDirectory,  // a directory: never replaced, the run fails
   };
 
   // A file can stay when it opens for reading (a link is followed), is a regular file, and
   // its last-write time in whole seconds is not earlier than entry_time. A newer file is
   // kept, one of the same time skipped; an entry time with a fraction of a second is always
   // later than the file's whole-second time. A directory, a named pipe or a device is out
-  // of date, and the open does not wait on a pipe. The first open does not follow a link,
-  // so that its "not found" also answers whether anything must be backed up: a fresh
-  // installation looks each path up once before writing it, not twice.
-  static Destination ExamineDestination(const WideString& path, const FileTime& entry_time);
+  // of date, and the open does not wait on a pipe; a directory (not a link to one) is
+  // kDirectory. The first open does not follow a link, so that its "not found" also
+  // answers whether anything must be backed up: a fresh installation looks each path up
+  // once before writing it, not twice. path is bytes.
+  static Destination ExamineDestination(const NarrowString& path, const FileTime& entry_time);
 
   // The destination of an entry: target directory + name with every "\" read as "/".
   static WideString DestinationPath(const WideString& target, const WideString& name);
@@ -68,10 +80,20 @@ class InstallJob {
   // j * 100 / n in unsigned 64-bit arithmetic, rounded down.
   static int32_t Percentage(uint64_t j, uint64_t n);
 
+  // The text posted when a rollback could not put everything back: IDS_ERROR_RESTORE, a
+  // line break and the folder that holds what is left.
+  static WideString RestoreFailureText(const NarrowString& folder);
+
   const Transaction& transactions() const { return transaction_; }
 
  private:
   void PauseAfterFinish();
+  // The relative paths of every entry, in table order; false when a name cannot be
+  // encoded or lies in the work folder.
+  static bool EntryPaths(const DistributionKit& kit, std::vector<NarrowString>* paths);
+  // Writes entry j to relative; *found is what ExamineDestination found there.
+  ErrorCode InstallEntry(DistributionKit* kit, std::size_t j, const NarrowString& relative,
+                         Destination found);
 
   Transaction transaction_;
   ProgressChannel* channel_;

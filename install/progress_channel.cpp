@@ -10,6 +10,7 @@ ProgressChannel::ProgressChannel()
       cancel_requested_(false),
       result_code_(0),
       percent_(0),
+      directory_changed_(false),
       lock_made_(false),
       observer_(nullptr),
       observer_context_(nullptr) {
@@ -47,6 +48,7 @@ void ProgressChannel::Start(DistributionKit* kit, const WideString& target) {
   cancel_requested_ = false;
   result_code_ = 0;
   percent_ = 0;
+  directory_changed_ = false;
   kit_ = kit;
   target_directory_ = target;
   const WideString::size_type length = target_directory_.Length();
@@ -72,19 +74,21 @@ void ProgressChannel::RequestCancel() {
   cancel_requested_ = true;
 }
 
-void ProgressChannel::Post(int32_t code, const WideString& message, int32_t percent) {
+void ProgressChannel::Post(int32_t code, const WideString& message, int32_t percent,
+                           bool directory_changed) {
   {
     Hold hold(this);
     result_code_ = code;
     message_ = message;
     percent_ = percent;
+    directory_changed_ = directory_changed;
   }
   if (observer_ != nullptr) observer_(observer_context_, code, message, percent);
 }
 
 ProgressReport ProgressChannel::Read() {
   Hold hold(this);
-  return ProgressReport{result_code_, message_, percent_};
+  return ProgressReport{result_code_, message_, percent_, directory_changed_};
 }
 
 void ProgressChannel::SetObserver(ProgressObserver observer, void* context) {

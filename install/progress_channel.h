@@ -29,6 +29,9 @@ struct ProgressReport {
   int32_t code;        // 0 while the job runs and after it succeeded, else the failing code
   WideString message;  // the destination path, the finish text or the error text
   int32_t percent;     // 0 to 100
+  // A failed run whose rollback could not undo everything: the message names the folder
+  // that holds what could not be put back, and the template directory is not as it was.
+  bool directory_changed = false;
 };
 
 // Called by Post on the posting thread after the report is stored and the lock is released.
@@ -61,8 +64,9 @@ class ProgressChannel {
   // report. Cleared by Start.
   void RequestCancel();
 
-  // Stores code, message and percent together.
-  void Post(int32_t code, const WideString& message, int32_t percent);
+  // Stores code, message, percent and whether the directory was left changed, together.
+  void Post(int32_t code, const WideString& message, int32_t percent,
+            bool directory_changed = false);
 
   // Copies of code, message and percent, taken together.
   ProgressReport Read();
@@ -93,6 +97,7 @@ class ProgressChannel {
   int32_t result_code_;
   WideString message_;
   int32_t percent_;
+  bool directory_changed_;
   bool lock_made_;
   ProgressObserver observer_;
   void* observer_context_;

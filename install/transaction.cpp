@@ -2,317 +2,437 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
-
-#include "fs/directory_finder.h"
+#include "fs/copy_file.h"
 #include "fs/file_layer.h"
-#include "fs/make_directory.h"
-#include "fs/move_path.h"
-#include "fs/shell_commands.h"
-#include "install/path_parts.h"
-#include "install/tree_listing.h"
-#include "kit/temp_directory.h"
+#include "install/journal_format.h"
+#include "install/recovery.h"
+#include "install/relative_path.h"
+#include "install/rollback.h"
 #include "text/locale_conversions.h"
 
 namespace {
 
-constexpr char16_t kBackupPrefix[] = u"t5stp";
-constexpr mode_t kBackupDirectoryMode = 0700;
+constexpr mode_t kNewDirectoryMode = 0777;
+constexpr mode_t kNewFileMode = 0660;
+constexpr mode_t kParentOwnerBits = S_IWUSR | S_IXUSR;
+// A template directory that keeps disappearing while this run waits for its lock is given up
+// after this many tries.
+constexpr int kLockAttempts = 16;
+// Names tried for one temporary file before the run gives up.
+constexpr int kTempNameAttempts = 100;
+
+NarrowString WithoutTrailingSlashes(const NarrowString& path) {
+  NarrowString::size_type length = path.Length();
+  while (length > 1 && path[length - 1] == '/') --length;
+  return NarrowString(path, 0, length);
+}
+
+// The directory that holds path ("/" for a path right below the root), or false for "/".
+bool ParentDirectory(const NarrowString& path, NarrowString* parent) {
+  const NarrowString::size_type slash = path.FindLastOf("/");
+  if (slash == NarrowString::npos || path.Length() == 1) return false;
+  *parent = slash == 0 ? NarrowString("/") : NarrowString(path, 0, slash);
+  return true;
+}
+
+// A level made on the way to a deeper one must let the levels below it be made, whatever
+// the umask took from it.
+void KeepUsableAsParent(const NarrowString& path) {
+  struct stat64 status;
+  if (stat64(path.CStr(), &status) == 0 && (status.st_mode & kParentOwnerBits) != kParentOwnerBits) {
+    chmod(path.CStr(), (status.st_mode & 07777) | kParentOwnerBits);
+  }
+}
+
+JournalRecord PathRecord(JournalKind kind, const NarrowString& path) {
+  JournalRecord record;
+  record.kind = kind;
+  record.path = path;
+  return record;
+}
 
 }  // namespace
 
-Transaction::Transaction() : shell_commands_started_(0) {}
+Transaction::Transaction(StopSignal* stop) : stop_(stop != nullptr ? stop : &never_stopped_) {}
 
-const TransactionRecord* Transaction::Current() const {
-  return records_.empty() ? nullptr : &records_.back();
+Transaction::~Transaction() { End(); }
+
+void Transaction::End() {
+  journal_.Close();
+  lock_.Release();
 }
 
-TransactionRecord* Transaction::MutableCurrent() {
-  return records_.empty() ? nullptr : &records_.back();
-}
-
-// A replaced file is renamed, not moved by a shell "mv" process per file: the process costs
-// far more than the file's own writing. Only across file systems does MovePath use "mv".
-ErrorCode Transaction::RunMove(const WideString& from, const WideString& to) {
-  bool ran_shell = false;
-  const ErrorCode code = MovePath(from, to, &ran_shell);
-  if (ran_shell) ++shell_commands_started_;
-  return code;
-}
-
-ErrorCode Transaction::RunRemoveFile(const WideString& path) {
-  ++shell_commands_started_;
-  return ShellRemoveFile(path);
-}
-
-ErrorCode Transaction::RunRemoveTree(const WideString& path) {
-  ++shell_commands_started_;
-  return ShellRemoveTree(path);
-}
+NarrowString Transaction::BackupFolder() const { return WorkFolderPath(target_); }
 
 ErrorCode Transaction::BeginTransaction(const WideString& target) {
-  records_.emplace_back();
-  TransactionRecord& record = records_.back();
-  record.target_directory = target;
-  if (target.Empty()) return kSuccess;
+  if (!ToLocaleBytesExact(target, &target_)) return kErrorInvalidParameter;
+  if (target_.Empty() || target_[0] != '/') return kErrorPathNotFound;
+  if (target_[target_.Length() - 1] != '/') target_.Append("/");
 
-  const WideString temp = GetTempDirectory();
-  // The temporary directory is shared with everyone: made when missing, never recorded.
-  if (!PathExists(temp)) {
-    const ErrorCode code = MakeDirectoryTree(temp);
+  ErrorCode code = MakeTarget();
+  if (code != kSuccess) return code;
+  code = LockTarget();
+  if (code != kSuccess) {
+    // Without the lock the directory may already be another run's: nothing is undone.
+    records_.clear();
+    return code;
+  }
+  if (!made_target_) {
+    const RecoveryOutcome outcome = RecoverWorkFolder(target_, &names_);
+    if (outcome == RecoveryOutcome::kRolledBack) rolled_back_interrupted_run_ = true;
+    if (outcome == RecoveryOutcome::kKept) {
+      restore_incomplete_ = true;
+      return kErrorInvalidParameter;
+    }
+    return kSuccess;
+  }
+  // A directory the run made is recorded at once: a run killed right after still leaves
+  // nothing behind.
+  code = EnsureJournal();
+  if (code == kSuccess) code = journal_.Flush();
+  return code;
+}
+
+ErrorCode Transaction::MakeTarget() {
+  made_target_ = false;
+  levels_above_target_ = 0;
+  const NarrowString directory = WithoutTrailingSlashes(target_);
+  struct stat64 status;
+  // Anything at the name counts as there; a file in the way shows when it is locked.
+  if (stat64(directory.CStr(), &status) == 0) return kSuccess;
+
+  std::vector<NarrowString> missing(1, directory);
+  NarrowString holder;
+  while (ParentDirectory(missing.back(), &holder) && stat64(holder.CStr(), &status) != 0) {
+    missing.push_back(holder);
+  }
+  holder_time_ = status.st_mtim;
+  // Outermost first. A level someone else makes in between is not the run's: only the
+  // levels below the last such one are.
+  uint32_t made_in_a_row = 0;
+  for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
+    if (mkdir(level->CStr(), kNewDirectoryMode) == 0) {
+      ++made_in_a_row;
+      if (level + 1 != missing.rend()) KeepUsableAsParent(*level);
+      continue;
+    }
+    if (errno == EEXIST && stat64(level->CStr(), &status) == 0 && S_ISDIR(status.st_mode)) {
+      made_in_a_row = 0;
+      holder_time_ = status.st_mtim;
+      continue;
+    }
+    return kErrorNotFound;
+  }
+  if (made_in_a_row == 0) return kSuccess;
+  made_target_ = true;
+  levels_above_target_ = made_in_a_row - 1;
+  JournalRecord record;
+  record.kind = JournalKind::kMadeTarget;
+  record.levels = levels_above_target_;
+  record.seconds = static_cast<int64_t>(holder_time_.tv_sec);
+  record.nanoseconds = static_cast<uint32_t>(holder_time_.tv_nsec);
+  AddRecord(record);
+  return kSuccess;
+}
+
+ErrorCode Transaction::LockTarget() {
+  const NarrowString directory = WithoutTrailingSlashes(target_);
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    switch (lock_.Acquire(directory, stop_)) {
+      case TargetLock::Outcome::kLocked:
+        return kSuccess;
+      case TargetLock::Outcome::kBusy:
+      case TargetLock::Outcome::kStopped:
+        return kErrorCancelled;
+      case TargetLock::Outcome::kFailed:
+        return lock_.Code();
+      case TargetLock::Outcome::kGone: {
+        // The run that held the lock removed the directory it had made; make it anew.
+        records_.clear();
+        const ErrorCode code = MakeTarget();
+        if (code != kSuccess) return code;
+        break;
+      }
+    }
+  }
+  return kErrorNotFound;
+}
+
+void Transaction::AddRecord(const JournalRecord& record) {
+  records_.push_back(record);
+  if (journal_.IsOpen()) journal_.Add(record);
+}
+
+void Transaction::AddPathRecord(JournalKind kind, const NarrowString& path) {
+  AddRecord(PathRecord(kind, path));
+}
+
+ErrorCode Transaction::EnsureJournal() {
+  if (journal_.IsOpen()) return kSuccess;
+  const NarrowString folder = WorkFolderPath(target_);
+  struct stat64 status;
+  const bool have_time = !made_target_ && stat64(target_.CStr(), &status) == 0;
+  if (mkdir(folder.CStr(), kWorkFolderMode) != 0) return ErrorCodeFromErrno(errno);
+  const ErrorCode code = journal_.Create(JoinPath(folder, NarrowString(kJournalFileName)));
+  if (code != kSuccess) {
+    rmdir(folder.CStr());
+    return code;
+  }
+  for (const JournalRecord& record : records_) journal_.Add(record);
+  if (have_time) {
+    // The work folder changed the template directory's time; it is the first to come back
+    // last.
+    JournalRecord record;
+    record.kind = JournalKind::kDirectoryTime;
+    record.seconds = static_cast<int64_t>(status.st_mtim.tv_sec);
+    record.nanoseconds = static_cast<uint32_t>(status.st_mtim.tv_nsec);
+    AddRecord(record);
+    changed_directories_.insert(NarrowString());
+  }
+  return kSuccess;
+}
+
+ErrorCode Transaction::Retract(JournalKind kind, const NarrowString& path) {
+  JournalRecord record = PathRecord(JournalKind::kRetracted, path);
+  record.retracted = kind;
+  AddRecord(record);
+  return journal_.Flush();
+}
+
+void Transaction::NoteDirectoryChange(const NarrowString& directory) {
+  if (directory.Empty()) entries_changed_target_ = true;
+  if (IsRunsOwnDirectory(directory) || changed_directories_.count(directory) != 0) return;
+  struct stat64 status;
+  // The directory the entries live in, also when it is reached through a link.
+  if (stat64(JoinPath(target_, directory).CStr(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    return;
+  }
+  changed_directories_.insert(directory);
+  JournalRecord record = PathRecord(JournalKind::kDirectoryTime, directory);
+  record.seconds = static_cast<int64_t>(status.st_mtim.tv_sec);
+  record.nanoseconds = static_cast<uint32_t>(status.st_mtim.tv_nsec);
+  AddRecord(record);
+}
+
+bool Transaction::IsRunsOwnDirectory(const NarrowString& directory) const {
+  if (made_target_) return true;
+  return !directory.Empty() && created_lookup_.count(directory) != 0;
+}
+
+ErrorCode Transaction::CreateDirectoryRecorded(const NarrowString& directory) {
+  if (directory.Empty()) return kSuccess;
+  if (created_lookup_.count(directory) != 0 || existing_lookup_.count(directory) != 0) {
+    return kSuccess;
+  }
+  struct stat64 status;
+  if (stat64(JoinPath(target_, directory).CStr(), &status) == 0) {
+    existing_lookup_.insert(directory);
+    return kSuccess;
+  }
+  // The levels to make, innermost first, and the directory that holds the highest of them.
+  std::vector<NarrowString> missing(1, directory);
+  NarrowString holder = RelativeParent(directory);
+  while (!holder.Empty() && created_lookup_.count(holder) == 0 &&
+         existing_lookup_.count(holder) == 0 &&
+         stat64(JoinPath(target_, holder).CStr(), &status) != 0) {
+    missing.push_back(holder);
+    holder = RelativeParent(holder);
+  }
+  const bool own = IsRunsOwnDirectory(holder);
+  if (!own) {
+    ErrorCode code = EnsureJournal();
+    if (code != kSuccess) return code;
+    NoteDirectoryChange(holder);
+    for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
+      AddPathRecord(JournalKind::kMadeDirectory, *level);
+    }
+    code = journal_.Flush();
     if (code != kSuccess) return code;
   }
-  WideString base = temp;
-  if (base.Empty() || base[base.Length() - 1] != u'/') base.Append(u'/');
-
-  // mkdir(2) is the test and the creation in one step: a name that exists in any form,
-  // also as a link, fails with EEXIST and the next number is tried.
-  for (int32_t n = 0; n < INT32_MAX; ++n) {
-    WideString candidate = base;
-    candidate.Append(kBackupPrefix);
-    candidate.Append(WideString::FormatInteger(n, 10));
-    if (mkdir(ToLocaleBytes(candidate).CStr(), kBackupDirectoryMode) == 0) {
-      record.backup_tree_made.insert(candidate);
-      candidate.Append(u'/');
-      record.backup_directory = candidate;
-      return kSuccess;
+  for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
+    const NarrowString path = JoinPath(target_, *level);
+    if (mkdir(path.CStr(), kNewDirectoryMode) == 0) {
+      if (level + 1 != missing.rend()) KeepUsableAsParent(path);
+      created_lookup_.insert(*level);
+      created_directories_.push_back(*level);
+      continue;
     }
+    if (errno == EEXIST) {
+      // Someone else made it in between: it is not the run's to remove.
+      if (!own) {
+        const ErrorCode code = Retract(JournalKind::kMadeDirectory, *level);
+        if (code != kSuccess) return code;
+      }
+      existing_lookup_.insert(*level);
+      continue;
+    }
+    return kErrorNotFound;
+  }
+  return kSuccess;
+}
+
+ErrorCode Transaction::BeginFile(const NarrowString& relative, bool replaces,
+                                 PendingFile* file) {
+  const NarrowString directory = RelativeParent(relative);
+  const bool own = IsRunsOwnDirectory(directory);
+  file->relative = relative;
+  file->replaces = replaces;
+  file->descriptor = -1;
+  file->temp_relative = names_.Next(directory);
+  if (!own) {
+    ErrorCode code = EnsureJournal();
+    if (code != kSuccess) return code;
+    NoteDirectoryChange(directory);
+    AddPathRecord(JournalKind::kTempFile, file->temp_relative);
+    if (!replaces) {
+      AddPathRecord(JournalKind::kNewFile, relative);
+    } else if (own_files_.count(relative) == 0) {
+      AddPathRecord(JournalKind::kBackedUp, relative);
+    }
+    code = journal_.Flush();
+    if (code != kSuccess) return code;
+  }
+  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+    file->temp_path = JoinPath(target_, file->temp_relative);
+    file->descriptor = open(file->temp_path.CStr(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+    if (file->descriptor >= 0) return kSuccess;
     if (errno != EEXIST) return ErrorCodeFromErrno(errno);
+    if (!own) {
+      ErrorCode code = Retract(JournalKind::kTempFile, file->temp_relative);
+      file->temp_relative = names_.Next(directory);
+      AddPathRecord(JournalKind::kTempFile, file->temp_relative);
+      if (code == kSuccess) code = journal_.Flush();
+      if (code != kSuccess) return code;
+    } else {
+      file->temp_relative = names_.Next(directory);
+    }
   }
-  return kErrorInvalidParameter;
+  return kErrorCannotWrite;
 }
 
-void Transaction::NoteDirectoryChange(const WideString& directory) {
-  TransactionRecord* record = MutableCurrent();
-  if (record == nullptr || directory.Empty()) return;
-  const WideString key = WithoutTrailingSlash(directory);
-  if (record->created_lookup.count(key) != 0 || record->changed_lookup.count(key) != 0) return;
-  // The directory the entries live in, also when it is reached through a link.
-  struct stat64 status;
-  if (stat64(ToLocaleBytes(key).CStr(), &status) != 0 || !S_ISDIR(status.st_mode)) return;
-  record->changed_lookup.insert(key);
-  record->changed_directories.push_back(DirectoryTime{key, status.st_mtim});
+void Transaction::AbandonFile(PendingFile* file) {
+  if (file->descriptor >= 0) close(file->descriptor);
+  file->descriptor = -1;
+  if (!file->temp_path.Empty()) unlink(file->temp_path.CStr());
 }
 
-bool Transaction::IsRunsOwnDirectory(const WideString& directory) const {
-  const TransactionRecord* record = Current();
-  if (record == nullptr || directory.Empty()) return false;
-  if (record->created_lookup.count(WithoutTrailingSlash(directory)) != 0) return true;
-  // Not there yet: the run makes it (and records it) before writing into it, or fails.
-  return NothingExistsAt(directory);
+ErrorCode Transaction::FinishFile(PendingFile* file) {
+  const NarrowString directory = RelativeParent(file->relative);
+  const bool own = IsRunsOwnDirectory(directory);
+  if (file->replaces && !own && own_files_.count(file->relative) == 0) {
+    const ErrorCode code = BackUpFile(file->relative);
+    if (code != kSuccess) {
+      AbandonFile(file);
+      return code;
+    }
+  }
+  const NarrowString path = JoinPath(target_, file->relative);
+  if (rename(file->temp_path.CStr(), path.CStr()) != 0) {
+    const ErrorCode code = ErrorCodeFromErrno(errno);
+    AbandonFile(file);
+    return code;
+  }
+  if (!own) own_files_.insert(file->relative);
+  return kSuccess;
 }
 
-void Transaction::MarkBackupTreeMade(const WideString& directory) {
-  TransactionRecord* record = MutableCurrent();
-  if (record == nullptr) return;
-  const WideString root = WithoutTrailingSlash(record->backup_directory);
-  WideString level = WithoutTrailingSlash(directory);
-  while (level.Length() > root.Length() && record->backup_tree_made.insert(level).second) {
-    WideString parent;
-    if (!ParentPath(level, &parent)) break;
-    level = WithoutTrailingSlash(parent);
+ErrorCode Transaction::EnsureBackupDirectory(const NarrowString& relative_directory) {
+  NarrowString level(kBackupFolderName);
+  NarrowString rest = relative_directory;
+  for (;;) {
+    if (backup_directories_made_.count(level) == 0) {
+      const NarrowString path = JoinPath(WorkFolderPath(target_), level);
+      struct stat64 status;
+      if (mkdir(path.CStr(), kWorkFolderMode) != 0 &&
+          !(errno == EEXIST && lstat64(path.CStr(), &status) == 0 && S_ISDIR(status.st_mode))) {
+        return kErrorNotFound;
+      }
+      backup_directories_made_.insert(level);
+    }
+    if (rest.Empty()) return kSuccess;
+    const NarrowString::size_type slash = rest.Find("/");
+    const NarrowString name =
+        slash == NarrowString::npos ? rest : NarrowString(rest, 0, slash);
+    rest = slash == NarrowString::npos ? NarrowString() : NarrowString(rest, slash + 1);
+    if (!name.Empty()) level = JoinPath(level, name);
   }
 }
 
-ErrorCode Transaction::BackUpFile(const WideString& path) {
-  TransactionRecord* record = MutableCurrent();
-  if (record == nullptr) return kErrorInvalidParameter;
-  WideString parent;
-  const bool has_parent = ParentPath(path, &parent);
-
+ErrorCode Transaction::BackUpFile(const NarrowString& relative) {
+  const NarrowString path = JoinPath(target_, relative);
+  const NarrowString backup = BackupPath(target_, relative);
   struct stat64 status;
-  const int status_error = NodeStatus(path, &status);
-  if (status_error == ENOENT || status_error == ENOTDIR) return NoteNewFile(path);
-  if (status_error != 0) return ErrorCodeFromErrno(status_error);
+  if (lstat64(path.CStr(), &status) != 0) {
+    return errno == ENOENT ? kSuccess : ErrorCodeFromErrno(errno);
+  }
   // A directory where the kit has a file is neither moved away nor replaced.
   if (S_ISDIR(status.st_mode)) return kErrorInvalidParameter;
-  if (record->backup_directory.Empty()) return kErrorInvalidParameter;
-
-  const WideString& target = record->target_directory;
-  if (path.Length() < target.Length() ||
-      WideString(path, 0, target.Length()) != target) {
-    return kErrorInvalidParameter;
+  // Only this run fills its backup folder: an original held already is the true one.
+  if (lstat64(backup.CStr(), &status) == 0) return kSuccess;
+  ErrorCode code = EnsureBackupDirectory(RelativeParent(relative));
+  if (code != kSuccess) return code;
+  if (rename(path.CStr(), backup.CStr()) == 0) {
+    holds_originals_ = true;
+    return kSuccess;
   }
-  const WideString relative(path, target.Length());
-  WideString destination = record->backup_directory;
-  destination.Append(relative);
-  const WideString::size_type slash = destination.FindLastOf(u"/");
-  const WideString backup_parent =
-      WithoutTrailingSlash(WideString(destination, 0, slash == WideString::npos ? 0 : slash));
-  if (record->backup_tree_made.count(backup_parent) != 0) {
-    // Only this run puts anything into its backup tree: a file there is the original of a
-    // path the kit names more than once, and the file at path now is the run's own.
-    struct stat64 backup_status;
-    if (NodeStatus(destination, &backup_status) == 0) {
-      return S_ISDIR(backup_status.st_mode) ? kErrorInvalidParameter : kSuccess;
+  if (errno == ENOENT) return kSuccess;
+  if (errno != EXDEV) return ErrorCodeFromErrno(errno);
+  // The file's folder is a mount of its own: a whole copy is made under a temporary name of
+  // the backup folder, which only then takes the backup's name. The file itself stays until
+  // the new one replaces it.
+  const NarrowString copy = BackupPath(target_, names_.Next(RelativeParent(relative)));
+  code = CopyFileExclusively(path, copy);
+  if (code != kSuccess) return code;
+  if (rename(copy.CStr(), backup.CStr()) != 0) {
+    code = ErrorCodeFromErrno(errno);
+    unlink(copy.CStr());
+    return code;
+  }
+  holds_originals_ = true;
+  return kSuccess;
+}
+
+ErrorCode Transaction::Commit() {
+  if (!journal_.IsOpen()) {
+    End();
+    return kSuccess;
+  }
+  // The originals go only once the new files are on disk: a power loss must not take both.
+  if (holds_originals_ && lock_.Descriptor() >= 0) syncfs(lock_.Descriptor());
+  journal_.Close();
+  const NarrowString folder = WorkFolderPath(target_);
+  // The commit point: from here on, the run is finished, never rolled back.
+  if (rename(JoinPath(folder, NarrowString(kJournalFileName)).CStr(),
+             JoinPath(folder, NarrowString(kCommittedFileName)).CStr()) != 0) {
+    return ErrorCodeFromErrno(errno);
+  }
+  // What cannot be removed now is removed by the next run.
+  RemoveWorkFolder(target_);
+  if (!made_target_ && !entries_changed_target_) {
+    for (const JournalRecord& record : records_) {
+      if (record.kind != JournalKind::kDirectoryTime || !record.path.Empty()) continue;
+      struct timespec times[2];
+      times[0].tv_sec = 0;
+      times[0].tv_nsec = UTIME_OMIT;
+      times[1].tv_sec = static_cast<time_t>(record.seconds);
+      times[1].tv_nsec = static_cast<long>(record.nanoseconds);
+      utimensat(AT_FDCWD, target_.CStr(), times, 0);
+      break;
     }
-  } else {
-    const ErrorCode code = EnsureDirectory(WideString(destination, 0, slash));
-    if (code != kSuccess) return code;
   }
-  if (has_parent) NoteDirectoryChange(parent);
-  // Something exists at path, so any failure of the move is a failed backup.
-  return RunMove(path, destination);
-}
-
-ErrorCode Transaction::NoteNewFile(const WideString& path) {
-  TransactionRecord* record = MutableCurrent();
-  if (record == nullptr) return kErrorInvalidParameter;
-  WideString parent;
-  const bool has_parent = ParentPath(path, &parent);
-  // In a directory of the run's own, a rollback removes the file with that directory, so
-  // it is not listed: the list would otherwise grow with every file of a fresh
-  // installation. Elsewhere a rollback removes it by name, and the directory it appears in
-  // gets its time back.
-  if (has_parent && IsRunsOwnDirectory(parent)) return kSuccess;
-  if (has_parent) NoteDirectoryChange(parent);
-  record->files_to_delete.push_back(path);
+  End();
   return kSuccess;
 }
-
-ErrorCode Transaction::CreateDirectoryRecorded(const WideString& directory) {
-  TransactionRecord* record = MutableCurrent();
-  if (record == nullptr) return kErrorInvalidParameter;
-  if (IsRootPath(directory)) return kSuccess;
-  // Every file of a directory comes here; one lookup per directory is enough.
-  const WideString known = WithoutTrailingSlash(directory);
-  if (record->created_lookup.count(known) != 0 || record->existing_lookup.count(known) != 0) {
-    return kSuccess;
-  }
-  // Already exists (183) counts as success.
-  if (PathExists(directory)) {
-    record->existing_lookup.insert(known);
-    return kSuccess;
-  }
-
-  // The levels MakeDirectoryTree is about to make, innermost first.
-  std::vector<WideString> missing(1, directory);
-  WideString parent;
-  bool parent_known = ParentPath(directory, &parent);
-  while (parent_known && !parent.Empty() && !IsRootPath(parent) && !IsDriveParent(parent) &&
-         !PathExists(parent)) {
-    missing.push_back(parent);
-    WideString next;
-    parent_known = ParentPath(parent, &next);
-    parent = next;
-  }
-  if (parent_known) NoteDirectoryChange(parent.Empty() ? WideString(u"/") : parent);
-
-  // mkdir(2) level by level with the outcome of "mkdir -p", without a process per new
-  // directory chain (fs/make_directory.h).
-  ErrorCode code = MakeDirectoryTree(directory);
-  // Every level that exists now was made by this call, also when it failed further in.
-  for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
-    if (code != kSuccess && !PathExists(*level)) continue;
-    const WideString key = WithoutTrailingSlash(*level);
-    if (record->created_lookup.insert(key).second) record->created_directories.push_back(*level);
-  }
-  if (code == kSuccess) return kSuccess;
-
-  WideString direct_parent;
-  if (!ParentPath(directory, &direct_parent) || IsDriveParent(direct_parent)) {
-    return kErrorPathNotFound;
-  }
-  code = CreateDirectoryRecorded(direct_parent);
-  if (code != kSuccess) return code;
-  code = MakeDirectoryTree(directory);
-  if (code != kSuccess) return code;
-  const WideString key = WithoutTrailingSlash(directory);
-  if (record->created_lookup.insert(key).second) record->created_directories.push_back(directory);
-  return kSuccess;
-}
-
-ErrorCode Transaction::EnsureDirectory(const WideString& directory) {
-  TransactionRecord* record = MutableCurrent();
-  if (record == nullptr) return kErrorInvalidParameter;
-  if (IsRootPath(directory)) return kSuccess;
-  if (record->backup_tree_made.count(WithoutTrailingSlash(directory)) != 0) return kSuccess;
-  ErrorCode code = MakeDirectoryTree(directory);
-  if (code == kSuccess) {
-    MarkBackupTreeMade(directory);
-    return kSuccess;
-  }
-  WideString parent;
-  if (!ParentPath(directory, &parent) || IsDriveParent(parent)) return kErrorPathNotFound;
-  code = EnsureDirectory(parent);
-  if (code != kSuccess) return code;
-  code = MakeDirectoryTree(directory);
-  if (code == kSuccess) MarkBackupTreeMade(directory);
-  return code;
-}
-
-void Transaction::DiscardBackupDirectory() {
-  const TransactionRecord* record = Current();
-  if (record == nullptr || record->backup_directory.Empty()) return;
-  const WideString backup = WithoutTrailingSlash(record->backup_directory);
-  // Made with mkdir(2) by this run; still empty when the run replaced nothing.
-  if (record->backup_tree_made.size() == 1 && rmdir(ToLocaleBytes(backup).CStr()) == 0) return;
-  DeleteTree(backup);
-}
-
-void Transaction::Commit() { DiscardBackupDirectory(); }
 
 ErrorCode Transaction::Rollback(ErrorCode code) {
-  const TransactionRecord* record = Current();
-  if (record == nullptr) return code;
-  // Restore first: the backed-up files go back into directories that existed before the
-  // run, and only then is anything deleted.
-  if (!record->target_directory.Empty() && !record->backup_directory.Empty()) {
-    RestoreTree(record->target_directory, record->backup_directory);
+  if (!records_.empty()) {
+    restore_incomplete_ = !RollBackRecords(target_, records_, &journal_, &names_);
   }
-  if (!record->restore_incomplete) DiscardBackupDirectory();
-  for (const WideString& directory : record->created_directories) DeleteTree(directory);
-  for (const WideString& file : record->files_to_delete) {
-    // Files in a directory the run made went with it.
-    if (!NothingExistsAt(file)) RunRemoveFile(file);
-  }
-  RestoreDirectoryTimes();
+  End();
   return code;
-}
-
-void Transaction::RestoreDirectoryTimes() {
-  const TransactionRecord* record = Current();
-  if (record == nullptr) return;
-  for (auto changed = record->changed_directories.rbegin();
-       changed != record->changed_directories.rend(); ++changed) {
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1] = changed->modified;
-    utimensat(AT_FDCWD, ToLocaleBytes(changed->path).CStr(), times, 0);
-  }
-}
-
-void Transaction::RestoreTree(const WideString& target, const WideString& backup) {
-  std::vector<TreeEntry> entries;
-  // What could be listed is still moved back; the rest stays in the backup, which is kept.
-  if (ListDirectoryEntries(backup, &entries) != kSuccess) {
-    TransactionRecord* record = MutableCurrent();
-    if (record != nullptr) record->restore_incomplete = true;
-  }
-  for (const TreeEntry& entry : entries) {
-    WideString from = backup;
-    from.Append(entry.name);
-    WideString to = target;
-    to.Append(entry.name);
-    if (entry.is_directory) {
-      from.Append(u'/');
-      to.Append(u'/');
-      RestoreTree(to, from);
-    } else if (RunMove(from, to) != kSuccess) {
-      TransactionRecord* record = MutableCurrent();
-      if (record != nullptr) record->restore_incomplete = true;
-    }
-  }
-}
-
-ErrorCode Transaction::DeleteTree(const WideString& directory) {
-  if (directory.Empty()) return kSuccess;
-  const WideString path = WithoutTrailingSlash(directory);
-  if (IsRootPath(path) || NothingExistsAt(path)) return kSuccess;
-  RunRemoveTree(path);
-  return kSuccess;
 }

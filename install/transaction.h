@@ -1,163 +1,160 @@
-// Transaction: what one installation run did to the template directory, so that a failed run
-// can be undone and a successful one closed.
+// Transaction: what one installation run does to the template directory, made so that the
+// run can be undone whatever happens to it: a failure, a full disk, or the process killed.
 //
-// Before the run replaces a file, the file is moved into a private backup directory under
-// the temporary directory, at the same relative path. Every directory level the run makes,
-// and every file it writes where nothing existed, is recorded. Commit deletes the backup
-// directory. Rollback moves the backed-up files back, deletes the backup directory, the
-// directories the run made and the files it created, and puts back the modification times
-// of the directories whose entries the run changed: after a rollback the tree under the
-// template directory has the names, contents and modification times it had before the run.
+// Rules the run keeps (install/journal_format.h has the on-disk layout):
+//   - No half-written file under a final name: a file is written under a temporary name in
+//     its own folder (created exclusively), stamped, closed, and only then renamed over its
+//     final name.
+//   - A backup is a rename: the file being replaced is moved into the backup folder of the
+//     run's work folder, which lies in the template directory and so on its file system; a
+//     backup needs no free space and cannot be partial. Only where the file's folder is on
+//     another file system (a mount inside the template directory) is it copied there, to a
+//     temporary name that becomes the backup's name once the copy is whole; the file itself
+//     is not touched until the new one replaces it.
+//   - Write-ahead journal: every change is recorded in the work folder's journal before it
+//     is made (install/journal.h), so a run killed at any point is rolled back by the next
+//     one (install/recovery.h). Changes inside a directory the run made need no record of
+//     their own: the directory goes as a whole.
+//   - One run at a time per template directory (install/target_lock.h), for the whole run.
+//   - Rollback removes the run's new files and folders first and then moves the originals
+//     back (install/rollback.h); what cannot be put back stays in the work folder, and
+//     RestoreIncomplete says so.
+// The work folder is made on the run's first change: a run that finds everything up to date
+// changes nothing at all, not even a directory's time. When a run succeeds, the commit syncs
+// the file system once (only when originals are held: they must not go before the new files
+// are on disk), marks the journal committed, and removes the work folder; the template
+// directory then gets its time back unless the run changed its own entries.
 //
-// The backup directory "t5stp<n>" is made exclusively with mkdir(2), mode 0700, at the
-// first free number: a name that exists in any form (a directory left behind, a planted
-// link) moves on to the next number, so the directory is always this run's own and nothing
-// made by someone else is ever used or deleted.
-//
-// Directories are made with mkdir(2) (fs/make_directory.h: the outcome of "mkdir -p") and
-// files are moved with rename(2) (fs/move_path.h), because a shell process per directory
-// or per replaced file cost far more than the installation's own work; only a move across
-// file systems (a temporary directory on a file system of its own) goes through the "mv"
-// shell command. Trees and files are removed through the shell commands of
-// fs/shell_commands.h, except the (still empty) backup directory itself. Nothing is done
-// whose outcome is already known: nothing is moved from a path where nothing exists, a
-// directory of the backup tree is made once, a destination directory that exists is not
-// made again, and nothing is removed where nothing is. A fresh installation or an
-// up-to-date run thus starts no shell command at all, and a run that replaces files starts
-// one, the removal of the backup tree.
-//
-// The job keeps one record per run in a list; the operations act on the last (current)
-// record. Everything runs on the worker thread; a Transaction is not shared.
+// Paths: the template directory is taken as a WideString and converted once; everything else
+// is bytes relative to it. Everything runs on the worker thread.
 
 #ifndef INSTALL_TRANSACTION_H_
 #define INSTALL_TRANSACTION_H_
-
-#include <time.h>
 
 #include <cstdint>
 #include <set>
 #include <vector>
 
 #include "fs/error_codes.h"
+#include "install/journal.h"
+#include "install/stop_signal.h"
+#include "install/target_lock.h"
+#include "install/temp_names.h"
+#include "text/narrow_string.h"
 #include "text/wide_string.h"
 
-// A directory that existed before the run, with its modification time before the run's
-// first change in it.
-struct DirectoryTime {
-  WideString path;
-  struct timespec modified;
-};
-
-struct TransactionRecord {
-  // The template directory of the run (ends with "/" unless empty).
-  WideString target_directory;
-  // temporary directory + "t5stp" + number + "/", made by this run; empty when the target
-  // directory is empty or the directory could not be made.
-  WideString backup_directory;
-  // Directories that did not exist and were made by the run, outermost first.
-  std::vector<WideString> created_directories;
-  // Paths where the run writes a file where nothing existed, in a directory that existed
-  // before the run; Rollback removes them. (New files in the directories the run makes go
-  // with those directories.)
-  std::vector<WideString> files_to_delete;
-  // Pre-existing directories whose entries the run changed, in the order first changed.
-  std::vector<DirectoryTime> changed_directories;
-  // A file of the backup tree could not be moved back: the backup directory then holds the
-  // only copy and is kept.
-  bool restore_incomplete = false;
-
-  // Lookups behind the lists above, keyed by path without a trailing "/".
-  std::set<WideString> created_lookup;
-  std::set<WideString> changed_lookup;
-  // Destination directories that existed before the run, as found by
-  // CreateDirectoryRecorded. The run removes no directory, so they stay.
-  std::set<WideString> existing_lookup;
-  // Directories of the backup tree this run made, the backup directory included.
-  std::set<WideString> backup_tree_made;
+// A file being written: what BeginFile made and FinishFile completes.
+struct PendingFile {
+  NarrowString relative;       // the final name, relative to the template directory
+  NarrowString temp_relative;  // the temporary name it is written under
+  NarrowString temp_path;      // the same, whole
+  int descriptor = -1;         // the temporary file, open for writing
+  bool replaces = false;       // something is at the final name and is moved away first
 };
 
 class Transaction {
  public:
-  Transaction();
+  // stop, when given, ends a wait for the template directory's lock (the run then ends with
+  // kErrorCancelled, having changed nothing); without it the wait lasts until the lock is
+  // free.
+  explicit Transaction(StopSignal* stop = nullptr);
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
 
-  // Appends a record for target and makes its backup directory. 0 for an empty target (no
-  // backup directory then). Otherwise the temporary directory is made if it is missing
-  // (never recorded: it is shared) and the backup directory is created; returns the code
-  // of the step that failed (2, 3 or 87).
+  // Begins a run into target (ends with "/"): converts it (an unencodable target is
+  // kErrorInvalidParameter; an empty or relative one kErrorPathNotFound), makes it and its
+  // missing parents (recorded), locks it, and finishes a work folder left by a killed run.
+  // A work folder that cannot be finished fails with kErrorInvalidParameter and
+  // RestoreIncomplete() then names it. Other codes: those of making the directory (2) and
+  // of the lock wait (kErrorCancelled).
   ErrorCode BeginTransaction(const WideString& target);
 
-  // Prepares path (under the target directory) for being written:
-  //   nothing exists there (lstat: ENOENT or ENOTDIR): records path in the files to delete,
-  //     unless its directory is one the run made or has yet to make, and returns 0;
-  //   a file or link exists: moves it (MovePath) to the same relative path in the backup
-  //     tree, making the tree's directories first, and returns 0, or the failing step's
-  //     code (the file is then left in place and the run must not overwrite it);
-  //   the backup tree holds this path already (the kit names it twice): the file at path
-  //     is the run's own, 0 without moving;
-  //   a directory exists there, or the record has no backup directory: 87.
-  ErrorCode BackUpFile(const WideString& path);
+  // Makes directory (relative; empty for the template directory) and its missing parents,
+  // recording every level it makes. 0 when it exists already (in any form: what is in the
+  // way shows when the file is opened). A directory this run made or found is not looked
+  // up again. kErrorNotFound when a level cannot be made.
+  ErrorCode CreateDirectoryRecorded(const NarrowString& directory);
 
-  // What BackUpFile does when nothing exists at path, for a caller that has just found so:
-  // records path in the files to delete unless its directory is the run's own. 0, or 87
-  // without a current record.
-  ErrorCode NoteNewFile(const WideString& path);
+  // Starts the file that is to take the place of relative: records it, then creates its
+  // temporary file exclusively in its folder. replaces: something exists at relative (it
+  // must not be a directory). On success file holds the open descriptor; on failure
+  // nothing is left.
+  ErrorCode BeginFile(const NarrowString& relative, bool replaces, PendingFile* file);
+  // Completes a file whose bytes are written and whose descriptor is closed (descriptor
+  // -1): moves what is at the final name into the backup, unless it is the run's own or
+  // there is nothing, then renames the temporary file over the final name. On failure the
+  // temporary file is removed and the original, if any, is either back in place or held in
+  // the backup for the rollback.
+  ErrorCode FinishFile(PendingFile* file);
+  // Removes the temporary file of a file that is not completed (closing it if open).
+  void AbandonFile(PendingFile* file);
 
-  // Makes directory and its missing parents and records every level that did not exist,
-  // outermost first. 0 for the root and for a path that exists (nothing recorded, nothing
-  // made); a directory this run made or found is not looked up again. On failure: 2 from
-  // MakeDirectoryTree, or 3 when no parent can be formed (no "/" left, or a parent of two
-  // units ending in ":"); levels made before the failure are still recorded.
-  ErrorCode CreateDirectoryRecorded(const WideString& directory);
-
-  // Makes a directory of the backup tree and its parents, once per run; nothing recorded.
-  // Codes as CreateDirectoryRecorded.
-  ErrorCode EnsureDirectory(const WideString& directory);
-
-  // Deletes the backup directory; the created directories stay. Failures are ignored.
-  void Commit();
-
-  // Undoes the current record: restores the backup tree, deletes the backup directory, the
-  // created directories (in the order recorded) and the files to delete, then puts back the
-  // times of the changed directories. Returns code. The one result examined is the restore:
-  // when a file could not be moved back, the backup directory that holds it is kept.
+  // Keeps the run's changes: see above. Fails (with the run's changes still undoable by
+  // Rollback) only when the journal cannot be marked committed; failures after that leave a
+  // work folder that the next run tidies up, and do not undo the run.
+  ErrorCode Commit();
+  // Undoes the run; returns code. Releases the lock.
   ErrorCode Rollback(ErrorCode code);
+  // Releases the lock (Commit and Rollback do it too).
+  void End();
 
-  // Moves every file of the backup tree back to the same relative path under target (with
-  // MovePath); both end with "/". Directories are not made on the target side. A move that
-  // fails marks the current record's restore as incomplete.
-  void RestoreTree(const WideString& target, const WideString& backup);
+  // The template directory as bytes (ends with "/"), once BeginTransaction converted it.
+  const NarrowString& Target() const { return target_; }
+  // Whether the last rollback, or the work folder of a killed run, left originals or other
+  // changes that could not be undone; BackupFolder then holds them.
+  bool RestoreIncomplete() const { return restore_incomplete_; }
+  NarrowString BackupFolder() const;
+  // Whether BeginTransaction rolled back the work folder of a killed run.
+  bool RolledBackInterruptedRun() const { return rolled_back_interrupted_run_; }
 
-  // Deletes directory with everything in it (one "rm -rf", on the path without a trailing
-  // "/", so a link named there is removed and never followed). Nothing runs for an empty
-  // path, the root or a path where nothing exists. Always 0.
-  ErrorCode DeleteTree(const WideString& directory);
-
-  // The current record, or nullptr before the first BeginTransaction.
-  const TransactionRecord* Current() const;
-  std::size_t RecordCount() const { return records_.size(); }
-  // Shell commands this object has started so far (moves across file systems, removals).
-  uint64_t ShellCommandsStarted() const { return shell_commands_started_; }
+  // For tests: the records of the run so far, and the directories it made (relative, in
+  // the order made, outermost first).
+  const std::vector<JournalRecord>& Records() const { return records_; }
+  const std::vector<NarrowString>& CreatedDirectories() const { return created_directories_; }
+  bool MadeTarget() const { return made_target_; }
 
  private:
-  TransactionRecord* MutableCurrent();
-  // True when directory was made by this run, or does not exist yet (the run makes it
-  // before writing into it): a rollback deletes it with everything in it.
-  bool IsRunsOwnDirectory(const WideString& directory) const;
-  // Records the times of the directory before the run's first change in it, unless the run
-  // made it.
-  void NoteDirectoryChange(const WideString& directory);
-  // Marks directory and its parents inside the backup directory as made.
-  void MarkBackupTreeMade(const WideString& directory);
-  // Removes the backup directory: rmdir(2) when nothing was put into it, else DeleteTree.
-  void DiscardBackupDirectory();
-  void RestoreDirectoryTimes();
+  // Makes the template directory and the missing levels above it; records how many it made.
+  ErrorCode MakeTarget();
+  ErrorCode LockTarget();
+  // Makes the work folder and its journal, when not yet made.
+  ErrorCode EnsureJournal();
+  void AddRecord(const JournalRecord& record);
+  void AddPathRecord(JournalKind kind, const NarrowString& path);
+  // Adds kRetracted for a record whose name was taken by someone else, and writes it.
+  ErrorCode Retract(JournalKind kind, const NarrowString& path);
+  // Records the time of a pre-existing directory before the run's first change in it.
+  void NoteDirectoryChange(const NarrowString& directory);
+  bool IsRunsOwnDirectory(const NarrowString& directory) const;
+  // Moves what is at relative into the backup folder.
+  ErrorCode BackUpFile(const NarrowString& relative);
+  // Makes the folders of the backup tree that relative's original needs.
+  ErrorCode EnsureBackupDirectory(const NarrowString& relative_directory);
 
-  ErrorCode RunMove(const WideString& from, const WideString& to);
-  ErrorCode RunRemoveFile(const WideString& path);
-  ErrorCode RunRemoveTree(const WideString& path);
-
-  std::vector<TransactionRecord> records_;
-  uint64_t shell_commands_started_;
+  StopSignal* stop_;
+  // Waited on when no stop signal is given: never requested.
+  StopSignal never_stopped_;
+  NarrowString target_;
+  TargetLock lock_;
+  JournalWriter journal_;
+  TempNames names_;
+  std::vector<JournalRecord> records_;
+  // The run made the template directory, and levels directories above it.
+  bool made_target_ = false;
+  uint32_t levels_above_target_ = 0;
+  struct timespec holder_time_ = {0, 0};
+  std::vector<NarrowString> created_directories_;
+  std::set<NarrowString> created_lookup_;
+  std::set<NarrowString> existing_lookup_;
+  std::set<NarrowString> changed_directories_;
+  std::set<NarrowString> backup_directories_made_;
+  // Final names this run has written in folders it did not make.
+  std::set<NarrowString> own_files_;
+  bool holds_originals_ = false;
+  bool entries_changed_target_ = false;
+  bool restore_incomplete_ = false;
+  bool rolled_back_interrupted_run_ = false;
 };
 
 #endif  // INSTALL_TRANSACTION_H_

@@ -1,6 +1,6 @@
 #include "kit/distribution_kit.h"
 
-#include "fs/shell_commands.h"
+#include "fs/temp_file.h"
 #include "kit/container_format.h"
 #include "kit/container_reader.h"
 #include "kit/inflate_kit.h"
@@ -23,27 +23,26 @@ DistributionKit::~DistributionKit() {
 }
 
 ErrorCode DistributionKit::Open(const WideString& kit_path) {
-  if (container_handle_ != kNoFileHandle || !container_path_.Empty()) {
+  if (container_handle_ != kNoFileHandle) {
     failure_reason_ = "the kit is already open";
     return kErrorInvalidParameter;
   }
   descriptions_.clear();
   failure_reason_.Clear();
   try {
-    // A name the helper reports with a failure was not created by this kit, so it is not
-    // taken as the container path: the failure path must not remove someone else's file.
-    WideString path;
-    const ErrorCode created =
-        ShellCreateTempFile(GetTempDirectory(), WideString(kContainerFilePrefix), &path);
-    RaiseOnFailure(created, "the temporary container file cannot be created");
-    container_path_ = path;
+    // The container has no name: nothing is left in the temporary directory however the
+    // program ends, and no other process can reach it.
+    int descriptor = -1;
+    RaiseOnFailure(CreateAnonymousFile(ToLocaleBytes(GetTempDirectory()),
+                                       ToLocaleBytes(WideString(kContainerFilePrefix)), &descriptor),
+                   "the temporary container file cannot be created");
+    container_handle_ = descriptor;
 
     NarrowString reason;
-    RaiseOnFailure(InflateKit(kit_path, container_path_, &reason), reason);
-
-    RaiseOnFailure(FileOpen(container_path_, kFileAccessRead | kFileAccessWrite, 0,
-                            kFileOpenExisting, &container_handle_, kNormalFileAttributes),
-                   "the container file cannot be opened");
+    RaiseOnFailure(InflateKitInto(kit_path, container_handle_, &reason), reason);
+    if (FileSeek(container_handle_, 0, kFileSeekBegin) != 0) {
+      RaiseOnFailure(LastErrorCode(), "the container file cannot be read from its start");
+    }
 
     RaiseOnFailure(ReadContainer(container_handle_, &descriptions_, &entries_, &reason), reason);
   } catch (const KitOpenFault& fault) {
@@ -91,9 +90,5 @@ void DistributionKit::ReleaseContainer() {
   if (container_handle_ != kNoFileHandle) {
     FileClose(container_handle_);
     container_handle_ = kNoFileHandle;
-  }
-  if (!container_path_.Empty()) {
-    ShellRemoveFile(container_path_);
-    container_path_.Clear();
   }
 }

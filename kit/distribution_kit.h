@@ -1,18 +1,19 @@
 // DistributionKit: an opened distribution kit.
 //
-// Open inflates the kit file into a temporary container file (prefix "edf" in the temporary
-// directory), reads its description records and its file table, and keeps the container
-// open; ExtractEntry then copies entries out of it through the kit's one 1 MiB copy buffer.
+// Open inflates the kit file into a temporary container file in the temporary directory,
+// reads its description records and its file table, and keeps the container open;
+// ExtractEntry then copies entries out of it through the kit's one 1 MiB copy buffer. The
+// container file has no name (fs/temp_file.h, CreateAnonymousFile): it goes when its handle
+// is closed, or when the program ends in whatever way, so no run leaves it behind.
 // The container format is described in kit/container_format.h.
 //
 // States:
-//   new      no description records, empty file table, no container path, handle -1;
+//   new      no description records, empty file table, handle -1;
 //   opened   records and table filled, entry offsets absolute container positions, the
-//            container file exists and is open for reading and writing;
-//   failed   (Open returned non-zero) file table empty, handle -1, container file removed;
+//            container is open for reading and writing;
+//   failed   (Open returned non-zero) file table empty, handle -1, container gone;
 //            the description records read before the failure stay.
-// Destroying the kit closes the container handle; the container file itself stays in the
-// temporary directory (callers that only look at a kit use DiscardContainer).
+// Destroying the kit closes the container handle, and with it the container goes.
 //
 // Threads: Open and the lookups run on the user-interface thread; during an installation the
 // worker alone uses the file table, the container handle and the copy buffer (ExtractEntry
@@ -38,12 +39,12 @@ class DistributionKit {
   DistributionKit(const DistributionKit&) = delete;
   DistributionKit& operator=(const DistributionKit&) = delete;
 
-  // Opens the kit at kit_path: creates the container file, inflates the kit into it, opens
-  // it and reads it (kit/container_reader.h). Returns 0, or the code of the step that failed
-  // (1013 container not created, 2 or 87 from the file layer, 13 invalid DEFLATE data or a
-  // damaged container); on failure the file table is emptied, the handle closed and the
-  // container file removed. Meant to be called once: on a kit that is already open it
-  // returns 87 and changes nothing.
+  // Opens the kit at kit_path: creates the container file, inflates the kit into it and
+  // reads it (kit/container_reader.h). Returns 0, or the code of the step that failed (1013
+  // container not created, 112 no room for the container, 2 or 87 from the file layer, 13
+  // invalid DEFLATE data or a damaged container); on failure the file table is emptied and
+  // the container closed (and so gone). Meant to be called once: on a kit that is already
+  // open it returns 87 and changes nothing.
   ErrorCode Open(const WideString& kit_path);
 
   // What made the last Open fail, for people (efdtool verify); empty after a success.
@@ -83,22 +84,19 @@ class DistributionKit {
   // look at the close's code). Codes as ExtractEntry, without those of the open and close.
   ErrorCode CopyEntryTo(std::size_t index, FileHandle output);
 
-  // The temporary container file; empty while none exists.
-  const WideString& ContainerPath() const { return container_path_; }
   // The container's file-layer handle; kNoFileHandle while none is open.
   FileHandle ContainerHandle() const { return container_handle_; }
 
-  // Closes the container, removes its file and empties the file table, for callers that
+  // Closes the container (which removes it) and empties the file table, for callers that
   // open a kit only to look at it. The description records stay.
   void DiscardContainer();
 
  private:
-  // Closes the handle and removes the container file, if there are any.
+  // Closes the handle, if there is one.
   void ReleaseContainer();
 
   std::vector<KitInfo> descriptions_;
   std::vector<KitEntry> entries_;
-  WideString container_path_;
   FileHandle container_handle_ = kNoFileHandle;
   std::vector<unsigned char> copy_buffer_;
   NarrowString failure_reason_;

@@ -127,27 +127,41 @@ static ErrorCode InflateOpenFiles(FileHandle kit, FileHandle container,
   return code;
 }
 
-ErrorCode InflateKit(const WideString& kit_path, const WideString& container_path,
-                     NarrowString* failure, uint64_t max_container_bytes) {
+ErrorCode InflateKitInto(const WideString& kit_path, FileHandle container, NarrowString* failure,
+                         uint64_t max_container_bytes) {
   FileHandle kit = kNoFileHandle;
-  ErrorCode code =
+  const ErrorCode code =
       FileOpen(kit_path, kFileAccessRead, 0, kFileOpenExisting, &kit, kSequentialFileAttributes);
   if (code != kSuccess) {
     SetFailure(failure, "the kit file cannot be opened");
     return code;
   }
+  const ErrorCode inflated = InflateOpenFiles(kit, container, max_container_bytes, failure);
+  FileClose(kit);
+  return inflated;
+}
+
+ErrorCode InflateKit(const WideString& kit_path, const WideString& container_path,
+                     NarrowString* failure, uint64_t max_container_bytes) {
   FileHandle container = kNoFileHandle;
-  code = FileOpen(container_path, kFileAccessWrite, 0, kFileCreateAlways, &container,
-                  kNormalFileAttributes);
+  ErrorCode code = FileOpen(container_path, kFileAccessWrite, 0, kFileCreateAlways, &container,
+                            kNormalFileAttributes);
   if (code != kSuccess) {
     SetFailure(failure, "the container file cannot be opened for writing");
+    // The kit's own failure comes first, as it would when both fail.
+    FileHandle kit = kNoFileHandle;
+    const ErrorCode kit_code =
+        FileOpen(kit_path, kFileAccessRead, 0, kFileOpenExisting, &kit, kSequentialFileAttributes);
+    if (kit_code != kSuccess) {
+      SetFailure(failure, "the kit file cannot be opened");
+      return kit_code;
+    }
     FileClose(kit);
     return code;
   }
-  code = InflateOpenFiles(kit, container, max_container_bytes, failure);
+  code = InflateKitInto(kit_path, container, failure, max_container_bytes);
   // Closing the container can report a delayed write failure.
   const ErrorCode close_code = FileClose(container);
-  FileClose(kit);
   if (code == kSuccess && close_code != kSuccess) {
     SetFailure(failure, "closing the container file failed");
     code = close_code;

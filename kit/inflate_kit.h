@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "fs/error_codes.h"
+#include "fs/file_layer.h"
 #include "kit/container_format.h"
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
@@ -36,5 +37,11 @@
 ErrorCode InflateKit(const WideString& kit_path, const WideString& container_path,
                      NarrowString* failure = nullptr,
                      uint64_t max_container_bytes = kMaxContainerBytes);
+
+// The same into the container open (for writing) as container, from its current position;
+// the caller keeps and closes the handle. A full disk while writing is kErrorDiskFull.
+ErrorCode InflateKitInto(const WideString& kit_path, FileHandle container,
+                         NarrowString* failure = nullptr,
+                         uint64_t max_container_bytes = kMaxContainerBytes);
 
 #endif  // KIT_INFLATE_KIT_H_

@@ -154,6 +154,9 @@ PreinstallResult RunPreinstallSteps(bool use_current_directory,
     return PreinstallResult::kNoSpace;
   }
 
-  if (kit->Open(kit_path) != kSuccess) return PreinstallResult::kKitDamaged;
+  const ErrorCode opened = kit->Open(kit_path);
+  // A sound kit that does not fit into what the space check saw is no damaged kit.
+  if (opened == kErrorDiskFull) return PreinstallResult::kNoSpace;
+  if (opened != kSuccess) return PreinstallResult::kKitDamaged;
   return PreinstallResult::kReady;
 }

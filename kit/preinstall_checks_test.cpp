@@ -144,7 +144,7 @@ TEST_F(PreinstallChecksTest, ReadyKitWithoutSettingsGetsTheDefaultDirectory) {
   EXPECT_FALSE(findings_.alternative_file_exists);
   EXPECT_FALSE(findings_.locations_from_alternative_file);
   EXPECT_EQ(kit_.EntryCount(), 3u);
-  EXPECT_FALSE(kit_.ContainerPath().Empty());
+  EXPECT_NE(kit_.ContainerHandle(), kNoFileHandle);
 }
 
 TEST_F(PreinstallChecksTest, FirstWritableLocationOfTheUserFile) {
@@ -228,7 +228,7 @@ TEST_F(PreinstallChecksTest, SpaceIsCheckedBeforeTheKitIsOpened) {
   WriteFileBytes(KitPathInWork(scratch_), PatternBytes(500, 7));
   EnvironmentOverride tmpdir("TMPDIR", "/proc");
   EXPECT_EQ(Check(), PreinstallResult::kNoSpace);
-  EXPECT_TRUE(kit_.ContainerPath().Empty());
+  EXPECT_EQ(kit_.ContainerHandle(), kNoFileHandle);
   EXPECT_EQ(Utf8(findings_.target_directory), scratch_.DefaultTarget());
 }
 

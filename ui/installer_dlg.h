@@ -144,8 +144,13 @@ class CInstallerDlg : public CWnd {
   void RunSteps();
   // Starts the worker on the channel and turns the loop until the run has ended: true for
   // success; otherwise *failure_text receives the worker's failure text (IDS_INSTALL_ERROR
-  // when the worker is gone without a report).
-  bool WaitForInstallation(WideString* failure_text);
+  // when the worker is gone without a report) and *directory_changed whether the run's
+  // rollback left the directory changed.
+  bool WaitForInstallation(WideString* failure_text, bool* directory_changed);
+  // After the checks: rolls back what a killed installation left in the default template
+  // directory, unless another installer is at work there. Standard error says so; what
+  // cannot be put back is shown with where it is kept.
+  void FinishInterruptedInstallation();
   // One turn of the main loop: waits for at least one event (the wake-up timer provides one
   // regularly).
   void TurnMainLoopOnce();

@@ -6,6 +6,10 @@
 #include "app/string_table.h"
 #include "fs/directory_finder.h"
 #include "fs/shell_commands.h"
+#include "install/install_job.h"
+#include "install/recovery.h"
+#include "install/relative_path.h"
+#include "text/locale_conversions.h"
 #include "kit/preinstall_checks.h"
 #include "ui/description_document.h"
 #include "ui/installation_outcome.h"
@@ -52,6 +56,7 @@ void CInstallerDlg::RunSteps() {
     return;
   }
   if (!RunPreinstallChecks()) return;
+  FinishInterruptedInstallation();
   if (silent_ && target_directory_.Empty()) {
     // Silent mode takes the checks' directory as it is; an empty one would put the
     // templates into the current directory.
@@ -200,9 +205,13 @@ void CInstallerDlg::StartInstallation() {
   PageKind = kProgressPage;
 
   WideString failure_text;
-  if (!WaitForInstallation(&failure_text)) {
+  bool directory_changed = false;
+  if (!WaitForInstallation(&failure_text, &directory_changed)) {
     MessageBox(this, failure_text, kMessageBoxErrorOk);
     ShowErrorPage();
+    // The error page must not say that the directory was not changed when it was: it
+    // shows where the originals are kept instead.
+    if (directory_changed && error_page_) error_page_->SetText(failure_text);
   } else {
     ShowSuccessPage();
     RecordInstalledDirectory(target_directory_, &TemplateLocations,
@@ -211,7 +220,7 @@ void CInstallerDlg::StartInstallation() {
   HandlePendingClose();
 }
 
-bool CInstallerDlg::WaitForInstallation(WideString* failure_text) {
+bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* directory_changed) {
   installing_ = true;
   pending_close_ = PendingClose::kNone;
   stopped_by_user_ = false;
@@ -227,7 +236,10 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text) {
     const ProgressReport report = channel_.Read();
     if (progress_page_ && main_window_ != nullptr) progress_page_->SetProgress(report.percent);
     outcome = JudgeProgress(report.code, report.percent, worker_ended);
-    if (outcome == InstallationOutcome::kFailed) *failure_text = report.message;
+    if (outcome == InstallationOutcome::kFailed) {
+      *failure_text = report.message;
+      *directory_changed = report.directory_changed;
+    }
     if (outcome != InstallationOutcome::kRunning) break;
     TurnMainLoopOnce();
   }
@@ -247,6 +259,25 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text) {
   // A finished run is not repeated: the worker ends instead of starting another pass.
   worker_.RequestStop();
   return outcome == InstallationOutcome::kSucceeded;
+}
+
+void CInstallerDlg::FinishInterruptedInstallation() {
+  NarrowString target;
+  if (!ToLocaleBytesExact(target_directory_, &target) || target.Empty() || target[0] != '/') {
+    return;
+  }
+  switch (RecoverTemplateDirectory(target)) {
+    case RecoveryOutcome::kRolledBack:
+      std::fprintf(stderr, "setup: an interrupted installation into %s was rolled back\n",
+                   target.CStr());
+      break;
+    case RecoveryOutcome::kKept:
+      MessageBox(this, InstallJob::RestoreFailureText(WorkFolderPath(target)),
+                 kMessageBoxErrorOk);
+      break;
+    default:
+      break;
+  }
 }
 
 void CInstallerDlg::TurnMainLoopOnce() {

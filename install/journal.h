@@ -1,0 +1,77 @@
+// The journal of an installation run: what the run is about to change in the template
+// directory, kept on disk (install/journal_format.h) so that a run killed half-way can be
+// rolled back by the next one, and in memory so that a run that fails rolls back from the
+// same records (install/rollback.h).
+//
+// JournalWriter appends records to the journal file. Records are collected with Add and
+// written with Flush, in one write(2) for all records added since the last Flush: the run
+// flushes right before the change the records describe, so the records of one change (its
+// temporary file, its backup, the time of its folder) cost one system call together. There
+// is no fsync: the records reach the kernel before the change does, which is what a killed
+// process needs (see docs/behaviour.md for a power loss).
+
+#ifndef INSTALL_JOURNAL_H_
+#define INSTALL_JOURNAL_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "fs/error_codes.h"
+#include "install/journal_format.h"
+#include "text/narrow_string.h"
+
+struct JournalRecord {
+  JournalKind kind = JournalKind::kNewFile;
+  // Relative to the template directory; empty for the directory itself.
+  NarrowString path;
+  // kDirectoryTime: the directory's modification time before the run changed it;
+  // kMadeTarget: that of the directory that holds the highest level the run made.
+  int64_t seconds = 0;
+  uint32_t nanoseconds = 0;
+  // kMadeTarget: the directories above the template directory that the run made.
+  uint32_t levels = 0;
+  // kRetracted: the kind of the record it takes back (path is that record's path).
+  JournalKind retracted = JournalKind::kNewFile;
+};
+
+// Appends the encoded record to out.
+void EncodeJournalRecord(const JournalRecord& record, NarrowString* out);
+
+// Reads the records of a journal's bytes into *records. False when the bytes do not start
+// with the journal's magic (no record is read then). Reading stops at the first record that
+// is cut short or damaged (an unknown kind, a length beyond the limit or the end, a payload
+// too short for its kind); the records before it are kept.
+bool DecodeJournal(const char* data, std::size_t size, std::vector<JournalRecord>* records);
+
+// Reads the journal file at path. 0 with *valid telling whether it is a journal at all, or
+// the code of a failed open or read.
+ErrorCode ReadJournalFile(const NarrowString& path, std::vector<JournalRecord>* records,
+                          bool* valid);
+
+class JournalWriter {
+ public:
+  JournalWriter() = default;
+  ~JournalWriter();
+  JournalWriter(const JournalWriter&) = delete;
+  JournalWriter& operator=(const JournalWriter&) = delete;
+
+  // Creates a new journal at path (exclusively, never through a link) and queues the magic.
+  ErrorCode Create(const NarrowString& path);
+  // Opens the existing journal at path for appending (a roll-back that records more).
+  ErrorCode OpenForAppend(const NarrowString& path);
+  bool IsOpen() const { return descriptor_ >= 0; }
+
+  // Queues the record; nothing is written yet.
+  void Add(const JournalRecord& record);
+  // Writes what is queued. On failure the queue is kept and the change it guards must not be
+  // made. 0 when nothing is queued.
+  ErrorCode Flush();
+  void Close();
+
+ private:
+  int descriptor_ = -1;
+  NarrowString queued_;
+};
+
+#endif  // INSTALL_JOURNAL_H_

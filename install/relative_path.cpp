@@ -1,0 +1,82 @@
+#include "install/relative_path.h"
+
+#include <cstring>
+
+#include "install/journal_format.h"
+#include "text/locale_conversions.h"
+
+namespace {
+
+// Calls visit(start, length) for every name of path between "/" separators, empty ones
+// included; stops early when visit returns false.
+template <typename Visit>
+void ForEachName(const NarrowString& path, Visit visit) {
+  const char* start = path.Data();
+  const char* const end = start + path.Length();
+  for (const char* p = start;; ++p) {
+    if (p == end || *p == '/') {
+      if (!visit(start, static_cast<std::size_t>(p - start))) return;
+      if (p == end) return;
+      start = p + 1;
+    }
+  }
+}
+
+bool IsName(const char* start, std::size_t length, const char* name) {
+  return length == std::strlen(name) && std::memcmp(start, name, length) == 0;
+}
+
+}  // namespace
+
+bool EntryRelativePath(const WideString& name, NarrowString* relative) {
+  WideString with_slashes = name;
+  with_slashes.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+  if (with_slashes.Find(WideString(u"\0", 1)) != WideString::npos) return false;
+  return ToLocaleBytesExact(with_slashes, relative);
+}
+
+bool IsInWorkFolder(const NarrowString& relative) {
+  bool inside = false;
+  ForEachName(relative, [&](const char* start, std::size_t length) {
+    if (length == 0 || IsName(start, length, ".")) return true;
+    inside = IsName(start, length, kWorkFolderName);
+    return false;
+  });
+  return inside;
+}
+
+bool IsContainedRelativePath(const NarrowString& relative) {
+  if (relative.Empty()) return true;
+  if (relative[0] == '/' || std::memchr(relative.Data(), 0, relative.Length()) != nullptr) {
+    return false;
+  }
+  bool contained = true;
+  ForEachName(relative, [&](const char* start, std::size_t length) {
+    if (IsName(start, length, "..")) contained = false;
+    return contained;
+  });
+  return contained && !IsInWorkFolder(relative);
+}
+
+NarrowString RelativeParent(const NarrowString& relative) {
+  const NarrowString::size_type slash = relative.FindLastOf("/");
+  if (slash == NarrowString::npos) return NarrowString();
+  return NarrowString(relative, 0, slash);
+}
+
+NarrowString JoinPath(const NarrowString& directory, const NarrowString& relative) {
+  NarrowString path = directory;
+  if (relative.Empty()) return path;
+  if (!path.Empty() && path[path.Length() - 1] != '/') path.Append("/");
+  path.Append(relative.Data(), relative.Length());
+  return path;
+}
+
+NarrowString WorkFolderPath(const NarrowString& target) {
+  return JoinPath(target, NarrowString(kWorkFolderName));
+}
+
+NarrowString BackupPath(const NarrowString& target, const NarrowString& relative) {
+  NarrowString backup = JoinPath(WorkFolderPath(target), NarrowString(kBackupFolderName));
+  return JoinPath(backup, relative);
+}

@@ -1,0 +1,35 @@
+// Paths inside a template directory as the installation handles them: bytes, relative to the
+// template directory, "/"-separated. A kit entry's name becomes such a path once, and every
+// system call is made on the template directory's bytes followed by it.
+
+#ifndef INSTALL_RELATIVE_PATH_H_
+#define INSTALL_RELATIVE_PATH_H_
+
+#include "text/narrow_string.h"
+#include "text/wide_string.h"
+
+// The relative path of a kit entry: its name with every "\" read as "/", in the locale's
+// encoding. False when the name cannot be encoded whole.
+bool EntryRelativePath(const WideString& name, NarrowString* relative);
+
+// Whether relative names the run's work folder or something in it: its first name, past
+// empty and "." names, is the work folder's.
+bool IsInWorkFolder(const NarrowString& relative);
+
+// Whether a relative path read back from a journal stays inside the template directory and
+// outside the work folder: not absolute, no ".." name, no zero byte. The empty path (the
+// directory itself) is contained.
+bool IsContainedRelativePath(const NarrowString& relative);
+
+// The folder part of relative: the bytes before its last "/", empty when it has none.
+NarrowString RelativeParent(const NarrowString& relative);
+
+// directory followed by relative, with one "/" between them (directory may end with "/").
+NarrowString JoinPath(const NarrowString& directory, const NarrowString& relative);
+
+// The work folder of a template directory, and the path under its backup folder that holds
+// the original of relative.
+NarrowString WorkFolderPath(const NarrowString& target);
+NarrowString BackupPath(const NarrowString& target, const NarrowString& relative);
+
+#endif  // INSTALL_RELATIVE_PATH_H_

@@ -1,0 +1,59 @@
+// TargetLock: one installation at a time per template directory.
+//
+// The lock is flock(2) on the template directory itself, exclusive, held for the whole run.
+// A second installer that wants the same directory waits until the first one has ended (its
+// run is then usually up to date). A lock of flock(2) ends with the process that holds it,
+// so a killed run never leaves a stale lock behind; the next run finds its work folder and
+// rolls it back.
+//
+// The directory is locked through a descriptor of it. While one run waited, the run holding
+// the lock may have removed the directory (a failed run removes a template directory it
+// made); so once the lock is taken, the path must still name the locked directory, or the
+// caller makes the directory anew and locks again.
+//
+// File systems that have no such locks (some network file systems refuse flock(2) on a
+// directory) do not stop an installation: the run goes on unlocked, as one would without
+// this lock, and Held() says so.
+
+#ifndef INSTALL_TARGET_LOCK_H_
+#define INSTALL_TARGET_LOCK_H_
+
+#include "fs/error_codes.h"
+#include "text/narrow_string.h"
+
+class StopSignal;
+
+class TargetLock {
+ public:
+  enum class Outcome {
+    kLocked,    // the lock is held (or the file system has none: see Held)
+    kBusy,      // another process holds it and waiting was not wanted
+    kStopped,   // a stop request ended the wait
+    kGone,      // the directory was removed or replaced while this one waited: make it again
+    kFailed,    // the directory cannot be opened; see Code
+  };
+
+  TargetLock() = default;
+  ~TargetLock();
+  TargetLock(const TargetLock&) = delete;
+  TargetLock& operator=(const TargetLock&) = delete;
+
+  // Locks the directory at path (followed if it is a link, as every use of the path is).
+  // stop null: do not wait. Otherwise waits, looking at stop between tries.
+  Outcome Acquire(const NarrowString& path, StopSignal* stop);
+  void Release();
+
+  // Whether a lock is held (false after Release, and when the file system has no locks).
+  bool Held() const { return held_; }
+  // The locked directory's descriptor while acquired, else -1.
+  int Descriptor() const { return descriptor_; }
+  // The code of a kFailed acquisition.
+  ErrorCode Code() const { return code_; }
+
+ private:
+  int descriptor_ = -1;
+  bool held_ = false;
+  ErrorCode code_ = kSuccess;
+};
+
+#endif  // INSTALL_TARGET_LOCK_H_

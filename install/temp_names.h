@@ -1,0 +1,26 @@
+// Names for the temporary files of one installation run: kTempNamePrefix, a random run
+// number drawn once, "-" and a counter. The names of one run never repeat, and two runs
+// (or a name someone else chose) practically never meet; the files are still created
+// exclusively, and a name that turns out to be taken is simply followed by the next one.
+// Making a name costs no system call.
+
+#ifndef INSTALL_TEMP_NAMES_H_
+#define INSTALL_TEMP_NAMES_H_
+
+#include <cstdint>
+
+#include "text/narrow_string.h"
+
+class TempNames {
+ public:
+  TempNames();
+  // A new name in the folder relative_directory (relative to the template directory; empty
+  // for the directory itself), as a relative path.
+  NarrowString Next(const NarrowString& relative_directory);
+
+ private:
+  char run_[17];
+  uint64_t counter_ = 0;
+};
+
+#endif  // INSTALL_TEMP_NAMES_H_
