@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -32,6 +33,47 @@ bool WaitUntil(Condition done) {
 double MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
+
+// Tells the worker threads of two Starts apart and sees each of them end. Every thread takes
+// the number of the Start in force at its first report and keeps it, so a thread that the
+// system makes with the id of an ended one is never mistaken for it; its end is marked by a
+// thread-local object, which is destroyed when the thread exits (before a join returns).
+struct WorkerThreads {
+  std::atomic<int> start_number{0};
+  std::atomic<bool> first_ended{false};
+  std::atomic<int> second_reports{0};
+  std::atomic<int> second_finish_reports{0};
+  std::atomic<bool> first_ended_before_second_reported{false};
+
+  class EndMark {
+   public:
+    ~EndMark() {
+      if (threads_ != nullptr && start_ == 1) threads_->first_ended.store(true);
+    }
+    int Take(WorkerThreads* threads) {
+      if (threads_ == nullptr) {
+        threads_ = threads;
+        start_ = threads->start_number.load();
+      }
+      return start_;
+    }
+
+   private:
+    WorkerThreads* threads_ = nullptr;
+    int start_ = 0;
+  };
+
+  static void Observe(void* context, int32_t /*code*/, const WideString& /*message*/,
+                      int32_t percent) {
+    WorkerThreads* threads = static_cast<WorkerThreads*>(context);
+    static thread_local EndMark mark;
+    if (mark.Take(threads) != 2) return;
+    if (threads->second_reports.fetch_add(1) == 0) {
+      threads->first_ended_before_second_reported.store(threads->first_ended.load());
+    }
+    if (percent == 100) threads->second_finish_reports.fetch_add(1);
+  }
+};
 
 class WorkerHandleTest : public ::testing::Test {
  protected:
@@ -162,16 +204,30 @@ TEST_F(WorkerHandleTest, DestroyingTheHandleStopsAndJoinsTheWorker) {
 }
 
 TEST_F(WorkerHandleTest, SecondStartStopsTheFirstWorker) {
+  WorkerThreads threads;
+  PostRecorder recorder(&channel_, &WorkerThreads::Observe, &threads);
   WorkerHandle handle;
+  threads.start_number.store(1);
   channel_.Start(&kit_, WideFromAscii(target_));
   handle.Start(&channel_);
-  ASSERT_TRUE(WaitUntil([&] { return handle.CompletedRuns() >= 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return recorder.CountWithPercent(100) >= 1; }));
+  // The first worker pauses after its finish report and then runs again: only Start can
+  // end it here.
+  ASSERT_FALSE(threads.first_ended.load());
+
+  threads.start_number.store(2);
   channel_.Start(&kit_, WideFromAscii(target_));
   handle.Start(&channel_);
+  EXPECT_TRUE(threads.first_ended.load()) << "the first worker still runs after the second Start";
   EXPECT_EQ(handle.creation_result(), 0);
-  ASSERT_TRUE(WaitUntil([&] { return handle.CompletedRuns() >= 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return threads.second_finish_reports.load() >= 1; }));
+  EXPECT_TRUE(threads.first_ended_before_second_reported.load());
   handle.RequestStop();
   handle.Join();
   EXPECT_TRUE(handle.HasEnded());
+  EXPECT_GE(handle.CompletedRuns(), 1u);
   EXPECT_EQ(handle.LastRunResult(), 0);
+  // A first worker that Start left running sees the same stop; wait for it, so that it does
+  // not outlive the handle and the channel it uses.
+  EXPECT_TRUE(WaitUntil([&] { return threads.first_ended.load(); }));
 }

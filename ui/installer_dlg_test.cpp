@@ -7,12 +7,16 @@
 
 #include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/string_table.h"
+#include "install/install_job.h"
 #include "kit/kit_test_support.h"
 #include "ui/ui_test_support.h"
 
@@ -349,6 +353,22 @@ TEST_F(WizardWindowTest, OnlySpacesAreNoDirectoryToInstallInto) {
   // current directory.
   EXPECT_EQ(dialog->CurrentPageKind(), kErrorPage);
   EXPECT_FALSE(FileExists(scratch_.Work() + "/  "));
+}
+
+// The worker is stopped once its run has ended: a template removed while the success page
+// shows stays removed, where a further run after the pause that follows the finish report
+// would write it again.
+TEST_F(WizardWindowTest, AFinishedRunIsNotRepeated) {
+  WriteDemoKit();
+  auto dialog = OpenWizard();
+  Click(dialog->NextButton());
+  Click(dialog->NextButton());
+  ASSERT_EQ(dialog->CurrentPageKind(), kSuccessPage);
+  const std::string removed = scratch_.DefaultTarget() + "Accounting/template.cfg";
+  ASSERT_EQ(unlink(removed.c_str()), 0);
+  std::this_thread::sleep_for(std::chrono::microseconds(kFinishPauseMicroseconds) +
+                              std::chrono::seconds(1));
+  EXPECT_FALSE(FileExists(removed));
 }
 
 TEST_F(WizardWindowTest, FinishOpensTheDescription) {
