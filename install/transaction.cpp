@@ -376,7 +376,12 @@ ErrorCode Transaction::BackUpFile(const NarrowString& relative) {
   if (lstat64(backup.CStr(), &status) == 0) return kSuccess;
   ErrorCode code = EnsureBackupDirectory(RelativeParent(relative));
   if (code != kSuccess) return code;
-  if (rename(path.CStr(), backup.CStr()) == 0) {
+  // A second name for the very file: the original stays at its name until the new file is
+  // renamed over it, so the name is never empty, not even for a moment. Where the file
+  // system has no hard links, the file itself is moved.
+  if (linkat(AT_FDCWD, path.CStr(), AT_FDCWD, backup.CStr(), 0) == 0 ||
+      ((errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK) &&
+       rename(path.CStr(), backup.CStr()) == 0)) {
     holds_originals_ = true;
     return kSuccess;
   }

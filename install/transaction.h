@@ -5,9 +5,11 @@
 //   - No half-written file under a final name: a file is written under a temporary name in
 //     its own folder (created exclusively), stamped, closed, and only then renamed over its
 //     final name.
-//   - A backup is a rename: the file being replaced is moved into the backup folder of the
+//   - A backup is a second name for the very file: the file being replaced is hard-linked
+//     (or, where the file system has no hard links, renamed) into the backup folder of the
 //     run's work folder, which lies in the template directory and so on its file system; a
-//     backup needs no free space and cannot be partial. Only where the file's folder is on
+//     backup needs no free space and cannot be partial, and the new file then replaces the
+//     name in one rename, so the name never stands empty. Only where the file's folder is on
 //     another file system (a mount inside the template directory) is it copied there, to a
 //     temporary name that becomes the backup's name once the copy is whole; the file itself
 //     is not touched until the new one replaces it.
@@ -127,7 +129,7 @@ class Transaction {
   // Records the time of a pre-existing directory before the run's first change in it.
   void NoteDirectoryChange(const NarrowString& directory);
   bool IsRunsOwnDirectory(const NarrowString& directory) const;
-  // Moves what is at relative into the backup folder.
+  // Gives what is at relative its name in the backup folder (see above).
   ErrorCode BackUpFile(const NarrowString& relative);
   // Makes the folders of the backup tree that relative's original needs.
   ErrorCode EnsureBackupDirectory(const NarrowString& relative_directory);

@@ -34,14 +34,16 @@ def counted(text):
     return struct.pack("<I", len(units) // 2) + units
 
 
-def make_kit(path, entries, product="P", vendor="V", document="readme.htm"):
-    """A layout B kit written byte by byte, so that it can hold what efdtool refuses."""
+def make_kit(path, entries, product="P", vendor="V", document="readme.htm",
+             entry_time=None):
+    """A layout B kit written byte by byte, so that it can hold what efdtool refuses.
+    entry_time: the file time of every entry (100 ns units), KIT_TIME by default."""
     body = counted("en") + counted(product) + counted(vendor) + counted(document)
     out = struct.pack("<II", 1, 1) + struct.pack("<I", 4 + len(body)) + body
     out += struct.pack("<I", len(entries))
     data = b""
     for name, content in entries:
-        t = file_time(KIT_TIME)
+        t = file_time(KIT_TIME) if entry_time is None else entry_time
         record = counted(name) + struct.pack("<IIII", t & 0xFFFFFFFF, t >> 32, len(data),
                                              len(content))
         out += struct.pack("<I", 4 + len(record)) + record
