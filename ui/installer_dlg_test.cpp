@@ -424,6 +424,32 @@ TEST_F(WizardWindowTest, FailedInstallationShowsTheErrorPage) {
   EXPECT_FALSE(FileExists(XdgOpenRecord()));
 }
 
+// A folder that the run cannot put back in order is never called unchanged: the message box
+// and the error page say where what is left is kept.
+TEST_F(WizardWindowTest, ADirectoryLeftChangedIsShownWithWhereItsFilesAreKept) {
+  WriteDemoKit();
+  const std::string target = scratch_.Work() + "/tpl";
+  ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
+  // Something that is not a run's work folder stands where the work folder goes.
+  const Bytes foreign = {'n', 'o', 't', ' ', 'o', 'u', 'r', 's'};
+  WriteFileBytes(target + "/.t5stp", foreign);
+  auto dialog = OpenWizard();
+  Click(dialog->NextButton());
+  dialog->DirectoryPage()->SetPath(WideFromUtf8(target));
+  {
+    MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
+    Click(dialog->NextButton());
+    ASSERT_EQ(answerer.seen().size(), 1u);
+    EXPECT_NE(answerer.seen()[0].text.find(target + "/.t5stp"), std::string::npos)
+        << answerer.seen()[0].text;
+  }
+  EXPECT_EQ(dialog->CurrentPageKind(), kErrorPage);
+  const std::string page = LabelText(dialog->FinalErrorPage()->text_label());
+  EXPECT_EQ(page.find("has not been changed"), std::string::npos) << page;
+  EXPECT_NE(page.find(target + "/.t5stp"), std::string::npos) << page;
+  EXPECT_EQ(ReadFileBytes(target + "/.t5stp"), foreign);
+}
+
 TEST_F(WizardWindowTest, CloseConfirmation) {
   WriteDemoKit();
   auto dialog = OpenWizard();
