@@ -30,8 +30,8 @@ std::vector<std::string> Components(const std::string& relative) {
 
 // Why name, below parent, could not be opened as a folder.
 std::string FolderRefusal(int parent, const std::string& name, int open_error) {
-  struct stat status;
-  if (fstatat(parent, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+  struct stat64 status;
+  if (fstatat64(parent, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISLNK(status.st_mode)) return "is a symbolic link, which is not followed";
     if (!S_ISDIR(status.st_mode)) return "is not a folder";
   }

@@ -13,11 +13,13 @@
 
 namespace {
 
+// The names in the folder. readdir64: the 32-bit build's plain readdir fails on the large inode
+// numbers of some file systems.
 std::vector<std::string> Names(const std::string& directory) {
   std::vector<std::string> names;
   DIR* stream = opendir(directory.c_str());
   if (stream == nullptr) return names;
-  while (dirent* entry = readdir(stream)) {
+  while (dirent64* entry = readdir64(stream)) {
     const std::string name = entry->d_name;
     if (name != "." && name != "..") names.push_back(name);
   }
