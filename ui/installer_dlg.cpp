@@ -3,6 +3,8 @@
 
 #include "ui/installer_dlg.h"
 
+#include <algorithm>
+
 #include "app/string_table.h"
 #include "text/locale_conversions.h"
 #include "ui/button_row.h"
@@ -58,15 +60,10 @@ int NaturalWidth(GtkWidget* button) {
 // Gives the buttons their common size and their places in the row. The widest need counts
 // Next's later label, Finish, too, so that the row does not change on the final pages.
 void PlaceButtonRow(GtkWidget* fixed, GtkWidget* back, GtkWidget* next, GtkWidget* cancel) {
-  int widest = NaturalWidth(back);
-  const int next_need = NaturalWidth(next);
-  if (next_need > widest) widest = next_need;
-  const int cancel_need = NaturalWidth(cancel);
-  if (cancel_need > widest) widest = cancel_need;
+  int widest = std::max({NaturalWidth(back), NaturalWidth(next), NaturalWidth(cancel)});
   const NarrowString next_label(gtk_button_get_label(GTK_BUTTON(next)));
   gtk_button_set_label(GTK_BUTTON(next), TextForGtk("IDS_WIZARD_FINISH").CStr());
-  const int finish_need = NaturalWidth(next);
-  if (finish_need > widest) widest = finish_need;
+  widest = std::max(widest, NaturalWidth(next));
   gtk_button_set_label(GTK_BUTTON(next), next_label.CStr());
 
   const ButtonRow row = LayOutButtonRow(widest);
