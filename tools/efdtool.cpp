@@ -3,6 +3,7 @@
 //   efdtool pack [--layout-a] [--describe LANG:PRODUCT:VENDOR:DOCUMENT]... KIT DIR
 //   efdtool list KIT
 //   efdtool verify KIT
+//   efdtool extract KIT DIR
 //
 // Exit status: 0 success, 1 the command failed (the kit is damaged, a file cannot be read
 // or written), 2 the command line is wrong.
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/extract_command.h"
 #include "tools/inspect_commands.h"
 #include "tools/pack_command.h"
 
@@ -19,6 +21,7 @@ static const char kUsage[] =
     "  efdtool pack [--layout-a] [--describe LANG:PRODUCT:VENDOR:DOCUMENT]... KIT DIR\n"
     "  efdtool list KIT\n"
     "  efdtool verify KIT\n"
+    "  efdtool extract KIT DIR\n"
     "  efdtool --help\n"
     "\n"
     "pack    writes every regular file below DIR (sorted by path) into the kit KIT, named\n"
@@ -34,9 +37,14 @@ static const char kUsage[] =
     "        its size in bytes, its time (UTC) and its name.\n"
     "verify  opens KIT as the installer does and says whether it is sound; if it is not,\n"
     "        what is wrong (which record, which field), with exit status 1.\n"
+    "extract opens KIT as the installer does and writes every entry below DIR (made when\n"
+    "        missing) as the installer would: its name with \"\\\" read as \"/\", its bytes\n"
+    "        and its modification time. A symbolic link inside DIR on the way to a file is\n"
+    "        refused, never followed. Each file is written under a temporary name and\n"
+    "        renamed into place. The first failure ends the command with exit status 1.\n"
     "\n"
-    "list and verify unpack the kit into a temporary file in $TMPDIR (or /tmp) and remove\n"
-    "it again before they end.\n"
+    "list, verify and extract unpack the kit into a temporary file in $TMPDIR (or /tmp)\n"
+    "and remove it again before they end.\n"
     "\n"
     "Exit status: 0 success, 1 the command failed, 2 wrong command line.\n";
 
@@ -88,6 +96,10 @@ int main(int argc, char** argv) {
     const NarrowString kit_path(argv[2]);
     return std::strcmp(command, "list") == 0 ? RunList(kit_path, stdout, stderr)
                                              : RunVerify(kit_path, stdout, stderr);
+  }
+  if (std::strcmp(command, "extract") == 0) {
+    if (argc != 4) return UsageError("extract takes exactly KIT and DIR");
+    return RunExtract(NarrowString(argv[2]), NarrowString(argv[3]), stdout, stderr);
   }
   std::fprintf(stderr, "efdtool: unknown command \"%s\"\n\n%s", command, kUsage);
   return 2;

@@ -8,10 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kit/kit_test_support.h"
+#include "tools/tree_walk.h"
 
 extern char** environ;
 
@@ -198,6 +201,66 @@ TEST_F(EfdtoolTest, VerifyReportsUnsafeNamesAndBadDeflateAndMissingKits) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("cannot be found"), std::string::npos) << run.err;
   EXPECT_EQ(scratch_.TempEntryCount(), 0);
+}
+
+// Every regular file below root, by relative path: its bytes and its modification time.
+std::map<std::string, std::pair<Bytes, time_t>> TreeContents(const std::string& root) {
+  std::vector<NarrowString> files, skipped;
+  NarrowString failure;
+  EXPECT_TRUE(CollectRegularFiles(NarrowString(root.c_str()), &files, &skipped, &failure))
+      << failure.CStr();
+  std::map<std::string, std::pair<Bytes, time_t>> contents;
+  for (const NarrowString& file : files) {
+    const std::string path = root + "/" + file.CStr();
+    struct stat status;
+    EXPECT_EQ(stat(path.c_str(), &status), 0) << path;
+    contents[file.CStr()] = {ReadFileBytes(path), status.st_mtime};
+  }
+  return contents;
+}
+
+TEST_F(EfdtoolTest, ExtractGivesBackThePackedTree) {
+  const std::string tree = MakeTree();
+  mkdir((tree + "/a/deeper").c_str(), 0700);
+  WriteFileBytes(tree + "/a/deeper/data.bin", PatternBytes(300000, 7));
+  SetTime(tree + "/a/deeper/data.bin", 1262304000);
+  const std::string kit = scratch_.Path("kit.efd");
+  ASSERT_EQ(Run({"pack", kit, tree}).status, 0);
+
+  const std::string out = scratch_.Path("out/below");
+  const ToolRun run = Run({"extract", kit, out});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "extracted 3 entries (300003 bytes) into " + out + "\n");
+  const auto packed = TreeContents(tree);
+  EXPECT_EQ(packed.size(), 3u);  // the link is not packed
+  EXPECT_TRUE(TreeContents(out) == packed);
+  EXPECT_EQ(scratch_.TempEntryCount(), 0);
+}
+
+TEST_F(EfdtoolTest, ExtractFailsWithoutWritingOutside) {
+  KitWriter writer;
+  writer.AddEntry(WideString(u"..\\escape"), TimeOfSeconds(0), Bytes{'x'});
+  ASSERT_EQ(writer.WriteKit(scratch_.Wide("unsafe.efd")), kSuccess);
+  ToolRun run = Run({"extract", scratch_.Path("unsafe.efd"), scratch_.Path("out")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("has a \"..\" component"), std::string::npos) << run.err;
+  struct stat status;
+  EXPECT_NE(stat(scratch_.Path("escape").c_str(), &status), 0);
+
+  // A folder of the kit that is a link in the target: refused, nothing lands behind it.
+  const std::string kit = scratch_.Path("kit.efd");
+  ASSERT_EQ(Run({"pack", kit, MakeTree()}).status, 0);
+  const std::string out = scratch_.Path("linked");
+  mkdir(out.c_str(), 0700);
+  mkdir(scratch_.Path("elsewhere").c_str(), 0700);
+  ASSERT_EQ(symlink(scratch_.Path("elsewhere").c_str(), (out + "/a").c_str()), 0);
+  run = Run({"extract", kit, out});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("\"a\" is a symbolic link"), std::string::npos) << run.err;
+  EXPECT_NE(stat(scratch_.Path("elsewhere/b.txt").c_str(), &status), 0);
+  EXPECT_EQ(scratch_.TempEntryCount(), 0);
+
+  EXPECT_EQ(Run({"extract", kit}).status, 2);
 }
 
 TEST(FuzzSeedsTest, SeedContainersAreSound) {

@@ -1,9 +1,6 @@
 // efdtool list and efdtool verify: open a kit exactly as the installer does
-// (DistributionKit::Open), report on it, and close and remove the temporary container again.
-//
-// While the kit is open the signals that end a program from the terminal (SIGINT, SIGTERM,
-// SIGHUP, SIGQUIT) are held back, so an interrupted run still removes its container first;
-// a held signal takes effect once the container is gone.
+// (DistributionKit::Open), report on it, and close and remove the temporary container again
+// (see tools/tool_kit.h).
 
 #ifndef TOOLS_INSPECT_COMMANDS_H_
 #define TOOLS_INSPECT_COMMANDS_H_

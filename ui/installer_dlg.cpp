@@ -3,8 +3,11 @@
 
 #include "ui/installer_dlg.h"
 
+#include <algorithm>
+
 #include "app/string_table.h"
 #include "text/locale_conversions.h"
+#include "ui/button_row.h"
 #include "ui/page_picture.xpm.h"
 #include "ui/window_icon.xpm.h"
 
@@ -15,12 +18,6 @@ constexpr int kWindowHeight = 360;
 constexpr int kFrameMargin = 10;
 constexpr int kSeparatorTop = 310;
 constexpr int kSeparatorHeight = 5;
-constexpr int kButtonTop = 320;
-constexpr int kButtonWidth = 80;
-constexpr int kButtonHeight = 30;
-constexpr int kBackLeft = 230;
-constexpr int kNextLeft = 310;
-constexpr int kCancelLeft = 410;
 
 NarrowString TextForGtk(const char* identifier) {
   return ToLocaleBytes(LoadText(NarrowString(identifier)));
@@ -46,11 +43,36 @@ void OnWindowDestroy(GtkWidget* /*window*/, gpointer dialog) {
   DialogOf(dialog)->OnMainWindowDestroyed();
 }
 
-GtkWidget* MakeButton(GtkWidget* fixed, const char* text_identifier, int left) {
+// A button on the container at the left of the row, still at its natural size.
+GtkWidget* MakeButton(GtkWidget* fixed, const char* text_identifier) {
   GtkWidget* button = gtk_button_new_with_label(TextForGtk(text_identifier).CStr());
-  gtk_widget_set_size_request(button, kButtonWidth, kButtonHeight);
-  gtk_fixed_put(GTK_FIXED(fixed), button, left, kButtonTop);
+  gtk_fixed_put(GTK_FIXED(fixed), button, 0, kButtonRowTop);
   return button;
+}
+
+// The width the button needs for its label: its natural width in the window's style.
+int NaturalWidth(GtkWidget* button) {
+  GtkRequisition natural;
+  gtk_widget_size_request(button, &natural);
+  return natural.width;
+}
+
+// Gives the buttons their common size and their places in the row. The widest need counts
+// Next's later label, Finish, too, so that the row does not change on the final pages.
+void PlaceButtonRow(GtkWidget* fixed, GtkWidget* back, GtkWidget* next, GtkWidget* cancel) {
+  int widest = std::max({NaturalWidth(back), NaturalWidth(next), NaturalWidth(cancel)});
+  const NarrowString next_label(gtk_button_get_label(GTK_BUTTON(next)));
+  gtk_button_set_label(GTK_BUTTON(next), TextForGtk("IDS_WIZARD_FINISH").CStr());
+  widest = std::max(widest, NaturalWidth(next));
+  gtk_button_set_label(GTK_BUTTON(next), next_label.CStr());
+
+  const ButtonRow row = LayOutButtonRow(widest);
+  for (GtkWidget* button : {back, next, cancel}) {
+    gtk_widget_set_size_request(button, row.width, kButtonHeight);
+  }
+  gtk_fixed_move(GTK_FIXED(fixed), back, row.back_left, kButtonRowTop);
+  gtk_fixed_move(GTK_FIXED(fixed), next, row.next_left, kButtonRowTop);
+  gtk_fixed_move(GTK_FIXED(fixed), cancel, row.cancel_left, kButtonRowTop);
 }
 
 }  // namespace
@@ -122,11 +144,12 @@ void CInstallerDlg::CreateMainWindow() {
   gtk_widget_set_size_request(separator, width_ - 2 * kFrameMargin, kSeparatorHeight);
   gtk_fixed_put(GTK_FIXED(fixed_), separator, kFrameMargin, kSeparatorTop);
 
-  back_button_ = MakeButton(fixed_, "IDS_WIZARD_BACK", kBackLeft);
-  next_button_ = MakeButton(fixed_, "IDS_WIZARD_NEXT", kNextLeft);
+  back_button_ = MakeButton(fixed_, "IDS_WIZARD_BACK");
+  next_button_ = MakeButton(fixed_, "IDS_WIZARD_NEXT");
   gtk_widget_set_can_default(next_button_, TRUE);
   gtk_widget_grab_default(next_button_);
-  cancel_button_ = MakeButton(fixed_, "IDS_WIZARD_CANCEL", kCancelLeft);
+  cancel_button_ = MakeButton(fixed_, "IDS_WIZARD_CANCEL");
+  PlaceButtonRow(fixed_, back_button_, next_button_, cancel_button_);
 
   g_signal_connect(back_button_, "clicked", G_CALLBACK(OnBackClicked), this);
   g_signal_connect(next_button_, "clicked", G_CALLBACK(OnNextClicked), this);

@@ -2,7 +2,8 @@
 // pre-installation checks found, the distribution kit, the progress channel to the worker
 // and the worker's handle, the chosen directory, the pages) and the GTK main window: a
 // 500 x 360, centred, non-resizable, modal window with the page picture, a separator and
-// the Back, Next and Cancel buttons, on which the wizard pages are shown one at a time.
+// the Back, Next and Cancel buttons (one width for all three, wide enough for the longest
+// label of the language: ui/button_row.h), on which the wizard pages are shown one at a time.
 //
 // Pages and buttons by PageKind (English labels):
 //   1 welcome    Back insensitive (Back and Next hidden in silent mode), "Next >", Cancel

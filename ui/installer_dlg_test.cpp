@@ -18,6 +18,8 @@
 #include "app/string_table.h"
 #include "install/install_job.h"
 #include "kit/kit_test_support.h"
+#include "text/locale_conversions.h"
+#include "ui/progress_page.h"
 #include "ui/ui_test_support.h"
 
 namespace {
@@ -27,7 +29,7 @@ constexpr const char* kKey = "ConfigurationTemplatesLocation=";
 
 class InstallerDlgTest : public ::testing::Test {
  protected:
-  std::unique_ptr<CInstallerDlg> MakeDialog(bool silent, const char16_t* language = u"en") {
+  std::unique_ptr<CInstallerDlg> MakeDialog(bool silent, const WideString& language = u"en") {
     return std::unique_ptr<CInstallerDlg>(new CInstallerDlg(
         1, argv_, silent, NarrowString(kCaption), WideString(language), true));
   }
@@ -151,7 +153,7 @@ class WizardWindowTest : public InstallerDlgTest {
   }
 
   // Checks, main window and welcome page, as Run does before the main loop.
-  std::unique_ptr<CInstallerDlg> OpenWizard(const char16_t* language = u"en") {
+  std::unique_ptr<CInstallerDlg> OpenWizard(const WideString& language = u"en") {
     auto dialog = MakeDialog(false, language);
     EXPECT_TRUE(dialog->RunPreinstallChecks());
     dialog->CreateMainWindow();
@@ -241,6 +243,62 @@ TEST_F(WizardWindowTest, GermanButtonLabels) {
   auto dialog = OpenWizard(u"de");
   EXPECT_EQ(LabelText(dialog->BackButton()), "< Zurück");
   EXPECT_EQ(LabelText(dialog->NextButton()), "Weiter >");
+}
+
+TEST_F(WizardWindowTest, WiderLabelsWidenTheButtonRowToTheLeft) {
+  WriteDemoKit();
+  SetCurrentLanguage(FindLanguage(NarrowString("uk")));
+  auto dialog = OpenWizard(u"uk");
+  int width = 0;
+  int height = 0;
+  gtk_widget_get_size_request(dialog->CancelButton(), &width, &height);
+  EXPECT_GT(width, 80);  // "< Попередня" needs more
+  EXPECT_EQ(height, 30);
+  GtkWidget* fixed = dialog->FixedContainer();
+  ExpectAt(fixed, dialog->CancelButton(), 490 - width, 320);
+  ExpectAt(fixed, dialog->NextButton(), 470 - 2 * width, 320);
+  ExpectAt(fixed, dialog->BackButton(), 470 - 3 * width, 320);
+  ExpectRequestedSize(dialog->BackButton(), width, 30);
+  ExpectRequestedSize(dialog->NextButton(), width, 30);
+}
+
+// In every language of the table, on every page: each widget shown gets at least the size it
+// asks for (its natural size), and the widgets on the container stay inside the window and
+// do not cover each other. A label counts with the part its text takes, at its alignment.
+TEST_F(WizardWindowTest, EveryLanguageFitsOnEveryPage) {
+  std::vector<NarrowString> codes;
+  for (const auto& [number, entry] : GetStringTable()) {
+    if (FindLanguage(entry.code) == number) codes.push_back(entry.code);
+  }
+  EXPECT_EQ(codes.size(), 22u);
+  WriteDemoKit();
+  for (const NarrowString& code : codes) {
+    SetCurrentLanguage(FindLanguage(code));
+    auto dialog = MakeDialog(false, FromLocaleBytes(code));
+    ASSERT_TRUE(dialog->RunPreinstallChecks());
+    dialog->CreateMainWindow();
+    const std::string language = code.CStr();
+
+    dialog->ShowWelcomePage();
+    DrainEvents();
+    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " welcome");
+    dialog->ShowDirectoryPage();
+    DrainEvents();
+    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " directory");
+    ProgressPage progress(dialog->FixedContainer(), 480);
+    dialog->ShowPage(&progress);
+    DrainEvents();
+    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " progress");
+    progress.SetProgress(100);
+    DrainEvents();
+    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " progress at 100 %");
+    dialog->ShowSuccessPage();
+    DrainEvents();
+    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " success");
+    dialog->ShowErrorPage();
+    DrainEvents();
+    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " error");
+  }
 }
 
 TEST_F(WizardWindowTest, WelcomeTextIsPlainText) {

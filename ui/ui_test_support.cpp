@@ -207,3 +207,81 @@ void ExpectRequestedSize(GtkWidget* widget, int width, int height) {
   EXPECT_EQ(w, width);
   EXPECT_EQ(h, height);
 }
+
+namespace {
+
+std::string Describe(GtkWidget* widget) {
+  std::string text = G_OBJECT_TYPE_NAME(widget);
+  if (GTK_IS_LABEL(widget) || GTK_IS_BUTTON(widget)) text += " \"" + LabelText(widget) + "\"";
+  return text;
+}
+
+// Each shown widget of the tree gets at least its natural size.
+void ExpectNaturalSizeGiven(GtkWidget* widget, const std::string& where) {
+  if (!gtk_widget_get_visible(widget)) return;
+  GtkRequisition natural;
+  gtk_widget_get_requisition(widget, &natural);
+  GtkAllocation given;
+  gtk_widget_get_allocation(widget, &given);
+  EXPECT_LE(natural.width, given.width) << where << ": " << Describe(widget) << " is cut";
+  EXPECT_LE(natural.height, given.height) << where << ": " << Describe(widget) << " is cut";
+  if (!GTK_IS_CONTAINER(widget)) return;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+  for (GList* item = children; item != nullptr; item = item->next) {
+    ExpectNaturalSizeGiven(GTK_WIDGET(item->data), where);
+  }
+  g_list_free(children);
+}
+
+// The part of the container the widget takes: a label's text where its alignment puts it,
+// any other widget's whole allocation.
+GdkRectangle TakenArea(GtkWidget* widget) {
+  GtkAllocation area;
+  gtk_widget_get_allocation(widget, &area);
+  if (!GTK_IS_LABEL(widget)) return area;
+  GtkRequisition natural;
+  gtk_widget_get_requisition(widget, &natural);
+  gfloat x_align = 0;
+  gfloat y_align = 0;
+  gtk_misc_get_alignment(GTK_MISC(widget), &x_align, &y_align);
+  if (natural.width < area.width) {
+    area.x += static_cast<int>((area.width - natural.width) * x_align);
+    area.width = natural.width;
+  }
+  if (natural.height < area.height) {
+    area.y += static_cast<int>((area.height - natural.height) * y_align);
+    area.height = natural.height;
+  }
+  return area;
+}
+
+}  // namespace
+
+void ExpectNothingCutOrCovered(GtkWidget* fixed, const std::string& where) {
+  GtkAllocation room;
+  gtk_widget_get_allocation(fixed, &room);
+  std::vector<GtkWidget*> shown;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(fixed));
+  for (GList* item = children; item != nullptr; item = item->next) {
+    if (gtk_widget_get_visible(GTK_WIDGET(item->data))) shown.push_back(GTK_WIDGET(item->data));
+  }
+  g_list_free(children);
+  EXPECT_FALSE(shown.empty()) << where;
+
+  std::vector<GdkRectangle> taken;
+  for (GtkWidget* widget : shown) {
+    ExpectNaturalSizeGiven(widget, where);
+    const GdkRectangle area = TakenArea(widget);
+    EXPECT_TRUE(area.x >= room.x && area.y >= room.y &&
+                area.x + area.width <= room.x + room.width &&
+                area.y + area.height <= room.y + room.height)
+        << where << ": " << Describe(widget) << " leaves the window";
+    taken.push_back(area);
+  }
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    for (std::size_t j = i + 1; j < shown.size(); ++j) {
+      EXPECT_FALSE(gdk_rectangle_intersect(&taken[i], &taken[j], nullptr))
+          << where << ": " << Describe(shown[i]) << " and " << Describe(shown[j]) << " overlap";
+    }
+  }
+}

@@ -116,5 +116,12 @@ void FixedPosition(GtkWidget* fixed, GtkWidget* child, int* x, int* y);
 void ExpectAt(GtkWidget* fixed, GtkWidget* child, int x, int y);
 // Expects the widget's size request to be width by height.
 void ExpectRequestedSize(GtkWidget* widget, int width, int height);
+// Expects, for the shown children of the laid-out GtkFixed: that each of them and each widget
+// inside them (a button's label) is given at least its natural size, so nothing is cut; that
+// each stays inside the container; and that no two cover each other. A label counts with the
+// part of its allocation its text takes at its alignment (the wizard's text labels are taller
+// than their texts, and the success page's check box sits inside its label's area). where
+// names the case in the failure messages.
+void ExpectNothingCutOrCovered(GtkWidget* fixed, const std::string& where);
 
 #endif  // UI_UI_TEST_SUPPORT_H_

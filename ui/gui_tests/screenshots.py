@@ -1,4 +1,5 @@
-"""Takes the screenshots of the README: every page of the wizard and a message box.
+"""Takes the screenshots of the README: every page of the wizard, a message box, and a contact
+sheet of the welcome page in four scripts (Latin, Cyrillic, Armenian, Chinese).
 
     /usr/bin/python3 ui/gui_tests/screenshots.py BUILD_DIR OUTPUT_DIR
 
@@ -20,6 +21,9 @@ TARGET = ".tavlo5/Tavlo/tavlo5/tmplts"
 # Enough small files to keep a run on the progress page for a few seconds.
 FILLER_FOLDERS = 200
 FILLER_FILES_PER_FOLDER = 200
+# The languages of the contact sheet, one per script; each of the first three has a label
+# wider than the 80-pixel buttons, so the sheet shows the widened button row too.
+SHEET_LANGUAGES = ["de", "uk", "hy", "zh"]
 
 
 def write_content(root):
@@ -37,6 +41,26 @@ def shoot(desktop, window, path):
     time.sleep(0.4)  # let the window manager and GTK finish drawing
     desktop.screenshot(path, harness.extents(window))
     print("wrote", path)
+
+
+def shoot_languages(desktop, build, kit_dir, env, out):
+    """The welcome page in each of SHEET_LANGUAGES, put together two by two."""
+    pictures = []
+    for code in SHEET_LANGUAGES:
+        app = harness.App(desktop, [os.path.join(build, "setup"), "usecwd", "-L" + code], env,
+                          cwd=kit_dir)
+        frame = app.frame()
+        path = os.path.join(out, "welcome-%s.png" % code)
+        shoot(desktop, frame, path)
+        pictures.append(path)
+        app.process.terminate()
+        app.exit_code()
+    sheet = os.path.join(out, "welcome-languages.png")
+    subprocess.run(["montage"] + pictures + ["-tile", "2x", "-geometry", "+6+6",
+                                             "-background", "white", sheet], check=True)
+    for path in pictures:
+        os.remove(path)
+    print("wrote", sheet)
 
 
 def main(build, out):
@@ -96,6 +120,8 @@ def main(build, out):
             shoot(desktop, frame, os.path.join(out, "error.png"))
             harness.press(finish)
             app.exit_code()
+
+            shoot_languages(desktop, build, kit_dir, env, out)
         finally:
             scratch.close()
 

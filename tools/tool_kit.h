@@ -1,0 +1,35 @@
+// Opening a kit for one efdtool command (list, verify, extract) exactly as the installer does
+// (DistributionKit::Open), with the temporary container guarded against the terminal's
+// signals.
+//
+// While a TerminationSignalsHeld lives, the signals that end a program from the terminal
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT) are held back, so an interrupted command still removes
+// its container first; a held signal takes effect once the holder is gone.
+
+#ifndef TOOLS_TOOL_KIT_H_
+#define TOOLS_TOOL_KIT_H_
+
+#include <signal.h>
+
+#include <cstdio>
+
+#include "kit/distribution_kit.h"
+#include "text/narrow_string.h"
+
+class TerminationSignalsHeld {
+ public:
+  TerminationSignalsHeld();
+  ~TerminationSignalsHeld();
+  TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+  TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+// Opens the kit at kit_path (bytes in the locale's encoding); on failure writes
+// "efdtool COMMAND: ..." with the reason to err and returns false.
+bool OpenKitForTool(const NarrowString& kit_path, const char* command, DistributionKit* kit,
+                    std::FILE* err);
+
+#endif  // TOOLS_TOOL_KIT_H_
