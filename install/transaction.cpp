@@ -101,7 +101,7 @@ ErrorCode Transaction::MakeTarget() {
   made_target_ = false;
   levels_above_target_ = 0;
   const NarrowString directory = WithoutTrailingSlashes(target_);
-  struct stat64 status;
+  struct stat64 status = {};
   // Anything at the name counts as there; a file in the way shows when it is locked.
   if (stat64(directory.CStr(), &status) == 0) return kSuccess;
 
@@ -124,6 +124,10 @@ ErrorCode Transaction::MakeTarget() {
       made_in_a_row = 0;
       holder_time_ = status.st_mtim;
       continue;
+    }
+    // The levels made just before go again, the innermost first.
+    for (auto made = level.base(); made_in_a_row > 0; ++made, --made_in_a_row) {
+      rmdir(made->CStr());
     }
     return kErrorNotFound;
   }
