@@ -6,18 +6,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string_view>
+#include <unordered_set>
 
 #include "app/string_table.h"
 #include "install/relative_path.h"
 #include "kit/distribution_kit.h"
 #include "text/locale_conversions.h"
-
-namespace {
-
-// Non-blocking, so that a named pipe or a device at a destination cannot hold the run.
-constexpr int kUpToDateTestFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
-
-}  // namespace
 
 InstallJob::InstallJob(StopSignal* stop_signal)
     : transaction_(stop_signal), channel_(nullptr), stop_signal_(stop_signal) {}
@@ -41,27 +36,35 @@ int32_t InstallJob::Percentage(uint64_t j, uint64_t n) {
   return n == 0 ? 100 : static_cast<int32_t>(j * 100u / n);
 }
 
+namespace {
+
+// Whether the file with status could be opened for reading by this process. The owner's
+// permission bits decide for the owner (an access control list cannot take them away), and a
+// process with the user id 0 reads everything; only for someone else's file is the system
+// asked.
+bool IsReadable(const NarrowString& path, const struct stat64& status) {
+  const uid_t user = geteuid();
+  if (user == 0) return true;
+  if (status.st_uid == user) return (status.st_mode & S_IRUSR) != 0;
+  return faccessat(AT_FDCWD, path.CStr(), R_OK, AT_EACCESS) == 0;
+}
+
+}  // namespace
+
 InstallJob::Destination InstallJob::ExamineDestination(const NarrowString& path,
                                                        const FileTime& entry_time) {
-  int descriptor = open(path.CStr(), kUpToDateTestFlags | O_NOFOLLOW);
-  if (descriptor < 0) {
-    if (errno == ENOENT) return Destination::kAbsent;
-    // A link, or a name that cannot be examined: a link to an up-to-date file stays.
-    descriptor = open(path.CStr(), kUpToDateTestFlags);
-    if (descriptor < 0) return Destination::kOutOfDate;
-  } else {
-    struct stat64 status;
-    if (fstat64(descriptor, &status) == 0 && S_ISDIR(status.st_mode)) {
-      close(descriptor);
-      return Destination::kDirectory;
-    }
-  }
-  // A directory behind a link, a named pipe or a device opens for reading too, but none is
-  // an installed file: it is replaced like an old file.
   struct stat64 status;
-  const bool is_file = fstat64(descriptor, &status) == 0 && S_ISREG(status.st_mode);
-  close(descriptor);
-  if (!is_file) return Destination::kOutOfDate;
+  if (lstat64(path.CStr(), &status) != 0) {
+    return errno == ENOENT ? Destination::kAbsent : Destination::kOutOfDate;
+  }
+  if (S_ISDIR(status.st_mode)) return Destination::kDirectory;
+  // A link is looked at through to what it names: a link to an up-to-date file stays.
+  if (S_ISLNK(status.st_mode) && stat64(path.CStr(), &status) != 0) {
+    return Destination::kOutOfDate;
+  }
+  // A directory behind a link, a named pipe or a device is no installed file: it is
+  // replaced like an old file. So is a file this process could not open for reading.
+  if (!S_ISREG(status.st_mode) || !IsReadable(path, status)) return Destination::kOutOfDate;
   // The file's time in whole seconds, in the kit's units.
   const FileTime last_write = FileTimeFromSystemSeconds(static_cast<int64_t>(status.st_mtime));
   return FileTimeValue(last_write) >= FileTimeValue(entry_time) ? Destination::kUpToDate
@@ -92,13 +95,17 @@ void InstallJob::PauseAfterFinish() {
   stop_signal_->PauseUnlessRequested(kFinishPauseMicroseconds);
 }
 
-bool InstallJob::EntryPaths(const DistributionKit& kit, std::vector<NarrowString>* paths) {
+bool InstallJob::EntryPaths(const DistributionKit& kit, std::vector<NarrowString>* paths,
+                            std::vector<bool>* repeated) {
   paths->resize(kit.EntryCount());
+  repeated->assign(kit.EntryCount(), false);
+  std::unordered_set<std::string_view> seen;
   for (std::size_t j = 0; j < kit.EntryCount(); ++j) {
     NarrowString& relative = (*paths)[j];
     if (!EntryRelativePath(kit.Entry(j).name, &relative) || IsInWorkFolder(relative)) {
       return false;
     }
+    (*repeated)[j] = !seen.insert(std::string_view(relative.Data(), relative.Length())).second;
   }
   return true;
 }
@@ -110,7 +117,7 @@ ErrorCode InstallJob::InstallEntry(DistributionKit* kit, std::size_t j,
   PendingFile file;
   code = transaction_.BeginFile(relative, found != Destination::kAbsent, &file);
   if (code != kSuccess) return code;
-  code = kit->CopyEntryTo(j, static_cast<FileHandle>(file.descriptor));
+  code = kit->CopyEntryTo(j, static_cast<FileHandle>(file.descriptor), true);
   // A close can report a delayed write failure of the copied bytes.
   const ErrorCode closed = FileClose(static_cast<FileHandle>(file.descriptor));
   file.descriptor = -1;
@@ -142,7 +149,8 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
   if (code != kSuccess) return ReportError(code, 0);
 
   std::vector<NarrowString> relatives;
-  if (!EntryPaths(*kit, &relatives)) return ReportError(kErrorInvalidParameter, 0);
+  std::vector<bool> repeated;
+  if (!EntryPaths(*kit, &relatives, &repeated)) return ReportError(kErrorInvalidParameter, 0);
 
   const NarrowString& target_bytes = transaction_.Target();
   const std::size_t count = kit->EntryCount();
@@ -150,8 +158,12 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     const KitEntry& entry = kit->Entry(j);
     const int32_t percent = Percentage(j, count);
     channel->Post(0, DestinationPath(target, entry.name), percent);
+    // In a folder the run made, nothing is there but what the run wrote: a name the kit
+    // has not named before needs no lookup.
     const Destination found =
-        ExamineDestination(JoinPath(target_bytes, relatives[j]), entry.time);
+        !repeated[j] && transaction_.IsRunsOwnDirectory(RelativeParent(relatives[j]))
+            ? Destination::kAbsent
+            : ExamineDestination(JoinPath(target_bytes, relatives[j]), entry.time);
     if (found == Destination::kUpToDate) continue;
     if (found == Destination::kDirectory) return ReportError(kErrorInvalidParameter, percent);
     code = InstallEntry(kit, j, relatives[j], found);

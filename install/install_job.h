@@ -62,14 +62,14 @@ class InstallJob {
     kDirectory,  // a directory: never replaced, the run fails
   };
 
-  // A file can stay when it opens for reading (a link is followed), is a regular file, and
-  // its last-write time in whole seconds is not earlier than entry_time. A newer file is
-  // kept, one of the same time skipped; an entry time with a fraction of a second is always
-  // later than the file's whole-second time. A directory, a named pipe or a device is out
-  // of date, and the open does not wait on a pipe; a directory (not a link to one) is
-  // kDirectory. The first open does not follow a link, so that its "not found" also
-  // answers whether anything must be backed up: a fresh installation looks each path up
-  // once before writing it, not twice. path is bytes.
+  // A file can stay when it is a regular file this process could open for reading (a link
+  // is followed) and its last-write time in whole seconds is not earlier than entry_time. A
+  // newer file is kept, one of the same time skipped; an entry time with a fraction of a
+  // second is always later than the file's whole-second time. A directory (not a link to
+  // one) is kDirectory; anything else that is no such file is out of date. Nothing is
+  // opened: a status query of the name answers, and one of what a link names; so a named
+  // pipe cannot hold the run, and "not found" also answers whether anything must be backed
+  // up. path is bytes.
   static Destination ExamineDestination(const NarrowString& path, const FileTime& entry_time);
 
   // The destination of an entry: target directory + name with every "\" read as "/".
@@ -88,9 +88,11 @@ class InstallJob {
 
  private:
   void PauseAfterFinish();
-  // The relative paths of every entry, in table order; false when a name cannot be
-  // encoded or lies in the work folder.
-  static bool EntryPaths(const DistributionKit& kit, std::vector<NarrowString>* paths);
+  // The relative paths of every entry, in table order, and for each whether an earlier
+  // entry names the same path; false when a name cannot be encoded or lies in the work
+  // folder.
+  static bool EntryPaths(const DistributionKit& kit, std::vector<NarrowString>* paths,
+                         std::vector<bool>* repeated);
   // Writes entry j to relative; *found is what ExamineDestination found there.
   ErrorCode InstallEntry(DistributionKit* kit, std::size_t j, const NarrowString& relative,
                          Destination found);

@@ -63,8 +63,29 @@ Transaction::~Transaction() { End(); }
 
 void Transaction::End() {
   journal_.Close();
+  if (folder_descriptor_ >= 0) close(folder_descriptor_);
+  folder_descriptor_ = -1;
   lock_.Release();
 }
+
+int Transaction::FolderDescriptor(const NarrowString& directory) {
+  if (folder_descriptor_ >= 0 && folder_ == directory) return folder_descriptor_;
+  if (folder_descriptor_ >= 0) close(folder_descriptor_);
+  folder_ = directory;
+  folder_descriptor_ =
+      open(JoinPath(target_, directory).CStr(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return folder_descriptor_;
+}
+
+namespace {
+
+// The last name of a relative path.
+const char* NameOf(const NarrowString& relative) {
+  const NarrowString::size_type slash = relative.FindLastOf("/");
+  return relative.CStr() + (slash == NarrowString::npos ? 0 : slash + 1);
+}
+
+}  // namespace
 
 NarrowString Transaction::BackupFolder() const { return WorkFolderPath(target_); }
 
@@ -286,6 +307,7 @@ ErrorCode Transaction::BeginFile(const NarrowString& relative, bool replaces,
   file->relative = relative;
   file->replaces = replaces;
   file->descriptor = -1;
+  file->created = false;
   file->temp_relative = names_.Next(directory);
   if (!own) {
     ErrorCode code = EnsureJournal();
@@ -300,11 +322,15 @@ ErrorCode Transaction::BeginFile(const NarrowString& relative, bool replaces,
     code = journal_.Flush();
     if (code != kSuccess) return code;
   }
+  const int folder = FolderDescriptor(directory);
+  if (folder < 0) return ErrorCodeFromErrno(errno);
   for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-    file->temp_path = JoinPath(target_, file->temp_relative);
-    file->descriptor = open(file->temp_path.CStr(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
-    if (file->descriptor >= 0) return kSuccess;
+    file->descriptor = openat(folder, NameOf(file->temp_relative),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+    if (file->descriptor >= 0) {
+      file->created = true;
+      return kSuccess;
+    }
     if (errno != EEXIST) return ErrorCodeFromErrno(errno);
     if (!own) {
       ErrorCode code = Retract(JournalKind::kTempFile, file->temp_relative);
@@ -322,7 +348,14 @@ ErrorCode Transaction::BeginFile(const NarrowString& relative, bool replaces,
 void Transaction::AbandonFile(PendingFile* file) {
   if (file->descriptor >= 0) close(file->descriptor);
   file->descriptor = -1;
-  if (!file->temp_path.Empty()) unlink(file->temp_path.CStr());
+  if (!file->created) return;
+  file->created = false;
+  const int folder = FolderDescriptor(RelativeParent(file->relative));
+  if (folder >= 0) {
+    unlinkat(folder, NameOf(file->temp_relative), 0);
+  } else {
+    unlink(JoinPath(target_, file->temp_relative).CStr());
+  }
 }
 
 ErrorCode Transaction::FinishFile(PendingFile* file) {
@@ -335,12 +368,14 @@ ErrorCode Transaction::FinishFile(PendingFile* file) {
       return code;
     }
   }
-  const NarrowString path = JoinPath(target_, file->relative);
-  if (rename(file->temp_path.CStr(), path.CStr()) != 0) {
+  const int folder = FolderDescriptor(directory);
+  if (folder < 0 ||
+      renameat(folder, NameOf(file->temp_relative), folder, NameOf(file->relative)) != 0) {
     const ErrorCode code = ErrorCodeFromErrno(errno);
     AbandonFile(file);
     return code;
   }
+  file->created = false;
   if (!own) own_files_.insert(file->relative);
   return kSuccess;
 }

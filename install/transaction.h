@@ -49,9 +49,9 @@
 struct PendingFile {
   NarrowString relative;       // the final name, relative to the template directory
   NarrowString temp_relative;  // the temporary name it is written under
-  NarrowString temp_path;      // the same, whole
   int descriptor = -1;         // the temporary file, open for writing
   bool replaces = false;       // something is at the final name and is moved away first
+  bool created = false;        // the temporary file exists
 };
 
 class Transaction {
@@ -101,6 +101,10 @@ class Transaction {
   // Releases the lock (Commit and Rollback do it too).
   void End();
 
+  // Whether directory (relative) was made by this run: nothing was in it before the run, so
+  // a name the run has not written there needs no lookup.
+  bool IsRunsOwnDirectory(const NarrowString& directory) const;
+
   // The template directory as bytes (ends with "/"), once BeginTransaction converted it.
   const NarrowString& Target() const { return target_; }
   // Whether the last rollback, or the work folder of a killed run, left originals or other
@@ -128,11 +132,14 @@ class Transaction {
   ErrorCode Retract(JournalKind kind, const NarrowString& path);
   // Records the time of a pre-existing directory before the run's first change in it.
   void NoteDirectoryChange(const NarrowString& directory);
-  bool IsRunsOwnDirectory(const NarrowString& directory) const;
   // Gives what is at relative its name in the backup folder (see above).
   ErrorCode BackUpFile(const NarrowString& relative);
   // Makes the folders of the backup tree that relative's original needs.
   ErrorCode EnsureBackupDirectory(const NarrowString& relative_directory);
+  // A descriptor of the folder directory (relative), kept open while files go into that
+  // folder: a file's name is then looked up in its folder alone, not along its whole path,
+  // for each of the calls that make it. -1 with errno set when the folder cannot be opened.
+  int FolderDescriptor(const NarrowString& directory);
 
   StopSignal* stop_;
   // Waited on when no stop signal is given: never requested.
@@ -151,6 +158,9 @@ class Transaction {
   std::set<NarrowString> existing_lookup_;
   std::set<NarrowString> changed_directories_;
   std::set<NarrowString> backup_directories_made_;
+  // The folder of the last file, and its descriptor (or -1).
+  NarrowString folder_;
+  int folder_descriptor_ = -1;
   // Final names this run has written in folders it did not make.
   std::set<NarrowString> own_files_;
   bool holds_originals_ = false;

@@ -80,9 +80,11 @@ class DistributionKit {
   ErrorCode ExtractEntry(std::size_t index, const WideString& destination);
 
   // ExtractEntry's copy into a file the caller has opened for writing at position 0: the
-  // entry's bytes, the cut at their end and the stamp. The caller closes output (and must
-  // look at the close's code). Codes as ExtractEntry, without those of the open and close.
-  ErrorCode CopyEntryTo(std::size_t index, FileHandle output);
+  // entry's bytes, the cut at their end (not needed when output_is_new: a new, empty file)
+  // and the stamp. The caller closes output (and must look at the close's code). Codes as
+  // ExtractEntry, without those of the open and close. The container's position is neither
+  // used nor moved.
+  ErrorCode CopyEntryTo(std::size_t index, FileHandle output, bool output_is_new = false);
 
   // The container's file-layer handle; kNoFileHandle while none is open.
   FileHandle ContainerHandle() const { return container_handle_; }

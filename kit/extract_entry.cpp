@@ -1,38 +1,69 @@
 // DistributionKit::ExtractEntry: copying one entry out of the open container.
 
+#include <errno.h>
+#include <unistd.h>
+
 #include "kit/container_format.h"
 #include "kit/distribution_kit.h"
 
-// Copies the entry's bytes from the container's current position to destination. Reads ask
-// only for what the entry still needs, so the container position ends at the entry's end.
-static ErrorCode CopyEntryBytes(FileHandle container, FileHandle destination, uint32_t size,
-                                std::vector<unsigned char>* buffer) {
+namespace {
+
+// Whether copy_file_range(2) cannot serve these two files at all (not a failure of the copy).
+bool InKernelCopyUnavailable(int error_number) {
+  return error_number == EXDEV || error_number == EINVAL || error_number == ENOSYS ||
+         error_number == EOPNOTSUPP || error_number == EBADF;
+}
+
+// Copies size bytes at offset of the container to the destination's position: in the kernel
+// where it can (no copy through this process, and a shared extent on file systems that
+// share blocks), else through buffer with pread(2), so that the container's own position is
+// never used. A container that ends before the bytes do is kErrorInvalidData: no further
+// read could make progress.
+ErrorCode CopyEntryBytes(int container, uint64_t offset, int destination, uint32_t size,
+                         std::vector<unsigned char>* buffer) {
+  off64_t from = static_cast<off64_t>(offset);
   uint32_t remaining = size;
   while (remaining > 0) {
-    const uint32_t wanted =
-        remaining < buffer->size() ? remaining : static_cast<uint32_t>(buffer->size());
-    uint32_t delivered = 0;
-    ErrorCode code = FileRead(container, buffer->data(), wanted, &delivered, nullptr);
-    if (code != kSuccess) return code;
-    // The container ends before the entry's data does: no further read could make progress.
-    if (delivered < wanted) return kErrorInvalidData;
+    const ssize_t copied =
+        copy_file_range(container, &from, destination, nullptr, remaining, 0);
+    if (copied > 0) {
+      remaining -= static_cast<uint32_t>(copied);
+      continue;
+    }
+    if (copied == 0) return kErrorInvalidData;
+    if (errno == EINTR) continue;
+    if (!InKernelCopyUnavailable(errno)) return ErrorCodeFromErrno(errno);
+    break;
+  }
+  while (remaining > 0) {
+    const std::size_t wanted = remaining < buffer->size() ? remaining : buffer->size();
+    const ssize_t got = pread64(container, buffer->data(), wanted, from);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return ErrorCodeFromErrno(errno);
+    }
+    if (got == 0) return kErrorInvalidData;
     uint32_t written = 0;
-    code = FileWrite(destination, buffer->data(), delivered, &written, nullptr);
+    const ErrorCode code =
+        FileWrite(destination, buffer->data(), static_cast<uint32_t>(got), &written, nullptr);
     if (code != kSuccess) return code;
-    remaining -= delivered;
+    from += got;
+    remaining -= static_cast<uint32_t>(got);
   }
   return kSuccess;
 }
 
-ErrorCode DistributionKit::CopyEntryTo(std::size_t index, FileHandle output) {
+}  // namespace
+
+ErrorCode DistributionKit::CopyEntryTo(std::size_t index, FileHandle output, bool output_is_new) {
   if (index >= entries_.size()) return kErrorInvalidParameter;
   const KitEntry& entry = entries_[index];
   if (container_handle_ == kNoFileHandle) return kErrorInvalidHandle;
-  if (FileSeek(container_handle_, entry.offset, kFileSeekBegin) < 0) return LastErrorCode();
-  const ErrorCode code = CopyEntryBytes(container_handle_, output, entry.size, &copy_buffer_);
+  const ErrorCode code = CopyEntryBytes(static_cast<int>(container_handle_), entry.offset,
+                                        static_cast<int>(output), entry.size, &copy_buffer_);
   if (code != kSuccess) return code;
   // An existing longer file must end where the entry ends; stamping is best effort.
-  FileTruncateHere(output);
+  if (!output_is_new) FileTruncateHere(output);
   FileSetTimes(output, nullptr, nullptr, &entry.time);
   return kSuccess;
 }

@@ -5,8 +5,8 @@
 // inflated into one output buffer of kInflateOutputBytes, which is written to the container
 // file whenever it is full, so memory use does not grow with the kit.
 //
-// Once the stream has ended or failed, the windows that are left are not read: zlib would
-// only repeat that status for them. A stream cut off inside its data is not an error here
+// Once the stream has ended or failed, the windows that are left are not read: the inflater
+// (kit/raw_inflater.h) would only repeat that verdict for them. A stream cut off inside its data is not an error here
 // (the last status is 0, or a buffer shortage with no input left): what is missing shows
 // when the container is read.
 
