@@ -38,33 +38,39 @@ int32_t InstallJob::Percentage(uint64_t j, uint64_t n) {
 
 namespace {
 
-// Whether the file with status could be opened for reading by this process. The owner's
-// permission bits decide for the owner (an access control list cannot take them away), and a
-// process with the user id 0 reads everything; only for someone else's file is the system
-// asked.
-bool IsReadable(const NarrowString& path, const struct stat64& status) {
-  const uid_t user = geteuid();
+// Whether the file with status could be opened for reading by a process of the effective
+// user id user. The owner's permission bits decide for the owner (an access control list
+// cannot take them away), and the user id 0 reads everything; only for someone else's file
+// is the system asked.
+bool IsReadable(int folder, const char* name, const struct stat64& status, uid_t user) {
   if (user == 0) return true;
   if (status.st_uid == user) return (status.st_mode & S_IRUSR) != 0;
-  return faccessat(AT_FDCWD, path.CStr(), R_OK, AT_EACCESS) == 0;
+  return faccessat(folder, name, R_OK, AT_EACCESS) == 0;
 }
 
 }  // namespace
 
 InstallJob::Destination InstallJob::ExamineDestination(const NarrowString& path,
                                                        const FileTime& entry_time) {
+  return ExamineDestination(AT_FDCWD, path.CStr(), entry_time, geteuid());
+}
+
+InstallJob::Destination InstallJob::ExamineDestination(int folder, const char* name,
+                                                       const FileTime& entry_time, uid_t user) {
   struct stat64 status;
-  if (lstat64(path.CStr(), &status) != 0) {
+  if (fstatat64(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
     return errno == ENOENT ? Destination::kAbsent : Destination::kOutOfDate;
   }
   if (S_ISDIR(status.st_mode)) return Destination::kDirectory;
   // A link is looked at through to what it names: a link to an up-to-date file stays.
-  if (S_ISLNK(status.st_mode) && stat64(path.CStr(), &status) != 0) {
+  if (S_ISLNK(status.st_mode) && fstatat64(folder, name, &status, 0) != 0) {
     return Destination::kOutOfDate;
   }
   // A directory behind a link, a named pipe or a device is no installed file: it is
   // replaced like an old file. So is a file this process could not open for reading.
-  if (!S_ISREG(status.st_mode) || !IsReadable(path, status)) return Destination::kOutOfDate;
+  if (!S_ISREG(status.st_mode) || !IsReadable(folder, name, status, user)) {
+    return Destination::kOutOfDate;
+  }
   // The file's time in whole seconds, in the kit's units.
   const FileTime last_write = FileTimeFromSystemSeconds(static_cast<int64_t>(status.st_mtime));
   return FileTimeValue(last_write) >= FileTimeValue(entry_time) ? Destination::kUpToDate
@@ -110,6 +116,22 @@ bool InstallJob::EntryPaths(const DistributionKit& kit, std::vector<NarrowString
   return true;
 }
 
+InstallJob::Destination InstallJob::Examine(const NarrowString& relative, bool repeated,
+                                            const FileTime& entry_time, uid_t user) {
+  const NarrowString folder = RelativeParent(relative);
+  // In a folder the run made, nothing is there but what the run wrote: a name the kit has
+  // not named before needs no lookup.
+  if (!repeated && transaction_.IsRunsOwnDirectory(folder)) return Destination::kAbsent;
+  const int descriptor = transaction_.FolderDescriptor(folder);
+  if (descriptor < 0) {
+    // No folder, nothing in it; anything else that keeps the folder from being opened is
+    // looked at along the whole path.
+    if (errno == ENOENT) return Destination::kAbsent;
+    return ExamineDestination(JoinPath(transaction_.Target(), relative), entry_time);
+  }
+  return ExamineDestination(descriptor, NameOf(relative), entry_time, user);
+}
+
 ErrorCode InstallJob::InstallEntry(DistributionKit* kit, std::size_t j,
                                    const NarrowString& relative, Destination found) {
   ErrorCode code = transaction_.CreateDirectoryRecorded(RelativeParent(relative));
@@ -152,7 +174,7 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
   std::vector<bool> repeated;
   if (!EntryPaths(*kit, &relatives, &repeated)) return ReportError(kErrorInvalidParameter, 0);
 
-  const NarrowString& target_bytes = transaction_.Target();
+  const uid_t user = geteuid();
   const std::size_t count = kit->EntryCount();
   for (std::size_t j = 0; j < count; ++j) {
     const KitEntry& entry = kit->Entry(j);
@@ -160,10 +182,7 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     channel->Post(0, DestinationPath(target, entry.name), percent);
     // In a folder the run made, nothing is there but what the run wrote: a name the kit
     // has not named before needs no lookup.
-    const Destination found =
-        !repeated[j] && transaction_.IsRunsOwnDirectory(RelativeParent(relatives[j]))
-            ? Destination::kAbsent
-            : ExamineDestination(JoinPath(target_bytes, relatives[j]), entry.time);
+    const Destination found = Examine(relatives[j], repeated[j], entry.time, user);
     if (found == Destination::kUpToDate) continue;
     if (found == Destination::kDirectory) return ReportError(kErrorInvalidParameter, percent);
     code = InstallEntry(kit, j, relatives[j], found);

@@ -21,6 +21,8 @@
 #ifndef INSTALL_INSTALL_JOB_H_
 #define INSTALL_INSTALL_JOB_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -71,6 +73,10 @@ class InstallJob {
   // pipe cannot hold the run, and "not found" also answers whether anything must be backed
   // up. path is bytes.
   static Destination ExamineDestination(const NarrowString& path, const FileTime& entry_time);
+  // The same for the name in the folder open as folder (or AT_FDCWD), for a process whose
+  // effective user id is user.
+  static Destination ExamineDestination(int folder, const char* name, const FileTime& entry_time,
+                                        uid_t user);
 
   // The destination of an entry: target directory + name with every "\" read as "/".
   static WideString DestinationPath(const WideString& target, const WideString& name);
@@ -93,6 +99,9 @@ class InstallJob {
   // folder.
   static bool EntryPaths(const DistributionKit& kit, std::vector<NarrowString>* paths,
                          std::vector<bool>* repeated);
+  // What is at relative, looked up in its folder; repeated: an earlier entry names it too.
+  Destination Examine(const NarrowString& relative, bool repeated, const FileTime& entry_time,
+                      uid_t user);
   // Writes entry j to relative; *found is what ExamineDestination found there.
   ErrorCode InstallEntry(DistributionKit* kit, std::size_t j, const NarrowString& relative,
                          Destination found);

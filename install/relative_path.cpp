@@ -64,6 +64,11 @@ NarrowString RelativeParent(const NarrowString& relative) {
   return NarrowString(relative, 0, slash);
 }
 
+const char* NameOf(const NarrowString& relative) {
+  const NarrowString::size_type slash = relative.FindLastOf("/");
+  return relative.CStr() + (slash == NarrowString::npos ? 0 : slash + 1);
+}
+
 NarrowString JoinPath(const NarrowString& directory, const NarrowString& relative) {
   NarrowString path = directory;
   if (relative.Empty()) return path;

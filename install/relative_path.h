@@ -24,6 +24,9 @@ bool IsContainedRelativePath(const NarrowString& relative);
 // The folder part of relative: the bytes before its last "/", empty when it has none.
 NarrowString RelativeParent(const NarrowString& relative);
 
+// The last name of relative (all of it when it has no "/"), pointing into relative.
+const char* NameOf(const NarrowString& relative);
+
 // directory followed by relative, with one "/" between them (directory may end with "/").
 NarrowString JoinPath(const NarrowString& directory, const NarrowString& relative);
 

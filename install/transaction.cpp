@@ -77,15 +77,7 @@ int Transaction::FolderDescriptor(const NarrowString& directory) {
   return folder_descriptor_;
 }
 
-namespace {
 
-// The last name of a relative path.
-const char* NameOf(const NarrowString& relative) {
-  const NarrowString::size_type slash = relative.FindLastOf("/");
-  return relative.CStr() + (slash == NarrowString::npos ? 0 : slash + 1);
-}
-
-}  // namespace
 
 NarrowString Transaction::BackupFolder() const { return WorkFolderPath(target_); }
 

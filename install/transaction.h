@@ -105,6 +105,12 @@ class Transaction {
   // a name the run has not written there needs no lookup.
   bool IsRunsOwnDirectory(const NarrowString& directory) const;
 
+  // A descriptor of the folder directory (relative), kept open while the entries of that
+  // folder are examined and written: a file's name is then looked up in its folder alone,
+  // not along its whole path, for each of the calls that make it. -1 with errno set when
+  // the folder cannot be opened (it is tried again on the next call).
+  int FolderDescriptor(const NarrowString& directory);
+
   // The template directory as bytes (ends with "/"), once BeginTransaction converted it.
   const NarrowString& Target() const { return target_; }
   // Whether the last rollback, or the work folder of a killed run, left originals or other
@@ -136,10 +142,6 @@ class Transaction {
   ErrorCode BackUpFile(const NarrowString& relative);
   // Makes the folders of the backup tree that relative's original needs.
   ErrorCode EnsureBackupDirectory(const NarrowString& relative_directory);
-  // A descriptor of the folder directory (relative), kept open while files go into that
-  // folder: a file's name is then looked up in its folder alone, not along its whole path,
-  // for each of the calls that make it. -1 with errno set when the folder cannot be opened.
-  int FolderDescriptor(const NarrowString& directory);
 
   StopSignal* stop_;
   // Waited on when no stop signal is given: never requested.

@@ -16,7 +16,7 @@ static void RaiseOnFailure(ErrorCode code, const NarrowString& reason) {
   if (code != kSuccess) throw KitOpenFault{code, reason};
 }
 
-DistributionKit::DistributionKit() : copy_buffer_(kCopyBufferBytes) {}
+DistributionKit::DistributionKit() : copy_buffer_(new unsigned char[kCopyBufferBytes]) {}
 
 DistributionKit::~DistributionKit() {
   if (container_handle_ != kNoFileHandle) FileClose(container_handle_);

@@ -23,6 +23,7 @@
 #define KIT_DISTRIBUTION_KIT_H_
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "fs/error_codes.h"
@@ -100,7 +101,9 @@ class DistributionKit {
   std::vector<KitInfo> descriptions_;
   std::vector<KitEntry> entries_;
   FileHandle container_handle_ = kNoFileHandle;
-  std::vector<unsigned char> copy_buffer_;
+  // Allocated with the kit and left uninitialised: its pages are only touched when a copy
+  // cannot be made in the kernel.
+  std::unique_ptr<unsigned char[]> copy_buffer_;
   NarrowString failure_reason_;
 };
 

@@ -20,7 +20,7 @@ bool InKernelCopyUnavailable(int error_number) {
 // never used. A container that ends before the bytes do is kErrorInvalidData: no further
 // read could make progress.
 ErrorCode CopyEntryBytes(int container, uint64_t offset, int destination, uint32_t size,
-                         std::vector<unsigned char>* buffer) {
+                         unsigned char* buffer) {
   off64_t from = static_cast<off64_t>(offset);
   uint32_t remaining = size;
   while (remaining > 0) {
@@ -36,8 +36,8 @@ ErrorCode CopyEntryBytes(int container, uint64_t offset, int destination, uint32
     break;
   }
   while (remaining > 0) {
-    const std::size_t wanted = remaining < buffer->size() ? remaining : buffer->size();
-    const ssize_t got = pread64(container, buffer->data(), wanted, from);
+    const std::size_t wanted = remaining < kCopyBufferBytes ? remaining : kCopyBufferBytes;
+    const ssize_t got = pread64(container, buffer, wanted, from);
     if (got < 0) {
       if (errno == EINTR) continue;
       return ErrorCodeFromErrno(errno);
@@ -45,7 +45,7 @@ ErrorCode CopyEntryBytes(int container, uint64_t offset, int destination, uint32
     if (got == 0) return kErrorInvalidData;
     uint32_t written = 0;
     const ErrorCode code =
-        FileWrite(destination, buffer->data(), static_cast<uint32_t>(got), &written, nullptr);
+        FileWrite(destination, buffer, static_cast<uint32_t>(got), &written, nullptr);
     if (code != kSuccess) return code;
     from += got;
     remaining -= static_cast<uint32_t>(got);
@@ -60,7 +60,7 @@ ErrorCode DistributionKit::CopyEntryTo(std::size_t index, FileHandle output, boo
   const KitEntry& entry = entries_[index];
   if (container_handle_ == kNoFileHandle) return kErrorInvalidHandle;
   const ErrorCode code = CopyEntryBytes(static_cast<int>(container_handle_), entry.offset,
-                                        static_cast<int>(output), entry.size, &copy_buffer_);
+                                        static_cast<int>(output), entry.size, copy_buffer_.get());
   if (code != kSuccess) return code;
   // An existing longer file must end where the entry ends; stamping is best effort.
   if (!output_is_new) FileTruncateHere(output);
