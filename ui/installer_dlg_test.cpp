@@ -8,6 +8,7 @@
 #include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -338,17 +339,29 @@ TEST_F(WizardWindowTest, ShowingTheSamePageAgainKeepsItsContents) {
   EXPECT_FALSE(Visible(directory->entry()));
 }
 
-TEST_F(WizardWindowTest, OnlySpacesCountAsADirectory) {
+// A relative path would be taken from the current directory, which the user does not see;
+// "~" stands for the home directory, as in a shell.
+TEST_F(WizardWindowTest, RelativeDirectoryIsRefusedAndTildeMeansHome) {
   WriteDemoKit();
   auto dialog = OpenWizard();
   Click(dialog->NextButton());
-  dialog->DirectoryPage()->SetPath(WideFromUtf8("  "));
-  MessageBoxAnswerer answerer({});
+  for (const char* typed : {"  ", "templates/here"}) {
+    dialog->DirectoryPage()->SetPath(WideFromUtf8(typed));
+    MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
+    Click(dialog->NextButton());
+    ASSERT_EQ(answerer.seen().size(), 1u) << typed;
+    EXPECT_EQ(answerer.seen()[0].text, "Specify correct path to template directory.");
+    EXPECT_EQ(dialog->CurrentPageKind(), kDirectoryPage);
+  }
+  std::vector<std::string> in_work;
+  for (const auto& entry : std::filesystem::directory_iterator(scratch_.Work()))
+    in_work.push_back(entry.path().filename().string());
+  EXPECT_EQ(in_work, std::vector<std::string>{"tavlo5.efd"});
+
+  dialog->DirectoryPage()->SetPath(WideFromUtf8("~/my templates"));
   Click(dialog->NextButton());
-  EXPECT_TRUE(answerer.seen().empty());
   EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
-  // The path is used as typed: relative to the current directory.
-  ExpectInstalledIn(scratch_.Work() + "/  ");
+  ExpectInstalledIn(scratch_.Home() + "/my templates");
 }
 
 TEST_F(WizardWindowTest, FinishOpensTheDescription) {
