@@ -359,7 +359,9 @@ TEST_F(WizardWindowTest, RelativeDirectoryIsRefusedAndTildeMeansHome) {
   EXPECT_EQ(in_work, std::vector<std::string>{"tavlo5.efd"});
 
   dialog->DirectoryPage()->SetPath(WideFromUtf8("~/my templates"));
+  MessageBoxAnswerer answerer({});
   Click(dialog->NextButton());
+  EXPECT_TRUE(answerer.seen().empty());
   EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
   ExpectInstalledIn(scratch_.Home() + "/my templates");
 }
