@@ -256,6 +256,7 @@ std::size_t DecodeBytes(const Codec& codec, const char* bytes, std::size_t count
     if (codec.utf8) {
       n = DecodeUtf8(reinterpret_cast<const unsigned char*>(bytes) + i, count - i, &c);
     } else {
+      const bool from_initial_state = initial_state;
       wchar_t w;
       n = std::mbrtowc(&w, bytes + i, count - i, &state);
       if (n == static_cast<std::size_t>(-2)) {
@@ -266,6 +267,15 @@ std::size_t DecodeBytes(const Codec& codec, const char* bytes, std::size_t count
         c = static_cast<char32_t>(w);
         // Never a unit that an escape or a pair could also stand for.
         if (IsSurrogate(c) || c > kLastCharacter || (c >= 0x10000 && n < 2)) n = kInvalid;
+      }
+      // A character that does not encode back to exactly its bytes (an encoding with two
+      // spellings of one character) would not survive a round trip: its bytes are escapes.
+      if (n != kIncomplete && n != kInvalid && from_initial_state && std::mbsinit(&state)) {
+        std::mbstate_t fresh{};
+        char again[MB_LEN_MAX];
+        if (std::wcrtomb(again, w, &fresh) != n || std::memcmp(again, bytes + i, n) != 0) {
+          n = kInvalid;
+        }
       }
     }
     if (n == kIncomplete && !at_end) break;  // the rest comes with the next chunk
