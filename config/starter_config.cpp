@@ -6,10 +6,9 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <string>
 #include <exception>
 #include <random>
+#include <string>
 
 #include "config/well_known_locations.h"
 #include "fs/directory_finder.h"
@@ -107,11 +106,12 @@ bool FormatLayer(const SettingsLayer& layer, std::string* content) {
   return true;
 }
 
-bool WriteAll(int fd, const std::string& content, off_t offset) {
+// Writes content at the start of the file.
+bool WriteAll(int fd, const std::string& content) {
   std::size_t done = 0;
   while (done < content.size()) {
-    const ssize_t n = pwrite(fd, content.data() + done, content.size() - done,
-                             offset + static_cast<off_t>(done));
+    const ssize_t n =
+        pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
@@ -134,7 +134,7 @@ SettingsWriteResult ReplaceWithNewFile(const NarrowString& file, const std::stri
       (fchown(fd, old->st_uid, old->st_gid) != 0 || fchmod(fd, old->st_mode & 07777) != 0)) {
     result = kSettingsCannotOpen;
   }
-  if (result == kSettingsWritten && (!WriteAll(fd, content, 0) || fsync(fd) != 0))
+  if (result == kSettingsWritten && (!WriteAll(fd, content) || fsync(fd) != 0))
     result = kSettingsCannotWrite;
   if (close(fd) != 0 && result == kSettingsWritten) result = kSettingsCannotWrite;
   if (result == kSettingsWritten && rename(temp.CStr(), file.CStr()) != 0)
@@ -155,7 +155,7 @@ SettingsWriteResult ReplaceWithNewFile(const NarrowString& file, const std::stri
 // Writes content over the open file from its start and cuts it there: the file stays the
 // same file, with its owner, mode and every other name it has.
 SettingsWriteResult RewriteInPlace(int fd, const std::string& content) {
-  if (!WriteAll(fd, content, 0) || ftruncate(fd, static_cast<off_t>(content.size())) != 0 ||
+  if (!WriteAll(fd, content) || ftruncate(fd, static_cast<off_t>(content.size())) != 0 ||
       fsync(fd) != 0) {
     return kSettingsCannotWrite;
   }
@@ -183,7 +183,6 @@ SettingsWriteResult WriteContentOnce(const NarrowString& path, const std::string
     // new file is made and renamed over it. Where no new file can be made next to it (a
     // folder the user cannot write to) or be given the file's owner, the file is written
     // where it is too.
-    result = kSettingsCannotOpen;
     if (st.st_nlink == 1) result = ReplaceWithNewFile(file, content, &st);
     if (result == kSettingsCannotOpen) result = RewriteInPlace(fd, content);
   }

@@ -14,8 +14,8 @@
 //
 // Paths are converted with ToLocaleBytesExact. No operation reports a code: a path that
 // cannot be encoded, a directory that cannot be opened, a pattern error and a failed status
-// query all give false, so a search in a directory that cannot be opened looks
-// like a search that found nothing.
+// query all give false, so a search in a directory that cannot be opened looks like a
+// search that found nothing.
 //
 // Lifecycle: idle (no stream) -> searching (a wildcard FindFirst opened the directory) ->
 // idle when the stream runs out or the finder is destroyed. Call FindFirst again only when

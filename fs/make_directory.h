@@ -22,8 +22,8 @@
 
 // Makes path (converted with ToLocaleBytesExact; trailing "/" units are ignored) and its
 // missing parents. 0 when path is a directory afterwards, else kErrorNotFound, also when
-// the path cannot be encoded. Levels made
-// before a failure stay. Safe to call from any thread: no state is shared.
+// the path cannot be encoded. Levels made before a failure stay. Safe to call from any
+// thread: no state is shared.
 ErrorCode MakeDirectoryTree(const WideString& path);
 
 #endif  // FS_MAKE_DIRECTORY_H_

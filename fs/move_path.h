@@ -19,8 +19,9 @@
 // Moves from to to (both converted with ToLocaleBytesExact). Returns 0, kErrorNotFound (2)
 // when nothing exists at from (or a directory on the way to to is missing), and
 // kErrorInvalidParameter (87) for any other failure (a directory at to, a name too long, a
-// missing permission, a path that cannot be encoded). Across file systems the result is ShellMove's: 0, 2 when mv exits
-// with status 1, 87 otherwise. *ran_shell, when given, tells whether the shell was used.
+// missing permission, a path that cannot be encoded). Across file systems the result is
+// ShellMove's: 0, 2 when mv exits with status 1, 87 otherwise. *ran_shell, when given,
+// tells whether the shell was used.
 ErrorCode MovePath(const WideString& from, const WideString& to, bool* ran_shell);
 
 #endif  // FS_MOVE_PATH_H_

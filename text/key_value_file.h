@@ -30,8 +30,9 @@ std::FILE* OpenRegularFileForReading(const WideString& path);
 using KeyValueReceiver = std::function<void(const WideString& key, const WideString& value)>;
 
 // Hands every (key, value) pair of the file to the receiver, in file order. A file that
-// OpenRegularFileForReading does not open gives no pairs. An exception (allocation, or one the receiver throws)
-// leaves the reader with the stream closed; the pairs already handed over stay delivered.
+// OpenRegularFileForReading does not open gives no pairs. An exception (allocation, or one
+// the receiver throws) leaves the reader with the stream closed; the pairs already handed
+// over stay delivered.
 void ReadKeyValueFile(const WideString& path, const KeyValueReceiver& receiver);
 
 #endif  // TEXT_KEY_VALUE_FILE_H_
