@@ -154,6 +154,15 @@ TEST_F(StarterConfigTest, PermissionBitsAndSymbolicLinksSurviveARewrite) {
   EXPECT_EQ(std::system(("test $(ls -A '" + home_ + "/elsewhere' | wc -l) -eq 1").c_str()), 0);
 }
 
+// A location the locale cannot encode is not written shortened: nothing is written.
+TEST_F(StarterConfigTest, UnencodableLocationWritesNothing) {
+  WriteFile(user_, "K=v\n");
+  setenv("LC_ALL", "de_DE.ISO-8859-1", 1);
+  EXPECT_EQ(SetTemplateLocations(Wide({u"/t/\u0428"}), false), kSettingsCannotWrite);
+  setenv("LC_ALL", "C.UTF-8", 1);
+  EXPECT_EQ(ReadFile(user_), "K=v\n");
+}
+
 // Runs SetTemplateLocations in a child process, as the user nobody when the tests run as
 // root (permission bits do not stop root), and returns its result. The settings directory
 // and file are given to that user first.
