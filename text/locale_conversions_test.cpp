@@ -70,48 +70,6 @@ TEST(LocaleConversions, EmptyAndEmbeddedZeros) {
   EXPECT_TRUE(FromLocaleBytes(NarrowString(bytes_with_zero, 3)).Equals(u"x"));
 }
 
-// The POSIX locale's ASCII codeset converts as UTF-8, in both directions.
-TEST(LocaleConversions, AsciiLocaleConvertsAsUtf8) {
-  ScopedLocale locale(kPosix);
-  NarrowString bytes;
-  ASSERT_TRUE(ToLocaleBytesExact(WideString(u"h\u00e9/\u0428\u0430\u0431\u043b\u043e\u043d"),
-                                 &bytes));
-  EXPECT_EQ(Str(bytes), "h\xc3\xa9/\xd0\xa8\xd0\xb0\xd0\xb1\xd0\xbb\xd0\xbe\xd0\xbd");
-  EXPECT_EQ(U16(FromLocaleBytes(NarrowString("/home/u/\xd0\x94\xd0\xbe\xd0\xba"))),
-            u"/home/u/\u0414\u043e\u043a");
-}
-
-TEST(LocaleConversions, AstralCharactersAreSurrogatePairs) {
-  ScopedLocale locale(kUtf8);
-  const std::u16string notes = u"notes\U0001F600.txt";
-  ASSERT_EQ(notes.size(), 11u);
-  NarrowString bytes;
-  ASSERT_TRUE(ToLocaleBytesExact(WideString(notes.c_str()), &bytes));
-  EXPECT_EQ(Str(bytes), "notes\xf0\x9f\x98\x80.txt");
-  EXPECT_EQ(U16(FromLocaleBytes(bytes)), notes);
-}
-
-// Bytes that do not decode travel as escapes and come back as themselves; in a message
-// they, like every other unit that cannot be encoded, show as the replacement.
-TEST(LocaleConversions, UndecodableBytesSurviveAndMessagesReplaceThem) {
-  ScopedLocale locale(kUtf8);
-  const WideString decoded = FromLocaleBytes(NarrowString("fine\xff" "after\xc3"));
-  EXPECT_EQ(U16(decoded), u"fine\xdcff" u"after\xdcc3");
-  NarrowString bytes;
-  ASSERT_TRUE(ToLocaleBytesExact(decoded, &bytes));
-  EXPECT_EQ(Str(bytes), "fine\xff" "after\xc3");
-  EXPECT_EQ(Str(ToLocaleBytes(decoded)), "fine\xef\xbf\xbd" "after\xef\xbf\xbd");
-
-  const char16_t lone_high[] = {u'x', 0xD800, u'y', 0};
-  EXPECT_FALSE(ToLocaleBytesExact(WideString(lone_high), &bytes));
-  EXPECT_EQ(Str(ToLocaleBytes(WideString(lone_high))), "x\xef\xbf\xbdy");
-
-  ScopedLocale latin1(kLatin1);
-  ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr) << kLatin1 << " is not installed";
-  EXPECT_FALSE(ToLocaleBytesExact(WideString(u"\u0428"), &bytes));
-  EXPECT_EQ(Str(ToLocaleBytes(WideString(u"a\u0428b\u00e9"))), "a?b\xe9");
-}
-
 TEST(LocaleConversions, LowLevelLengthsAndBufferLimits) {
   ScopedLocale locale(kUtf8);
   char small[3];
