@@ -178,14 +178,4 @@ TEST_F(CommandLineTest, ChoosingKeepsTheFlags) {
   EXPECT_EQ(U16(options.language_code), u"de");
 }
 
-TEST_F(CommandLineTest, LocaleNameIsReadBeforeItsStorageCanChange) {
-  // The name handed in may be setlocale's own buffer; the choice must not depend on it
-  // after the first look.
-  std::string name = "tr_TR.UTF-8";
-  const StartupOptions options = ChooseLanguage(StartupOptions(), name.c_str());
-  name.assign("xx");
-  EXPECT_EQ(options.language_number, 19);
-  EXPECT_EQ(U16(options.language_code), u"tr");
-}
-
 }  // namespace

@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <exception>
 #include <random>
+#include <string>
 
 #include "config/well_known_locations.h"
 #include "fs/directory_finder.h"
@@ -74,37 +74,69 @@ int CreateSiblingFile(const NarrowString& target, NarrowString* name) {
   return -1;
 }
 
-SettingsWriteResult WriteLines(std::FILE* out, const SettingsLayer& layer) {
-  for (const SettingsEntry& entry : layer.entries()) {
-    NarrowString key = ToLocaleBytes(entry.key);
-    for (const WideString& value : entry.values) {
-      NarrowString bytes = ToLocaleBytes(value);
-      if (std::fprintf(out, "%s=%s", key.CStr(), bytes.CStr()) < 0) return kSettingsCannotWrite;
-      if (std::fputc('\n', out) == EOF) return kSettingsCannotWrite;
-    }
+// Appends the bytes of text to out; false when a unit cannot be encoded. A zero unit (read
+// from a zero byte of the file) is written as a zero byte.
+bool AppendLineText(const WideString& text, std::string* out) {
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = start;
+    while (end < text.Length() && text[end] != 0) ++end;
+    NarrowString bytes;
+    if (!ToLocaleBytesExact(WideString(text, start, end - start), &bytes)) return false;
+    out->append(bytes.Data(), bytes.Length());
+    if (end == text.Length()) return true;
+    out->push_back('\0');
+    start = end + 1;
   }
-  return kSettingsWritten;
 }
 
-// One attempt at replacing the file at path with the layer's lines.
-SettingsWriteResult WriteLayerOnce(const WideString& path, const SettingsLayer& layer) {
-  NarrowString file = FollowLinks(ToLocaleBytes(path));
-  NarrowString temp;
-  int fd = CreateSiblingFile(file, &temp);
-  if (fd < 0) return kSettingsCannotOpen;
-  struct stat old;
-  if (stat(file.CStr(), &old) == 0) fchmod(fd, old.st_mode & 07777);
-
-  std::FILE* out = fdopen(fd, "w");
-  if (out == nullptr) {
-    close(fd);
-    unlink(temp.CStr());
-    return kSettingsCannotOpen;
+// The whole file: one line "key=value" and a line feed per value. False when a key or a
+// value cannot be encoded; nothing is then written, rather than a line that says less.
+bool FormatLayer(const SettingsLayer& layer, std::string* content) {
+  for (const SettingsEntry& entry : layer.entries()) {
+    std::string key;
+    if (!AppendLineText(entry.key, &key)) return false;
+    for (const WideString& value : entry.values) {
+      content->append(key);
+      content->push_back('=');
+      if (!AppendLineText(value, content)) return false;
+      content->push_back('\n');
+    }
   }
-  SettingsWriteResult result = WriteLines(out, layer);
-  if (result == kSettingsWritten && (std::fflush(out) != 0 || fsync(fd) != 0))
+  return true;
+}
+
+// Writes content at the start of the file.
+bool WriteAll(int fd, const std::string& content) {
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n =
+        pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Puts content into a new file next to file and renames it over file, so that a reader
+// sees the old content or the new, never a part. old, when given, is the file replaced: the
+// new one gets its owner, group and permission bits first, and when that is not allowed
+// nothing is replaced. Returns kSettingsWritten, kSettingsCannotWrite after a failed write,
+// or kSettingsCannotOpen when no new file could be made or given the old one's owner.
+SettingsWriteResult ReplaceWithNewFile(const NarrowString& file, const std::string& content,
+                                       const struct stat* old) {
+  NarrowString temp;
+  const int fd = CreateSiblingFile(file, &temp);
+  if (fd < 0) return kSettingsCannotOpen;
+  SettingsWriteResult result = kSettingsWritten;
+  if (old != nullptr &&
+      (fchown(fd, old->st_uid, old->st_gid) != 0 || fchmod(fd, old->st_mode & 07777) != 0)) {
+    result = kSettingsCannotOpen;
+  }
+  if (result == kSettingsWritten && (!WriteAll(fd, content) || fsync(fd) != 0))
     result = kSettingsCannotWrite;
-  if (std::fclose(out) != 0 && result == kSettingsWritten) result = kSettingsCannotWrite;
+  if (close(fd) != 0 && result == kSettingsWritten) result = kSettingsCannotWrite;
   if (result == kSettingsWritten && rename(temp.CStr(), file.CStr()) != 0)
     result = kSettingsCannotOpen;
   if (result != kSettingsWritten) {
@@ -118,6 +150,44 @@ SettingsWriteResult WriteLayerOnce(const WideString& path, const SettingsLayer& 
     close(dir);
   }
   return kSettingsWritten;
+}
+
+// Writes content over the open file from its start and cuts it there: the file stays the
+// same file, with its owner, mode and every other name it has.
+SettingsWriteResult RewriteInPlace(int fd, const std::string& content) {
+  if (!WriteAll(fd, content) || ftruncate(fd, static_cast<off_t>(content.size())) != 0 ||
+      fsync(fd) != 0) {
+    return kSettingsCannotWrite;
+  }
+  return kSettingsWritten;
+}
+
+// One attempt at putting content into the file at path (locale bytes).
+SettingsWriteResult WriteContentOnce(const NarrowString& path, const std::string& content) {
+  const NarrowString file = FollowLinks(path);
+  struct stat st;
+  if (lstat(file.CStr(), &st) != 0) {
+    if (errno != ENOENT) return kSettingsCannotOpen;
+    return ReplaceWithNewFile(file, content, nullptr);
+  }
+  // A FIFO, a device or a directory is no settings file: it is neither opened (a FIFO would
+  // wait for a reader) nor replaced.
+  if (!S_ISREG(st.st_mode)) return kSettingsCannotOpen;
+  // The file is replaced only where it could be written: opening it for writing decides,
+  // as it would for a program that writes the file itself.
+  const int fd = open(file.CStr(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return kSettingsCannotOpen;
+  SettingsWriteResult result = kSettingsCannotOpen;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    // A file with other names keeps them only when it is written where it is; elsewhere a
+    // new file is made and renamed over it. Where no new file can be made next to it (a
+    // folder the user cannot write to) or be given the file's owner, the file is written
+    // where it is too.
+    if (st.st_nlink == 1) result = ReplaceWithNewFile(file, content, &st);
+    if (result == kSettingsCannotOpen) result = RewriteInPlace(fd, content);
+  }
+  close(fd);
+  return result;
 }
 
 }  // namespace
@@ -212,14 +282,18 @@ void StarterConfig::SetLocations(const std::vector<WideString>& locations) {
 
 SettingsWriteResult StarterConfig::Write() const {
   WideString path = UserFilePath();
+  std::string content;
+  if (!FormatLayer(user_, &content)) return kSettingsCannotWrite;
+  NarrowString bytes;
+  if (!ToLocaleBytesExact(path, &bytes)) return kSettingsCannotOpen;
   // mkdir(2) with the outcome of "mkdir -p" (fs/make_directory.h): a first installation
   // makes the directory, and a shell and a mkdir process would cost more than the write.
   // Whether it worked shows in the write.
   if (!PathExists(path)) MakeDirectoryTree(DirectoryPart(path));
-  SettingsWriteResult result = WriteLayerOnce(path, user_);
+  SettingsWriteResult result = WriteContentOnce(bytes, content);
   if (result != kSettingsWritten) {
     MakeDirectoryTree(DirectoryPart(path));
-    result = WriteLayerOnce(path, user_);
+    result = WriteContentOnce(bytes, content);
   }
   return result;
 }

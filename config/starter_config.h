@@ -62,8 +62,12 @@ class SettingsLayer {
 // Failure codes of writing the user file.
 enum SettingsWriteResult : int {
   kSettingsWritten = 0,
-  kSettingsCannotOpen = 1,   // the file could not be created or put in place
-  kSettingsCannotWrite = 2,  // a line could not be written or the file not flushed
+  // The file could not be opened for writing, created or put in place, or its path is no
+  // regular file or cannot be encoded.
+  kSettingsCannotOpen = 1,
+  // A line could not be encoded (nothing is written then), or the content could not be
+  // written or flushed.
+  kSettingsCannotWrite = 2,
 };
 
 class StarterConfig {
@@ -82,10 +86,18 @@ class StarterConfig {
 
   // Rewrites the user file whole from the user layer, creating its directory first when
   // the file does not exist, and trying once more after making the directory again when
-  // the first attempt fails. The file is replaced atomically: the new content goes to a new
-  // file in the same directory, is flushed to disk and renamed over the old file, which
-  // keeps its permission bits; a symbolic link is followed to the file it names. A failed
-  // write leaves the old file as it was.
+  // the first attempt fails. Keys and values are converted with ToLocaleBytesExact, so a
+  // line read from the file is written back with exactly its bytes; a key or value that
+  // cannot be encoded makes the write fail before anything is written.
+  //
+  // A symbolic link is followed to the file it names. Where the file exists it must be a
+  // regular file that can be opened for writing, else nothing is written (a FIFO or a
+  // device is never opened). It is then replaced atomically when it can be: the new content
+  // goes to a new file in the same directory, which gets the old file's owner, group and
+  // permission bits, is flushed to disk and renamed over the old file; a failed write
+  // leaves the old file as it was. Where that cannot be done (no new file can be made in
+  // the directory, or given the owner), or would split the file from its other names (it
+  // has several hard links), the file is rewritten where it is, keeping all of them.
   SettingsWriteResult Write() const;
 
   WideString UserFilePath() const;

@@ -154,10 +154,23 @@ TEST_F(StarterConfigTest, PermissionBitsAndSymbolicLinksSurviveARewrite) {
   EXPECT_EQ(std::system(("test $(ls -A '" + home_ + "/elsewhere' | wc -l) -eq 1").c_str()), 0);
 }
 
-// Runs SetTemplateLocations in a child process that cannot write into the settings
-// directory (as an unprivileged user when the tests run as root) and returns its result.
-int SetLocationsWithoutWriteAccess(const std::string& dir) {
-  chmod(dir.c_str(), 0555);
+// A location the locale cannot encode is not written shortened: nothing is written.
+TEST_F(StarterConfigTest, UnencodableLocationWritesNothing) {
+  WriteFile(user_, "K=v\n");
+  setenv("LC_ALL", "de_DE.ISO-8859-1", 1);
+  EXPECT_EQ(SetTemplateLocations(Wide({u"/t/\u0428"}), false), kSettingsCannotWrite);
+  setenv("LC_ALL", "C.UTF-8", 1);
+  EXPECT_EQ(ReadFile(user_), "K=v\n");
+}
+
+// Runs SetTemplateLocations in a child process, as the user nobody when the tests run as
+// root (permission bits do not stop root), and returns its result. The settings directory
+// and file are given to that user first.
+int SetLocationsAsUser(const std::string& dir, const std::string& file) {
+  if (geteuid() == 0 && (chown(dir.c_str(), 65534, 65534) != 0 ||
+                         chown(file.c_str(), 65534, 65534) != 0)) {
+    return -2;
+  }
   pid_t pid = fork();
   if (pid == 0) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
@@ -165,17 +178,34 @@ int SetLocationsWithoutWriteAccess(const std::string& dir) {
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  chmod(dir.c_str(), 0755);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST_F(StarterConfigTest, ReadOnlyDirectoryReportsCode1AndKeepsTheOldFile) {
+// No new file can be made next to the settings file, so it is written where it is.
+TEST_F(StarterConfigTest, WritableFileInAReadOnlyDirectoryIsRewrittenInPlace) {
   WriteFile(user_, "ConfigurationTemplatesLocation=/old\n");
+  const std::string dir = home_ + "/.Tavlo/tavlostart";
   chmod(user_.c_str(), 0644);
-  std::string dir = home_ + "/.Tavlo/tavlostart";
-  chmod((home_ + "/.Tavlo").c_str(), 0755);
-  EXPECT_EQ(SetLocationsWithoutWriteAccess(dir), kSettingsCannotOpen);
+  chmod(dir.c_str(), 0555);
+  struct stat before;
+  ASSERT_EQ(stat(user_.c_str(), &before), 0);
+  EXPECT_EQ(SetLocationsAsUser(dir, user_), kSettingsWritten);
+  chmod(dir.c_str(), 0755);
+  EXPECT_EQ(ReadFile(user_), "ConfigurationTemplatesLocation=/new/\n");
+  struct stat after;
+  ASSERT_EQ(stat(user_.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+// A file the user may not write is left alone, even where the directory would allow
+// replacing it, and the write reports what opening it for writing gives.
+TEST_F(StarterConfigTest, WriteProtectedFileIsNotReplaced) {
+  WriteFile(user_, "ConfigurationTemplatesLocation=/old\n");
+  const std::string dir = home_ + "/.Tavlo/tavlostart";
+  chmod(user_.c_str(), 0444);
+  EXPECT_EQ(SetLocationsAsUser(dir, user_), kSettingsCannotOpen);
   EXPECT_EQ(ReadFile(user_), "ConfigurationTemplatesLocation=/old\n");
+  EXPECT_EQ(std::system(("test $(ls -A '" + dir + "' | wc -l) -eq 1").c_str()), 0);
 }
 
 // A writer killed at any moment leaves either the old or the new file, never a mix or an

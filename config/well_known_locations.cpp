@@ -34,6 +34,14 @@ WideString HomeDirectory() {
   return FromLocaleBytes(home);
 }
 
+bool IsAbsolutePath(const WideString& path) { return !path.Empty() && path[0] == u'/'; }
+
+WideString ExpandHomeDirectory(const WideString& path) {
+  if (path.Empty() || path[0] != u'~') return path;
+  if (path.Length() > 1 && path[1] != u'/') return path;
+  return HomeDirectory() + WideString(path, 1);
+}
+
 WideString ProductUserDirectory(int) { return HomeDirectory() + u"/" + u".tavlo5" + u"/"; }
 
 WideString ProductShortName() {
@@ -60,7 +68,8 @@ WideString AltStarterConfigPath() {
 }
 
 bool ProbeDirectoryWritable(const WideString& directory) {
-  NarrowString bytes = ToLocaleBytes(directory);
+  NarrowString bytes;
+  if (!ToLocaleBytesExact(directory, &bytes)) return false;
   struct stat before;
   if (!bytes.Empty() && IsExistingDirectory(bytes, &before)) {
     // The probe goes into the directory that is asked about, whatever TMPDIR says.

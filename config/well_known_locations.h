@@ -10,8 +10,18 @@
 #include "text/wide_string.h"
 
 // What the shell's tilde expansion gives for "~" (normally $HOME), without a trailing "/";
-// empty when the expansion fails, which makes every path below start at the root.
+// empty when the expansion fails. Callers that build on it check that it is absolute
+// first: an empty or relative home would put every path below at the root or into the
+// current directory.
 WideString HomeDirectory();
+
+// path with a leading "~" expanded as the shell expands it for the current user: "~" alone
+// becomes HomeDirectory(), and "~/rest" becomes HomeDirectory() + "/rest". Any other path,
+// "~user/..." included, is returned as it is.
+WideString ExpandHomeDirectory(const WideString& path);
+
+// Whether path is absolute (starts with "/").
+bool IsAbsolutePath(const WideString& path);
 
 // ~/.tavlo5/ (the argument is not used).
 WideString ProductUserDirectory(int unused);
@@ -36,7 +46,8 @@ WideString AltStarterConfigPath();
 // already there is touched) and removed again. A path that does not name an existing
 // directory is answered by whether a probe file can be created in the temporary directory
 // (TMPDIR when it names an existing directory, else /tmp), so a directory that does not
-// exist yet counts as writable. Nothing is left behind: the probed directory gets its
+// exist yet counts as writable, and a directory whose path cannot be encoded does not.
+// Nothing is left behind: the probed directory gets its
 // modification time back, where the user may set it (owner or privileged); elsewhere the
 // probe shows as a change of the directory's time, which is all it changes.
 bool ProbeDirectoryWritable(const WideString& directory);

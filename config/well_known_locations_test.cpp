@@ -63,6 +63,15 @@ TEST(WellKnownLocations, PathsAreBuiltFromHome) {
   EXPECT_EQ(Bytes(ProductUserDirectory(1)), "/home/u/.tavlo5/");
 }
 
+TEST(WellKnownLocations, TildeAloneOrBeforeASlashIsTheHomeDirectory) {
+  EnvVar home("HOME", "/home/u");
+  EXPECT_EQ(Bytes(ExpandHomeDirectory(WideString(u"~"))), "/home/u");
+  EXPECT_EQ(Bytes(ExpandHomeDirectory(WideString(u"~/mytpl"))), "/home/u/mytpl");
+  // Another user's home, and a tilde anywhere else, are left as they are.
+  EXPECT_EQ(Bytes(ExpandHomeDirectory(WideString(u"~other/x"))), "~other/x");
+  EXPECT_EQ(Bytes(ExpandHomeDirectory(WideString(u"/a/~/b"))), "/a/~/b");
+}
+
 TEST(WellKnownLocations, ProbeAnswersForTheGivenDirectoryAndLeavesNothing) {
   std::string tmp = MakeScratchDir();
   std::string target = MakeScratchDir();

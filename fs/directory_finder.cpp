@@ -49,17 +49,23 @@ bool DirectoryFinder::FindFirst(const WideString& search_path) {
 
   if (pattern_.Find(u"*") == WideString::npos) {
     current_name_ = pattern_;
-    return stat64(ToLocaleBytes(search_path_).CStr(), &status_) == 0;
+    NarrowString bytes;
+    return ToLocaleBytesExact(search_path_, &bytes) && stat64(bytes.CStr(), &status_) == 0;
   }
 
-  stream_ = opendir(ToLocaleBytes(DirectoryPart(search_path_)).CStr());
+  NarrowString directory;
+  if (!ToLocaleBytesExact(DirectoryPart(search_path_), &directory) ||
+      !ToLocaleBytesExact(pattern_, &pattern_bytes_)) {
+    return false;
+  }
+  stream_ = opendir(directory.CStr());
   if (stream_ == nullptr) return false;
+  directory_bytes_ = directory;
   return FindNext();
 }
 
 bool DirectoryFinder::FindNext() {
   if (stream_ == nullptr) return false;
-  const NarrowString pattern = ToLocaleBytes(pattern_);
   const struct dirent64* entry;
   for (;;) {
     entry = readdir64(stream_);
@@ -68,15 +74,14 @@ bool DirectoryFinder::FindNext() {
       stream_ = nullptr;
       return false;
     }
-    const int match = fnmatch(pattern.CStr(), entry->d_name, FNM_NOESCAPE);
+    const int match = fnmatch(pattern_bytes_.CStr(), entry->d_name, FNM_NOESCAPE);
     if (match == 0) break;
     if (match != FNM_NOMATCH) return false;
   }
   const NarrowString name(entry->d_name);
   current_name_ = FromLocaleBytes(name);
-  // The entry's own bytes, not its decoded name, so a name the locale cannot decode is
-  // still queried under its real name.
-  NarrowString entry_path = ToLocaleBytes(DirectoryPart(search_path_));
+  // The entry's own bytes, as the system gave them.
+  NarrowString entry_path = directory_bytes_;
   entry_path.Append('/');
   entry_path.Append(name);
   return stat64(entry_path.CStr(), &status_) == 0;

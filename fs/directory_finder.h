@@ -12,9 +12,10 @@
 // Status queries follow symbolic links: a link to a directory is reported as a directory,
 // and a dangling link fails its query, which ends the walk (FindFirst/FindNext return false).
 //
-// No operation reports a code: a directory that cannot be opened, a pattern error and a
-// failed status query all give false, so a search in a directory that cannot be opened looks
-// like a search that found nothing.
+// Paths are converted with ToLocaleBytesExact. No operation reports a code: a path that
+// cannot be encoded, a directory that cannot be opened, a pattern error and a failed status
+// query all give false, so a search in a directory that cannot be opened looks like a
+// search that found nothing.
 //
 // Lifecycle: idle (no stream) -> searching (a wildcard FindFirst opened the directory) ->
 // idle when the stream runs out or the finder is destroyed. Call FindFirst again only when
@@ -27,6 +28,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include "text/narrow_string.h"
 #include "text/wide_string.h"
 
 // The attribute of an entry whose status mode carries bit 0x4000.
@@ -58,6 +60,9 @@ class DirectoryFinder {
   WideString pattern_;
   WideString search_path_;
   WideString current_name_;
+  // The directory and the pattern of a wildcard search in the locale's bytes.
+  NarrowString directory_bytes_;
+  NarrowString pattern_bytes_;
   DIR* stream_;
   struct stat64 status_;
 };

@@ -87,7 +87,8 @@ ErrorCode ErrorCodeFromErrno(int error_number) {
 ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t /*share_mode*/,
                    uint32_t disposition, FileHandle* handle, uint32_t attributes) {
   g_last_error.store(kSuccess, std::memory_order_relaxed);
-  const NarrowString bytes = ToLocaleBytes(path);
+  NarrowString bytes;
+  if (!ToLocaleBytesExact(path, &bytes)) return Fail(ErrorCodeFromErrno(EILSEQ));
   int flags = OpenFlags(access, disposition);
   if (attributes & kFileFlagOpenReparsePoint) flags |= O_NOFOLLOW;
   if (attributes & kFileFlagOpenNonBlocking) flags |= O_NONBLOCK;

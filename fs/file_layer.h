@@ -81,7 +81,9 @@ constexpr uint32_t kFileFlagOpenReparsePoint = 0x00200000u;
 // found where a file is expected would otherwise hold the open until someone writes to it.
 constexpr uint32_t kFileFlagOpenNonBlocking = 0x40000000u;
 
-// Opens path (converted with ToLocaleBytes) with permission bits 0660 before the umask.
+// Opens path (converted with ToLocaleBytesExact) with permission bits 0660 before the umask.
+// A path that cannot be encoded fails as an invalid parameter (87), as the system call
+// would for a name it cannot take.
 // access: see kFileAccessRead/kFileAccessWrite; disposition: see the kFile... constants.
 // share_mode is accepted for the shape of the interface and ignored, and so are the
 // attributes except kFileFlagOpenReparsePoint and kFileFlagOpenNonBlocking. *handle is

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/environment_override.h"
 #include "fs/scratch_directory.h"
 #include "gtest/gtest.h"
 
@@ -277,6 +278,33 @@ TEST(FileLayerTest, LastWriteTimeStampsWholeSeconds) {
   ASSERT_EQ(0, stat(scratch.Child("f").c_str(), &status));
   EXPECT_EQ(1600000000, status.st_mtim.tv_sec);
   EXPECT_EQ(0, status.st_mtim.tv_nsec);
+}
+
+// Times after 2038 and before 1970 do not fit a 32-bit time: the 32-bit build must keep
+// them whole, as the x86-64 build does.
+TEST(FileLayerTest, TimesBeyondThe32BitRangeStampAndReadBackExactly) {
+  ScratchDirectory scratch;
+  for (const int64_t seconds : {int64_t{4102444800}, int64_t{-315619200}}) {  // 2100, 1960
+    const FileHandle handle = OpenOrFail(scratch.Wide("f"), kReadWrite, kFileCreateAlways);
+    const FileTime stamp = FileTimeFromSystemSeconds(seconds);
+    EXPECT_EQ(kSuccess, FileSetTimes(handle, nullptr, nullptr, &stamp)) << seconds;
+    FileTime written{0, 0};
+    EXPECT_EQ(kSuccess, FileGetTimes(handle, nullptr, nullptr, &written)) << seconds;
+    EXPECT_EQ(FileTimeValue(stamp), FileTimeValue(written)) << seconds;
+    EXPECT_EQ(kSuccess, FileClose(handle));
+  }
+}
+
+TEST(FileLayerTest, PathTheLocaleCannotEncodeFailsAndMakesNothing) {
+  ScratchDirectory scratch;
+  EnvironmentOverride locale("LC_ALL", "de_DE.ISO-8859-1");
+  FileHandle handle = kNoFileHandle;
+  const WideString path = scratch.Wide("x") + u"\u0428";  // a Cyrillic letter
+  EXPECT_EQ(kErrorInvalidParameter,
+            FileOpen(path, kFileAccessWrite, 0, kFileCreateAlways, &handle, 0));
+  EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
+  EXPECT_EQ(kNoFileHandle, handle);
+  EXPECT_EQ(SizeOf(scratch.Child("x")), -1);
 }
 
 TEST(FileLayerTest, SetTimesFailures) {

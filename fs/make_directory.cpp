@@ -84,7 +84,8 @@ bool MakeLevels(const NarrowString& path, bool as_parent) {
 }  // namespace
 
 ErrorCode MakeDirectoryTree(const WideString& path) {
-  NarrowString bytes = ToLocaleBytes(path);
+  NarrowString bytes;
+  if (!ToLocaleBytesExact(path, &bytes)) return kErrorNotFound;
   NarrowString::size_type length = bytes.Length();
   while (length > 1 && bytes[length - 1] == '/') --length;
   if (length == 0) return kErrorNotFound;

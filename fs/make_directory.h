@@ -20,9 +20,10 @@
 #include "fs/error_codes.h"
 #include "text/wide_string.h"
 
-// Makes path (converted with ToLocaleBytes; trailing "/" units are ignored) and its
-// missing parents. 0 when path is a directory afterwards, else kErrorNotFound. Levels made
-// before a failure stay. Safe to call from any thread: no state is shared.
+// Makes path (converted with ToLocaleBytesExact; trailing "/" units are ignored) and its
+// missing parents. 0 when path is a directory afterwards, else kErrorNotFound, also when
+// the path cannot be encoded. Levels made before a failure stay. Safe to call from any
+// thread: no state is shared.
 ErrorCode MakeDirectoryTree(const WideString& path);
 
 #endif  // FS_MAKE_DIRECTORY_H_

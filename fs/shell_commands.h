@@ -6,11 +6,12 @@
 //   ShellMove           mv "<from>" "<to>" 2>/dev/null
 //   ShellRemoveFile     rm -f "<path>"
 //
-// Paths are converted with ToLocaleBytes and reach the command as literal text: inside the
-// double quotes every character the shell would still interpret there (", \, $ and `) is
-// preceded by a backslash, so a path such as a"b$(touch X)c names exactly that file and
+// Paths are converted with ToLocaleBytesExact and reach the command as literal text: inside
+// the double quotes every character the shell would still interpret there (", \, $ and `)
+// is preceded by a backslash, so a path such as a"b$(touch X)c names exactly that file and
 // runs nothing. Paths come from the user's entry of the target directory and may hold any
-// of these characters.
+// of these characters. A path that cannot be encoded runs no command: the operation fails
+// as its command would (2; 87 for a move; 1013 for a temporary file, with an empty path).
 //
 // Status mapping: system() returning -1 (no shell) or a command ended by a signal gives
 // kErrorInvalidParameter (87); a non-zero exit status gives the code each operation lists.

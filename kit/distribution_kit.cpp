@@ -33,9 +33,13 @@ ErrorCode DistributionKit::Open(const WideString& kit_path) {
     // The container has no name: nothing is left in the temporary directory however the
     // program ends, and no other process can reach it.
     int descriptor = -1;
-    RaiseOnFailure(CreateAnonymousFile(ToLocaleBytes(GetTempDirectory()),
-                                       ToLocaleBytes(WideString(kContainerFilePrefix)), &descriptor),
-                   "the temporary container file cannot be created");
+    NarrowString temp_directory;
+    const ErrorCode created =
+        ToLocaleBytesExact(GetTempDirectory(), &temp_directory)
+            ? CreateAnonymousFile(temp_directory, ToLocaleBytes(WideString(kContainerFilePrefix)),
+                                  &descriptor)
+            : kErrorCannotWrite;
+    RaiseOnFailure(created, "the temporary container file cannot be created");
     container_handle_ = descriptor;
 
     NarrowString reason;

@@ -32,7 +32,8 @@ const char* UnsafeEntryNameReason(const WideString& name) {
   WideString path = name;
   path.ReplaceAll(WideString(u"\\"), WideString(u"/"));
   if (const char* reason = UnsafePathReason(path.Data(), path.Length())) return reason;
-  const NarrowString converted = ToLocaleBytes(path);
+  NarrowString converted;
+  if (!ToLocaleBytesExact(path, &converted)) return "cannot be encoded in the locale's encoding";
   if (UnsafePathReason(converted.Data(), converted.Length()) != nullptr) {
     return "turns into an unsafe path in the locale's encoding";
   }

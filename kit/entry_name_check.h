@@ -8,9 +8,9 @@
 //   - starts with "/" (absolute),
 //   - ends with "/" (names a directory, not a file),
 //   - has a ".." component,
-// or when its conversion to the locale's encoding (ToLocaleBytes, which the installation
-// uses and which stops at the first unit the encoding cannot represent) breaks one of the
-// same rules: a name such as "..<unencodable>/x" must not turn into "..".
+// or when it cannot be converted to the locale's encoding (ToLocaleBytesExact, as every
+// path is): it would name no file, or another one; or when its conversion breaks one of the
+// same rules, which no encoding a locale can have does today.
 
 #ifndef KIT_ENTRY_NAME_CHECK_H_
 #define KIT_ENTRY_NAME_CHECK_H_

@@ -57,17 +57,19 @@ TEST(EntryNameCheckTest, ReasonsNameTheRule) {
   EXPECT_STREQ(UnsafeEntryNameReason(WideString(u"a/")), "ends with a separator");
 }
 
-TEST(EntryNameCheckTest, ConversionThatCutsANameToDotDotIsUnsafe) {
-  // Under the POSIX locale "é" cannot be encoded, and the conversion stops before it.
-  const WideString name(u"..\u00e9\\x");
+// A name the locale cannot encode would be written under another name, or not at all.
+TEST(EntryNameCheckTest, NameTheLocaleCannotEncodeIsUnsafe) {
+  const WideString cyrillic(u"\u0428\u0430\u0431\u043b\u043e\u043d.txt");  // "Шаблон.txt"
   {
-    LocaleOverride locale("C");
-    EXPECT_STREQ(UnsafeEntryNameReason(name), "turns into an unsafe path in the locale's encoding");
-    // A cut that still leaves a name below the directory is no escape.
+    LocaleOverride locale("de_DE.ISO-8859-1");
+    EXPECT_STREQ(UnsafeEntryNameReason(cyrillic), "cannot be encoded in the locale's encoding");
     EXPECT_TRUE(Safe(WideString(u"caf\u00e9.txt")));
   }
   {
     LocaleOverride locale("C.UTF-8");
-    EXPECT_TRUE(Safe(name));
+    EXPECT_TRUE(Safe(cyrillic));
+    const char16_t lone_surrogate[] = {u'a', 0xD800, u'.', u't', 0};
+    EXPECT_STREQ(UnsafeEntryNameReason(WideString(lone_surrogate)),
+                 "cannot be encoded in the locale's encoding");
   }
 }

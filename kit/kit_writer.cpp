@@ -43,7 +43,10 @@ class PlainFileSink : public ByteSink {
   FileHandle file_;
 };
 
-static void RemoveFile(const WideString& path) { unlink(ToLocaleBytes(path).CStr()); }
+static void RemoveFile(const WideString& path) {
+  NarrowString bytes;
+  if (ToLocaleBytesExact(path, &bytes)) unlink(bytes.CStr());
+}
 
 void KitWriter::AddDescription(const KitInfo& info) { descriptions_.push_back(info); }
 

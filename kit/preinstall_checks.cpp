@@ -40,13 +40,22 @@ bool ContainsText(const WideString& text, const char16_t* pattern) {
   return text.Find(pattern) != WideString::npos;
 }
 
-// The first location, in list order, into which a file can be written; later ones are not
-// probed. Empty when none can.
-WideString FirstWritableLocation(const std::vector<WideString>& locations) {
+// The first usable location, in list order; later ones are not probed. Empty when none is.
+WideString FirstUsableLocation(const std::vector<WideString>& locations) {
+  WideString expanded;
   for (const WideString& location : locations) {
-    if (ProbeDirectoryWritable(location)) return location;
+    if (UsableLocation(location, &expanded)) return expanded;
   }
   return WideString();
+}
+
+// Whether path names a regular file (symbolic links followed). Anything else at a settings
+// path is no settings file, and reading it could wait forever (a FIFO).
+bool IsSettingsFile(const WideString& path) {
+  NarrowString bytes;
+  struct stat status;
+  return ToLocaleBytesExact(path, &bytes) && stat(bytes.CStr(), &status) == 0 &&
+         S_ISREG(status.st_mode);
 }
 
 }  // namespace
@@ -77,8 +86,11 @@ WideString FindKitFile(bool use_current_directory) {
 
 ErrorCode FileSize(const WideString& path, uint64_t* size) {
   if (size == nullptr) return kErrorSizeUnreadable;
+  NarrowString bytes;
   struct stat64 status;
-  if (stat64(ToLocaleBytes(path).CStr(), &status) != 0) return kErrorSizeUnreadable;
+  if (!ToLocaleBytesExact(path, &bytes) || stat64(bytes.CStr(), &status) != 0) {
+    return kErrorSizeUnreadable;
+  }
   *size = static_cast<uint64_t>(status.st_size);
   return kSuccess;
 }
@@ -86,8 +98,10 @@ ErrorCode FileSize(const WideString& path, uint64_t* size) {
 ErrorCode TempFreeSpace(uint64_t* bytes) {
   if (bytes == nullptr) return kErrorInvalidParameter;
   *bytes = 0;
+  NarrowString directory;
   struct statvfs64 status;
-  if (statvfs64(ToLocaleBytes(GetTempDirectory()).CStr(), &status) == 0) {
+  if (ToLocaleBytesExact(GetTempDirectory(), &directory) &&
+      statvfs64(directory.CStr(), &status) == 0) {
     *bytes = static_cast<uint64_t>(status.f_bfree) * static_cast<uint64_t>(status.f_frsize);
   }
   return kSuccess;
@@ -111,6 +125,14 @@ WideString CleanTargetDirectory(const WideString& directory) {
   return cleaned;
 }
 
+bool UsableLocation(const WideString& location, WideString* expanded) {
+  *expanded = ExpandHomeDirectory(location);
+  const WideString cleaned = CleanTargetDirectory(*expanded);
+  const bool emptied_by_cleaning = cleaned.Empty() && !expanded->Empty();
+  if (!emptied_by_cleaning && !IsAbsolutePath(cleaned)) return false;
+  return ProbeDirectoryWritable(*expanded);
+}
+
 NarrowString PreinstallMessageId(PreinstallResult result) {
   switch (result) {
     case PreinstallResult::kKitNotFound:
@@ -119,6 +141,8 @@ NarrowString PreinstallMessageId(PreinstallResult result) {
       return NarrowString("IDS_ERROR_NOSPACE");
     case PreinstallResult::kKitDamaged:
       return NarrowString("IDS_ERROR_DAMAGEDSOURCE");
+    case PreinstallResult::kNoTarget:
+      return NarrowString("IDS_ERROR_NOTARGET");
     case PreinstallResult::kReady:
       break;
   }
@@ -132,15 +156,17 @@ PreinstallResult RunPreinstallSteps(bool use_current_directory,
   if (kit_path.Empty() || !PathExists(kit_path)) return PreinstallResult::kKitNotFound;
   findings->kit_path = kit_path;
 
-  findings->alternative_file_exists = PathExists(AltStarterConfigPath());
-  if (PathExists(StarterConfigPath())) {
+  if (!IsAbsolutePath(HomeDirectory())) return PreinstallResult::kNoTarget;
+
+  findings->alternative_file_exists = IsSettingsFile(AltStarterConfigPath());
+  if (IsSettingsFile(StarterConfigPath())) {
     GetTemplateLocations(template_locations, false);
   } else if (findings->alternative_file_exists) {
     GetTemplateLocations(template_locations, true);
     findings->locations_from_alternative_file = !template_locations->empty();
   }
 
-  WideString target = FirstWritableLocation(*template_locations);
+  WideString target = FirstUsableLocation(*template_locations);
   if (target.Empty()) {
     target = ProductDataDirectory();
     target.Append(u"tmplts/");

@@ -5,14 +5,19 @@
 // Order (each step runs only when the one before it passed):
 //   1. the kit path (next to the program, or in the current directory with "usecwd") must
 //      name something that exists, else kKitNotFound and nothing else is examined;
-//   2. the settings are read: the user file when it exists, else the alternative file; the
-//      first location that passes the writability probe becomes the target directory, else
-//      the default ~/.tavlo5/Tavlo/tavlo5/tmplts/; then the target is cleaned (see
+//   2. the home directory must be an absolute path, else kNoTarget: every per-user path
+//      (the settings, the default directory) would start at the root or in the current
+//      directory;
+//   3. the settings are read: the user file when it is a regular file, else the alternative
+//      file when it is one (anything else at a settings path, such as a FIFO, counts as
+//      absent and is never opened); the first location, in list order, that is usable
+//      (see UsableLocation) becomes the target directory, else the default
+//      ~/.tavlo5/Tavlo/tavlo5/tmplts/; then the target is cleaned (see
 //      CleanTargetDirectory);
-//   3. three times the kit's size must fit into the free space of the temporary directory's
+//   4. three times the kit's size must fit into the free space of the temporary directory's
 //      file system, else kNoSpace and the kit is not opened (a kit size that cannot be read
 //      skips this step; free space that cannot be read counts as none, see TempFreeSpace);
-//   4. the kit is opened, else kKitDamaged (whatever code Open gave, except a full disk
+//   5. the kit is opened, else kKitDamaged (whatever code Open gave, except a full disk
 //      while the container is written, which is kNoSpace).
 // Missing or unreadable settings files are no failure.
 //
@@ -63,11 +68,20 @@ bool KitFitsInFreeSpace(uint64_t kit_size, uint64_t free_bytes);
 // return is removed.
 WideString CleanTargetDirectory(const WideString& directory);
 
+// Whether a template location from the settings can become the target directory, and the
+// directory it stands for in *expanded: the location with "~" and "~/..." expanded to the
+// home directory (ExpandHomeDirectory). Not usable: a location that is relative once
+// cleaned (CleanTargetDirectory; "~user/...", "tmpl", "C:/tmpl"), one whose path cannot be
+// encoded, and one that fails the writability probe (ProbeDirectoryWritable). A location
+// that cleaning empties (a web address) stays usable, and gives an empty target.
+bool UsableLocation(const WideString& location, WideString* expanded);
+
 enum class PreinstallResult {
   kReady,
   kKitNotFound,  // IDS_ERROR_NOSOURCE
   kNoSpace,      // IDS_ERROR_NOSPACE
   kKitDamaged,   // IDS_ERROR_DAMAGEDSOURCE
+  kNoTarget,     // IDS_ERROR_NOTARGET: the home directory is empty or relative
 };
 
 // The identifier of the text that reports result; empty for kReady.
@@ -84,7 +98,7 @@ struct PreinstallFindings {
   WideString target_directory;
 };
 
-// Runs the four steps above. Locations read from the settings are appended to
+// Runs the five steps above. Locations read from the settings are appended to
 // *template_locations; *findings receives what was found up to the step that failed; on
 // kReady *kit is open.
 PreinstallResult RunPreinstallSteps(bool use_current_directory,

@@ -123,6 +123,7 @@ TEST(PreinstallMessageTest, Identifiers) {
   EXPECT_STREQ(PreinstallMessageId(PreinstallResult::kNoSpace).CStr(), "IDS_ERROR_NOSPACE");
   EXPECT_STREQ(PreinstallMessageId(PreinstallResult::kKitDamaged).CStr(),
                "IDS_ERROR_DAMAGEDSOURCE");
+  EXPECT_STREQ(PreinstallMessageId(PreinstallResult::kNoTarget).CStr(), "IDS_ERROR_NOTARGET");
   EXPECT_TRUE(PreinstallMessageId(PreinstallResult::kReady).Empty());
 }
 
@@ -159,6 +160,25 @@ TEST_F(PreinstallChecksTest, FirstWritableLocationOfTheUserFile) {
   EXPECT_EQ(Utf8(findings_.target_directory), chosen);
   ASSERT_EQ(locations_.size(), 3u);
   EXPECT_EQ(Utf8(locations_[0]), "/proc");
+}
+
+// A relative location would be taken from the current directory; the next one is used.
+TEST_F(PreinstallChecksTest, RelativeLocationIsSkipped) {
+  WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
+  WizardScratch::WriteSettings(scratch_.UserSettingsPath(),
+                               {"ConfigurationTemplatesLocation=relative/tpl",
+                                "ConfigurationTemplatesLocation=" + scratch_.Path("absolute")});
+  EXPECT_EQ(Check(), PreinstallResult::kReady);
+  EXPECT_EQ(Utf8(findings_.target_directory), scratch_.Path("absolute"));
+}
+
+// A relative home would put the settings and the templates below the current directory.
+TEST_F(PreinstallChecksTest, RelativeHomeGivesNoTargetBeforeTheKitIsOpened) {
+  WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
+  EnvironmentOverride home("HOME", "home");
+  EXPECT_EQ(Check(), PreinstallResult::kNoTarget);
+  EXPECT_EQ(kit_.ContainerHandle(), kNoFileHandle);
+  EXPECT_TRUE(findings_.target_directory.Empty());
 }
 
 TEST_F(PreinstallChecksTest, UnprobeableOnlyLocationGivesTheDefault) {

@@ -1,5 +1,9 @@
 #include "text/key_value_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <memory>
 
@@ -92,15 +96,24 @@ class LineSplitter {
 
 }  // namespace
 
-std::FILE* OpenFileWide(const WideString& path, const WideString& mode) {
-  NarrowString path_bytes = ToLocaleBytes(path);
-  NarrowString mode_bytes = ToLocaleBytes(mode);
-  return std::fopen(path_bytes.CStr(), mode_bytes.CStr());
+std::FILE* OpenRegularFileForReading(const WideString& path) {
+  NarrowString bytes;
+  if (!ToLocaleBytesExact(path, &bytes)) return nullptr;
+  // Opening a device can act on it, so anything but a regular file is not opened at all.
+  // Should the node be swapped in between, O_NONBLOCK keeps a FIFO from waiting for a
+  // writer and the check on the open file rejects it; regular files ignore the flag.
+  struct stat st;
+  if (stat(bytes.CStr(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  const int fd = open(bytes.CStr(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::FILE* file = nullptr;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) file = fdopen(fd, "r");
+  if (file == nullptr) close(fd);
+  return file;
 }
 
 void ReadKeyValueFile(const WideString& path, const KeyValueReceiver& receiver) {
-  FilePtr file(OpenFileWide(path, WideString(u"rt, ccs=UNICODE")));
-  if (!file) file.reset(std::fopen(ToLocaleBytes(path).CStr(), "rt, ccs=UTF-8"));
+  FilePtr file(OpenRegularFileForReading(path));
   if (!file) return;
   bool utf16 = std::ftell(file.get()) > 0;
 

@@ -9,9 +9,10 @@
 // value, whatever the file's size.
 //
 // Content is multibyte text in the locale's encoding unless the open call itself consumed
-// a byte-order mark (then it is UTF-16 units in the platform's byte order); with the open
-// modes used here the C library never does that, so files are read as multibyte text.
-// Bytes that are not valid in the encoding are read as U+FFFD and the reading goes on.
+// a byte-order mark (then it is UTF-16 units in the platform's byte order); the C library
+// never does that, so files are read as multibyte text. Bytes that are not valid in the
+// encoding are read as surrogate escapes (text/locale_conversions.h), so a line written
+// back gets exactly its bytes again.
 
 #ifndef TEXT_KEY_VALUE_FILE_H_
 #define TEXT_KEY_VALUE_FILE_H_
@@ -21,14 +22,17 @@
 
 #include "text/wide_string.h"
 
-// fopen of the path with the mode, both converted to the locale's bytes; null on failure.
-std::FILE* OpenFileWide(const WideString& path, const WideString& mode);
+// The regular file at path (symbolic links followed), open for reading; null when it cannot
+// be opened, its path cannot be encoded, or it is no regular file. Nothing else is ever
+// waited for: a FIFO, a device or a socket counts as no file at all.
+std::FILE* OpenRegularFileForReading(const WideString& path);
 
 using KeyValueReceiver = std::function<void(const WideString& key, const WideString& value)>;
 
 // Hands every (key, value) pair of the file to the receiver, in file order. A file that
-// cannot be opened gives no pairs. An exception (allocation, or one the receiver throws)
-// leaves the reader with the stream closed; the pairs already handed over stay delivered.
+// OpenRegularFileForReading does not open gives no pairs. An exception (allocation, or one
+// the receiver throws) leaves the reader with the stream closed; the pairs already handed
+// over stay delivered.
 void ReadKeyValueFile(const WideString& path, const KeyValueReceiver& receiver);
 
 #endif  // TEXT_KEY_VALUE_FILE_H_

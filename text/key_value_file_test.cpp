@@ -97,16 +97,17 @@ TEST_F(KeyValueFileTest, InvalidBytesAndZeroBytesDoNotStopTheReading) {
   content += "last=ok";
   Pairs p = Read(content);
   ASSERT_EQ(p.size(), 4u);
-  EXPECT_EQ(p[0].second, u"\ufffd\ufffd");
+  // Each byte that does not decode is kept as its escape, so it can be written back.
+  EXPECT_EQ(p[0].second, u"\xdcff\xdcfe");
   EXPECT_EQ(p[1].second, std::u16string(u"a\0b", 3));
-  EXPECT_EQ(p[2].second, u"\ufffd");
+  EXPECT_EQ(p[2].second, u"\xdcc3");
   EXPECT_EQ(p[3], (std::pair<std::u16string, std::u16string>(u"last", u"ok")));
 }
 
 TEST_F(KeyValueFileTest, TruncatedCharacterAtEndOfFile) {
   Pairs p = Read("k=v\xe2\x82");
   ASSERT_EQ(p.size(), 1u);
-  EXPECT_EQ(p[0].second, u"v\ufffd\ufffd");
+  EXPECT_EQ(p[0].second, u"v\xdce2\xdc82");
 }
 
 TEST_F(KeyValueFileTest, MissingFileGivesNoPairs) {

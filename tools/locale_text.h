@@ -8,8 +8,9 @@
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
 
-// The units of bytes; false when the bytes are not valid in the locale's encoding, hold a
-// character beyond 16 bits, or do not convert back to the same bytes.
+// The units of bytes; false when the bytes are not valid text in the locale's encoding (so
+// that a kit never carries the escapes of bytes that do not decode), or do not convert back
+// to the same bytes.
 bool WideFromLocaleExactly(const NarrowString& bytes, WideString* text);
 
 #endif  // TOOLS_LOCALE_TEXT_H_

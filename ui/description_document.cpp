@@ -15,8 +15,10 @@ WideString DescriptionDocumentPath(const WideString& target_directory,
 }
 
 NarrowString DescriptionOpenCommand(const WideString& path) {
+  NarrowString bytes;
+  if (!ToLocaleBytesExact(path, &bytes)) return NarrowString();
   NarrowString command("xdg-open ");
-  command.Append(QuoteShellPath(ToLocaleBytes(path)));
+  command.Append(QuoteShellPath(bytes));
   command.Append(" 2>/dev/null");
   return command;
 }

@@ -16,7 +16,8 @@ WideString DescriptionDocumentPath(const WideString& target_directory,
                                    const WideString& document_name);
 
 // The command that opens path: xdg-open "<path>" 2>/dev/null, with the path converted with
-// ToLocaleBytes and quoted as one literal shell word (QuoteShellPath).
+// ToLocaleBytesExact and quoted as one literal shell word (QuoteShellPath). Empty when the
+// path cannot be encoded: no command could name that file.
 NarrowString DescriptionOpenCommand(const WideString& path);
 
 #endif  // UI_DESCRIPTION_DOCUMENT_H_

@@ -36,13 +36,17 @@ DirSelectPage::DirSelectPage(GtkWidget* fixed, GdkPixbuf* picture)
 }
 
 void DirSelectPage::SetPath(const WideString& path) {
-  gtk_entry_set_text(GTK_ENTRY(entry_), ToLocaleBytes(path).CStr());
+  shown_path_ = path;
+  shown_text_ = ToLocaleBytes(path);
+  gtk_entry_set_text(GTK_ENTRY(entry_), shown_text_.CStr());
 }
 
 WideString DirSelectPage::GetPath() const {
   const gchar* text = gtk_entry_get_text(GTK_ENTRY(entry_));
   if (text == nullptr) return WideString();
-  return FromLocaleBytes(NarrowString(text));
+  const NarrowString bytes(text);
+  if (bytes == shown_text_) return shown_path_;
+  return FromLocaleBytes(bytes);
 }
 
 void DirSelectPage::Browse() {
@@ -53,7 +57,8 @@ void DirSelectPage::Browse() {
   if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
     gchar* folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
     if (folder != nullptr) {
-      gtk_entry_set_text(GTK_ENTRY(entry_), folder);
+      // The chooser gives the folder's bytes as the file system holds them.
+      SetPath(FromLocaleBytes(NarrowString(folder)));
       g_free(folder);
     }
   }

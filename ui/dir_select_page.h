@@ -8,6 +8,7 @@
 
 #include <gtk/gtk.h>
 
+#include "text/narrow_string.h"
 #include "text/wide_string.h"
 #include "ui/wizard_dialog_page.h"
 
@@ -15,13 +16,18 @@ class DirSelectPage : public WizardDialogPage {
  public:
   DirSelectPage(GtkWidget* fixed, GdkPixbuf* picture);
 
-  // Writes path into the entry field, replacing its whole text.
+  // Writes path into the entry field, replacing its whole text. The field shows the text
+  // as a message shows it (ToLocaleBytes), so a path whose bytes are not all text shows
+  // replacements where they are not.
   void SetPath(const WideString& path);
-  // The entry field's text; empty when GTK gives none.
+  // The path last given to SetPath while the field still shows it unchanged, so that a
+  // path the field cannot show exactly is not lost on its way through; otherwise the
+  // field's text. Empty when GTK gives none.
   WideString GetPath() const;
 
   // Runs a modal folder chooser; a folder chosen with Open replaces the entry's text (the
-  // file name as the chooser gives it), any other answer leaves the entry as it was.
+  // file name as the chooser gives it, through SetPath), any other answer leaves the entry
+  // as it was.
   void Browse();
 
   GtkWidget* entry() const { return entry_; }
@@ -33,6 +39,8 @@ class DirSelectPage : public WizardDialogPage {
   GtkWidget* caption_label_;
   GtkWidget* entry_;
   GtkWidget* browse_button_;
+  WideString shown_path_;
+  NarrowString shown_text_;
 };
 
 #endif  // UI_DIR_SELECT_PAGE_H_

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/string_table.h"
+#include "config/well_known_locations.h"
 #include "fs/directory_finder.h"
 #include "fs/shell_commands.h"
 #include "install/install_job.h"
@@ -141,7 +142,10 @@ void CInstallerDlg::OnNext() {
     case kDirectoryPage: {
       WideString entered = directory_page_->GetPath();
       entered.ReplaceAll(WideString(u"\\"), WideString(u"/"));
-      if (entered.Empty()) {
+      entered = ExpandHomeDirectory(entered);
+      // A relative path would be taken from the program's current directory, which the
+      // user does not see.
+      if (!IsAbsolutePath(entered)) {
         MessageBox(this, Text("IDS_SETUP_EMPTYTARGET"), kMessageBoxPlainOk);
         break;
       }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -400,17 +401,31 @@ TEST_F(WizardWindowTest, ShowingTheSamePageAgainKeepsItsContents) {
   EXPECT_FALSE(Visible(directory->entry()));
 }
 
-TEST_F(WizardWindowTest, OnlySpacesAreNoDirectoryToInstallInto) {
+// A relative path would be taken from the current directory, which the user does not see;
+// "~" stands for the home directory, as in a shell.
+TEST_F(WizardWindowTest, RelativeDirectoryIsRefusedAndTildeMeansHome) {
   WriteDemoKit();
   auto dialog = OpenWizard();
   Click(dialog->NextButton());
-  dialog->DirectoryPage()->SetPath(WideFromUtf8("  "));
-  MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
+  for (const char* typed : {"  ", "templates/here"}) {
+    dialog->DirectoryPage()->SetPath(WideFromUtf8(typed));
+    MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
+    Click(dialog->NextButton());
+    ASSERT_EQ(answerer.seen().size(), 1u) << typed;
+    EXPECT_EQ(answerer.seen()[0].text, "Specify correct path to template directory.");
+    EXPECT_EQ(dialog->CurrentPageKind(), kDirectoryPage);
+  }
+  std::vector<std::string> in_work;
+  for (const auto& entry : std::filesystem::directory_iterator(scratch_.Work()))
+    in_work.push_back(entry.path().filename().string());
+  EXPECT_EQ(in_work, std::vector<std::string>{"tavlo5.efd"});
+
+  dialog->DirectoryPage()->SetPath(WideFromUtf8("~/my templates"));
+  MessageBoxAnswerer answerer({});
   Click(dialog->NextButton());
-  // Not empty, but relative: the installation refuses it and writes nothing into the
-  // current directory.
-  EXPECT_EQ(dialog->CurrentPageKind(), kErrorPage);
-  EXPECT_FALSE(FileExists(scratch_.Work() + "/  "));
+  EXPECT_TRUE(answerer.seen().empty());
+  EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
+  ExpectInstalledIn(scratch_.Home() + "/my templates");
 }
 
 // The worker is stopped once its run has ended: a template removed while the success page

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "kit/kit_test_support.h"
+#include "text/locale_conversions.h"
 #include "ui/dir_select_page.h"
 #include "ui/message_page.h"
 #include "ui/page_picture.xpm.h"
@@ -101,6 +102,19 @@ TEST_F(PagesTest, DirectoryPagePathRoundTrip) {
   EXPECT_TRUE(page.GetPath() == path);
   page.SetPath(WideFromUtf8("/short"));
   EXPECT_EQ(ToAscii(page.GetPath()), "/short");
+}
+
+// A path whose bytes are not all text (read from the system under a UTF-8 locale) is shown
+// with a replacement, and comes back whole as long as the field is not edited.
+TEST_F(PagesTest, DirectoryPageKeepsAPathItCannotShowExactly) {
+  DirSelectPage page(fixed_, picture_);
+  const WideString path = FromLocaleBytes(NarrowString("/home/h\xe9/tpl"));
+  page.SetPath(path);
+  EXPECT_EQ(std::string(gtk_entry_get_text(GTK_ENTRY(page.entry()))),
+            "/home/h\xef\xbf\xbd/tpl");
+  EXPECT_TRUE(page.GetPath() == path);
+  gtk_entry_set_text(GTK_ENTRY(page.entry()), "/home/other");
+  EXPECT_EQ(ToAscii(page.GetPath()), "/home/other");
 }
 
 // Responds to the folder chooser that Browse opens. With a folder, it first makes that folder

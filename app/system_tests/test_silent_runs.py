@@ -30,20 +30,22 @@ def file_time(seconds):
 
 
 def counted(text):
-    units = text.encode("utf-16-le")
+    # surrogatepass: a kit may carry units that are no characters, such as a lone surrogate.
+    units = text.encode("utf-16-le", "surrogatepass")
     return struct.pack("<I", len(units) // 2) + units
 
 
 def make_kit(path, entries, product="P", vendor="V", document="readme.htm",
              entry_time=None):
-    """A layout B kit written byte by byte, so that it can hold what efdtool refuses.
-    entry_time: the file time of every entry (100 ns units), KIT_TIME by default."""
+    """A layout B kit written byte by byte, so that it can hold what efdtool refuses. Each
+    entry is (name, content), dated KIT_TIME, or (name, content, seconds since 1970);
+    entry_time, when given, is the file time (100 ns units) of every entry."""
     body = counted("en") + counted(product) + counted(vendor) + counted(document)
     out = struct.pack("<II", 1, 1) + struct.pack("<I", 4 + len(body)) + body
     out += struct.pack("<I", len(entries))
     data = b""
-    for name, content in entries:
-        t = file_time(KIT_TIME) if entry_time is None else entry_time
+    for name, content, *when in entries:
+        t = entry_time if entry_time is not None else file_time(when[0] if when else KIT_TIME)
         record = counted(name) + struct.pack("<IIII", t & 0xFFFFFFFF, t >> 32, len(data),
                                              len(content))
         out += struct.pack("<I", 4 + len(record)) + record
@@ -229,7 +231,8 @@ class SilentRun(unittest.TestCase):
             written = f.read()
         lines = written.split(b"\n")
         self.assertEqual(lines[0], b"\xef\xbb\xbfFirst=1")
-        self.assertEqual(lines[1], b"Bad=\xef\xbf\xbd\xef\xbf\xbd")  # U+FFFD for each bad byte
+        self.assertEqual(lines[1], b"Bad=\xff\xfe")  # bytes that do not decode come back
+        self.assertEqual(lines[2], b"Nul=a\x00b")
         self.assertIn(long_line.rstrip(b"\n"), lines)
         self.assertIn(b"Last=ok", lines)
         self.assertIn(b"ConfigurationTemplatesLocation=" + self.target().encode(), lines)
