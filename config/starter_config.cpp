@@ -1,11 +1,14 @@
 #include "config/starter_config.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <ctime>
 #include <exception>
 #include <random>
 #include <string>
@@ -58,8 +61,13 @@ NarrowString FollowLinks(NarrowString path) {
 // A new file next to target, created exclusively so that nothing planted there is followed.
 // Its mode is 0666 less the umask, as a file made by fopen would get.
 int CreateSiblingFile(const NarrowString& target, NarrowString* name) {
-  std::random_device seed;
-  std::mt19937 rng(seed());
+  // getrandom(2), not std::random_device: the latter would make the program need a newer C
+  // library (arc4random) than anything else in it does.
+  uint64_t seed = static_cast<uint64_t>(getpid()) << 32 ^ static_cast<uint64_t>(time(nullptr));
+  if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed)) {
+    // Unpredictability only spares retries; the exclusive creation keeps it safe.
+  }
+  std::mt19937_64 rng(seed);
   const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   for (int attempt = 0; attempt < kNewFileAttempts; ++attempt) {
     NarrowString candidate = target + ".new-";
