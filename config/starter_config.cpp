@@ -61,8 +61,6 @@ NarrowString FollowLinks(NarrowString path) {
 // A new file next to target, created exclusively so that nothing planted there is followed.
 // Its mode is 0666 less the umask, as a file made by fopen would get.
 int CreateSiblingFile(const NarrowString& target, NarrowString* name) {
-  // getrandom(2), not std::random_device: the latter would make the program need a newer C
-  // library (arc4random) than anything else in it does.
   uint64_t seed = static_cast<uint64_t>(getpid()) << 32 ^ static_cast<uint64_t>(time(nullptr));
   if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed)) {
     // Unpredictability only spares retries; the exclusive creation keeps it safe.
