@@ -61,9 +61,10 @@ inline bool FitsUint32(uint64_t value) { return value <= 0xFFFFFFFFull; }
 // The largest container: every container position must fit in 32 bits.
 constexpr uint64_t kMaxContainerBytes = 0xFFFFFFFFull;
 
-// The kit file is inflated in read-only mapped windows of this size; window offsets are
-// multiples of it and hence page-aligned.
-constexpr uint32_t kInflateWindowBytes = 32768;
+// The kit file is read in pieces of this size into one buffer and inflated from there. One
+// read per piece costs far less than a mapping per piece, which faults in every page of it
+// and unmaps it again; memory use stays the same whatever the kit's size.
+constexpr uint32_t kInflateInputBytes = 262144;
 
 // The inflated bytes are written to the container in pieces of up to this size. A kit
 // inflates to several times its size, and the file system's cost per write call and per

@@ -1,10 +1,12 @@
 #include "kit/inflate_kit.h"
 
-#include <sys/mman.h>
+#include <errno.h>
+#include <unistd.h>
 #include <sys/types.h>
 
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "fs/file_layer.h"
@@ -15,7 +17,7 @@ static void SetFailure(NarrowString* failure, const char* text) {
 }
 
 // Inflated bytes on their way to the container: collected until the buffer is full, so
-// that the container is written in large pieces whatever the window size.
+// that the container is written in large pieces whatever the size of the pieces read.
 class ContainerOutput {
  public:
   ContainerOutput(FileHandle container, uint64_t max_bytes)
@@ -54,24 +56,29 @@ class ContainerOutput {
   uint64_t total_ = 0;
 };
 
-// Runs the windows through the inflater into the container. Returns the code that ends the
-// inflation; *status is the inflater's last verdict.
-static ErrorCode InflateWindows(FileHandle kit, uint64_t kit_size, FileHandle container,
-                                uint64_t max_container_bytes, RawInflater* inflater,
-                                RawInflater::Status* status, NarrowString* failure) {
+// Reads the kit piece by piece and runs it through the inflater into the container. Returns
+// the code that ends the inflation; *status is the inflater's last verdict.
+static ErrorCode InflatePieces(FileHandle kit, uint64_t kit_size, FileHandle container,
+                               uint64_t max_container_bytes, RawInflater* inflater,
+                               RawInflater::Status* status, NarrowString* failure) {
   ContainerOutput output(container, max_container_bytes);
-  for (uint64_t offset = 0; offset < kit_size; offset += kInflateWindowBytes) {
+  std::unique_ptr<unsigned char[]> piece(new unsigned char[kInflateInputBytes]);
+  for (uint64_t offset = 0; offset < kit_size;) {
     const uint64_t left = kit_size - offset;
-    const std::size_t window_length =
-        static_cast<std::size_t>(left < kInflateWindowBytes ? left : kInflateWindowBytes);
-    void* window = mmap64(nullptr, window_length, PROT_READ, MAP_PRIVATE, static_cast<int>(kit),
-                          static_cast<off64_t>(offset));
-    if (window == MAP_FAILED) {
-      SetFailure(failure, "a window of the kit file cannot be mapped");
-      return kErrorInvalidParameter;
+    const std::size_t wanted =
+        static_cast<std::size_t>(left < kInflateInputBytes ? left : kInflateInputBytes);
+    const ssize_t got =
+        pread64(static_cast<int>(kit), piece.get(), wanted, static_cast<off64_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      SetFailure(failure, "the kit file cannot be read");
+      return ErrorCodeFromErrno(errno);
     }
-    const unsigned char* input = static_cast<const unsigned char*>(window);
-    std::size_t input_left = window_length;
+    // A kit that shrank while it was read ends where it ends now.
+    if (got == 0) break;
+    offset += static_cast<uint64_t>(got);
+    const unsigned char* input = piece.get();
+    std::size_t input_left = static_cast<std::size_t>(got);
     ErrorCode code = kSuccess;
     bool output_was_full = false;
     do {
@@ -82,10 +89,10 @@ static ErrorCode InflateWindows(FileHandle kit, uint64_t kit_size, FileHandle co
       *status = inflater->Inflate(&input, &input_left, &next, &space);
       output_was_full = space == 0;
       code = output.Take(offered - space, failure);
-    } while (code == kSuccess && *status == RawInflater::Status::kMore && output_was_full);
-    munmap(window, window_length);
+    } while (code == kSuccess && *status == RawInflater::Status::kMore &&
+             (output_was_full || input_left > 0));
     if (code != kSuccess) return code;
-    // Once the stream has ended or failed, the windows that are left are not read.
+    // Once the stream has ended or failed, the rest of the kit is not read.
     if (*status != RawInflater::Status::kMore) break;
   }
   return output.Flush(failure);
@@ -106,8 +113,8 @@ static ErrorCode InflateWithEngine(RawInflater::Engine engine, FileHandle kit, u
     return kErrorInvalidParameter;
   }
   *status = RawInflater::Status::kMore;
-  const ErrorCode code = InflateWindows(kit, kit_size, container, max_container_bytes,
-                                        &inflater, status, failure);
+  const ErrorCode code = InflatePieces(kit, kit_size, container, max_container_bytes,
+                                       &inflater, status, failure);
   *engine_status = inflater.EngineStatus();
   return code;
 }

@@ -1,11 +1,11 @@
 // Inflating a kit file into its container file.
 //
 // The kit file is one raw DEFLATE stream; bytes after the end of the stream are ignored. It
-// is read through read-only private mappings of kInflateWindowBytes-byte windows and
-// inflated into one output buffer of kInflateOutputBytes, which is written to the container
-// file whenever it is full, so memory use does not grow with the kit.
+// is read in pieces of kInflateInputBytes into one buffer and inflated into one output
+// buffer of kInflateOutputBytes, which is written to the container file whenever it is
+// full, so memory use does not grow with the kit.
 //
-// Once the stream has ended or failed, the windows that are left are not read: the inflater
+// Once the stream has ended or failed, the rest of the kit is not read: the inflater
 // (kit/raw_inflater.h) would only repeat that verdict for them. A stream cut off inside its data is not an error here
 // (the last status is 0, or a buffer shortage with no input left): what is missing shows
 // when the container is read.

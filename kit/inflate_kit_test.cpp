@@ -25,17 +25,17 @@ TEST_F(InflateKitTest, InflatesASmallKit) {
   EXPECT_EQ(Container(), container);
 }
 
-TEST_F(InflateKitTest, InflatesAKitOfManyWindows) {
-  // Noise does not compress, so the kit spans many 32 KiB windows; a stream boundary falls
-  // inside windows and output is produced across them.
-  const Bytes container = PatternBytes(3 * 1024 * 1024 + 17, 3);
+TEST_F(InflateKitTest, InflatesAKitOfManyPieces) {
+  // Noise does not compress, so the kit spans many pieces; a stream boundary falls inside
+  // pieces and output is produced across them.
+  const Bytes container = PatternBytes(30 * 1024 * 1024 + 17, 3);
   const Bytes kit = RawDeflate(container);
-  ASSERT_GT(kit.size(), 10u * kInflateWindowBytes);
+  ASSERT_GT(kit.size(), 10u * kInflateInputBytes);
   ASSERT_EQ(Inflate(kit), kSuccess);
   EXPECT_EQ(Container(), container);
 }
 
-TEST_F(InflateKitTest, HighlyCompressedKitProducesManyBuffersPerWindow) {
+TEST_F(InflateKitTest, HighlyCompressedKitProducesManyBuffersPerPiece) {
   const Bytes container(5 * 1024 * 1024, 'z');
   ASSERT_EQ(Inflate(RawDeflate(container)), kSuccess);
   EXPECT_EQ(Container(), container);
@@ -47,10 +47,10 @@ TEST_F(InflateKitTest, InvalidDeflateDataIsInvalidData) {
   EXPECT_NE(failure_.Find("not valid DEFLATE"), NarrowString::npos);
 }
 
-TEST_F(InflateKitTest, CorruptionInALaterWindowIsInvalidData) {
-  // Sound blocks over several windows, then a final block of the reserved type 3.
-  Bytes kit = RawDeflateUnfinished(PatternBytes(1024 * 1024, 4));
-  ASSERT_GT(kit.size(), 3u * kInflateWindowBytes);
+TEST_F(InflateKitTest, CorruptionInALaterPieceIsInvalidData) {
+  // Sound blocks over several pieces, then a final block of the reserved type 3.
+  Bytes kit = RawDeflateUnfinished(PatternBytes(3 * 1024 * 1024, 4));
+  ASSERT_GT(kit.size(), 3u * kInflateInputBytes);
   kit.insert(kit.end(), {0x07, 0x00, 0x00, 0x00});
   EXPECT_EQ(Inflate(kit), kErrorInvalidData);
 }
@@ -75,7 +75,7 @@ TEST_F(InflateKitTest, BytesAfterTheStreamAreIgnored) {
 }
 
 // Once the stream has ended or failed, the rest of the kit file is not read. Behind each
-// stream lies a hole of 256 GiB: mapping it window by window, 8 million windows, would take
+// stream lies a hole of 256 GiB: reading it piece by piece, a million pieces, would take
 // many seconds even on a fast machine, while stopping takes a few milliseconds.
 TEST_F(InflateKitTest, ReadingStopsWhereTheStreamEndsOrFails) {
   const auto inflate_with_hole = [this](const Bytes& stream, ErrorCode* code, double* seconds) {
@@ -136,8 +136,8 @@ TEST_F(InflateKitTest, ContainerBeyondTheLimitIsInvalidData) {
   EXPECT_EQ(Inflate(RawDeflate(container), 100000), kSuccess);
 }
 
-TEST_F(InflateKitTest, KitThatCannotBeMappedFails) {
+TEST_F(InflateKitTest, KitThatCannotBeReadFails) {
   // A directory opens for reading; depending on the file system its end position is huge
-  // and its first window cannot be mapped, or it cannot be measured. Either is a failure.
+  // and it cannot be read, or it cannot be measured. Either is a failure.
   EXPECT_EQ(InflateKit(WideString(u"/"), scratch_.Wide("container")), kErrorInvalidParameter);
 }
