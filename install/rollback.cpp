@@ -133,20 +133,19 @@ void RemoveMadeLevels(const NarrowString& target, const JournalRecord& made) {
 ErrorCode RemoveWorkFolder(const NarrowString& target, int64_t* changes_left) {
   const NarrowString folder = WorkFolderPath(target);
   if (!MayChange(changes_left)) return kErrorCancelled;
-  ErrorCode first = RemoveTree(JoinPath(folder, NarrowString(kBackupFolderName)));
-  // The journal goes last, with the folder in the same step: a removal cut short before it
-  // is finished by the next run, which still finds what the journal says.
+  // Nothing that says what to do with the backups goes before they are gone: a removal that
+  // fails or is cut short is finished by the next run, which still finds what the journal
+  // (or the committed marker) says.
+  const ErrorCode code = RemoveTree(JoinPath(folder, NarrowString(kBackupFolderName)));
+  if (code != kSuccess) return code;
   for (const char* name : {kCommittedFileName, kJournalFileName}) {
     if (!MayChange(changes_left)) return kErrorCancelled;
     const NarrowString file = JoinPath(folder, NarrowString(name));
-    if (unlink(file.CStr()) != 0 && errno != ENOENT && first == kSuccess) {
-      first = ErrorCodeFromErrno(errno);
-    }
+    if (unlink(file.CStr()) != 0 && errno != ENOENT) return ErrorCodeFromErrno(errno);
   }
-  if (rmdir(folder.CStr()) != 0 && errno != ENOENT && first == kSuccess) {
-    first = ErrorCodeFromErrno(errno);
-  }
-  return first;
+  // The journal goes with the folder in one step.
+  if (rmdir(folder.CStr()) != 0 && errno != ENOENT) return ErrorCodeFromErrno(errno);
+  return kSuccess;
 }
 
 bool RollBackRecords(const NarrowString& target, const std::vector<JournalRecord>& records,

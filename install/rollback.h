@@ -45,8 +45,8 @@ bool RollBackRecords(const NarrowString& target, const std::vector<JournalRecord
                      JournalWriter* journal, TempNames* names, int64_t* changes_left = nullptr);
 
 // Removes the work folder of target: the backup folder, then the committed marker and the
-// journal, then the folder. 0, or the code of the first failure (kErrorCancelled when
-// changes_left ran out).
+// journal, then the folder, each only once what comes before it is gone. 0, or the code of
+// the first failure, which ends the removal (kErrorCancelled when changes_left ran out).
 ErrorCode RemoveWorkFolder(const NarrowString& target, int64_t* changes_left = nullptr);
 
 #endif  // INSTALL_ROLLBACK_H_

@@ -169,6 +169,27 @@ TEST_F(TransactionTest, RunKilledAfterItsCommitPointIsKept) {
   EXPECT_EQ(ReadWholeFile(Target("new.txt")), "new");
 }
 
+// A commit marks its journal committed before it removes anything: a commit that cannot
+// finish tidying up is still a commit, and the next run finishes it instead of undoing it.
+TEST_F(TransactionTest, ACommitThatCannotTidyUpIsStillKept) {
+  MakeOriginalTree();
+  Transaction transaction;
+  ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
+  ASSERT_EQ(WriteFile(&transaction, "a.txt", "new a"), kSuccess);
+  // The original held in the backup folder cannot be removed.
+  ImmutableGuard guard(Target(".t5stp/backup/a.txt"));
+  if (!SetImmutable(Target(".t5stp/backup/a.txt"), true)) {
+    GTEST_SKIP() << "no immutable attribute here";
+  }
+  EXPECT_EQ(transaction.Commit(), kSuccess);
+  ASSERT_TRUE(SetImmutable(Target(".t5stp/backup/a.txt"), false));
+  Transaction next;
+  ASSERT_EQ(next.BeginTransaction(WideTarget()), kSuccess);
+  EXPECT_FALSE(next.RolledBackInterruptedRun());
+  EXPECT_EQ(ReadWholeFile(Target("a.txt")), "new a");
+  EXPECT_FALSE(Exists(Target(".t5stp")));
+}
+
 TEST_F(TransactionTest, ASecondRunWaitsForTheFirstAndAStopEndsTheWait) {
   ASSERT_TRUE(MakeDirectories(target_));
   Transaction first;
