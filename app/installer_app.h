@@ -23,9 +23,6 @@ class CInstallerApp {
   // Returns the options the dialog is constructed with.
   StartupOptions PrepareStartup();
 
-  int LanguageNumber() const { return language_number_; }
-  const WideString& Caption() const { return caption_; }
-
  private:
   int argument_count_;
   char** argument_vector_;

@@ -35,7 +35,6 @@ int FindLanguage(const NarrowString& code);
 
 // Makes number the language of every later LoadText.
 void SetCurrentLanguage(int number);
-int GetCurrentLanguage();
 
 // The text of identifier in the current language, decoded with FromLocaleBytes (so it is
 // right under a UTF-8 locale and the C locale, which convert as UTF-8). Empty when the

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "install/install_job.h"
+#include "install/install_test_access.h"
 #include "install/install_test_support.h"
 #include "install/progress_channel.h"
 #include "install/stop_signal.h"
@@ -93,7 +94,8 @@ RunFigures TimedRun(DistributionKit* kit, const std::string& target) {
   const int32_t result = job.Run(&channel);
   const double seconds = SecondsSince(start);
   if (result != 0) Die("installation run failed with " + std::to_string(result));
-  return RunFigures{seconds, static_cast<uint64_t>(job.transactions().Records().size())};
+  const Transaction& transaction = InstallTestAccess::TransactionOf(job);
+  return RunFigures{seconds, static_cast<uint64_t>(InstallTestAccess::Records(transaction).size())};
 }
 
 void PrintRow(const char* label, const char* run, const RunFigures& figures, double tar_seconds,

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "kit/distribution_kit.h"
+#include "kit/kit_test_access.h"
 #include "kit/kit_writer.h"
 #include "text/locale_conversions.h"
 
@@ -206,7 +207,8 @@ int main(int argc, char** argv) {
   const double extract_seconds = SecondsSince(start);
 
   const std::string gzip = root + "/bench.gz";
-  const std::string container = "/proc/self/fd/" + std::to_string(kit.ContainerHandle());
+  const std::string container =
+      "/proc/self/fd/" + std::to_string(KitTestAccess::ContainerHandle(kit));
   WriteGzipOfKit(kit_path, container.c_str(), gzip);
   kit.DiscardContainer();
   const double gzip_null_seconds = TimeGzip(gzip, "/dev/null");

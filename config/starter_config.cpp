@@ -45,8 +45,8 @@ NarrowString ByteDirectoryPart(const NarrowString& path) {
 // links ends at (which need not exist yet).
 NarrowString FollowLinks(NarrowString path) {
   for (int depth = 0; depth < kLinkDepthLimit; ++depth) {
-    struct stat st;
-    if (lstat(path.CStr(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    NodeKind kind = NodeKind::kNothing;
+    if (QueryNode(path.CStr(), &kind) != kSuccess || kind != NodeKind::kSymbolicLink) return path;
     char target[PATH_MAX];
     ssize_t n = readlink(path.CStr(), target, sizeof target);
     if (n <= 0 || n == static_cast<ssize_t>(sizeof target)) return path;
@@ -171,19 +171,18 @@ SettingsWriteResult RewriteInPlace(int fd, const std::string& content) {
 // One attempt at putting content into the file at path (locale bytes).
 SettingsWriteResult WriteContentOnce(const NarrowString& path, const std::string& content) {
   const NarrowString file = FollowLinks(path);
-  struct stat st;
-  if (lstat(file.CStr(), &st) != 0) {
-    if (errno != ENOENT) return kSettingsCannotOpen;
-    return ReplaceWithNewFile(file, content, nullptr);
-  }
+  NodeKind kind = NodeKind::kNothing;
+  if (QueryNode(file.CStr(), &kind) != kSuccess) return kSettingsCannotOpen;
+  if (kind == NodeKind::kNothing) return ReplaceWithNewFile(file, content, nullptr);
   // A FIFO, a device or a directory is no settings file: it is neither opened (a FIFO would
   // wait for a reader) nor replaced.
-  if (!S_ISREG(st.st_mode)) return kSettingsCannotOpen;
+  if (kind != NodeKind::kRegularFile) return kSettingsCannotOpen;
   // The file is replaced only where it could be written: opening it for writing decides,
   // as it would for a program that writes the file itself.
   const int fd = open(file.CStr(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return kSettingsCannotOpen;
   SettingsWriteResult result = kSettingsCannotOpen;
+  struct stat st;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     // A file with other names keeps them only when it is written where it is; elsewhere a
     // new file is made and renamed over it. Where no new file can be made next to it (a

@@ -1,10 +1,12 @@
 #include "fs/directory_finder.h"
 
+#include <errno.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <cstring>
 
+#include "fs/file_layer.h"
 #include "text/locale_conversions.h"
 #include "text/narrow_string.h"
 
@@ -29,20 +31,13 @@ WideString PatternPart(const WideString& search_path) {
 
 }  // namespace
 
-DirectoryFinder::DirectoryFinder() : stream_(nullptr) {
-  std::memset(&status_, 0, sizeof(status_));
-}
+DirectoryFinder::DirectoryFinder() { std::memset(&status_, 0, sizeof(status_)); }
 
-DirectoryFinder::~DirectoryFinder() {
-  if (stream_ != nullptr) closedir(stream_);
-}
+DirectoryFinder::~DirectoryFinder() = default;
 
 bool DirectoryFinder::FindFirst(const WideString& search_path) {
   // A finder reused before its walk ended must not leak the old stream.
-  if (stream_ != nullptr) {
-    closedir(stream_);
-    stream_ = nullptr;
-  }
+  listing_.Close();
   search_path_ = search_path;
   pattern_ = PatternPart(search_path);
   std::memset(&status_, 0, sizeof(status_));
@@ -58,27 +53,25 @@ bool DirectoryFinder::FindFirst(const WideString& search_path) {
       !ToLocaleBytesExact(pattern_, &pattern_bytes_)) {
     return false;
   }
-  stream_ = opendir(directory.CStr());
-  if (stream_ == nullptr) return false;
+  // The directory part is taken as given, links and all; "." and ".." match "*" too.
+  if (listing_.Open(directory, Links::kFollowed, DotNames::kListed) != kSuccess) return false;
   directory_bytes_ = directory;
   return FindNext();
 }
 
 bool DirectoryFinder::FindNext() {
-  if (stream_ == nullptr) return false;
-  const struct dirent64* entry;
+  NarrowString name;
   for (;;) {
-    entry = readdir64(stream_);
-    if (entry == nullptr) {
-      closedir(stream_);
-      stream_ = nullptr;
+    // The end of the directory and a failed read both close the stream.
+    bool at_end = true;
+    if (listing_.Next(&name, &at_end) != kSuccess || at_end) {
+      listing_.Close();
       return false;
     }
-    const int match = fnmatch(pattern_bytes_.CStr(), entry->d_name, FNM_NOESCAPE);
+    const int match = fnmatch(pattern_bytes_.CStr(), name.CStr(), FNM_NOESCAPE);
     if (match == 0) break;
     if (match != FNM_NOMATCH) return false;
   }
-  const NarrowString name(entry->d_name);
   current_name_ = FromLocaleBytes(name);
   // The entry's own bytes, as the system gave them.
   NarrowString entry_path = directory_bytes_;
@@ -93,12 +86,44 @@ int DirectoryFinder::Attributes() const {
   return (status_.st_mode & kDirectoryModeBit) ? kDirectoryAttribute : 0;
 }
 
+bool PathExists(const WideString& path) {
+  DirectoryFinder finder;
+  return finder.FindFirst(path);
+}
+
+bool PathExists(const char* path) {
+  struct stat64 status;
+  return stat64(path, &status) == 0;
+}
+
 bool IsDirectoryPath(const char* path) {
   struct stat64 status;
   return stat64(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool PathExists(const WideString& path) {
-  DirectoryFinder finder;
-  return finder.FindFirst(path);
+bool IsRegularFilePath(const char* path) {
+  struct stat64 status;
+  return stat64(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+ErrorCode QueryNode(const char* path, NodeKind* kind) {
+  struct stat64 status;
+  if (lstat64(path, &status) != 0) {
+    if (errno == ENOENT) {
+      *kind = NodeKind::kNothing;
+    } else if (errno == ENOTDIR) {
+      *kind = NodeKind::kPathBlocked;
+    } else {
+      return ErrorCodeFromErrno(errno);
+    }
+  } else if (S_ISDIR(status.st_mode)) {
+    *kind = NodeKind::kDirectory;
+  } else if (S_ISREG(status.st_mode)) {
+    *kind = NodeKind::kRegularFile;
+  } else if (S_ISLNK(status.st_mode)) {
+    *kind = NodeKind::kSymbolicLink;
+  } else {
+    *kind = NodeKind::kOther;
+  }
+  return kSuccess;
 }

@@ -3,6 +3,11 @@
 // path without "*" it lists nothing and answers whether the path exists; that is the
 // program's one existence test (PathExists below).
 //
+// Below the finder are the program's other tests of what is at a path, so that none of its
+// parts keeps a private copy: whether it is a directory or a regular file (links followed),
+// and what kind of node is at the path itself (QueryNode, links not followed), which also
+// tells "nothing is there" from "it could not be examined".
+//
 // Search path = directory part + "/" + pattern, split at the last "/". Only "*" makes a
 // search a wildcard search ("?" and "[" alone do not); the pattern is then matched with
 // fnmatch and FNM_NOESCAPE, so a backslash is an ordinary character. Entries come in the
@@ -25,9 +30,10 @@
 #ifndef FS_DIRECTORY_FINDER_H_
 #define FS_DIRECTORY_FINDER_H_
 
-#include <dirent.h>
 #include <sys/stat.h>
 
+#include "fs/directory_listing.h"
+#include "fs/error_codes.h"
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
 
@@ -63,15 +69,40 @@ class DirectoryFinder {
   // The directory and the pattern of a wildcard search in the locale's bytes.
   NarrowString directory_bytes_;
   NarrowString pattern_bytes_;
-  DIR* stream_;
+  // Open only while a wildcard search is in progress.
+  DirectoryListing listing_;
   struct stat64 status_;
 };
 
 // The existence test: true when a status query of path (following symbolic links) succeeds.
 // Made as a finder's FindFirst, so path must not contain "*".
 bool PathExists(const WideString& path);
+// The same test for a path that is bytes already (a "*" in it is an ordinary character).
+bool PathExists(const char* path);
 
 // True when path (locale bytes) names a directory, following symbolic links.
 bool IsDirectoryPath(const char* path);
+// True when path (locale bytes) names a regular file, following symbolic links.
+bool IsRegularFilePath(const char* path);
+
+// What is at a path itself: a symbolic link is reported as one, dangling or not.
+enum class NodeKind {
+  kNothing,       // no such name (ENOENT)
+  kPathBlocked,   // something on the way is not a directory (ENOTDIR): nothing can be there
+  kDirectory,
+  kRegularFile,
+  kSymbolicLink,
+  kOther,         // a named pipe, a socket or a device
+};
+
+// True for the two kinds that mean no node exists at the path.
+inline bool IsAbsent(NodeKind kind) {
+  return kind == NodeKind::kNothing || kind == NodeKind::kPathBlocked;
+}
+
+// The kind of node at path (locale bytes), not following a link it names: 0 with *kind.
+// Any other failure of the status query returns its code and leaves *kind as it was. When
+// no node was found (a failure, kNothing or kPathBlocked) errno holds the system's reason.
+ErrorCode QueryNode(const char* path, NodeKind* kind);
 
 #endif  // FS_DIRECTORY_FINDER_H_

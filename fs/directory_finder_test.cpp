@@ -179,4 +179,38 @@ TEST(DirectoryFinderTest, ReusedFinderStartsAFreshWalk) {
   EXPECT_FALSE(finder.FindNext());
 }
 
+TEST(PathTestsTest, NodeKindsAreThoseOfThePathItself) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("file"), "f"));
+  ASSERT_EQ(0, mkdir(scratch.Child("sub").c_str(), 0755));
+  ASSERT_EQ(0, symlink("sub", scratch.Child("link").c_str()));
+  ASSERT_EQ(0, symlink("nowhere", scratch.Child("dangling").c_str()));
+  ASSERT_EQ(0, mkfifo(scratch.Child("pipe").c_str(), 0600));
+  const std::map<std::string, NodeKind> expected = {
+      {"file", NodeKind::kRegularFile},   {"sub", NodeKind::kDirectory},
+      {"link", NodeKind::kSymbolicLink},  {"dangling", NodeKind::kSymbolicLink},
+      {"pipe", NodeKind::kOther},         {"absent", NodeKind::kNothing},
+      {"file/below", NodeKind::kPathBlocked}};
+  for (const auto& [name, kind] : expected) {
+    NodeKind found = NodeKind::kOther;
+    EXPECT_EQ(kSuccess, QueryNode(scratch.Child(name).c_str(), &found)) << name;
+    EXPECT_EQ(kind, found) << name;
+  }
+  EXPECT_TRUE(IsAbsent(NodeKind::kPathBlocked));
+  EXPECT_FALSE(IsAbsent(NodeKind::kSymbolicLink));
+}
+
+TEST(PathTestsTest, ByteTestsFollowLinks) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("file"), "f"));
+  ASSERT_EQ(0, symlink("file", scratch.Child("to-file").c_str()));
+  ASSERT_EQ(0, symlink("nowhere", scratch.Child("dangling").c_str()));
+  EXPECT_TRUE(PathExists(scratch.Child("to-file").c_str()));
+  EXPECT_FALSE(PathExists(scratch.Child("dangling").c_str()));
+  EXPECT_TRUE(IsRegularFilePath(scratch.Child("to-file").c_str()));
+  EXPECT_FALSE(IsRegularFilePath(scratch.Path().c_str()));
+  EXPECT_TRUE(IsDirectoryPath(scratch.Path().c_str()));
+  EXPECT_FALSE(IsDirectoryPath(scratch.Child("to-file").c_str()));
+}
+
 }  // namespace

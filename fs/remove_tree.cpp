@@ -1,85 +1,70 @@
 #include "fs/remove_tree.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
 #include <vector>
 
+#include "fs/directory_finder.h"
+#include "fs/directory_listing.h"
 #include "fs/file_layer.h"
 
 namespace {
 
 // Keeps the first failure of a walk.
-void Note(int error_number, int* first_error) {
-  if (error_number != 0 && *first_error == 0) *first_error = error_number;
+void Note(ErrorCode code, ErrorCode* first) {
+  if (code != kSuccess && *first == kSuccess) *first = code;
 }
 
-// Removes every entry of the directory open as descriptor (which this call closes).
-void EmptyDirectory(int descriptor, int* first_error) {
-  DIR* stream = fdopendir(descriptor);
-  if (stream == nullptr) {
-    Note(errno, first_error);
-    close(descriptor);
-    return;
-  }
+// Removes every entry of the directory open in listing.
+void EmptyDirectory(DirectoryListing* listing, ErrorCode* first) {
   // The names are read first: removing entries while the stream is read may skip some.
-  std::vector<std::string> names;
-  for (;;) {
-    errno = 0;
-    const struct dirent64* entry = readdir64(stream);
-    if (entry == nullptr) {
-      Note(errno, first_error);
-      break;
-    }
-    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-    names.emplace_back(entry->d_name);
-  }
-  const int directory = dirfd(stream);
-  for (const std::string& name : names) {
-    if (unlinkat(directory, name.c_str(), 0) == 0) continue;
+  std::vector<NarrowString> names;
+  Note(listing->ReadAll(&names), first);
+  const int directory = listing->Descriptor();
+  for (const NarrowString& entry : names) {
+    if (unlinkat(directory, entry.CStr(), 0) == 0) continue;
     if (errno == ENOENT) continue;
     if (errno != EISDIR && errno != EPERM) {
-      Note(errno, first_error);
+      Note(ErrorCodeFromErrno(errno), first);
       continue;
     }
-    const int child = openat(directory, name.c_str(),
-                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (child < 0) {
-      Note(errno, first_error);
+    DirectoryListing child;
+    const ErrorCode code = child.OpenAt(directory, entry.CStr());
+    if (code != kSuccess) {
+      Note(code, first);
       continue;
     }
-    EmptyDirectory(child, first_error);
-    if (unlinkat(directory, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
-      Note(errno, first_error);
+    EmptyDirectory(&child, first);
+    child.Close();
+    if (unlinkat(directory, entry.CStr(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+      Note(ErrorCodeFromErrno(errno), first);
     }
   }
-  closedir(stream);
 }
 
 }  // namespace
 
 ErrorCode RemoveTree(const NarrowString& path) {
   if (path.Empty()) return kSuccess;
-  struct stat64 status;
-  if (lstat64(path.CStr(), &status) != 0) {
-    return errno == ENOENT || errno == ENOTDIR ? kSuccess : ErrorCodeFromErrno(errno);
-  }
-  if (!S_ISDIR(status.st_mode)) {
+  NodeKind kind = NodeKind::kNothing;
+  const ErrorCode queried = QueryNode(path.CStr(), &kind);
+  if (queried != kSuccess) return queried;
+  if (IsAbsent(kind)) return kSuccess;
+  if (kind != NodeKind::kDirectory) {
     if (unlink(path.CStr()) != 0 && errno != ENOENT) return ErrorCodeFromErrno(errno);
     return kSuccess;
   }
-  int first_error = 0;
-  const int descriptor = open(path.CStr(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (descriptor < 0) {
-    Note(errno, &first_error);
+  ErrorCode first = kSuccess;
+  DirectoryListing listing;
+  const ErrorCode opened = listing.Open(path);
+  if (opened != kSuccess) {
+    Note(opened, &first);
   } else {
-    EmptyDirectory(descriptor, &first_error);
+    EmptyDirectory(&listing, &first);
+    listing.Close();
   }
-  if (rmdir(path.CStr()) != 0 && errno != ENOENT) Note(errno, &first_error);
-  return first_error == 0 ? kSuccess : ErrorCodeFromErrno(first_error);
+  if (rmdir(path.CStr()) != 0 && errno != ENOENT) Note(ErrorCodeFromErrno(errno), &first);
+  return first;
 }

@@ -87,10 +87,12 @@ bool MakeTempName(const NarrowString& directory, const NarrowString& prefix,
     for (unsigned char byte : random) {
       candidate.Append(kRandomAlphabet[byte % (sizeof(kRandomAlphabet) - 1)]);
     }
-    struct stat64 status;
-    if (lstat64(candidate.CStr(), &status) == 0) continue;
+    NodeKind kind = NodeKind::kNothing;
     // Only "nothing there" makes a name; a directory that cannot be searched makes none.
-    if (errno != ENOENT) return false;
+    if (QueryNode(candidate.CStr(), &kind) != kSuccess || kind == NodeKind::kPathBlocked) {
+      return false;
+    }
+    if (kind != NodeKind::kNothing) continue;
     *name = candidate;
     return true;
   }

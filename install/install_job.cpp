@@ -25,13 +25,6 @@ WideString InstallJob::DestinationPath(const WideString& target, const WideStrin
   return destination;
 }
 
-WideString InstallJob::DestinationDirectory(const WideString& destination) {
-  const WideString::size_type slash = destination.FindLastOf(u"/");
-  if (slash == WideString::npos) return WideString();
-  if (slash == 0) return WideString(u"/");
-  return WideString(destination, 0, slash);
-}
-
 int32_t InstallJob::Percentage(uint64_t j, uint64_t n) {
   return n == 0 ? 100 : static_cast<int32_t>(j * 100u / n);
 }

@@ -80,9 +80,6 @@ class InstallJob {
 
   // The destination of an entry: target directory + name with every "\" read as "/".
   static WideString DestinationPath(const WideString& target, const WideString& name);
-  // The directory an entry's file goes into: the destination path up to its last "/"
-  // ("/" for a file directly under the root); empty when the path has no "/".
-  static WideString DestinationDirectory(const WideString& destination);
   // j * 100 / n in unsigned 64-bit arithmetic, rounded down.
   static int32_t Percentage(uint64_t j, uint64_t n);
 
@@ -90,9 +87,9 @@ class InstallJob {
   // line break and the folder that holds what is left.
   static WideString RestoreFailureText(const NarrowString& folder);
 
-  const Transaction& transactions() const { return transaction_; }
-
  private:
+  friend class InstallTestAccess;
+
   void PauseAfterFinish();
   // The relative paths of every entry, in table order, and for each whether an earlier
   // entry names the same path; false when a name cannot be encoded or lies in the work

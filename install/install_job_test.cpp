@@ -14,9 +14,11 @@
 
 #include "fs/environment_override.h"
 #include "fs/other_file_system.h"
+#include "install/install_test_access.h"
 #include "install/install_test_support.h"
 #include "install/stop_signal.h"
 #include "kit/distribution_kit.h"
+#include "kit/kit_test_access.h"
 
 namespace {
 
@@ -229,9 +231,6 @@ TEST_F(InstallJobTest, ANamedPipeAtADestinationIsReplacedWithoutWaiting) {
 TEST_F(InstallJobTest, DestinationRules) {
   EXPECT_EQ(AsciiOf(InstallJob::DestinationPath(WideFromAscii("/t/"), WideFromAscii("a\\b\\c.txt"))),
             "/t/a/b/c.txt");
-  EXPECT_EQ(AsciiOf(InstallJob::DestinationDirectory(WideFromAscii("/t/top.txt"))), "/t");
-  EXPECT_EQ(AsciiOf(InstallJob::DestinationDirectory(WideFromAscii("/top.txt"))), "/");
-  EXPECT_TRUE(InstallJob::DestinationDirectory(WideFromAscii("top.txt")).Empty());
   EXPECT_EQ(InstallJob::Percentage(2, 4), 50);
   EXPECT_EQ(InstallJob::Percentage(2, 3), 66);
   // No overflow with j * 100 beyond 32 bits.
@@ -303,8 +302,8 @@ TEST_F(InstallFailureTest, ExtractionFailingAtEachEntryLeavesTheTreeAsItWas) {
     OpenKit(files);
     // The container ends in the middle of entry k: k and every later entry fail to copy.
     const KitEntry& entry = kit_->Entry(k);
-    ASSERT_EQ(ftruncate(static_cast<int>(kit_->ContainerHandle()), entry.offset + entry.size / 2),
-              0);
+    const int container = static_cast<int>(KitTestAccess::ContainerHandle(*kit_));
+    ASSERT_EQ(ftruncate(container, entry.offset + entry.size / 2), 0);
     // Entry 5 is up to date (the file on disk is newer), so the next one is the first copy.
     ExpectFailedRunLeavesTreeAsItWas(k == 5 ? 6 : k, kErrorInvalidData);
   }
@@ -370,7 +369,7 @@ TEST_F(InstallFailureTest, CancelAfterTheFirstWrittenFileRollsBackSilently) {
   OpenKit(Files());
   const TreeState before = SnapshotTree(target_);
   channel_.Start(kit_.get(), WideFromAscii(target_));
-  channel_.RequestCancel();
+  InstallTestAccess::RequestCancel(&channel_);
   PostRecorder recorder(&channel_);
   InstallJob job(&no_pause_);
   EXPECT_EQ(job.Run(&channel_), static_cast<int32_t>(kErrorCancelled));
@@ -389,7 +388,8 @@ TEST_F(InstallJobTest, FailedFreshInstallRemovesEveryDirectoryItMade) {
            {"two.txt", TimeOf(kKit), "two"},
            {"x/three.txt", TimeOf(kKit), std::string(100, '3')}});
   const KitEntry& last = kit_->Entry(2);
-  ASSERT_EQ(ftruncate(static_cast<int>(kit_->ContainerHandle()), last.offset + 10), 0);
+  const int container = static_cast<int>(KitTestAccess::ContainerHandle(*kit_));
+  ASSERT_EQ(ftruncate(container, last.offset + 10), 0);
   const TreeState before = SnapshotTree(home);
   EXPECT_EQ(RunJobInto(home + "/a/b/tmplts"), static_cast<int32_t>(kErrorInvalidData));
   EXPECT_EQ(DescribeDifferences(before, SnapshotTree(home)), "");

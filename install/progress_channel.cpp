@@ -69,11 +69,6 @@ bool ProgressChannel::IsCancelRequested() {
   return cancel_requested_;
 }
 
-void ProgressChannel::RequestCancel() {
-  Hold hold(this);
-  cancel_requested_ = true;
-}
-
 void ProgressChannel::Post(int32_t code, const WideString& message, int32_t percent,
                            bool directory_changed) {
   {

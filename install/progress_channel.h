@@ -58,11 +58,11 @@ class ProgressChannel {
   // The kit and a copy of the target directory, for the job at the start of every run.
   void TakeJob(DistributionKit** kit, WideString* target);
 
-  // Whether a cancel request is pending; the job asks after each written file.
+  // Whether a cancel request is pending; the job asks after each written file, and when it
+  // is, rolls back and ends with 1223 without a report. Cleared by Start. Nothing in the
+  // program sets it (a stop of the worker is what Cancel asks for); tests do
+  // (install/install_test_access.h).
   bool IsCancelRequested();
-  // Asks the running job to roll back and end with 1223 after its current file, without a
-  // report. Cleared by Start.
-  void RequestCancel();
 
   // Stores code, message, percent and whether the directory was left changed, together.
   void Post(int32_t code, const WideString& message, int32_t percent,
@@ -78,6 +78,8 @@ class ProgressChannel {
   void SetObserver(ProgressObserver observer, void* context);
 
  private:
+  friend class InstallTestAccess;
+
   // Holds the lock for one scope; the semaphore is posted on every way out.
   class Hold {
    public:

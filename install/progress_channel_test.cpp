@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "install/install_test_access.h"
 #include "install/install_test_support.h"
 
 namespace {
@@ -50,7 +51,7 @@ TEST(ProgressChannelTest, StartResetsResultButKeepsTheMessage) {
   channel.Init();
   channel.Post(0, WideString(u"Preparing to copy..."), 0);
   channel.Post(87, WideString(u"Installation error"), 50);
-  channel.RequestCancel();
+  InstallTestAccess::RequestCancel(&channel);
   EXPECT_TRUE(channel.IsCancelRequested());
 
   DistributionKit kit;
@@ -129,7 +130,7 @@ TEST(ProgressChannelTest, CancelRequestCrossesThreads) {
   channel.Init();
   channel.Start(nullptr, WideString(u"/t"));
   EXPECT_FALSE(channel.IsCancelRequested());
-  std::thread requester([&] { channel.RequestCancel(); });
+  std::thread requester([&] { InstallTestAccess::RequestCancel(&channel); });
   while (!channel.IsCancelRequested()) std::this_thread::yield();
   requester.join();
   EXPECT_TRUE(channel.IsCancelRequested());

@@ -1,12 +1,9 @@
 #include "install/recovery.h"
 
-#include <dirent.h>
-#include <errno.h>
-#include <sys/stat.h>
-
-#include <cstring>
 #include <vector>
 
+#include "fs/directory_finder.h"
+#include "fs/directory_listing.h"
 #include "install/journal.h"
 #include "install/journal_format.h"
 #include "install/relative_path.h"
@@ -16,62 +13,40 @@
 namespace {
 
 bool IsRegularFile(const NarrowString& path) {
-  struct stat64 status;
-  return lstat64(path.CStr(), &status) == 0 && S_ISREG(status.st_mode);
+  NodeKind kind = NodeKind::kNothing;
+  return QueryNode(path.CStr(), &kind) == kSuccess && kind == NodeKind::kRegularFile;
 }
 
 // Whether the tree at path (not followed) holds directories only.
 bool HoldsOnlyDirectories(const NarrowString& path) {
-  struct stat64 status;
-  if (lstat64(path.CStr(), &status) != 0) return errno == ENOENT;
-  if (!S_ISDIR(status.st_mode)) return false;
-  DIR* stream = opendir(path.CStr());
-  if (stream == nullptr) return false;
-  bool only = true;
-  for (;;) {
-    errno = 0;
-    const struct dirent64* entry = readdir64(stream);
-    if (entry == nullptr) {
-      only = only && errno == 0;
-      break;
-    }
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    if (!HoldsOnlyDirectories(JoinPath(path, NarrowString(entry->d_name)))) {
-      only = false;
-      break;
-    }
+  NodeKind kind = NodeKind::kNothing;
+  if (QueryNode(path.CStr(), &kind) != kSuccess) return false;
+  if (kind == NodeKind::kNothing) return true;
+  if (kind != NodeKind::kDirectory) return false;
+  std::vector<NarrowString> names;
+  if (ListDirectory(path, &names) != kSuccess) return false;
+  for (const NarrowString& name : names) {
+    if (!HoldsOnlyDirectories(JoinPath(path, name))) return false;
   }
-  closedir(stream);
-  return only;
+  return true;
 }
 
 // Whether the folder holds no more than a run leaves before its first change: a journal
 // with no record (or not even its whole magic) and empty backup folders.
 bool HoldsNothingOfARun(const NarrowString& folder) {
-  DIR* stream = opendir(folder.CStr());
-  if (stream == nullptr) return false;
-  bool nothing = true;
-  for (;;) {
-    errno = 0;
-    const struct dirent64* entry = readdir64(stream);
-    if (entry == nullptr) {
-      nothing = nothing && errno == 0;
-      break;
-    }
-    const char* name = entry->d_name;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    const NarrowString path = JoinPath(folder, NarrowString(name));
-    if (std::strcmp(name, kBackupFolderName) == 0 && HoldsOnlyDirectories(path)) continue;
-    if (std::strcmp(name, kJournalFileName) == 0 && IsRegularFile(path)) {
+  std::vector<NarrowString> names;
+  if (ListDirectory(folder, &names) != kSuccess) return false;
+  for (const NarrowString& name : names) {
+    const NarrowString path = JoinPath(folder, name);
+    if (name == NarrowString(kBackupFolderName) && HoldsOnlyDirectories(path)) continue;
+    if (name == NarrowString(kJournalFileName) && IsRegularFile(path)) {
       std::vector<JournalRecord> records;
       bool valid = false;
       if (ReadJournalFile(path, &records, &valid) == kSuccess && records.empty()) continue;
     }
-    nothing = false;
-    break;
+    return false;
   }
-  closedir(stream);
-  return nothing;
+  return true;
 }
 
 }  // namespace
@@ -79,12 +54,10 @@ bool HoldsNothingOfARun(const NarrowString& folder) {
 RecoveryOutcome RecoverWorkFolder(const NarrowString& target, TempNames* names,
                                   int64_t* changes_left) {
   const NarrowString folder = WorkFolderPath(target);
-  struct stat64 status;
-  if (lstat64(folder.CStr(), &status) != 0) {
-    return errno == ENOENT || errno == ENOTDIR ? RecoveryOutcome::kNothingLeft
-                                               : RecoveryOutcome::kKept;
-  }
-  if (!S_ISDIR(status.st_mode)) return RecoveryOutcome::kKept;
+  NodeKind kind = NodeKind::kNothing;
+  if (QueryNode(folder.CStr(), &kind) != kSuccess) return RecoveryOutcome::kKept;
+  if (IsAbsent(kind)) return RecoveryOutcome::kNothingLeft;
+  if (kind != NodeKind::kDirectory) return RecoveryOutcome::kKept;
 
   if (IsRegularFile(JoinPath(folder, NarrowString(kCommittedFileName)))) {
     return RemoveWorkFolder(target, changes_left) == kSuccess ? RecoveryOutcome::kFinishedCommit
@@ -109,9 +82,9 @@ RecoveryOutcome RecoverWorkFolder(const NarrowString& target, TempNames* names,
 }
 
 RecoveryOutcome RecoverTemplateDirectory(const NarrowString& target) {
-  struct stat64 status;
   // Most starts find no work folder: no lock is taken for them.
-  if (lstat64(WorkFolderPath(target).CStr(), &status) != 0 && errno == ENOENT) {
+  NodeKind kind = NodeKind::kNothing;
+  if (QueryNode(WorkFolderPath(target).CStr(), &kind) == kSuccess && kind == NodeKind::kNothing) {
     return RecoveryOutcome::kNothingLeft;
   }
   TargetLock lock;

@@ -1,6 +1,5 @@
 #include "install/rollback.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -11,6 +10,8 @@
 #include <utility>
 
 #include "fs/copy_file.h"
+#include "fs/directory_finder.h"
+#include "fs/directory_listing.h"
 #include "fs/file_layer.h"
 #include "fs/remove_tree.h"
 #include "install/journal_format.h"
@@ -40,9 +41,10 @@ bool RestoreOriginal(const NarrowString& target, const NarrowString& relative,
                      JournalWriter* journal, TempNames* names) {
   const NarrowString backup = BackupPath(target, relative);
   const NarrowString path = JoinPath(target, relative);
-  struct stat64 status;
-  if (lstat64(backup.CStr(), &status) != 0) return errno == ENOENT || errno == ENOTDIR;
-  if (S_ISDIR(status.st_mode)) return false;
+  NodeKind kind = NodeKind::kNothing;
+  if (QueryNode(backup.CStr(), &kind) != kSuccess) return false;
+  if (IsAbsent(kind)) return true;
+  if (kind == NodeKind::kDirectory) return false;
   if (rename(backup.CStr(), path.CStr()) == 0) return true;
   if (errno != EXDEV) return false;
   // The original's folder is on a file system of its own: copy it to a temporary name
@@ -67,32 +69,16 @@ bool RestoreOriginal(const NarrowString& target, const NarrowString& relative,
 
 // Removes every entry of the template directory the run made, but its work folder.
 bool EmptyMadeTarget(const NarrowString& target) {
-  const int descriptor = open(target.CStr(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (descriptor < 0) return errno == ENOENT;
-  DIR* stream = fdopendir(descriptor);
-  if (stream == nullptr) {
-    close(descriptor);
-    return false;
-  }
+  DirectoryListing listing;
+  const ErrorCode opened = listing.Open(target, Links::kFollowed);
+  if (opened != kSuccess) return opened == kErrorNotFound;
   std::vector<NarrowString> names;
-  bool listed = true;
-  for (;;) {
-    errno = 0;
-    const struct dirent64* entry = readdir64(stream);
-    if (entry == nullptr) {
-      listed = errno == 0;
-      break;
-    }
-    const NarrowString name(entry->d_name);
-    if (name == NarrowString(".") || name == NarrowString("..") ||
-        name == NarrowString(kWorkFolderName)) {
-      continue;
-    }
-    names.push_back(name);
-  }
-  closedir(stream);
-  bool removed = listed;
+  // What was listed goes even when the listing was cut short, but then the target is not
+  // known to be empty.
+  bool removed = listing.ReadAll(&names) == kSuccess;
+  listing.Close();
   for (const NarrowString& name : names) {
+    if (name == NarrowString(kWorkFolderName)) continue;
     if (RemoveTree(JoinPath(target, name)) != kSuccess) removed = false;
   }
   return removed;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "fs/copy_file.h"
+#include "fs/directory_finder.h"
 #include "fs/file_layer.h"
 #include "install/journal_format.h"
 #include "install/recovery.h"
@@ -114,9 +115,9 @@ ErrorCode Transaction::MakeTarget() {
   made_target_ = false;
   levels_above_target_ = 0;
   const NarrowString directory = WithoutTrailingSlashes(target_);
-  struct stat64 status = {};
   // Anything at the name counts as there; a file in the way shows when it is locked.
-  if (stat64(directory.CStr(), &status) == 0) return kSuccess;
+  if (PathExists(directory.CStr())) return kSuccess;
+  struct stat64 status = {};
 
   std::vector<NarrowString> missing(1, directory);
   NarrowString holder;
@@ -245,8 +246,7 @@ ErrorCode Transaction::CreateDirectoryRecorded(const NarrowString& directory) {
   if (created_lookup_.count(directory) != 0 || existing_lookup_.count(directory) != 0) {
     return kSuccess;
   }
-  struct stat64 status;
-  if (stat64(JoinPath(target_, directory).CStr(), &status) == 0) {
+  if (PathExists(JoinPath(target_, directory).CStr())) {
     existing_lookup_.insert(directory);
     return kSuccess;
   }
@@ -255,7 +255,7 @@ ErrorCode Transaction::CreateDirectoryRecorded(const NarrowString& directory) {
   NarrowString holder = RelativeParent(directory);
   while (!holder.Empty() && created_lookup_.count(holder) == 0 &&
          existing_lookup_.count(holder) == 0 &&
-         stat64(JoinPath(target_, holder).CStr(), &status) != 0) {
+         !PathExists(JoinPath(target_, holder).CStr())) {
     missing.push_back(holder);
     holder = RelativeParent(holder);
   }
@@ -378,9 +378,10 @@ ErrorCode Transaction::EnsureBackupDirectory(const NarrowString& relative_direct
   for (;;) {
     if (backup_directories_made_.count(level) == 0) {
       const NarrowString path = JoinPath(WorkFolderPath(target_), level);
-      struct stat64 status;
+      NodeKind kind = NodeKind::kNothing;
       if (mkdir(path.CStr(), kWorkFolderMode) != 0 &&
-          !(errno == EEXIST && lstat64(path.CStr(), &status) == 0 && S_ISDIR(status.st_mode))) {
+          !(errno == EEXIST && QueryNode(path.CStr(), &kind) == kSuccess &&
+            kind == NodeKind::kDirectory)) {
         return kErrorNotFound;
       }
       backup_directories_made_.insert(level);
@@ -397,15 +398,15 @@ ErrorCode Transaction::EnsureBackupDirectory(const NarrowString& relative_direct
 ErrorCode Transaction::BackUpFile(const NarrowString& relative) {
   const NarrowString path = JoinPath(target_, relative);
   const NarrowString backup = BackupPath(target_, relative);
-  struct stat64 status;
-  if (lstat64(path.CStr(), &status) != 0) {
-    return errno == ENOENT ? kSuccess : ErrorCodeFromErrno(errno);
-  }
-  // A directory where the kit has a file is neither moved away nor replaced.
-  if (S_ISDIR(status.st_mode)) return kErrorInvalidParameter;
+  NodeKind kind = NodeKind::kNothing;
+  ErrorCode code = QueryNode(path.CStr(), &kind);
+  if (code != kSuccess || kind == NodeKind::kNothing) return code;
+  // A directory where the kit has a file is neither moved away nor replaced; a folder on the
+  // way that is no folder any more fails the run as well.
+  if (kind == NodeKind::kDirectory || kind == NodeKind::kPathBlocked) return kErrorInvalidParameter;
   // Only this run fills its backup folder: an original held already is the true one.
-  if (lstat64(backup.CStr(), &status) == 0) return kSuccess;
-  ErrorCode code = EnsureBackupDirectory(RelativeParent(relative));
+  if (QueryNode(backup.CStr(), &kind) == kSuccess && !IsAbsent(kind)) return kSuccess;
+  code = EnsureBackupDirectory(RelativeParent(relative));
   if (code != kSuccess) return code;
   // A second name for the very file: the original stays at its name until the new file is
   // renamed over it, so the name is never empty, not even for a moment. Where the file

@@ -120,13 +120,11 @@ class Transaction {
   // Whether BeginTransaction rolled back the work folder of a killed run.
   bool RolledBackInterruptedRun() const { return rolled_back_interrupted_run_; }
 
-  // For tests: the records of the run so far, and the directories it made (relative, in
-  // the order made, outermost first).
-  const std::vector<JournalRecord>& Records() const { return records_; }
-  const std::vector<NarrowString>& CreatedDirectories() const { return created_directories_; }
-  bool MadeTarget() const { return made_target_; }
 
  private:
+  // Tests look at the records and the directories made (install/install_test_access.h).
+  friend class InstallTestAccess;
+
   // Makes the template directory and the missing levels above it; records how many it made.
   ErrorCode MakeTarget();
   ErrorCode LockTarget();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "install/install_test_access.h"
 #include "install/install_test_support.h"
 #include "install/journal_format.h"
 #include "install/recovery.h"
@@ -94,7 +95,7 @@ TEST_F(TransactionTest, CreateDirectoryRecordedMakesAndRecordsEveryNewLevelOuter
   EXPECT_EQ(transaction.CreateDirectoryRecorded(Bytes("existing")), kSuccess);
   EXPECT_EQ(transaction.CreateDirectoryRecorded(Bytes("a/b/c")), kSuccess);
   EXPECT_EQ(transaction.CreateDirectoryRecorded(Bytes("a/b/d")), kSuccess);
-  EXPECT_EQ(Ascii(transaction.CreatedDirectories()),
+  EXPECT_EQ(Ascii(InstallTestAccess::CreatedDirectories(transaction)),
             (std::vector<std::string>{"a", "a/b", "a/b/c", "a/b/d"}));
   EXPECT_TRUE(IsDirectory(Target("a/b/d")));
   EXPECT_EQ(transaction.CreateDirectoryRecorded(Bytes("file/below")), kErrorNotFound);
@@ -108,22 +109,23 @@ TEST_F(TransactionTest, FilesInTheRunsOwnFoldersNeedNoRecord) {
   {
     Transaction made;
     ASSERT_EQ(made.BeginTransaction(WideFromAscii(target_ + "/made/")), kSuccess);
-    EXPECT_TRUE(made.MadeTarget());
+    EXPECT_TRUE(InstallTestAccess::MadeTarget(made));
     ASSERT_EQ(made.CreateDirectoryRecorded(Bytes("x/y")), kSuccess);
     ASSERT_EQ(WriteFile(&made, "x/y/f", "f"), kSuccess);
     ASSERT_EQ(WriteFile(&made, "top", "t"), kSuccess);
-    ASSERT_EQ(made.Records().size(), 1u);
-    EXPECT_EQ(made.Records()[0].kind, JournalKind::kMadeTarget);
+    ASSERT_EQ(InstallTestAccess::Records(made).size(), 1u);
+    EXPECT_EQ(InstallTestAccess::Records(made)[0].kind, JournalKind::kMadeTarget);
     EXPECT_EQ(made.Commit(), kSuccess);
   }
   Transaction transaction;
   ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
   ASSERT_EQ(transaction.CreateDirectoryRecorded(Bytes("new/deeper")), kSuccess);
-  const std::size_t after_directories = transaction.Records().size();
+  const std::size_t after_directories = InstallTestAccess::Records(transaction).size();
   ASSERT_EQ(WriteFile(&transaction, "new/deeper/f", "f"), kSuccess);
-  EXPECT_EQ(transaction.Records().size(), after_directories);
+  EXPECT_EQ(InstallTestAccess::Records(transaction).size(), after_directories);
   ASSERT_EQ(WriteFile(&transaction, "existing-folder-file", "e"), kSuccess);
-  EXPECT_EQ(transaction.Records().size(), after_directories + 2);  // temporary and new file
+  // The temporary and the new file.
+  EXPECT_EQ(InstallTestAccess::Records(transaction).size(), after_directories + 2);
   EXPECT_EQ(transaction.Commit(), kSuccess);
   EXPECT_FALSE(Exists(Target(".t5stp")));
   EXPECT_EQ(ReadWholeFile(Target("new/deeper/f")), "f");
@@ -219,11 +221,11 @@ TEST_F(TransactionTest, ASecondRunWaitsForTheFirstAndAStopEndsTheWait) {
 TEST_F(TransactionTest, RunThatWaitedWhileTheDirectoryWentMakesItAgain) {
   Transaction first;
   ASSERT_EQ(first.BeginTransaction(WideTarget()), kSuccess);
-  ASSERT_TRUE(first.MadeTarget());
+  ASSERT_TRUE(InstallTestAccess::MadeTarget(first));
   std::future<bool> second = std::async(std::launch::async, [&] {
     Transaction waiting;
     const bool begun = waiting.BeginTransaction(WideTarget()) == kSuccess;
-    return begun && waiting.MadeTarget() && IsDirectory(target_);
+    return begun && InstallTestAccess::MadeTarget(waiting) && IsDirectory(target_);
   });
   EXPECT_EQ(second.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
   first.Rollback(kErrorInvalidData);

@@ -48,10 +48,6 @@ void WorkerHandle::Join() {
 
 bool WorkerHandle::HasEnded() const { return ended_.load(); }
 
-uint32_t WorkerHandle::CompletedRuns() const { return completed_runs_.load(); }
-
-int32_t WorkerHandle::LastRunResult() const { return last_run_result_.load(); }
-
 void* WorkerMain(void* argument) {
   WorkerHandle* handle = static_cast<WorkerHandle*>(argument);
   while (!handle->stop_.IsRequested()) {

@@ -48,13 +48,10 @@ class WorkerHandle {
   // -1 until a creation was attempted, then pthread_create's result (0 = running).
   int creation_result() const { return creation_result_; }
 
-  // Runs WorkerMain has finished since the last Start, for the owner's diagnostics.
-  uint32_t CompletedRuns() const;
-  // The result of the last finished run (0 until one finished).
-  int32_t LastRunResult() const;
-
  private:
   friend void* WorkerMain(void* handle);
+  // Tests look at the runs finished (install/install_test_access.h).
+  friend class InstallTestAccess;
 
   ProgressChannel* channel_;
   StopSignal stop_;
@@ -62,6 +59,7 @@ class WorkerHandle {
   int creation_result_;
   bool joinable_;
   std::atomic<bool> ended_;
+  // The runs finished since the last Start, and the last one's result.
   std::atomic<uint32_t> completed_runs_;
   std::atomic<int32_t> last_run_result_;
 };

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "install/install_test_access.h"
 #include "install/install_test_support.h"
 #include "kit/distribution_kit.h"
 
@@ -115,7 +116,7 @@ TEST_F(WorkerHandleTest, RunsRepeatUntilAStopAndEveryRunReportsTheSameSequence) 
   channel_.Start(&kit_, WideFromAscii(target_));
   handle.Start(&channel_);
   ASSERT_EQ(handle.creation_result(), 0);
-  ASSERT_TRUE(WaitUntil([&] { return handle.CompletedRuns() >= 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return InstallTestAccess::CompletedRuns(handle) >= 2; }));
 
   const Clock::time_point stop_requested = Clock::now();
   handle.RequestStop();
@@ -123,7 +124,7 @@ TEST_F(WorkerHandleTest, RunsRepeatUntilAStopAndEveryRunReportsTheSameSequence) 
   const double join_ms = MillisecondsSince(stop_requested);
   std::printf("stop and join while further runs go on: %.1f ms\n", join_ms);
   EXPECT_TRUE(handle.HasEnded());
-  EXPECT_EQ(handle.LastRunResult(), 0);
+  EXPECT_EQ(InstallTestAccess::LastRunResult(handle), 0);
 
   const std::vector<ProgressReport> reports = recorder.Reports();
   ASSERT_EQ(reports.size() % 5, 0u);
@@ -155,7 +156,7 @@ TEST_F(WorkerHandleTest, StopEndsThePauseAfterTheFinishReport) {
   // Half of it leaves room for a slow machine, emulation or a sanitizer.
   EXPECT_LT(stop_milliseconds, 500.0);
   EXPECT_TRUE(handle.HasEnded());
-  EXPECT_GE(handle.CompletedRuns(), 1u);
+  EXPECT_GE(InstallTestAccess::CompletedRuns(handle), 1u);
   const ProgressReport last = channel_.Read();
   EXPECT_EQ(last.code, 0);
   EXPECT_EQ(last.percent, 100);
@@ -169,8 +170,8 @@ TEST_F(WorkerHandleTest, FailedRunEndsTheWorkerAndTheErrorStays) {
   handle.Start(&channel_);
   ASSERT_TRUE(WaitUntil([&] { return handle.HasEnded(); }));
   handle.Join();
-  EXPECT_EQ(handle.CompletedRuns(), 1u);
-  EXPECT_EQ(handle.LastRunResult(), static_cast<int32_t>(kErrorInvalidParameter));
+  EXPECT_EQ(InstallTestAccess::CompletedRuns(handle), 1u);
+  EXPECT_EQ(InstallTestAccess::LastRunResult(handle), static_cast<int32_t>(kErrorInvalidParameter));
   const ProgressReport report = channel_.Read();
   EXPECT_EQ(report.code, static_cast<int32_t>(kErrorInvalidParameter));
   EXPECT_EQ(report.percent, 25);
@@ -185,7 +186,7 @@ TEST_F(WorkerHandleTest, StopBeforeTheFirstRunEndsWithoutRunning) {
   handle.RequestStop();
   handle.Join();
   // The request may come before or after the first run began; never more than one run.
-  EXPECT_LE(handle.CompletedRuns(), 1u);
+  EXPECT_LE(InstallTestAccess::CompletedRuns(handle), 1u);
   EXPECT_TRUE(handle.HasEnded());
 }
 
@@ -225,8 +226,8 @@ TEST_F(WorkerHandleTest, SecondStartStopsTheFirstWorker) {
   handle.RequestStop();
   handle.Join();
   EXPECT_TRUE(handle.HasEnded());
-  EXPECT_GE(handle.CompletedRuns(), 1u);
-  EXPECT_EQ(handle.LastRunResult(), 0);
+  EXPECT_GE(InstallTestAccess::CompletedRuns(handle), 1u);
+  EXPECT_EQ(InstallTestAccess::LastRunResult(handle), 0);
   // A first worker that Start left running sees the same stop; wait for it, so that it does
   // not outlive the handle and the channel it uses.
   EXPECT_TRUE(WaitUntil([&] { return threads.first_ended.load(); }));

@@ -12,6 +12,7 @@
 #include "kit/container_reader.h"
 #include "kit/distribution_kit.h"
 #include "kit/entry_name_check.h"
+#include "kit/kit_test_access.h"
 #include "kit/kit_test_support.h"
 #include "kit/little_endian.h"
 
@@ -102,7 +103,7 @@ class DamagedContainerTest : public ::testing::Test {
     } else {
       EXPECT_EQ(code, kErrorInvalidData) << what;
       EXPECT_EQ(kit.EntryCount(), 0u) << what;
-      EXPECT_EQ(kit.ContainerHandle(), kNoFileHandle) << what;
+      EXPECT_EQ(KitTestAccess::ContainerHandle(kit), kNoFileHandle) << what;
     }
     EXPECT_EQ(scratch_.TempEntryCount(), 0) << what;
     return code;

@@ -87,14 +87,14 @@ class DistributionKit {
   // used nor moved.
   ErrorCode CopyEntryTo(std::size_t index, FileHandle output, bool output_is_new = false);
 
-  // The container's file-layer handle; kNoFileHandle while none is open.
-  FileHandle ContainerHandle() const { return container_handle_; }
-
   // Closes the container (which removes it) and empties the file table, for callers that
   // open a kit only to look at it. The description records stay.
   void DiscardContainer();
 
  private:
+  // Tests reach the container through its handle (kit/kit_test_access.h).
+  friend class KitTestAccess;
+
   // Closes the handle, if there is one.
   void ReleaseContainer();
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "kit/container_format.h"
+#include "kit/kit_test_access.h"
 #include "kit/kit_test_support.h"
 
 class DistributionKitTest : public ::testing::Test {
@@ -21,7 +22,7 @@ class DistributionKitTest : public ::testing::Test {
   // The state after a failed Open.
   void ExpectFailedState() {
     EXPECT_EQ(kit_.EntryCount(), 0u);
-    EXPECT_EQ(kit_.ContainerHandle(), kNoFileHandle);
+    EXPECT_EQ(KitTestAccess::ContainerHandle(kit_), kNoFileHandle);
     EXPECT_EQ(scratch_.TempEntryCount(), 0);
   }
 
@@ -34,23 +35,24 @@ class DistributionKitTest : public ::testing::Test {
 TEST_F(DistributionKitTest, NewKitHasNothing) {
   EXPECT_EQ(kit_.EntryCount(), 0u);
   EXPECT_EQ(kit_.DescriptionCount(), 0u);
-  EXPECT_EQ(kit_.ContainerHandle(), kNoFileHandle);
+  EXPECT_EQ(KitTestAccess::ContainerHandle(kit_), kNoFileHandle);
   EXPECT_TRUE(kit_.GetDescriptionDocument(W(u"en")).Empty());
 }
 
 TEST_F(DistributionKitTest, OpenKeepsTheContainerOpenWithoutANameInTheTemporaryDirectory) {
   ASSERT_EQ(OpenContainer(WorkedExampleContainer()), kSuccess);
-  ASSERT_NE(kit_.ContainerHandle(), kNoFileHandle);
+  ASSERT_NE(KitTestAccess::ContainerHandle(kit_), kNoFileHandle);
   // Nothing in the temporary directory a killed run could leave behind.
   EXPECT_EQ(scratch_.TempEntryCount(), 0);
-  const std::string descriptor = "/proc/self/fd/" + std::to_string(kit_.ContainerHandle());
+  const std::string descriptor =
+      "/proc/self/fd/" + std::to_string(KitTestAccess::ContainerHandle(kit_));
   char target[4096] = {};
   ASSERT_GT(readlink(descriptor.c_str(), target, sizeof target - 1), 0);
   EXPECT_EQ(std::string(target).rfind(scratch_.TempDirectory(), 0), 0u) << target;
   EXPECT_EQ(ReadFileBytes(descriptor), WorkedExampleContainer());
   kit_.DiscardContainer();
   EXPECT_EQ(scratch_.TempEntryCount(), 0);
-  EXPECT_EQ(kit_.ContainerHandle(), kNoFileHandle);
+  EXPECT_EQ(KitTestAccess::ContainerHandle(kit_), kNoFileHandle);
   EXPECT_EQ(kit_.EntryCount(), 0u);
 }
 
@@ -224,9 +226,9 @@ TEST_F(DistributionKitTest, EntryDataPastTheContainerEndMakesTheKitDamaged) {
 
 TEST_F(DistributionKitTest, SecondOpenIsRefused) {
   ASSERT_EQ(OpenContainer(WorkedExampleContainer()), kSuccess);
-  const FileHandle handle = kit_.ContainerHandle();
+  const FileHandle handle = KitTestAccess::ContainerHandle(kit_);
   EXPECT_EQ(kit_.Open(scratch_.Wide("kit.efd")), kErrorInvalidParameter);
-  EXPECT_EQ(kit_.ContainerHandle(), handle);
+  EXPECT_EQ(KitTestAccess::ContainerHandle(kit_), handle);
   EXPECT_EQ(kit_.EntryCount(), 1u);
   kit_.DiscardContainer();
 }

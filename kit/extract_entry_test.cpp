@@ -4,6 +4,7 @@
 
 #include "kit/container_format.h"
 #include "kit/distribution_kit.h"
+#include "kit/kit_test_access.h"
 #include "kit/kit_test_support.h"
 
 class ExtractEntryTest : public ::testing::Test {
@@ -119,7 +120,7 @@ TEST_F(ExtractEntryTest, ContainerShorterThanTheEntryFailsInsteadOfLooping) {
   writer.AddEntry(WideString(u"f"), TimeOfSeconds(1), data);
   OpenWriter(writer);
   // The container loses its tail after Open checked it (a second guard).
-  ASSERT_EQ(ftruncate(static_cast<int>(kit_.ContainerHandle()),
+  ASSERT_EQ(ftruncate(static_cast<int>(KitTestAccess::ContainerHandle(kit_)),
                       kit_.Entry(0).offset + kCopyBufferBytes + 10),
             0);
   const int before = OpenDescriptorCount();

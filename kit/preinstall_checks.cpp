@@ -53,9 +53,7 @@ WideString FirstUsableLocation(const std::vector<WideString>& locations) {
 // path is no settings file, and reading it could wait forever (a FIFO).
 bool IsSettingsFile(const WideString& path) {
   NarrowString bytes;
-  struct stat status;
-  return ToLocaleBytesExact(path, &bytes) && stat(bytes.CStr(), &status) == 0 &&
-         S_ISREG(status.st_mode);
+  return ToLocaleBytesExact(path, &bytes) && IsRegularFilePath(bytes.CStr());
 }
 
 }  // namespace

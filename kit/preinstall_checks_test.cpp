@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fs/environment_override.h"
+#include "kit/kit_test_access.h"
 #include "kit/kit_test_support.h"
 #include "ui/ui_test_support.h"
 
@@ -145,7 +146,7 @@ TEST_F(PreinstallChecksTest, ReadyKitWithoutSettingsGetsTheDefaultDirectory) {
   EXPECT_FALSE(findings_.alternative_file_exists);
   EXPECT_FALSE(findings_.locations_from_alternative_file);
   EXPECT_EQ(kit_.EntryCount(), 3u);
-  EXPECT_NE(kit_.ContainerHandle(), kNoFileHandle);
+  EXPECT_NE(KitTestAccess::ContainerHandle(kit_), kNoFileHandle);
 }
 
 TEST_F(PreinstallChecksTest, FirstWritableLocationOfTheUserFile) {
@@ -177,7 +178,7 @@ TEST_F(PreinstallChecksTest, RelativeHomeGivesNoTargetBeforeTheKitIsOpened) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
   EnvironmentOverride home("HOME", "home");
   EXPECT_EQ(Check(), PreinstallResult::kNoTarget);
-  EXPECT_EQ(kit_.ContainerHandle(), kNoFileHandle);
+  EXPECT_EQ(KitTestAccess::ContainerHandle(kit_), kNoFileHandle);
   EXPECT_TRUE(findings_.target_directory.Empty());
 }
 
@@ -248,7 +249,7 @@ TEST_F(PreinstallChecksTest, SpaceIsCheckedBeforeTheKitIsOpened) {
   WriteFileBytes(KitPathInWork(scratch_), PatternBytes(500, 7));
   EnvironmentOverride tmpdir("TMPDIR", "/proc");
   EXPECT_EQ(Check(), PreinstallResult::kNoSpace);
-  EXPECT_EQ(kit_.ContainerHandle(), kNoFileHandle);
+  EXPECT_EQ(KitTestAccess::ContainerHandle(kit_), kNoFileHandle);
   EXPECT_EQ(Utf8(findings_.target_directory), scratch_.DefaultTarget());
 }
 

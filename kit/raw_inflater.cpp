@@ -43,10 +43,6 @@ RawInflater::Engine RawInflater::DefaultEngine() {
 #endif
 }
 
-bool RawInflater::Has(Engine engine) {
-  return engine == Engine::kZlib || DefaultEngine() == Engine::kIsal;
-}
-
 RawInflater::RawInflater(Engine engine) : engine_(engine) {
   if (engine == Engine::kZlib) {
     zlib_.reset(new ZlibState);

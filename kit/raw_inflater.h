@@ -29,10 +29,8 @@ class RawInflater {
     kFailed,  // the input is not valid DEFLATE data
   };
 
-  // The faster engine this build has.
+  // The faster engine this build has (ISA-L where the build has it, else zlib).
   static Engine DefaultEngine();
-  // Whether this build has engine.
-  static bool Has(Engine engine);
 
   explicit RawInflater(Engine engine = DefaultEngine());
   ~RawInflater();

@@ -146,20 +146,29 @@ CowString<Unit>& CowString<Unit>::operator=(CowString&& other) noexcept {
   return *this;
 }
 
+// The one place where text moves into a new block: a short string that outgrows its area,
+// a block that is too small, and the fork of a shared block. The units are copied before
+// the area is rewritten, since a short string's units live in it.
+template <typename Unit>
+Unit* CowString<Unit>::MoveToNewBlock(size_type capacity) {
+  const size_type length = Length();
+  char* block = NewBlock(capacity);
+  Unit* text = reinterpret_cast<Unit*>(block) + kHeaderUnits;
+  std::memcpy(text, Data(), (length + 1) * sizeof(Unit));
+  if (IsLong()) ReleaseBlock(area_.heap.block);
+  area_.heap.block = block;
+  area_.heap.capacity = capacity;
+  area_.heap.end = text + length;
+  form_ = kInlineUnits;
+  return text;
+}
+
 // The one place where a shared block is forked: the string gets a private block of exactly
 // length + kHeaderUnits, and gives up its share of the old one.
 template <typename Unit>
 void CowString<Unit>::Unshare() {
   if (!IsLong() || CountOf(area_.heap.block).load(std::memory_order_acquire) == 1) return;
-  size_type length = Length();
-  size_type capacity = length + kHeaderUnits;
-  char* block = NewBlock(capacity);
-  std::memcpy(reinterpret_cast<Unit*>(block) + kHeaderUnits, Text(),
-              (length + 1) * sizeof(Unit));
-  ReleaseBlock(area_.heap.block);
-  area_.heap.block = block;
-  area_.heap.capacity = capacity;
-  area_.heap.end = Text() + length;
+  MoveToNewBlock(Length() + kHeaderUnits);
 }
 
 template <typename Unit>
@@ -167,15 +176,8 @@ Unit* CowString<Unit>::Reserve(size_type new_length, Growth growth) {
   size_type needed = new_length + kHeaderUnits;
   if (!IsLong()) {
     if (new_length <= kShortMax) return area_.units;
-    size_type length = form_;
-    char* block = NewBlock(needed);
-    Unit* text = reinterpret_cast<Unit*>(block) + kHeaderUnits;
-    std::memcpy(text, area_.units, (length + 1) * sizeof(Unit));
-    area_.heap.block = block;
-    area_.heap.capacity = needed;
-    area_.heap.end = text + length;
-    form_ = kInlineUnits;
-    return text;
+    // Out of the area into a block of exactly the needed capacity, without rounding.
+    return MoveToNewBlock(needed);
   }
   Unshare();
   size_type capacity = area_.heap.capacity;
@@ -184,36 +186,13 @@ Unit* CowString<Unit>::Reserve(size_type new_length, Growth growth) {
   if (growth == Growth::kGeometric && capacity + capacity / 2 > chosen)
     chosen = capacity + capacity / 2;
   if (chosen > MaxLength() + kHeaderUnits) chosen = MaxLength() + kHeaderUnits;
-  chosen = RoundCapacity(chosen);
-  size_type length = Length();
-  char* block = NewBlock(chosen);
-  Unit* text = reinterpret_cast<Unit*>(block) + kHeaderUnits;
-  std::memcpy(text, Text(), (length + 1) * sizeof(Unit));
-  ReleaseBlock(area_.heap.block);
-  area_.heap.block = block;
-  area_.heap.capacity = chosen;
-  area_.heap.end = text + length;
-  return text;
+  return MoveToNewBlock(RoundCapacity(chosen));
 }
 
 template <typename Unit>
 Unit* CowString<Unit>::MutableData() {
   Unshare();
   return RawData();
-}
-
-template <typename Unit>
-void CowString<Unit>::MakeLong(size_type capacity) {
-  if (IsLong()) return;
-  size_type length = form_;
-  if (capacity < length + kHeaderUnits) capacity = length + kHeaderUnits;
-  char* block = NewBlock(capacity);
-  Unit* text = reinterpret_cast<Unit*>(block) + kHeaderUnits;
-  std::memcpy(text, area_.units, (length + 1) * sizeof(Unit));
-  area_.heap.block = block;
-  area_.heap.capacity = capacity;
-  area_.heap.end = text + length;
-  form_ = kInlineUnits;
 }
 
 template <typename Unit>
@@ -406,12 +385,6 @@ CowString<Unit> CowString<Unit>::FormatInteger(int32_t value, unsigned radix) {
   } while (magnitude != 0);
   if (negative) digits[--at] = static_cast<Unit>('-');
   return CowString(digits + at, 64 - at);
-}
-
-template <typename Unit>
-typename CowString<Unit>::size_type CowString<Unit>::BlockRefCount() const noexcept {
-  if (!IsLong()) return 0;
-  return CountOf(area_.heap.block).load(std::memory_order_acquire);
 }
 
 template <typename Unit>

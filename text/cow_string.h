@@ -152,31 +152,16 @@ class CowString {
   // length + kHeaderUnits.
   static CowString Concatenate(const Unit* a, size_type la, const Unit* b, size_type lb);
 
-  // Moves a short string into a block of at least the given capacity (no rounding); a long
-  // string is left as it is.
-  void MakeLong(size_type capacity);
-
-  // For tests and diagnostics.
-  bool IsLong() const noexcept { return form_ == kInlineUnits; }
-  // Units the current storage can hold, the header room included for the long form.
-  size_type Capacity() const noexcept { return IsLong() ? area_.heap.capacity : kInlineUnits; }
-  // Number of strings sharing the block; 0 for a short string.
-  size_type BlockRefCount() const noexcept;
   static constexpr size_type MaxLength() noexcept {
     return static_cast<size_type>(PTRDIFF_MAX) / sizeof(Unit) - kHeaderUnits - 1;
   }
-  // Bytes allocated for a block of the given capacity.
-  static constexpr size_type BlockBytes(size_type capacity) noexcept {
-    return capacity * sizeof(Unit) + sizeof(Unit);
-  }
-  // The growth bands: the capacity in bytes is rounded up to a multiple of 8 up to 256
-  // bytes, 16 up to 512, 32 up to 1023, 64 up to 2047, 128 up to 4095, 256 up to 8191,
-  // 512 up to 16383; from 16384 bytes on it is not rounded.
-  static size_type RoundCapacity(size_type capacity) noexcept;
 
   static size_type UnitCount(const Unit* text) noexcept;
 
  private:
+  // Tests look at the form, the capacity and the sharing (text/cow_string_test_access.h).
+  friend class CowStringTestAccess;
+
   enum class Growth { kExact, kGeometric };
   struct Heap {
     char* block;
@@ -193,6 +178,16 @@ class CowString {
   // length + kHeaderUnits; the units are left for the caller to fill.
   CowString(ExactTag, size_type length);
 
+  // Bytes allocated for a block of the given capacity.
+  static constexpr size_type BlockBytes(size_type capacity) noexcept {
+    return capacity * sizeof(Unit) + sizeof(Unit);
+  }
+  // The growth bands: the capacity in bytes is rounded up to a multiple of 8 up to 256
+  // bytes, 16 up to 512, 32 up to 1023, 64 up to 2047, 128 up to 4095, 256 up to 8191,
+  // 512 up to 16383; from 16384 bytes on it is not rounded.
+  static size_type RoundCapacity(size_type capacity) noexcept;
+
+  bool IsLong() const noexcept { return form_ == kInlineUnits; }
   static char* NewBlock(size_type capacity);
   static void ReleaseBlock(char* block) noexcept;
   static RefCount& CountOf(char* block) noexcept { return *reinterpret_cast<RefCount*>(block); }
@@ -213,6 +208,10 @@ class CowString {
   // Makes room for new_length units in writable storage, keeping the current units. Does
   // not change the length.
   Unit* Reserve(size_type new_length, Growth growth);
+  // Moves the units and their terminator into a new block of capacity units (at least
+  // length + kHeaderUnits) and gives up the block held before, if any; the string is long
+  // afterwards. Returns the new text.
+  Unit* MoveToNewBlock(size_type capacity);
   void SetLength(size_type n) noexcept;
   static void CheckLength(size_type current, size_type added);
 

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "text/cow_string_test_access.h"
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
 
@@ -39,6 +40,7 @@ namespace {
 constexpr bool k64 = sizeof(void*) == 8;
 using W = WideString;
 using N = NarrowString;
+using Access = CowStringTestAccess;
 
 W Repeat(char16_t unit, std::size_t n) {
   std::u16string s(n, unit);
@@ -75,20 +77,20 @@ TEST(CowStringLayout, SizesOfBothBuilds) {
 
 TEST(CowStringForms, LongestShortTextIsInlineAndOneMoreIsLong) {
   W shortest = Repeat(u'a', W::kShortMax);
-  EXPECT_FALSE(shortest.IsLong());
+  EXPECT_FALSE(Access::IsLong(shortest));
   EXPECT_EQ(shortest.Length(), W::kShortMax);
   EXPECT_EQ(shortest.Data()[W::kShortMax], 0);
 
   long before = g_allocations.load();
   W longest = Repeat(u'b', W::kShortMax + 1);
   // Repeat builds a std::u16string too; the string itself makes exactly one block.
-  EXPECT_TRUE(longest.IsLong());
-  EXPECT_EQ(longest.Capacity(), W::kShortMax + 1 + W::kHeaderUnits);
+  EXPECT_TRUE(Access::IsLong(longest));
+  EXPECT_EQ(Access::Capacity(longest), W::kShortMax + 1 + W::kHeaderUnits);
   if (k64) {
-    EXPECT_EQ(longest.Capacity(), 16u);
+    EXPECT_EQ(Access::Capacity(longest), 16u);
     EXPECT_EQ(g_last_allocation_bytes.load(), 34u);
   } else {
-    EXPECT_EQ(longest.Capacity(), 12u);
+    EXPECT_EQ(Access::Capacity(longest), 12u);
     EXPECT_EQ(g_last_allocation_bytes.load(), 26u);
   }
   EXPECT_GT(g_allocations.load(), before);
@@ -97,9 +99,9 @@ TEST(CowStringForms, LongestShortTextIsInlineAndOneMoreIsLong) {
 TEST(CowStringForms, NarrowLongBlockHasWordHeader) {
   std::string bytes(N::kShortMax + 1, 'x');
   N s(bytes.data(), bytes.size());
-  EXPECT_TRUE(s.IsLong());
-  EXPECT_EQ(s.Capacity(), bytes.size() + N::kHeaderUnits);
-  EXPECT_EQ(g_last_allocation_bytes.load(), s.Capacity() + 1);
+  EXPECT_TRUE(Access::IsLong(s));
+  EXPECT_EQ(Access::Capacity(s), bytes.size() + N::kHeaderUnits);
+  EXPECT_EQ(g_last_allocation_bytes.load(), Access::Capacity(s) + 1);
   EXPECT_STREQ(s.CStr(), bytes.c_str());
 }
 
@@ -113,35 +115,35 @@ TEST(CowStringAllocation, ShortTextsNeverAllocateAndCopiesOfLongOnesShare) {
     W c(b, 2, 5);
     W d = W::FormatInteger(-123456, 10);
     N e("narrow fits");
-    EXPECT_FALSE(b.IsLong());
-    EXPECT_FALSE(d.IsLong());
-    EXPECT_FALSE(e.IsLong());
+    EXPECT_FALSE(Access::IsLong(b));
+    EXPECT_FALSE(Access::IsLong(d));
+    EXPECT_FALSE(Access::IsLong(e));
     W copy1 = source;
     W copy2(copy1);
     copy2 = source;
-    EXPECT_EQ(source.BlockRefCount(), 3u);
+    EXPECT_EQ(Access::BlockRefCount(source), 3u);
   }
   EXPECT_EQ(g_allocations.load(), before);
-  EXPECT_EQ(source.BlockRefCount(), 1u);
+  EXPECT_EQ(Access::BlockRefCount(source), 1u);
 }
 
 TEST(CowStringCopyOnWrite, ChangingOneCopyLeavesTheOtherAlone) {
   W a = Repeat(u'x', 20);
   W b = a;
   EXPECT_EQ(a.Data(), b.Data());
-  EXPECT_EQ(a.BlockRefCount(), 2u);
+  EXPECT_EQ(Access::BlockRefCount(a), 2u);
   b.Append(u"!");
   EXPECT_EQ(a, Repeat(u'x', 20));
   EXPECT_EQ(b.Length(), 21u);
-  EXPECT_EQ(a.BlockRefCount(), 1u);
-  EXPECT_EQ(b.BlockRefCount(), 1u);
+  EXPECT_EQ(Access::BlockRefCount(a), 1u);
+  EXPECT_EQ(Access::BlockRefCount(b), 1u);
 
   W c = a;
   c.MutableData()[0] = u'y';
   EXPECT_EQ(a[0], u'x');
   EXPECT_EQ(c[0], u'y');
   // The fork makes a block of exactly length + header.
-  EXPECT_EQ(c.Capacity(), 20 + W::kHeaderUnits);
+  EXPECT_EQ(Access::Capacity(c), 20 + W::kHeaderUnits);
 
   W d = a;
   d.Erase(0, 5);
@@ -151,79 +153,80 @@ TEST(CowStringCopyOnWrite, ChangingOneCopyLeavesTheOtherAlone) {
 
 TEST(CowStringStickiness, LongFormSurvivesShorteningUntilShortStringIsAssigned) {
   W s = Repeat(u'z', 30);
-  std::size_t capacity = s.Capacity();
+  std::size_t capacity = Access::Capacity(s);
   s.Clear();
-  EXPECT_TRUE(s.IsLong());
+  EXPECT_TRUE(Access::IsLong(s));
   EXPECT_EQ(s.Length(), 0u);
-  EXPECT_EQ(s.Capacity(), capacity);
+  EXPECT_EQ(Access::Capacity(s), capacity);
   EXPECT_EQ(s.Data()[0], 0);
 
   s.Assign(u"abc", 3);
-  EXPECT_TRUE(s.IsLong());
+  EXPECT_TRUE(Access::IsLong(s));
   EXPECT_TRUE(s.Equals(u"abc"));
 
   s.Resize(1);
-  EXPECT_TRUE(s.IsLong());
+  EXPECT_TRUE(Access::IsLong(s));
   EXPECT_TRUE(s.Equals(u"a"));
 
   W small(u"tiny");
   s = small;
-  EXPECT_FALSE(s.IsLong());
+  EXPECT_FALSE(Access::IsLong(s));
   EXPECT_TRUE(s.Equals(u"tiny"));
 }
 
 TEST(CowStringGrowth, AppendGrowsByHalfAndRoundsToBands) {
   W s = Repeat(u'a', 12);  // capacity 16 on x86-64
-  std::size_t c0 = s.Capacity();
+  std::size_t c0 = Access::Capacity(s);
   s.Append(u'b');
-  std::size_t expected = W::RoundCapacity(c0 + c0 / 2);
-  EXPECT_EQ(s.Capacity(), expected);
+  std::size_t expected = Access::RoundCapacity<char16_t>(c0 + c0 / 2);
+  EXPECT_EQ(Access::Capacity(s), expected);
   if (k64) {
-    EXPECT_EQ(s.Capacity(), 24u);
+    EXPECT_EQ(Access::Capacity(s), 24u);
   }
 
   // Assignment grows to exactly what is needed, rounded.
   W t = Repeat(u'a', 12);
   std::u16string big(100, u'c');
   t.Assign(big.data(), big.size());
-  EXPECT_EQ(t.Capacity(), W::RoundCapacity(100 + W::kHeaderUnits));
+  EXPECT_EQ(Access::Capacity(t), Access::RoundCapacity<char16_t>(100 + W::kHeaderUnits));
 
   // Short to long: exactly the needed capacity, not rounded.
   W u(u"abc");
   u.Append(big.data(), 97);
-  EXPECT_EQ(u.Capacity(), 100 + W::kHeaderUnits);
+  EXPECT_EQ(Access::Capacity(u), 100 + W::kHeaderUnits);
 }
 
 TEST(CowStringGrowth, RoundingBands) {
   // Capacities in units of 16-bit text; the bands are in bytes.
-  EXPECT_EQ(W::RoundCapacity(17), 20u);     // 34 bytes -> 40
-  EXPECT_EQ(W::RoundCapacity(128), 128u);   // 256 bytes stays
-  EXPECT_EQ(W::RoundCapacity(129), 136u);   // 258 -> 272 (16)
-  EXPECT_EQ(W::RoundCapacity(257), 272u);   // 514 -> 544 (32)
-  EXPECT_EQ(W::RoundCapacity(511), 512u);   // 1022 -> 1024 (32)
-  EXPECT_EQ(W::RoundCapacity(513), 544u);   // 1026 -> 1088 (64)
-  EXPECT_EQ(W::RoundCapacity(1025), 1088u); // 2050 -> 2176 (128)
-  EXPECT_EQ(W::RoundCapacity(2049), 2176u); // 4098 -> 4352 (256)
-  EXPECT_EQ(W::RoundCapacity(4097), 4352u); // 8194 -> 8704 (512)
-  EXPECT_EQ(W::RoundCapacity(8193), 8193u); // 16386 bytes: not rounded
-  EXPECT_EQ(N::RoundCapacity(257), 272u);
-  EXPECT_EQ(N::RoundCapacity(1023), 1024u);
-  EXPECT_EQ(N::RoundCapacity(16385), 16385u);
+  EXPECT_EQ(Access::RoundCapacity<char16_t>(17), 20u);     // 34 bytes -> 40
+  EXPECT_EQ(Access::RoundCapacity<char16_t>(128), 128u);   // 256 bytes stays
+  EXPECT_EQ(Access::RoundCapacity<char16_t>(129), 136u);   // 258 -> 272 (16)
+  EXPECT_EQ(Access::RoundCapacity<char16_t>(257), 272u);   // 514 -> 544 (32)
+  EXPECT_EQ(Access::RoundCapacity<char16_t>(511), 512u);   // 1022 -> 1024 (32)
+  EXPECT_EQ(Access::RoundCapacity<char16_t>(513), 544u);   // 1026 -> 1088 (64)
+  EXPECT_EQ(Access::RoundCapacity<char16_t>(1025), 1088u); // 2050 -> 2176 (128)
+  EXPECT_EQ(Access::RoundCapacity<char16_t>(2049), 2176u); // 4098 -> 4352 (256)
+  EXPECT_EQ(Access::RoundCapacity<char16_t>(4097), 4352u); // 8194 -> 8704 (512)
+  EXPECT_EQ(Access::RoundCapacity<char16_t>(8193), 8193u); // 16386 bytes: not rounded
+  EXPECT_EQ(Access::RoundCapacity<char>(257), 272u);
+  EXPECT_EQ(Access::RoundCapacity<char>(1023), 1024u);
+  EXPECT_EQ(Access::RoundCapacity<char>(16385), 16385u);
 }
 
 TEST(CowStringGrowth, ResizeExactOrGeometric) {
   W s = Repeat(u'a', 40);
-  std::size_t c = s.Capacity();
+  std::size_t c = Access::Capacity(s);
   s.Resize(c - W::kHeaderUnits + 1, false);
-  EXPECT_EQ(s.Capacity(), W::RoundCapacity(c + 1));
+  EXPECT_EQ(Access::Capacity(s), Access::RoundCapacity<char16_t>(c + 1));
   W g = Repeat(u'a', 40);
   g.Resize(c - W::kHeaderUnits + 1, true);
-  EXPECT_EQ(g.Capacity(), W::RoundCapacity(c + c / 2));
+  EXPECT_EQ(Access::Capacity(g), Access::RoundCapacity<char16_t>(c + c / 2));
 
+  // Out of the area into a block of exactly the needed capacity: one the bands would round.
   W shorty(u"ab");
-  shorty.Resize(W::kShortMax + 5);
-  EXPECT_TRUE(shorty.IsLong());
-  EXPECT_EQ(shorty.Capacity(), W::kShortMax + 5 + W::kHeaderUnits);
+  shorty.Resize(W::kShortMax + 6);
+  EXPECT_TRUE(Access::IsLong(shorty));
+  EXPECT_EQ(Access::Capacity(shorty), W::kShortMax + 6 + W::kHeaderUnits);
   EXPECT_EQ(shorty[0], u'a');
 }
 
@@ -321,10 +324,10 @@ TEST(CowStringOperations, ConcatenationGetsExactBlock) {
   W a = Repeat(u'a', 7);
   W b = Repeat(u'b', 7);
   W c = a + b;
-  EXPECT_TRUE(c.IsLong());
-  EXPECT_EQ(c.Capacity(), 14 + W::kHeaderUnits);
+  EXPECT_TRUE(Access::IsLong(c));
+  EXPECT_EQ(Access::Capacity(c), 14 + W::kHeaderUnits);
   W d = W(u"ab") + u"cd";
-  EXPECT_FALSE(d.IsLong());
+  EXPECT_FALSE(Access::IsLong(d));
   EXPECT_TRUE(d.Equals(u"abcd"));
   N n = N("abc") + N("def");
   EXPECT_STREQ(n.CStr(), "abcdef");
@@ -406,8 +409,8 @@ class Mirror {
     ASSERT_EQ(str_.Length(), ref_.size());
     ASSERT_EQ(std::u16string(str_.Data(), str_.Length()), ref_);
     ASSERT_EQ(str_.Data()[str_.Length()], 0);
-    if (str_.IsLong()) {
-      ASSERT_GE(str_.Capacity(), str_.Length() + W::kHeaderUnits);
+    if (Access::IsLong(str_)) {
+      ASSERT_GE(Access::Capacity(str_), str_.Length() + W::kHeaderUnits);
     } else {
       ASSERT_LE(str_.Length(), W::kShortMax);
     }
@@ -496,7 +499,7 @@ TEST(CowStringThreads, LongStringsCopiedAcrossThreads) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(mismatches.load(), 0);
-  for (const W& s : originals) EXPECT_EQ(s.BlockRefCount(), 1u);
+  for (const W& s : originals) EXPECT_EQ(Access::BlockRefCount(s), 1u);
 }
 
 }  // namespace

@@ -30,10 +30,9 @@ class DirSelectPage : public WizardDialogPage {
   // as it was.
   void Browse();
 
-  GtkWidget* entry() const { return entry_; }
-  GtkWidget* browse_button() const { return browse_button_; }
-
  private:
+  friend class WizardTestAccess;
+
   GtkWidget* picture_;
   GtkWidget* prompt_label_;
   GtkWidget* caption_label_;

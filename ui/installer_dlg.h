@@ -120,24 +120,10 @@ class CInstallerDlg : public CWnd {
   // exists and the check box is ticked; then destroys the main window.
   void Finish();
 
-  // Observers, for tests.
-  bool HasDisplay() const { return has_display_; }
-  int CurrentPageKind() const { return PageKind; }
-  const WideString& TargetDirectory() const { return target_directory_; }
-  const WideString& KitPath() const { return kit_path_; }
-  GtkWidget* MainWindow() const { return main_window_; }
-  GtkWidget* FixedContainer() const { return fixed_; }
-  GtkWidget* BackButton() const { return back_button_; }
-  GtkWidget* NextButton() const { return next_button_; }
-  GtkWidget* CancelButton() const { return cancel_button_; }
-  MessagePage* WelcomePage() const { return welcome_page_.get(); }
-  DirSelectPage* DirectoryPage() const { return directory_page_.get(); }
-  ProgressPage* InstallProgressPage() const { return progress_page_.get(); }
-  SuccessFinalPage* FinalSuccessPage() const { return success_page_.get(); }
-  MessagePage* FinalErrorPage() const { return error_page_.get(); }
-  WizardDialogPage* CurrentPage() const { return current_page_; }
-
  private:
+  // Tests look at the pages, the window and its buttons (ui/wizard_test_access.h).
+  friend class WizardTestAccess;
+
   // A close request that arrived while the templates were being copied.
   enum class PendingClose { kNone, kConfirm, kImmediate };
 

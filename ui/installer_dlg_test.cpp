@@ -22,11 +22,14 @@
 #include "text/locale_conversions.h"
 #include "ui/progress_page.h"
 #include "ui/ui_test_support.h"
+#include "ui/wizard_test_access.h"
 
 namespace {
 
 constexpr const char* kCaption = "Installing configuration";
 constexpr const char* kKey = "ConfigurationTemplatesLocation=";
+
+using Wizard = WizardTestAccess;
 
 class InstallerDlgTest : public ::testing::Test {
  protected:
@@ -56,7 +59,7 @@ class InstallerDlgTest : public ::testing::Test {
   // message box when there is a display (an error box titled with the caption), read from
   // standard error (the caption, then the text) when there is none.
   std::string RunAndTakeTheOneMessage(CInstallerDlg* dialog) {
-    if (dialog->HasDisplay()) {
+    if (DisplayAvailable()) {
       MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
       dialog->Run();
       EXPECT_EQ(answerer.seen().size(), 1u);
@@ -82,8 +85,8 @@ class InstallerDlgTest : public ::testing::Test {
 TEST_F(InstallerDlgTest, TitleIsTheCaption) {
   auto dialog = MakeDialog(true);
   EXPECT_EQ(ToAscii(dialog->GetTitle()), kCaption);
-  EXPECT_EQ(dialog->CurrentPageKind(), kNoPage);
-  EXPECT_EQ(dialog->MainWindow(), nullptr);
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kNoPage);
+  EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
 }
 
 TEST_F(InstallerDlgTest, SilentRunInstallsAndRecordsTheDirectory) {
@@ -94,10 +97,10 @@ TEST_F(InstallerDlgTest, SilentRunInstallsAndRecordsTheDirectory) {
   std::string recorded = scratch_.DefaultTarget();
   recorded.pop_back();
   EXPECT_EQ(ReadText(scratch_.UserSettingsPath()), std::string(kKey) + recorded + "\n");
-  if (dialog->HasDisplay()) {
-    EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
+  if (DisplayAvailable()) {
+    EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
   } else {
-    EXPECT_EQ(dialog->MainWindow(), nullptr);
+    EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   }
 }
 
@@ -107,8 +110,8 @@ TEST_F(InstallerDlgTest, SilentRunFailureShowsTheWorkersTextAndRecordsNothing) {
   WizardScratch::WriteSettings(scratch_.UserSettingsPath(), settings);
   auto dialog = MakeDialog(true);
   EXPECT_EQ(RunAndTakeTheOneMessage(dialog.get()), "Installation error");
-  if (dialog->HasDisplay()) {
-    EXPECT_EQ(dialog->CurrentPageKind(), kErrorPage);
+  if (DisplayAvailable()) {
+    EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kErrorPage);
   }
   EXPECT_EQ(ReadText(scratch_.UserSettingsPath()), settings[0] + "\n");
 }
@@ -120,7 +123,7 @@ TEST_F(InstallerDlgTest, SilentRunWithEmptyTargetWritesNothing) {
   auto dialog = MakeDialog(true);
   EXPECT_EQ(RunAndTakeTheOneMessage(dialog.get()),
             "Installation of templates to the current directory is not supported.");
-  EXPECT_EQ(dialog->MainWindow(), nullptr);
+  EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   for (const std::string& name : DemoKitFiles()) {
     EXPECT_FALSE(FileExists(scratch_.Work() + "/" + name));
   }
@@ -130,19 +133,19 @@ TEST_F(InstallerDlgTest, SilentRunWithEmptyTargetWritesNothing) {
 TEST_F(InstallerDlgTest, FailedChecksEndTheRunWithoutAWindow) {
   auto dialog = MakeDialog(true);
   EXPECT_EQ(RunAndTakeTheOneMessage(dialog.get()), "Distribution kit file tavlo5.efd not found.");
-  EXPECT_EQ(dialog->MainWindow(), nullptr);
-  EXPECT_EQ(dialog->CurrentPageKind(), kNoPage);
+  EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kNoPage);
 }
 
 TEST_F(InstallerDlgTest, WithoutDisplayAndNotSilentOnlyReports) {
-  WriteDemoKit();
   auto dialog = MakeDialog(false);
-  if (dialog->HasDisplay()) GTEST_SKIP() << "a display is open";
+  if (DisplayAvailable()) GTEST_SKIP() << "a display is open";
   testing::internal::CaptureStderr();
   dialog->Run();
   const std::string written = testing::internal::GetCapturedStderr();
   EXPECT_NE(written.find("cannot open a display"), std::string::npos);
-  EXPECT_TRUE(dialog->KitPath().Empty());  // the checks did not run
+  // The checks did not run: they would have reported the missing kit.
+  EXPECT_EQ(written.find("tavlo5.efd"), std::string::npos) << written;
   EXPECT_FALSE(FileExists(scratch_.DefaultTarget()));
 }
 
@@ -197,7 +200,7 @@ class WizardWindowTest : public InstallerDlgTest {
 TEST_F(WizardWindowTest, MainWindowFrame) {
   WriteDemoKit();
   auto dialog = OpenWizard();
-  GtkWindow* window = GTK_WINDOW(dialog->MainWindow());
+  GtkWindow* window = GTK_WINDOW(Wizard::MainWindow(*dialog));
   int width = 0;
   int height = 0;
   gtk_window_get_size(window, &width, &height);
@@ -216,22 +219,22 @@ TEST_F(WizardWindowTest, MainWindowFrame) {
     int x;
     const char* label;
   };
-  for (const Expected& e : {Expected{dialog->BackButton(), 230, "< Back"},
-                            Expected{dialog->NextButton(), 310, "Next >"},
-                            Expected{dialog->CancelButton(), 410, "Cancel"}}) {
+  for (const Expected& e : {Expected{Wizard::BackButton(*dialog), 230, "< Back"},
+                            Expected{Wizard::NextButton(*dialog), 310, "Next >"},
+                            Expected{Wizard::CancelButton(*dialog), 410, "Cancel"}}) {
     SCOPED_TRACE(e.label);
-    ExpectAt(dialog->FixedContainer(), e.button, e.x, 320);
+    ExpectAt(Wizard::FixedContainer(*dialog), e.button, e.x, 320);
     ExpectRequestedSize(e.button, 80, 30);
     EXPECT_EQ(LabelText(e.button), e.label);
   }
-  EXPECT_TRUE(gtk_widget_has_default(dialog->NextButton()));
+  EXPECT_TRUE(gtk_widget_has_default(Wizard::NextButton(*dialog)));
 
   bool found_separator = false;
-  GList* children = gtk_container_get_children(GTK_CONTAINER(dialog->FixedContainer()));
+  GList* children = gtk_container_get_children(GTK_CONTAINER(Wizard::FixedContainer(*dialog)));
   for (GList* item = children; item != nullptr; item = item->next) {
     if (!GTK_IS_HSEPARATOR(item->data)) continue;
     found_separator = true;
-    ExpectAt(dialog->FixedContainer(), GTK_WIDGET(item->data), 10, 310);
+    ExpectAt(Wizard::FixedContainer(*dialog), GTK_WIDGET(item->data), 10, 310);
     ExpectRequestedSize(GTK_WIDGET(item->data), 480, 5);
   }
   g_list_free(children);
@@ -242,8 +245,8 @@ TEST_F(WizardWindowTest, GermanButtonLabels) {
   WriteDemoKit();
   SetCurrentLanguage(FindLanguage(NarrowString("de")));
   auto dialog = OpenWizard(u"de");
-  EXPECT_EQ(LabelText(dialog->BackButton()), "< Zurück");
-  EXPECT_EQ(LabelText(dialog->NextButton()), "Weiter >");
+  EXPECT_EQ(LabelText(Wizard::BackButton(*dialog)), "< Zurück");
+  EXPECT_EQ(LabelText(Wizard::NextButton(*dialog)), "Weiter >");
 }
 
 TEST_F(WizardWindowTest, WiderLabelsWidenTheButtonRowToTheLeft) {
@@ -252,15 +255,15 @@ TEST_F(WizardWindowTest, WiderLabelsWidenTheButtonRowToTheLeft) {
   auto dialog = OpenWizard(u"uk");
   int width = 0;
   int height = 0;
-  gtk_widget_get_size_request(dialog->CancelButton(), &width, &height);
+  gtk_widget_get_size_request(Wizard::CancelButton(*dialog), &width, &height);
   EXPECT_GT(width, 80);  // "< Попередня" needs more
   EXPECT_EQ(height, 30);
-  GtkWidget* fixed = dialog->FixedContainer();
-  ExpectAt(fixed, dialog->CancelButton(), 490 - width, 320);
-  ExpectAt(fixed, dialog->NextButton(), 470 - 2 * width, 320);
-  ExpectAt(fixed, dialog->BackButton(), 470 - 3 * width, 320);
-  ExpectRequestedSize(dialog->BackButton(), width, 30);
-  ExpectRequestedSize(dialog->NextButton(), width, 30);
+  GtkWidget* fixed = Wizard::FixedContainer(*dialog);
+  ExpectAt(fixed, Wizard::CancelButton(*dialog), 490 - width, 320);
+  ExpectAt(fixed, Wizard::NextButton(*dialog), 470 - 2 * width, 320);
+  ExpectAt(fixed, Wizard::BackButton(*dialog), 470 - 3 * width, 320);
+  ExpectRequestedSize(Wizard::BackButton(*dialog), width, 30);
+  ExpectRequestedSize(Wizard::NextButton(*dialog), width, 30);
 }
 
 // In every language of the table, on every page: each widget shown gets at least the size it
@@ -282,76 +285,76 @@ TEST_F(WizardWindowTest, EveryLanguageFitsOnEveryPage) {
 
     dialog->ShowWelcomePage();
     DrainEvents();
-    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " welcome");
+    ExpectNothingCutOrCovered(Wizard::FixedContainer(*dialog), language + " welcome");
     dialog->ShowDirectoryPage();
     DrainEvents();
-    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " directory");
-    ProgressPage progress(dialog->FixedContainer(), 480);
+    ExpectNothingCutOrCovered(Wizard::FixedContainer(*dialog), language + " directory");
+    ProgressPage progress(Wizard::FixedContainer(*dialog), 480);
     dialog->ShowPage(&progress);
     DrainEvents();
-    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " progress");
+    ExpectNothingCutOrCovered(Wizard::FixedContainer(*dialog), language + " progress");
     progress.SetProgress(100);
     DrainEvents();
-    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " progress at 100 %");
+    ExpectNothingCutOrCovered(Wizard::FixedContainer(*dialog), language + " progress at 100 %");
     dialog->ShowSuccessPage();
     DrainEvents();
-    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " success");
+    ExpectNothingCutOrCovered(Wizard::FixedContainer(*dialog), language + " success");
     dialog->ShowErrorPage();
     DrainEvents();
-    ExpectNothingCutOrCovered(dialog->FixedContainer(), language + " error");
+    ExpectNothingCutOrCovered(Wizard::FixedContainer(*dialog), language + " error");
   }
 }
 
 TEST_F(WizardWindowTest, WelcomeTextIsPlainText) {
   WriteDemoKit("<b>Big & Small</b>", "A&B <i>");
   auto dialog = OpenWizard();
-  ASSERT_NE(dialog->WelcomePage(), nullptr);
-  EXPECT_EQ(LabelText(dialog->WelcomePage()->text_label()),
+  ASSERT_NE(Wizard::WelcomePage(*dialog), nullptr);
+  EXPECT_EQ(LabelText(Wizard::TextLabel(*Wizard::WelcomePage(*dialog))),
             "Welcome to the product installation program <b>Big & Small</b> (A&B <i>).");
 }
 
 TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
   WriteDemoKit();
   auto dialog = OpenWizard();
-  EXPECT_EQ(dialog->CurrentPageKind(), kWelcomePage);
-  EXPECT_EQ(dialog->CurrentPage(), dialog->WelcomePage());
-  EXPECT_FALSE(Sensitive(dialog->BackButton()));
-  EXPECT_TRUE(Sensitive(dialog->NextButton()));
-  EXPECT_TRUE(Sensitive(dialog->CancelButton()));
-  EXPECT_TRUE(Visible(dialog->WelcomePage()->text_label()));
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kWelcomePage);
+  EXPECT_EQ(Wizard::CurrentPage(*dialog), Wizard::WelcomePage(*dialog));
+  EXPECT_FALSE(Sensitive(Wizard::BackButton(*dialog)));
+  EXPECT_TRUE(Sensitive(Wizard::NextButton(*dialog)));
+  EXPECT_TRUE(Sensitive(Wizard::CancelButton(*dialog)));
+  EXPECT_TRUE(Visible(Wizard::TextLabel(*Wizard::WelcomePage(*dialog))));
 
-  Click(dialog->NextButton());
-  EXPECT_EQ(dialog->CurrentPageKind(), kDirectoryPage);
-  DirSelectPage* directory = dialog->DirectoryPage();
+  Click(Wizard::NextButton(*dialog));
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kDirectoryPage);
+  DirSelectPage* directory = Wizard::DirectoryPage(*dialog);
   ASSERT_NE(directory, nullptr);
   EXPECT_EQ(ToAscii(directory->GetPath()), scratch_.DefaultTarget());
-  EXPECT_TRUE(Sensitive(dialog->BackButton()));
-  EXPECT_TRUE(Sensitive(dialog->NextButton()));
-  EXPECT_FALSE(Visible(dialog->WelcomePage()->text_label()));
-  EXPECT_TRUE(Visible(directory->entry()));
+  EXPECT_TRUE(Sensitive(Wizard::BackButton(*dialog)));
+  EXPECT_TRUE(Sensitive(Wizard::NextButton(*dialog)));
+  EXPECT_FALSE(Visible(Wizard::TextLabel(*Wizard::WelcomePage(*dialog))));
+  EXPECT_TRUE(Visible(Wizard::Entry(*directory)));
 
   // Back forgets an unconfirmed edit: the stored directory comes back.
   directory->SetPath(WideFromUtf8("/edited/but/not/confirmed"));
-  Click(dialog->BackButton());
-  EXPECT_EQ(dialog->CurrentPageKind(), kWelcomePage);
-  EXPECT_FALSE(Sensitive(dialog->BackButton()));
-  EXPECT_FALSE(Visible(directory->entry()));
-  Click(dialog->BackButton());  // insensitive in real use; the handler ignores page 1 anyway
-  EXPECT_EQ(dialog->CurrentPageKind(), kWelcomePage);
-  Click(dialog->NextButton());
+  Click(Wizard::BackButton(*dialog));
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kWelcomePage);
+  EXPECT_FALSE(Sensitive(Wizard::BackButton(*dialog)));
+  EXPECT_FALSE(Visible(Wizard::Entry(*directory)));
+  Click(Wizard::BackButton(*dialog));  // insensitive in real use; the handler ignores page 1 anyway
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kWelcomePage);
+  Click(Wizard::NextButton(*dialog));
   EXPECT_EQ(ToAscii(directory->GetPath()), scratch_.DefaultTarget());
 
   // An empty entry is refused with a plain message carrying the caption.
   directory->SetPath(WideString());
   {
     MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
-    Click(dialog->NextButton());
+    Click(Wizard::NextButton(*dialog));
     ASSERT_EQ(answerer.seen().size(), 1u);
     EXPECT_EQ(answerer.seen()[0].text, "Specify correct path to template directory.");
     EXPECT_EQ(answerer.seen()[0].type, GTK_MESSAGE_OTHER);
     EXPECT_EQ(answerer.seen()[0].title, kCaption);
   }
-  EXPECT_EQ(dialog->CurrentPageKind(), kDirectoryPage);
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kDirectoryPage);
 
   // Backslashes become slashes; the run installs there and records it.
   const std::string target = scratch_.Path("chosen/dir");
@@ -361,44 +364,43 @@ TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
   }
   typed[0] = '/';
   directory->SetPath(WideFromUtf8(typed));
-  Click(dialog->NextButton());
-  EXPECT_EQ(ToAscii(dialog->TargetDirectory()), target + "/");
+  Click(Wizard::NextButton(*dialog));
   ExpectInstalledIn(target);
-  EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
-  EXPECT_EQ(dialog->CurrentPage(), dialog->FinalSuccessPage());
-  EXPECT_FALSE(Visible(dialog->BackButton()));
-  EXPECT_TRUE(Visible(dialog->NextButton()));
-  EXPECT_TRUE(Sensitive(dialog->NextButton()));
-  EXPECT_EQ(LabelText(dialog->NextButton()), "Finish");
-  EXPECT_FALSE(Sensitive(dialog->CancelButton()));
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
+  EXPECT_EQ(Wizard::CurrentPage(*dialog), Wizard::FinalSuccessPage(*dialog));
+  EXPECT_FALSE(Visible(Wizard::BackButton(*dialog)));
+  EXPECT_TRUE(Visible(Wizard::NextButton(*dialog)));
+  EXPECT_TRUE(Sensitive(Wizard::NextButton(*dialog)));
+  EXPECT_EQ(LabelText(Wizard::NextButton(*dialog)), "Finish");
+  EXPECT_FALSE(Sensitive(Wizard::CancelButton(*dialog)));
   DrainEvents();
-  EXPECT_TRUE(gtk_widget_has_default(dialog->NextButton()));
+  EXPECT_TRUE(gtk_widget_has_default(Wizard::NextButton(*dialog)));
   EXPECT_EQ(ReadText(scratch_.UserSettingsPath()), std::string(kKey) + target + "\n");
 
   // Cancel is insensitive here; Escape still asks, and No keeps the wizard.
   {
     MessageBoxAnswerer answerer({GTK_RESPONSE_NO});
-    SendKey(dialog->MainWindow(), GDK_Escape);
+    SendKey(Wizard::MainWindow(*dialog), GDK_Escape);
     ASSERT_EQ(answerer.seen().size(), 1u);
     EXPECT_EQ(answerer.seen()[0].text, "Do you really want to cancel installation?");
     EXPECT_EQ(answerer.seen()[0].type, GTK_MESSAGE_QUESTION);
   }
-  EXPECT_NE(dialog->MainWindow(), nullptr);
+  EXPECT_NE(Wizard::MainWindow(*dialog), nullptr);
 }
 
 TEST_F(WizardWindowTest, ShowingTheSamePageAgainKeepsItsContents) {
   WriteDemoKit();
   auto dialog = OpenWizard();
-  Click(dialog->NextButton());
-  DirSelectPage* directory = dialog->DirectoryPage();
+  Click(Wizard::NextButton(*dialog));
+  DirSelectPage* directory = Wizard::DirectoryPage(*dialog);
   directory->SetPath(WideFromUtf8("/kept/text"));
   dialog->ShowPage(directory);
-  EXPECT_EQ(dialog->CurrentPage(), directory);
-  EXPECT_TRUE(Visible(directory->entry()));
+  EXPECT_EQ(Wizard::CurrentPage(*dialog), directory);
+  EXPECT_TRUE(Visible(Wizard::Entry(*directory)));
   EXPECT_EQ(ToAscii(directory->GetPath()), "/kept/text");
   dialog->ShowPage(nullptr);
-  EXPECT_EQ(dialog->CurrentPage(), nullptr);
-  EXPECT_FALSE(Visible(directory->entry()));
+  EXPECT_EQ(Wizard::CurrentPage(*dialog), nullptr);
+  EXPECT_FALSE(Visible(Wizard::Entry(*directory)));
 }
 
 // A relative path would be taken from the current directory, which the user does not see;
@@ -406,25 +408,25 @@ TEST_F(WizardWindowTest, ShowingTheSamePageAgainKeepsItsContents) {
 TEST_F(WizardWindowTest, RelativeDirectoryIsRefusedAndTildeMeansHome) {
   WriteDemoKit();
   auto dialog = OpenWizard();
-  Click(dialog->NextButton());
+  Click(Wizard::NextButton(*dialog));
   for (const char* typed : {"  ", "templates/here"}) {
-    dialog->DirectoryPage()->SetPath(WideFromUtf8(typed));
+    Wizard::DirectoryPage(*dialog)->SetPath(WideFromUtf8(typed));
     MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
-    Click(dialog->NextButton());
+    Click(Wizard::NextButton(*dialog));
     ASSERT_EQ(answerer.seen().size(), 1u) << typed;
     EXPECT_EQ(answerer.seen()[0].text, "Specify correct path to template directory.");
-    EXPECT_EQ(dialog->CurrentPageKind(), kDirectoryPage);
+    EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kDirectoryPage);
   }
   std::vector<std::string> in_work;
   for (const auto& entry : std::filesystem::directory_iterator(scratch_.Work()))
     in_work.push_back(entry.path().filename().string());
   EXPECT_EQ(in_work, std::vector<std::string>{"tavlo5.efd"});
 
-  dialog->DirectoryPage()->SetPath(WideFromUtf8("~/my templates"));
+  Wizard::DirectoryPage(*dialog)->SetPath(WideFromUtf8("~/my templates"));
   MessageBoxAnswerer answerer({});
-  Click(dialog->NextButton());
+  Click(Wizard::NextButton(*dialog));
   EXPECT_TRUE(answerer.seen().empty());
-  EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
   ExpectInstalledIn(scratch_.Home() + "/my templates");
 }
 
@@ -434,9 +436,9 @@ TEST_F(WizardWindowTest, RelativeDirectoryIsRefusedAndTildeMeansHome) {
 TEST_F(WizardWindowTest, AFinishedRunIsNotRepeated) {
   WriteDemoKit();
   auto dialog = OpenWizard();
-  Click(dialog->NextButton());
-  Click(dialog->NextButton());
-  ASSERT_EQ(dialog->CurrentPageKind(), kSuccessPage);
+  Click(Wizard::NextButton(*dialog));
+  Click(Wizard::NextButton(*dialog));
+  ASSERT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
   const std::string removed = scratch_.DefaultTarget() + "Accounting/template.cfg";
   ASSERT_EQ(unlink(removed.c_str()), 0);
   std::this_thread::sleep_for(std::chrono::microseconds(kFinishPauseMicroseconds) +
@@ -448,12 +450,12 @@ TEST_F(WizardWindowTest, FinishOpensTheDescription) {
   WriteDemoKit();
   InstallXdgOpenStandIn();
   auto dialog = OpenWizard();
-  Click(dialog->NextButton());
-  Click(dialog->NextButton());
-  ASSERT_EQ(dialog->CurrentPageKind(), kSuccessPage);
-  EXPECT_TRUE(dialog->FinalSuccessPage()->OpenDescriptionWanted());
-  Click(dialog->NextButton());
-  EXPECT_EQ(dialog->MainWindow(), nullptr);
+  Click(Wizard::NextButton(*dialog));
+  Click(Wizard::NextButton(*dialog));
+  ASSERT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
+  EXPECT_TRUE(Wizard::FinalSuccessPage(*dialog)->OpenDescriptionWanted());
+  Click(Wizard::NextButton(*dialog));
+  EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   EXPECT_EQ(ReadText(XdgOpenRecord()), scratch_.DefaultTarget() + "description.htm");
 }
 
@@ -461,12 +463,13 @@ TEST_F(WizardWindowTest, FinishWithoutTheTickOnlyCloses) {
   WriteDemoKit();
   InstallXdgOpenStandIn();
   auto dialog = OpenWizard();
-  Click(dialog->NextButton());
-  Click(dialog->NextButton());
-  ASSERT_EQ(dialog->CurrentPageKind(), kSuccessPage);
-  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(dialog->FinalSuccessPage()->check_box()), FALSE);
-  Click(dialog->NextButton());
-  EXPECT_EQ(dialog->MainWindow(), nullptr);
+  Click(Wizard::NextButton(*dialog));
+  Click(Wizard::NextButton(*dialog));
+  ASSERT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
+  GtkWidget* check_box = Wizard::CheckBox(*Wizard::FinalSuccessPage(*dialog));
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check_box), FALSE);
+  Click(Wizard::NextButton(*dialog));
+  EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   EXPECT_FALSE(FileExists(XdgOpenRecord()));
 }
 
@@ -474,26 +477,26 @@ TEST_F(WizardWindowTest, FailedInstallationShowsTheErrorPage) {
   WriteDemoKit();
   InstallXdgOpenStandIn();
   auto dialog = OpenWizard();
-  Click(dialog->NextButton());
-  dialog->DirectoryPage()->SetPath(WideFromUtf8(UnmakeableLocation()));
+  Click(Wizard::NextButton(*dialog));
+  Wizard::DirectoryPage(*dialog)->SetPath(WideFromUtf8(UnmakeableLocation()));
   {
     MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
-    Click(dialog->NextButton());
+    Click(Wizard::NextButton(*dialog));
     ASSERT_EQ(answerer.seen().size(), 1u);
     EXPECT_EQ(answerer.seen()[0].text, "Installation error");
     EXPECT_EQ(answerer.seen()[0].type, GTK_MESSAGE_ERROR);
   }
-  EXPECT_EQ(dialog->CurrentPageKind(), kErrorPage);
-  EXPECT_EQ(dialog->CurrentPage(), dialog->FinalErrorPage());
-  EXPECT_EQ(LabelText(dialog->FinalErrorPage()->text_label()),
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kErrorPage);
+  EXPECT_EQ(Wizard::CurrentPage(*dialog), Wizard::FinalErrorPage(*dialog));
+  EXPECT_EQ(LabelText(Wizard::TextLabel(*Wizard::FinalErrorPage(*dialog))),
             "An error occurred during the installation process. Installation canceled. "
             "Template directory has not been changed.");
-  EXPECT_EQ(LabelText(dialog->NextButton()), "Finish");
-  EXPECT_FALSE(Visible(dialog->BackButton()));
-  EXPECT_FALSE(Sensitive(dialog->CancelButton()));
+  EXPECT_EQ(LabelText(Wizard::NextButton(*dialog)), "Finish");
+  EXPECT_FALSE(Visible(Wizard::BackButton(*dialog)));
+  EXPECT_FALSE(Sensitive(Wizard::CancelButton(*dialog)));
   EXPECT_FALSE(FileExists(scratch_.UserSettingsPath()));
-  Click(dialog->NextButton());
-  EXPECT_EQ(dialog->MainWindow(), nullptr);
+  Click(Wizard::NextButton(*dialog));
+  EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   EXPECT_FALSE(FileExists(XdgOpenRecord()));
 }
 
@@ -507,17 +510,17 @@ TEST_F(WizardWindowTest, ADirectoryLeftChangedIsShownWithWhereItsFilesAreKept) {
   const Bytes foreign = {'n', 'o', 't', ' ', 'o', 'u', 'r', 's'};
   WriteFileBytes(target + "/.t5stp", foreign);
   auto dialog = OpenWizard();
-  Click(dialog->NextButton());
-  dialog->DirectoryPage()->SetPath(WideFromUtf8(target));
+  Click(Wizard::NextButton(*dialog));
+  Wizard::DirectoryPage(*dialog)->SetPath(WideFromUtf8(target));
   {
     MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
-    Click(dialog->NextButton());
+    Click(Wizard::NextButton(*dialog));
     ASSERT_EQ(answerer.seen().size(), 1u);
     EXPECT_NE(answerer.seen()[0].text.find(target + "/.t5stp"), std::string::npos)
         << answerer.seen()[0].text;
   }
-  EXPECT_EQ(dialog->CurrentPageKind(), kErrorPage);
-  const std::string page = LabelText(dialog->FinalErrorPage()->text_label());
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kErrorPage);
+  const std::string page = LabelText(Wizard::TextLabel(*Wizard::FinalErrorPage(*dialog)));
   EXPECT_EQ(page.find("has not been changed"), std::string::npos) << page;
   EXPECT_NE(page.find(target + "/.t5stp"), std::string::npos) << page;
   EXPECT_EQ(ReadFileBytes(target + "/.t5stp"), foreign);
@@ -528,25 +531,25 @@ TEST_F(WizardWindowTest, CloseConfirmation) {
   auto dialog = OpenWizard();
   {
     MessageBoxAnswerer answerer({GTK_RESPONSE_NO});
-    SendKey(dialog->MainWindow(), GDK_Escape);
+    SendKey(Wizard::MainWindow(*dialog), GDK_Escape);
     EXPECT_EQ(answerer.seen().size(), 1u);
   }
-  EXPECT_NE(dialog->MainWindow(), nullptr);
+  EXPECT_NE(Wizard::MainWindow(*dialog), nullptr);
   {
     MessageBoxAnswerer answerer({GTK_RESPONSE_NO});
-    Click(dialog->CancelButton());
+    Click(Wizard::CancelButton(*dialog));
     EXPECT_EQ(answerer.seen().size(), 1u);
   }
-  EXPECT_NE(dialog->MainWindow(), nullptr);
+  EXPECT_NE(Wizard::MainWindow(*dialog), nullptr);
   // Other keys are left to GTK.
-  SendKey(dialog->MainWindow(), GDK_a);
-  EXPECT_NE(dialog->MainWindow(), nullptr);
+  SendKey(Wizard::MainWindow(*dialog), GDK_a);
+  EXPECT_NE(Wizard::MainWindow(*dialog), nullptr);
   {
     MessageBoxAnswerer answerer({GTK_RESPONSE_YES});
-    SendKey(dialog->MainWindow(), GDK_Escape);
+    SendKey(Wizard::MainWindow(*dialog), GDK_Escape);
     EXPECT_EQ(answerer.seen().size(), 1u);
   }
-  EXPECT_EQ(dialog->MainWindow(), nullptr);
+  EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   EXPECT_FALSE(FileExists(scratch_.DefaultTarget()));
 }
 
@@ -554,8 +557,8 @@ TEST_F(WizardWindowTest, WindowManagerCloseNeedsNoConfirmation) {
   WriteDemoKit();
   auto dialog = OpenWizard();
   MessageBoxAnswerer answerer({});
-  SendDelete(dialog->MainWindow());
-  EXPECT_EQ(dialog->MainWindow(), nullptr);
+  SendDelete(Wizard::MainWindow(*dialog));
+  EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   EXPECT_TRUE(answerer.seen().empty());
 }
 
@@ -582,9 +585,9 @@ struct DuringCopy {
     auto* during = static_cast<DuringCopy*>(data);
     if (!during->wait_for_file.empty() && !FileExists(during->wait_for_file)) return TRUE;
     during->acted = true;
-    during->page_kind_seen = during->dialog->CurrentPageKind();
+    during->page_kind_seen = Wizard::CurrentPageKind(*during->dialog);
     during->action(during->dialog);
-    during->window_alive_after = during->dialog->MainWindow() != nullptr;
+    during->window_alive_after = Wizard::MainWindow(*during->dialog) != nullptr;
     return FALSE;
   }
 };
@@ -592,62 +595,63 @@ struct DuringCopy {
 TEST_F(WizardWindowTest, WindowManagerCloseDuringCopyWaitsForTheRun) {
   WriteDemoKit();
   auto dialog = OpenWizard();
-  Click(dialog->NextButton());
+  Click(Wizard::NextButton(*dialog));
   MessageBoxAnswerer answerer({});
-  DuringCopy during{dialog.get(), [](CInstallerDlg* d) { SendDelete(d->MainWindow()); }};
+  DuringCopy during{dialog.get(), [](CInstallerDlg* d) { SendDelete(Wizard::MainWindow(*d)); }};
   during.Schedule();
-  Click(dialog->NextButton());
+  Click(Wizard::NextButton(*dialog));
   during.Unschedule();
   EXPECT_EQ(during.page_kind_seen, kProgressPage);
   EXPECT_TRUE(during.window_alive_after);
   // The run went to its end and was recorded; then the window was closed, unasked.
   ExpectInstalledIn(scratch_.DefaultTarget());
   EXPECT_TRUE(FileExists(scratch_.UserSettingsPath()));
-  EXPECT_EQ(dialog->MainWindow(), nullptr);
+  EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   EXPECT_TRUE(answerer.seen().empty());
 }
 
 TEST_F(WizardWindowTest, EscapeDuringCopyAsksOnceTheRunHasEnded) {
   WriteDemoKit();
   auto dialog = OpenWizard();
-  Click(dialog->NextButton());
+  Click(Wizard::NextButton(*dialog));
   MessageBoxAnswerer answerer({GTK_RESPONSE_NO});
-  DuringCopy during{dialog.get(), [](CInstallerDlg* d) { SendKey(d->MainWindow(), GDK_Escape); }};
+  DuringCopy during{dialog.get(),
+                    [](CInstallerDlg* d) { SendKey(Wizard::MainWindow(*d), GDK_Escape); }};
   during.Schedule();
-  Click(dialog->NextButton());
+  Click(Wizard::NextButton(*dialog));
   during.Unschedule();
   EXPECT_EQ(during.page_kind_seen, kProgressPage);
   EXPECT_TRUE(during.window_alive_after);
   ASSERT_EQ(answerer.seen().size(), 1u);
   EXPECT_EQ(answerer.seen()[0].text, "Do you really want to cancel installation?");
   // Answered No: the wizard stays on the success page.
-  EXPECT_NE(dialog->MainWindow(), nullptr);
-  EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
+  EXPECT_NE(Wizard::MainWindow(*dialog), nullptr);
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
   ExpectInstalledIn(scratch_.DefaultTarget());
 }
 
 TEST_F(WizardWindowTest, CancelDuringCopyLetsTheRunFinish) {
   WriteDemoKit();
   auto dialog = OpenWizard();
-  Click(dialog->NextButton());
+  Click(Wizard::NextButton(*dialog));
   MessageBoxAnswerer answerer({});
   // Cancel once the run has begun writing: it only keeps further runs from starting.
-  DuringCopy during{dialog.get(), [](CInstallerDlg* d) { Click(d->CancelButton()); },
+  DuringCopy during{dialog.get(), [](CInstallerDlg* d) { Click(Wizard::CancelButton(*d)); },
                     scratch_.DefaultTarget() + "description.htm"};
   during.Schedule();
-  Click(dialog->NextButton());
+  Click(Wizard::NextButton(*dialog));
   during.Unschedule();
   EXPECT_EQ(during.page_kind_seen, kProgressPage);
   EXPECT_TRUE(answerer.seen().empty());
-  EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
   ExpectInstalledIn(scratch_.DefaultTarget());
-  EXPECT_NE(dialog->MainWindow(), nullptr);
+  EXPECT_NE(Wizard::MainWindow(*dialog), nullptr);
 }
 
 TEST_F(WizardWindowTest, ProgressPageButtonsDuringCopy) {
   WriteDemoKit();
   auto dialog = OpenWizard();
-  Click(dialog->NextButton());
+  Click(Wizard::NextButton(*dialog));
   struct Seen {
     bool back = true;
     bool next = true;
@@ -657,13 +661,14 @@ TEST_F(WizardWindowTest, ProgressPageButtonsDuringCopy) {
   static Seen* target = nullptr;
   target = &seen;
   DuringCopy during{dialog.get(), [](CInstallerDlg* d) {
-                      target->back = Sensitive(d->BackButton());
-                      target->next = Sensitive(d->NextButton());
-                      target->cancel = Sensitive(d->CancelButton());
-                      target->bar_visible = Visible(d->InstallProgressPage()->progress_bar());
+                      target->back = Sensitive(Wizard::BackButton(*d));
+                      target->next = Sensitive(Wizard::NextButton(*d));
+                      target->cancel = Sensitive(Wizard::CancelButton(*d));
+                      target->bar_visible =
+                          Visible(Wizard::ProgressBar(*Wizard::InstallProgressPage(*d)));
                     }};
   during.Schedule();
-  Click(dialog->NextButton());
+  Click(Wizard::NextButton(*dialog));
   during.Unschedule();
   EXPECT_EQ(during.page_kind_seen, kProgressPage);
   EXPECT_FALSE(seen.back);
@@ -679,9 +684,9 @@ TEST_F(WizardWindowTest, SilentRunHidesBackAndNextOnTheWelcomePage) {
   ASSERT_TRUE(dialog->RunPreinstallChecks());
   dialog->CreateMainWindow();
   dialog->ShowWelcomePage();
-  EXPECT_FALSE(Visible(dialog->BackButton()));
-  EXPECT_FALSE(Visible(dialog->NextButton()));
-  EXPECT_TRUE(Visible(dialog->CancelButton()));
+  EXPECT_FALSE(Visible(Wizard::BackButton(*dialog)));
+  EXPECT_FALSE(Visible(Wizard::NextButton(*dialog)));
+  EXPECT_TRUE(Visible(Wizard::CancelButton(*dialog)));
 }
 
 }  // namespace

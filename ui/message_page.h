@@ -17,9 +17,9 @@ class MessagePage : public WizardDialogPage {
   // Replaces the label's text.
   void SetText(const WideString& text);
 
-  GtkWidget* text_label() const { return text_label_; }
-
  protected:
+  friend class WizardTestAccess;
+
   GtkWidget* picture_;
   GtkWidget* text_label_;
 };

@@ -13,8 +13,11 @@
 #include "ui/progress_page.h"
 #include "ui/success_final_page.h"
 #include "ui/ui_test_support.h"
+#include "ui/wizard_test_access.h"
 
 namespace {
+
+using Wizard = WizardTestAccess;
 
 class PagesTest : public ::testing::Test {
  protected:
@@ -57,21 +60,21 @@ TEST_F(PagesTest, MessagePageLayoutAndPlainText) {
   ASSERT_TRUE(GTK_IS_IMAGE(picture));
   EXPECT_EQ(gtk_image_get_pixbuf(GTK_IMAGE(picture)), picture_);
   ExpectAt(fixed_, picture, 0, 0);
-  EXPECT_EQ(page.widgets()[1], page.text_label());
-  ExpectTextLabel(page.text_label());
-  EXPECT_EQ(LabelText(page.text_label()), "Welcome to <b>A & B</b>");
+  EXPECT_EQ(page.widgets()[1], Wizard::TextLabel(page));
+  ExpectTextLabel(Wizard::TextLabel(page));
+  EXPECT_EQ(LabelText(Wizard::TextLabel(page)), "Welcome to <b>A & B</b>");
   page.SetText(WideFromUtf8("An error occurred"));
-  EXPECT_EQ(LabelText(page.text_label()), "An error occurred");
+  EXPECT_EQ(LabelText(Wizard::TextLabel(page)), "An error occurred");
 }
 
 TEST_F(PagesTest, SuccessPageCheckBoxStartsTicked) {
   SuccessFinalPage page(fixed_, picture_, WideFromUtf8("Configuration installed successfully."));
   ASSERT_EQ(page.widgets().size(), 3u);
-  EXPECT_EQ(page.widgets()[2], page.check_box());
-  ExpectAt(fixed_, page.check_box(), 170, 170);
-  EXPECT_EQ(LabelText(page.check_box()), "Open description of distribution package");
+  EXPECT_EQ(page.widgets()[2], Wizard::CheckBox(page));
+  ExpectAt(fixed_, Wizard::CheckBox(page), 170, 170);
+  EXPECT_EQ(LabelText(Wizard::CheckBox(page)), "Open description of distribution package");
   EXPECT_TRUE(page.OpenDescriptionWanted());
-  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(page.check_box()), FALSE);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Wizard::CheckBox(page)), FALSE);
   EXPECT_FALSE(page.OpenDescriptionWanted());
 }
 
@@ -85,13 +88,13 @@ TEST_F(PagesTest, DirectoryPageLayout) {
             "templates and configuration files to the specified directory.");
   ExpectAt(fixed_, page.widgets()[2], 170, 255);
   EXPECT_EQ(LabelText(page.widgets()[2]), "Template directory:");
-  EXPECT_EQ(page.widgets()[3], page.entry());
-  ExpectAt(fixed_, page.entry(), 170, 275);
-  ExpectRequestedSize(page.entry(), 280, 30);
-  EXPECT_EQ(page.widgets()[4], page.browse_button());
-  ExpectAt(fixed_, page.browse_button(), 460, 275);
-  ExpectRequestedSize(page.browse_button(), 30, 30);
-  EXPECT_EQ(LabelText(page.browse_button()), "...");
+  EXPECT_EQ(page.widgets()[3], Wizard::Entry(page));
+  ExpectAt(fixed_, Wizard::Entry(page), 170, 275);
+  ExpectRequestedSize(Wizard::Entry(page), 280, 30);
+  EXPECT_EQ(page.widgets()[4], Wizard::BrowseButton(page));
+  ExpectAt(fixed_, Wizard::BrowseButton(page), 460, 275);
+  ExpectRequestedSize(Wizard::BrowseButton(page), 30, 30);
+  EXPECT_EQ(LabelText(Wizard::BrowseButton(page)), "...");
 }
 
 TEST_F(PagesTest, DirectoryPagePathRoundTrip) {
@@ -110,10 +113,10 @@ TEST_F(PagesTest, DirectoryPageKeepsAPathItCannotShowExactly) {
   DirSelectPage page(fixed_, picture_);
   const WideString path = FromLocaleBytes(NarrowString("/home/h\xe9/tpl"));
   page.SetPath(path);
-  EXPECT_EQ(std::string(gtk_entry_get_text(GTK_ENTRY(page.entry()))),
+  EXPECT_EQ(std::string(gtk_entry_get_text(GTK_ENTRY(Wizard::Entry(page)))),
             "/home/h\xef\xbf\xbd/tpl");
   EXPECT_TRUE(page.GetPath() == path);
-  gtk_entry_set_text(GTK_ENTRY(page.entry()), "/home/other");
+  gtk_entry_set_text(GTK_ENTRY(Wizard::Entry(page)), "/home/other");
   EXPECT_EQ(ToAscii(page.GetPath()), "/home/other");
 }
 
@@ -168,7 +171,7 @@ TEST_F(PagesTest, BrowseCancelledKeepsTheEntry) {
   page.SetPath(WideFromUtf8("/typed/path"));
   ChooserAnswer answer{GTK_RESPONSE_CANCEL, ""};
   const guint timer = g_timeout_add(20, AnswerChooser, &answer);
-  gtk_button_clicked(GTK_BUTTON(page.browse_button()));
+  gtk_button_clicked(GTK_BUTTON(Wizard::BrowseButton(page)));
   g_source_remove(timer);
   EXPECT_TRUE(answer.answered);
   EXPECT_EQ(ToAscii(page.GetPath()), "/typed/path");
@@ -188,22 +191,22 @@ TEST_F(PagesTest, BrowseChosenFolderReplacesTheEntry) {
 TEST_F(PagesTest, ProgressPageStates) {
   ProgressPage page(fixed_, 480);
   ASSERT_EQ(page.widgets().size(), 2u);
-  ExpectAt(fixed_, page.status_label(), 10, 130);
-  ExpectAt(fixed_, page.progress_bar(), 10, 150);
-  ExpectRequestedSize(page.progress_bar(), 480, 20);
-  GtkProgressBar* bar = GTK_PROGRESS_BAR(page.progress_bar());
-  EXPECT_EQ(LabelText(page.status_label()), "Files being copied...");
+  ExpectAt(fixed_, Wizard::StatusLabel(page), 10, 130);
+  ExpectAt(fixed_, Wizard::ProgressBar(page), 10, 150);
+  ExpectRequestedSize(Wizard::ProgressBar(page), 480, 20);
+  GtkProgressBar* bar = GTK_PROGRESS_BAR(Wizard::ProgressBar(page));
+  EXPECT_EQ(LabelText(Wizard::StatusLabel(page)), "Files being copied...");
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.0);
 
   page.SetProgress(99);
-  EXPECT_EQ(LabelText(page.status_label()), "Files being copied...");
+  EXPECT_EQ(LabelText(Wizard::StatusLabel(page)), "Files being copied...");
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.99);
   page.SetProgress(100);
-  EXPECT_EQ(LabelText(page.status_label()), "Copying complete...");
+  EXPECT_EQ(LabelText(Wizard::StatusLabel(page)), "Copying complete...");
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 1.0);
   // A new run starts from the beginning again.
   page.SetProgress(0);
-  EXPECT_EQ(LabelText(page.status_label()), "Files being copied...");
+  EXPECT_EQ(LabelText(Wizard::StatusLabel(page)), "Files being copied...");
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.0);
   page.SetProgress(250);
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 1.0);

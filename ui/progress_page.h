@@ -19,10 +19,9 @@ class ProgressPage : public WizardDialogPage {
   // percentage already shown changes no widget, so an unchanged state causes no redraw.
   void SetProgress(int percent);
 
-  GtkWidget* status_label() const { return status_label_; }
-  GtkWidget* progress_bar() const { return progress_bar_; }
-
  private:
+  friend class WizardTestAccess;
+
   GtkWidget* status_label_;
   GtkWidget* progress_bar_;
   NarrowString start_text_;

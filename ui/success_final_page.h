@@ -18,9 +18,9 @@ class SuccessFinalPage : public MessagePage {
   // Whether the check box is ticked.
   bool OpenDescriptionWanted() const;
 
-  GtkWidget* check_box() const { return check_box_; }
-
  private:
+  friend class WizardTestAccess;
+
   GtkWidget* check_box_;
 };
 
