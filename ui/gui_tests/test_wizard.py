@@ -174,7 +174,9 @@ class WizardTest(unittest.TestCase):
         self.entry(frame)
         harness.press(harness.buttons(frame)["Next >"])
         finish = harness.button(frame, "Finish")
-        box = harness.descendants(frame, pyatspi.ROLE_CHECK_BOX)[0]
+        # Finish is labelled before the page's widgets show: wait for the box itself.
+        box = harness.wait_for("the check box",
+                               lambda: harness.descendants(frame, pyatspi.ROLE_CHECK_BOX)[0])
         harness.press(box)
         harness.wait_for("the box unticked",
                          lambda: not box.getState().contains(pyatspi.STATE_CHECKED))
