@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "testing/text_helpers.h"
 
-std::u16string U16(const WideString& text) { return std::u16string(text.Data(), text.Length()); }
+namespace {
 
 StartupOptions Parse(std::vector<const char*> arguments) {
   arguments.insert(arguments.begin(), "setup");

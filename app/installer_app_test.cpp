@@ -7,10 +7,9 @@
 #include <string>
 
 #include "app/string_table.h"
+#include "testing/text_helpers.h"
 
 namespace {
-
-std::u16string U16(const WideString& text) { return std::u16string(text.Data(), text.Length()); }
 
 class InstallerAppTest : public ::testing::Test {
  protected:

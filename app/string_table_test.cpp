@@ -8,14 +8,13 @@
 #include <string>
 
 #include "app/text_sets.h"
+#include "testing/text_helpers.h"
 
 namespace {
 
 // Taken during static initialisation, before any test can set a language.
 const int language_before_main = GetCurrentLanguage();
 const bool caption_empty_before_main = LoadText(NarrowString("IDR_MAINFRAME")).Empty();
-
-std::u16string U16(const WideString& text) { return std::u16string(text.Data(), text.Length()); }
 
 WideString TextOf(int language, const char* identifier) {
   SetCurrentLanguage(language);

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "fs/environment_override.h"
-#include "fs/scratch_directory.h"
 #include "gtest/gtest.h"
+#include "testing/environment_override.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
 
 namespace {
 

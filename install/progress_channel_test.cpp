@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "install/install_test_support.h"
+#include "kit/distribution_kit.h"
+#include "testing/text_helpers.h"
 
 namespace {
 

@@ -11,6 +11,11 @@
 
 #include "install/install_test_support.h"
 #include "kit/distribution_kit.h"
+#include "testing/kit_builders.h"
+#include "testing/language_override.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 
 namespace {
 
@@ -78,10 +83,9 @@ struct WorkerThreads {
 class WorkerHandleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UseEnglishTexts();
     channel_.Init();
-    target_ = scratch_.Path("tmplts");
-    ASSERT_EQ(MakeKit(scratch_.Path("kit.efd"),
+    target_ = scratch_.Child("tmplts");
+    ASSERT_EQ(MakeKit(scratch_.Child("kit.efd"),
                       {{"one.txt", TimeOf(kKit), "1"},
                        {"dir\\two.txt", TimeOf(kKit), "22"},
                        {"dir/sub/three.txt", TimeOf(kKit), "333"},
@@ -90,8 +94,9 @@ class WorkerHandleTest : public ::testing::Test {
               kSuccess);
   }
 
-  // Declared first: destroyed after everything that might still use the files.
-  InstallScratch scratch_;
+  // Declared first: destroyed after everything that might still use the files or texts.
+  LanguageOverride english_{"en"};
+  ScratchDirectory scratch_{ScratchDirectory::kOwnTemp};
   DistributionKit kit_;
   ProgressChannel channel_;
   std::string target_;
@@ -135,7 +140,7 @@ TEST_F(WorkerHandleTest, RunsRepeatUntilAStopAndEveryRunReportsTheSameSequence) 
   }
   EXPECT_EQ(AsciiOf(reports[4].message), "Copying complete...");
   EXPECT_EQ(ReadWholeFile(target_ + "/dir/two.txt"), "22");
-  EXPECT_TRUE(scratch_.BackupNames().empty());
+  EXPECT_TRUE(BackupNamesIn(scratch_.TempDirectory()).empty());
 }
 
 TEST_F(WorkerHandleTest, StopEndsThePauseAfterTheFinishReport) {

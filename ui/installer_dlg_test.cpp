@@ -18,7 +18,9 @@
 
 #include "app/string_table.h"
 #include "install/install_job.h"
-#include "kit/kit_test_support.h"
+#include "testing/kit_builders.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 #include "text/locale_conversions.h"
 #include "ui/progress_page.h"
 #include "ui/ui_test_support.h"
@@ -41,15 +43,15 @@ class InstallerDlgTest : public ::testing::Test {
 
   void ExpectInstalledIn(const std::string& directory) {
     for (const std::string& name : DemoKitFiles()) {
-      EXPECT_TRUE(FileExists(directory + "/" + name)) << directory << "/" << name;
+      EXPECT_TRUE(Exists(directory + "/" + name)) << directory << "/" << name;
     }
   }
 
   // A settings location below a regular file: it passes the writability probe (it does not
   // exist yet) but no directory can be made there, so the installation fails.
   std::string UnmakeableLocation() {
-    WriteFileBytes(scratch_.Path("blocker"), PatternBytes(4, 2));
-    return scratch_.Path("blocker/templates");
+    EXPECT_TRUE(WriteWholeFile(scratch_.Child("blocker"), PatternBytes(4, 2)));
+    return scratch_.Child("blocker/templates");
   }
 
   // Runs the dialog, which must show exactly one message, and returns it: answered in its
@@ -81,7 +83,7 @@ class InstallerDlgTest : public ::testing::Test {
 
 TEST_F(InstallerDlgTest, TitleIsTheCaption) {
   auto dialog = MakeDialog(true);
-  EXPECT_EQ(ToAscii(dialog->GetTitle()), kCaption);
+  EXPECT_EQ(AsciiOf(dialog->GetTitle()), kCaption);
   EXPECT_EQ(dialog->CurrentPageKind(), kNoPage);
   EXPECT_EQ(dialog->MainWindow(), nullptr);
 }
@@ -93,7 +95,7 @@ TEST_F(InstallerDlgTest, SilentRunInstallsAndRecordsTheDirectory) {
   ExpectInstalledIn(scratch_.DefaultTarget());
   std::string recorded = scratch_.DefaultTarget();
   recorded.pop_back();
-  EXPECT_EQ(ReadText(scratch_.UserSettingsPath()), std::string(kKey) + recorded + "\n");
+  EXPECT_EQ(ReadWholeFile(scratch_.UserSettingsPath()), std::string(kKey) + recorded + "\n");
   if (dialog->HasDisplay()) {
     EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
   } else {
@@ -110,7 +112,7 @@ TEST_F(InstallerDlgTest, SilentRunFailureShowsTheWorkersTextAndRecordsNothing) {
   if (dialog->HasDisplay()) {
     EXPECT_EQ(dialog->CurrentPageKind(), kErrorPage);
   }
-  EXPECT_EQ(ReadText(scratch_.UserSettingsPath()), settings[0] + "\n");
+  EXPECT_EQ(ReadWholeFile(scratch_.UserSettingsPath()), settings[0] + "\n");
 }
 
 TEST_F(InstallerDlgTest, SilentRunWithEmptyTargetWritesNothing) {
@@ -122,9 +124,9 @@ TEST_F(InstallerDlgTest, SilentRunWithEmptyTargetWritesNothing) {
             "Installation of templates to the current directory is not supported.");
   EXPECT_EQ(dialog->MainWindow(), nullptr);
   for (const std::string& name : DemoKitFiles()) {
-    EXPECT_FALSE(FileExists(scratch_.Work() + "/" + name));
+    EXPECT_FALSE(Exists(scratch_.Work() + "/" + name));
   }
-  EXPECT_FALSE(FileExists(scratch_.DefaultTarget()));
+  EXPECT_FALSE(Exists(scratch_.DefaultTarget()));
 }
 
 TEST_F(InstallerDlgTest, FailedChecksEndTheRunWithoutAWindow) {
@@ -143,7 +145,7 @@ TEST_F(InstallerDlgTest, WithoutDisplayAndNotSilentOnlyReports) {
   const std::string written = testing::internal::GetCapturedStderr();
   EXPECT_NE(written.find("cannot open a display"), std::string::npos);
   EXPECT_TRUE(dialog->KitPath().Empty());  // the checks did not run
-  EXPECT_FALSE(FileExists(scratch_.DefaultTarget()));
+  EXPECT_FALSE(Exists(scratch_.DefaultTarget()));
 }
 
 // The interactive wizard; needs a display.
@@ -324,7 +326,7 @@ TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
   EXPECT_EQ(dialog->CurrentPageKind(), kDirectoryPage);
   DirSelectPage* directory = dialog->DirectoryPage();
   ASSERT_NE(directory, nullptr);
-  EXPECT_EQ(ToAscii(directory->GetPath()), scratch_.DefaultTarget());
+  EXPECT_EQ(AsciiOf(directory->GetPath()), scratch_.DefaultTarget());
   EXPECT_TRUE(Sensitive(dialog->BackButton()));
   EXPECT_TRUE(Sensitive(dialog->NextButton()));
   EXPECT_FALSE(Visible(dialog->WelcomePage()->text_label()));
@@ -339,7 +341,7 @@ TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
   Click(dialog->BackButton());  // insensitive in real use; the handler ignores page 1 anyway
   EXPECT_EQ(dialog->CurrentPageKind(), kWelcomePage);
   Click(dialog->NextButton());
-  EXPECT_EQ(ToAscii(directory->GetPath()), scratch_.DefaultTarget());
+  EXPECT_EQ(AsciiOf(directory->GetPath()), scratch_.DefaultTarget());
 
   // An empty entry is refused with a plain message carrying the caption.
   directory->SetPath(WideString());
@@ -354,7 +356,7 @@ TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
   EXPECT_EQ(dialog->CurrentPageKind(), kDirectoryPage);
 
   // Backslashes become slashes; the run installs there and records it.
-  const std::string target = scratch_.Path("chosen/dir");
+  const std::string target = scratch_.Child("chosen/dir");
   std::string typed = target + "/";
   for (char& c : typed) {
     if (c == '/') c = '\\';
@@ -362,7 +364,7 @@ TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
   typed[0] = '/';
   directory->SetPath(WideFromUtf8(typed));
   Click(dialog->NextButton());
-  EXPECT_EQ(ToAscii(dialog->TargetDirectory()), target + "/");
+  EXPECT_EQ(AsciiOf(dialog->TargetDirectory()), target + "/");
   ExpectInstalledIn(target);
   EXPECT_EQ(dialog->CurrentPageKind(), kSuccessPage);
   EXPECT_EQ(dialog->CurrentPage(), dialog->FinalSuccessPage());
@@ -373,7 +375,7 @@ TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
   EXPECT_FALSE(Sensitive(dialog->CancelButton()));
   DrainEvents();
   EXPECT_TRUE(gtk_widget_has_default(dialog->NextButton()));
-  EXPECT_EQ(ReadText(scratch_.UserSettingsPath()), std::string(kKey) + target + "\n");
+  EXPECT_EQ(ReadWholeFile(scratch_.UserSettingsPath()), std::string(kKey) + target + "\n");
 
   // Cancel is insensitive here; Escape still asks, and No keeps the wizard.
   {
@@ -395,7 +397,7 @@ TEST_F(WizardWindowTest, ShowingTheSamePageAgainKeepsItsContents) {
   dialog->ShowPage(directory);
   EXPECT_EQ(dialog->CurrentPage(), directory);
   EXPECT_TRUE(Visible(directory->entry()));
-  EXPECT_EQ(ToAscii(directory->GetPath()), "/kept/text");
+  EXPECT_EQ(AsciiOf(directory->GetPath()), "/kept/text");
   dialog->ShowPage(nullptr);
   EXPECT_EQ(dialog->CurrentPage(), nullptr);
   EXPECT_FALSE(Visible(directory->entry()));
@@ -441,7 +443,7 @@ TEST_F(WizardWindowTest, AFinishedRunIsNotRepeated) {
   ASSERT_EQ(unlink(removed.c_str()), 0);
   std::this_thread::sleep_for(std::chrono::microseconds(kFinishPauseMicroseconds) +
                               std::chrono::seconds(1));
-  EXPECT_FALSE(FileExists(removed));
+  EXPECT_FALSE(Exists(removed));
 }
 
 TEST_F(WizardWindowTest, FinishOpensTheDescription) {
@@ -454,7 +456,7 @@ TEST_F(WizardWindowTest, FinishOpensTheDescription) {
   EXPECT_TRUE(dialog->FinalSuccessPage()->OpenDescriptionWanted());
   Click(dialog->NextButton());
   EXPECT_EQ(dialog->MainWindow(), nullptr);
-  EXPECT_EQ(ReadText(XdgOpenRecord()), scratch_.DefaultTarget() + "description.htm");
+  EXPECT_EQ(ReadWholeFile(XdgOpenRecord()), scratch_.DefaultTarget() + "description.htm");
 }
 
 TEST_F(WizardWindowTest, FinishWithoutTheTickOnlyCloses) {
@@ -467,7 +469,7 @@ TEST_F(WizardWindowTest, FinishWithoutTheTickOnlyCloses) {
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(dialog->FinalSuccessPage()->check_box()), FALSE);
   Click(dialog->NextButton());
   EXPECT_EQ(dialog->MainWindow(), nullptr);
-  EXPECT_FALSE(FileExists(XdgOpenRecord()));
+  EXPECT_FALSE(Exists(XdgOpenRecord()));
 }
 
 TEST_F(WizardWindowTest, FailedInstallationShowsTheErrorPage) {
@@ -491,10 +493,10 @@ TEST_F(WizardWindowTest, FailedInstallationShowsTheErrorPage) {
   EXPECT_EQ(LabelText(dialog->NextButton()), "Finish");
   EXPECT_FALSE(Visible(dialog->BackButton()));
   EXPECT_FALSE(Sensitive(dialog->CancelButton()));
-  EXPECT_FALSE(FileExists(scratch_.UserSettingsPath()));
+  EXPECT_FALSE(Exists(scratch_.UserSettingsPath()));
   Click(dialog->NextButton());
   EXPECT_EQ(dialog->MainWindow(), nullptr);
-  EXPECT_FALSE(FileExists(XdgOpenRecord()));
+  EXPECT_FALSE(Exists(XdgOpenRecord()));
 }
 
 // A folder that the run cannot put back in order is never called unchanged: the message box
@@ -505,7 +507,7 @@ TEST_F(WizardWindowTest, ADirectoryLeftChangedIsShownWithWhereItsFilesAreKept) {
   ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
   // Something that is not a run's work folder stands where the work folder goes.
   const Bytes foreign = {'n', 'o', 't', ' ', 'o', 'u', 'r', 's'};
-  WriteFileBytes(target + "/.t5stp", foreign);
+  ASSERT_TRUE(WriteWholeFile(target + "/.t5stp", foreign));
   auto dialog = OpenWizard();
   Click(dialog->NextButton());
   dialog->DirectoryPage()->SetPath(WideFromUtf8(target));
@@ -520,7 +522,7 @@ TEST_F(WizardWindowTest, ADirectoryLeftChangedIsShownWithWhereItsFilesAreKept) {
   const std::string page = LabelText(dialog->FinalErrorPage()->text_label());
   EXPECT_EQ(page.find("has not been changed"), std::string::npos) << page;
   EXPECT_NE(page.find(target + "/.t5stp"), std::string::npos) << page;
-  EXPECT_EQ(ReadFileBytes(target + "/.t5stp"), foreign);
+  EXPECT_EQ(ReadWholeFileBytes(target + "/.t5stp"), foreign);
 }
 
 TEST_F(WizardWindowTest, CloseConfirmation) {
@@ -547,7 +549,7 @@ TEST_F(WizardWindowTest, CloseConfirmation) {
     EXPECT_EQ(answerer.seen().size(), 1u);
   }
   EXPECT_EQ(dialog->MainWindow(), nullptr);
-  EXPECT_FALSE(FileExists(scratch_.DefaultTarget()));
+  EXPECT_FALSE(Exists(scratch_.DefaultTarget()));
 }
 
 TEST_F(WizardWindowTest, WindowManagerCloseNeedsNoConfirmation) {
@@ -580,7 +582,7 @@ struct DuringCopy {
 
   static gboolean Act(gpointer data) {
     auto* during = static_cast<DuringCopy*>(data);
-    if (!during->wait_for_file.empty() && !FileExists(during->wait_for_file)) return TRUE;
+    if (!during->wait_for_file.empty() && !Exists(during->wait_for_file)) return TRUE;
     during->acted = true;
     during->page_kind_seen = during->dialog->CurrentPageKind();
     during->action(during->dialog);
@@ -602,7 +604,7 @@ TEST_F(WizardWindowTest, WindowManagerCloseDuringCopyWaitsForTheRun) {
   EXPECT_TRUE(during.window_alive_after);
   // The run went to its end and was recorded; then the window was closed, unasked.
   ExpectInstalledIn(scratch_.DefaultTarget());
-  EXPECT_TRUE(FileExists(scratch_.UserSettingsPath()));
+  EXPECT_TRUE(Exists(scratch_.UserSettingsPath()));
   EXPECT_EQ(dialog->MainWindow(), nullptr);
   EXPECT_TRUE(answerer.seen().empty());
 }

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "kit/kit_test_support.h"
+#include "testing/text_helpers.h"
 #include "text/locale_conversions.h"
 #include "ui/dir_select_page.h"
 #include "ui/message_page.h"
@@ -101,7 +101,7 @@ TEST_F(PagesTest, DirectoryPagePathRoundTrip) {
   page.SetPath(path);
   EXPECT_TRUE(page.GetPath() == path);
   page.SetPath(WideFromUtf8("/short"));
-  EXPECT_EQ(ToAscii(page.GetPath()), "/short");
+  EXPECT_EQ(AsciiOf(page.GetPath()), "/short");
 }
 
 // A path whose bytes are not all text (read from the system under a UTF-8 locale) is shown
@@ -114,7 +114,7 @@ TEST_F(PagesTest, DirectoryPageKeepsAPathItCannotShowExactly) {
             "/home/h\xef\xbf\xbd/tpl");
   EXPECT_TRUE(page.GetPath() == path);
   gtk_entry_set_text(GTK_ENTRY(page.entry()), "/home/other");
-  EXPECT_EQ(ToAscii(page.GetPath()), "/home/other");
+  EXPECT_EQ(AsciiOf(page.GetPath()), "/home/other");
 }
 
 // Responds to the folder chooser that Browse opens. With a folder, it first makes that folder
@@ -171,7 +171,7 @@ TEST_F(PagesTest, BrowseCancelledKeepsTheEntry) {
   gtk_button_clicked(GTK_BUTTON(page.browse_button()));
   g_source_remove(timer);
   EXPECT_TRUE(answer.answered);
-  EXPECT_EQ(ToAscii(page.GetPath()), "/typed/path");
+  EXPECT_EQ(AsciiOf(page.GetPath()), "/typed/path");
 }
 
 TEST_F(PagesTest, BrowseChosenFolderReplacesTheEntry) {
@@ -182,7 +182,7 @@ TEST_F(PagesTest, BrowseChosenFolderReplacesTheEntry) {
   page.Browse();
   g_source_remove(timer);
   EXPECT_TRUE(answer.answered);
-  EXPECT_EQ(ToAscii(page.GetPath()), scratch_->Work());
+  EXPECT_EQ(AsciiOf(page.GetPath()), scratch_->Work());
 }
 
 TEST_F(PagesTest, ProgressPageStates) {
