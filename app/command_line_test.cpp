@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "testing/locale_override.h"
 #include "testing/text_helpers.h"
 
 namespace {
@@ -21,7 +21,7 @@ StartupOptions Choose(std::vector<const char*> arguments, const char* locale_nam
 
 class CommandLineTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("LC_ALL", "C.UTF-8", 1); }
+  LocaleOverride locale_{"C.UTF-8"};
 };
 
 TEST_F(CommandLineTest, NoArgumentsGiveDefaults) {

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
 
 #include "app/text_sets.h"
+#include "testing/locale_override.h"
 #include "testing/text_helpers.h"
 
 namespace {
@@ -79,9 +79,10 @@ bool IsValidUtf8(const char* text) {
 
 class StringTableTest : public ::testing::Test {
  protected:
-  // LoadText decodes through the environment's locale.
-  void SetUp() override { setenv("LC_ALL", "C.UTF-8", 1); }
   void TearDown() override { SetCurrentLanguage(0); }
+
+  // LoadText decodes through the environment's locale.
+  LocaleOverride locale_{"C.UTF-8"};
 };
 
 TEST(StringTableStartTest, IsLanguagelessBeforeMain) {

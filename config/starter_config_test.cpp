@@ -7,13 +7,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <iostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "config/well_known_locations.h"
+#include "testing/locale_override.h"
 #include "testing/scratch_home.h"
 #include "testing/test_files.h"
 #include "testing/text_helpers.h"
@@ -135,9 +135,10 @@ TEST_F(StarterConfigTest, PermissionBitsAndSymbolicLinksSurviveARewrite) {
 // A location the locale cannot encode is not written shortened: nothing is written.
 TEST_F(StarterConfigTest, UnencodableLocationWritesNothing) {
   WriteFile(user_, "K=v\n");
-  setenv("LC_ALL", "de_DE.ISO-8859-1", 1);
-  EXPECT_EQ(SetTemplateLocations(Wide({u"/t/\u0428"}), false), kSettingsCannotWrite);
-  setenv("LC_ALL", "C.UTF-8", 1);
+  {
+    LocaleOverride latin1("de_DE.ISO-8859-1");
+    EXPECT_EQ(SetTemplateLocations(Wide({u"/t/\u0428"}), false), kSettingsCannotWrite);
+  }
   EXPECT_EQ(ReadWholeFile(user_), "K=v\n");
 }
 

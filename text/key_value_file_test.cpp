@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "testing/locale_override.h"
 #include "testing/scratch_directory.h"
 #include "testing/test_files.h"
 #include "testing/text_helpers.h"
@@ -18,8 +18,6 @@ using Pairs = std::vector<std::pair<std::u16string, std::u16string>>;
 
 class KeyValueFileTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("LC_ALL", "C.UTF-8", 1); }
-
   Pairs Read(const std::string& content) {
     const std::string path = scratch_.Child("settings.cfg");
     EXPECT_TRUE(WriteWholeFile(path, content));
@@ -31,6 +29,7 @@ class KeyValueFileTest : public ::testing::Test {
     return pairs;
   }
 
+  LocaleOverride locale_{"C.UTF-8"};
   ScratchDirectory scratch_;
 };
 
