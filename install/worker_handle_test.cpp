@@ -195,17 +195,19 @@ TEST_F(WorkerHandleTest, StopBeforeTheFirstRunEndsWithoutRunning) {
 }
 
 TEST_F(WorkerHandleTest, DestroyingTheHandleStopsAndJoinsTheWorker) {
-  PostRecorder recorder(&channel_);
+  WorkerThreads threads;
+  PostRecorder recorder(&channel_, &WorkerThreads::Observe, &threads);
   {
     WorkerHandle handle;
+    threads.start_number.store(1);
     channel_.Start(&kit_, WideFromAscii(target_));
     handle.Start(&channel_);
     ASSERT_TRUE(WaitUntil([&] { return recorder.CountWithPercent(100) >= 1; }));
+    // The worker now pauses after its finish report and would then run again.
+    ASSERT_FALSE(threads.first_ended.load());
   }
-  // The worker has ended: nothing posts any more.
-  const std::size_t count = recorder.Reports().size();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(recorder.Reports().size(), count);
+  // The worker's thread has exited (its thread-local mark is gone), so nothing posts any more.
+  EXPECT_TRUE(threads.first_ended.load());
 }
 
 TEST_F(WorkerHandleTest, SecondStartStopsTheFirstWorker) {
