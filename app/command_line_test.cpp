@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-namespace {
+#include "testing/locale_override.h"
+#include "testing/text_helpers.h"
 
-std::u16string U16(const WideString& text) { return std::u16string(text.Data(), text.Length()); }
+namespace {
 
 StartupOptions Parse(std::vector<const char*> arguments) {
   arguments.insert(arguments.begin(), "setup");
@@ -21,7 +21,7 @@ StartupOptions Choose(std::vector<const char*> arguments, const char* locale_nam
 
 class CommandLineTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("LC_ALL", "C.UTF-8", 1); }
+  LocaleOverride locale_{"C.UTF-8"};
 };
 
 TEST_F(CommandLineTest, NoArgumentsGiveDefaults) {

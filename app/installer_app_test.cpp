@@ -3,25 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <cstdlib>
 #include <string>
 
 #include "app/string_table.h"
+#include "testing/locale_override.h"
+#include "testing/text_helpers.h"
 
 namespace {
-
-std::u16string U16(const WideString& text) { return std::u16string(text.Data(), text.Length()); }
 
 // The caption in the language made process-wide: what the application hands to the dialog.
 WideString CurrentCaption() { return LoadText(NarrowString("IDR_MAINFRAME")); }
 
 class InstallerAppTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("LC_ALL", "C.UTF-8", 1); }
-  void TearDown() override {
-    setenv("LC_ALL", "C.UTF-8", 1);
-    SetCurrentLanguage(0);
-  }
+  void TearDown() override { SetCurrentLanguage(0); }
+
+  LocaleOverride locale_{"C.UTF-8"};
 };
 
 TEST_F(InstallerAppTest, LanguageOptionChoosesLanguageAndCaption) {
@@ -51,7 +48,7 @@ TEST_F(InstallerAppTest, LocaleWithoutLanguageGivesEnglish) {
 }
 
 TEST_F(InstallerAppTest, UnknownCodeFollowsTheEnvironmentLocale) {
-  setenv("LC_ALL", "de_DE.UTF-8", 1);
+  locale_.Set("de_DE.UTF-8");
   // Whether the German locale is installed decides what setlocale reports.
   const bool german_installed = std::setlocale(LC_ALL, "") != nullptr;
   char program[] = "setup";
@@ -66,7 +63,6 @@ TEST_F(InstallerAppTest, UnknownCodeFollowsTheEnvironmentLocale) {
     EXPECT_EQ(options.language_number, 5);
     EXPECT_EQ(U16(CurrentCaption()), u"Installing configuration");
   }
-  std::setlocale(LC_ALL, "C");
 }
 
 TEST_F(InstallerAppTest, NoArgumentsAtAll) {

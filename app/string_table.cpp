@@ -62,6 +62,8 @@ int FindLanguage(const NarrowString& code) {
 
 void SetCurrentLanguage(int number) { current_language = number; }
 
+int GetCurrentLanguage() { return current_language; }
+
 WideString LoadText(const NarrowString& identifier) {
   const StringTable& table = GetStringTable();
   const auto language = table.find(current_language);

@@ -35,6 +35,9 @@ int FindLanguage(const NarrowString& code);
 
 // Makes number the language of every later LoadText.
 void SetCurrentLanguage(int number);
+// The number SetCurrentLanguage made current (0 before), so that whoever changes the
+// language for a while can put it back.
+int GetCurrentLanguage();
 
 // The text of identifier in the current language, decoded with FromLocaleBytes (so it is
 // right under a UTF-8 locale and the C locale, which convert as UTF-8). Empty when the

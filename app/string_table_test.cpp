@@ -2,19 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
 
 #include "app/text_sets.h"
+#include "testing/locale_override.h"
+#include "testing/text_helpers.h"
 
 namespace {
 
 // Taken during static initialisation, before any test can set a language.
 const bool caption_empty_before_main = LoadText(NarrowString("IDR_MAINFRAME")).Empty();
-
-std::u16string U16(const WideString& text) { return std::u16string(text.Data(), text.Length()); }
 
 WideString TextOf(int language, const char* identifier) {
   SetCurrentLanguage(language);
@@ -79,9 +78,10 @@ bool IsValidUtf8(const char* text) {
 
 class StringTableTest : public ::testing::Test {
  protected:
-  // LoadText decodes through the environment's locale.
-  void SetUp() override { setenv("LC_ALL", "C.UTF-8", 1); }
   void TearDown() override { SetCurrentLanguage(0); }
+
+  // LoadText decodes through the environment's locale.
+  LocaleOverride locale_{"C.UTF-8"};
 };
 
 TEST(StringTableStartTest, IsLanguagelessBeforeMain) {

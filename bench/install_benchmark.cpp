@@ -23,11 +23,14 @@
 
 #include "install/install_job.h"
 #include "install/install_test_access.h"
-#include "install/install_test_support.h"
 #include "install/progress_channel.h"
 #include "install/stop_signal.h"
 #include "kit/distribution_kit.h"
 #include "kit/kit_writer.h"
+#include "testing/language_override.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -115,9 +118,9 @@ double TimedTar(const std::string& archive, const std::string& directory) {
 }
 
 // Builds the kit and the archive from the source tree, then measures the three runs.
-void Measure(const char* label, const InstallScratch& scratch, const std::string& name,
+void Measure(const char* label, const ScratchDirectory& scratch, const std::string& name,
              const std::vector<std::string>& relative_files) {
-  const std::string source = scratch.Path(name + "-src");
+  const std::string source = scratch.Child(name + "-src");
   KitWriter writer;
   writer.AddDescription(KitInfo{WideString(u"en"), WideString(u"Bench"), WideString(u"Bench"),
                                 WideString(u"readme.htm")});
@@ -130,16 +133,16 @@ void Measure(const char* label, const InstallScratch& scratch, const std::string
     }
   }
   writer.SetCompressionLevel(1);
-  const std::string kit_path = scratch.Path(name + ".efd");
+  const std::string kit_path = scratch.Child(name + ".efd");
   if (writer.WriteKit(WideFromAscii(kit_path)) != kSuccess) Die("cannot write the kit");
-  const std::string archive = scratch.Path(name + ".tar.gz");
+  const std::string archive = scratch.Child(name + ".tar.gz");
   RunShell("tar -cf - -C '" + source + "' . | gzip -1 > '" + archive + "'");
 
   DistributionKit kit;
   if (kit.Open(WideFromAscii(kit_path)) != kSuccess) Die("cannot open the kit");
 
-  const std::string target = scratch.Path(name + "-target");
-  const std::string tar_target = scratch.Path(name + "-tar");
+  const std::string target = scratch.Child(name + "-target");
+  const std::string tar_target = scratch.Child(name + "-tar");
   const RunFigures fresh = TimedRun(&kit, target);
   if (!MakeDirectories(tar_target)) Die("cannot make " + tar_target);
   const double tar_fresh = TimedTar(archive, tar_target);
@@ -166,8 +169,8 @@ void Measure(const char* label, const InstallScratch& scratch, const std::string
 }  // namespace
 
 int main() {
-  UseEnglishTexts();
-  InstallScratch scratch;
+  LanguageOverride english("en");
+  ScratchDirectory scratch(ScratchDirectory::kOwnTemp);
   uint32_t state = 12345;
 
   std::printf("| %-28s | %-21s | %10s | %10s | %-34s |\n", "kit", "run", "setup run",
@@ -178,7 +181,7 @@ int main() {
 
   {
     std::vector<std::string> files;
-    const std::string source = scratch.Path("small-src");
+    const std::string source = scratch.Child("small-src");
     for (int folder = 0; folder < 150; ++folder) {
       char folder_name[32];
       std::snprintf(folder_name, sizeof(folder_name), "folder%03d", folder);
@@ -197,7 +200,7 @@ int main() {
   }
   {
     std::vector<std::string> files;
-    const std::string source = scratch.Path("large-src");
+    const std::string source = scratch.Child("large-src");
     if (!MakeDirectories(source)) Die("cannot make the source");
     const std::size_t kChunk = 1 << 20;
     for (int file = 0; file < 4; ++file) {

@@ -7,37 +7,29 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <iostream>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "config/well_known_locations.h"
+#include "testing/locale_override.h"
+#include "testing/scratch_home.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 #include "text/locale_conversions.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
+// Writes a file, making its directory.
 void WriteFile(const std::string& path, const std::string& content) {
-  std::string dir = path.substr(0, path.rfind('/'));
-  ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
-  std::ofstream(path, std::ios::binary) << content;
+  ASSERT_TRUE(MakeDirectories(path.substr(0, path.rfind('/'))));
+  ASSERT_TRUE(WriteWholeFile(path, content));
 }
-
-std::string Bytes(const WideString& w) { return ToLocaleBytes(w).CStr(); }
 
 std::vector<std::string> AsBytes(const std::vector<WideString>& list) {
   std::vector<std::string> out;
-  for (const WideString& w : list) out.push_back(Bytes(w));
+  for (const WideString& w : list) out.push_back(LocaleBytesOf(w));
   return out;
 }
 
@@ -50,25 +42,11 @@ std::vector<WideString> Wide(std::initializer_list<const char16_t*> items) {
 // Every test gets a scratch home directory of its own.
 class StarterConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("LC_ALL", "C.UTF-8", 1);
-    const char* tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp ? tmp : "/tmp") + "/home.XXXXXX";
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    home_ = templ;
-    chmod(home_.c_str(), 0755);
-    old_home_ = std::getenv("HOME") ? std::getenv("HOME") : "";
-    setenv("HOME", home_.c_str(), 1);
-    user_ = home_ + "/.Tavlo/tavlostart/tavlostart.cfg";
-    alt_ = home_ + "/.Tavlo/tavlostartt/tavlostart.cfg";
-    common_ = home_ + "/.tavlo5/.Tavlo/tavlostart/tavlostart.cfg";
-  }
-  void TearDown() override {
-    setenv("HOME", old_home_.c_str(), 1);
-    std::system(("chmod -R u+w '" + home_ + "' 2>/dev/null; rm -rf '" + home_ + "'").c_str());
-  }
-
-  std::string home_, old_home_, user_, alt_, common_;
+  ScratchHome scratch_;
+  const std::string home_ = scratch_.Home();
+  const std::string user_ = scratch_.UserSettingsPath();
+  const std::string alt_ = scratch_.AltSettingsPath();
+  const std::string common_ = scratch_.CommonSettingsPath();
 };
 
 TEST_F(StarterConfigTest, RepeatedKeysMergeUnderTheFirstSpelling) {
@@ -78,7 +56,7 @@ TEST_F(StarterConfigTest, RepeatedKeysMergeUnderTheFirstSpelling) {
   StarterConfig config(false);
   config.Read();
   ASSERT_EQ(config.user_layer().size(), 2u);
-  EXPECT_EQ(Bytes(config.user_layer()[0].key), "ConfigurationTemplatesLocation");
+  EXPECT_EQ(LocaleBytesOf(config.user_layer()[0].key), "ConfigurationTemplatesLocation");
   EXPECT_EQ(AsBytes(config.user_layer()[0].values), (std::vector<std::string>{"/a", "/b"}));
   EXPECT_TRUE(config.common_layer().empty());
 }
@@ -115,7 +93,7 @@ TEST_F(StarterConfigTest, RewriteKeepsOtherKeysInNormalisedForm) {
             "\xef\xbb\xbfInstallComponents=all\n\nalone\nConfigurationTemplatesLocation=/old\n"
             "CommonCfgLocation=x=y\nInstallComponents=ALL\n");
   ASSERT_EQ(SetTemplateLocations(Wide({u"/new/", u"/NEW", u"/two"}), false), kSettingsWritten);
-  EXPECT_EQ(ReadFile(user_),
+  EXPECT_EQ(ReadWholeFile(user_),
             "\xef\xbb\xbfInstallComponents=all\nalone=\nConfigurationTemplatesLocation=/new/\n"
             "ConfigurationTemplatesLocation=/two\nCommonCfgLocation=x=y\nInstallComponents=ALL\n");
 }
@@ -123,7 +101,7 @@ TEST_F(StarterConfigTest, RewriteKeepsOtherKeysInNormalisedForm) {
 TEST_F(StarterConfigTest, EmptyListRemovesEveryLocationLine) {
   WriteFile(user_, "A=1\nConfigurationTemplatesLocation=/a\nconfigurationTemplatesLocation=/b\nB=2\n");
   ASSERT_EQ(SetTemplateLocations({}, false), kSettingsWritten);
-  EXPECT_EQ(ReadFile(user_), "A=1\nB=2\n");
+  EXPECT_EQ(ReadWholeFile(user_), "A=1\nB=2\n");
 }
 
 TEST_F(StarterConfigTest, MissingFilesGiveNothingAndWritingCreatesDirectoryAndFile) {
@@ -131,36 +109,37 @@ TEST_F(StarterConfigTest, MissingFilesGiveNothingAndWritingCreatesDirectoryAndFi
   GetTemplateLocations(&list, false);
   EXPECT_TRUE(list.empty());
   ASSERT_EQ(SetTemplateLocations(Wide({u"/t1/", u"/t2/"}), false), kSettingsWritten);
-  EXPECT_EQ(ReadFile(user_),
+  EXPECT_EQ(ReadWholeFile(user_),
             "ConfigurationTemplatesLocation=/t1/\nConfigurationTemplatesLocation=/t2/\n");
   ASSERT_EQ(SetTemplateLocations(Wide({u"/alt/"}), true), kSettingsWritten);
-  EXPECT_EQ(ReadFile(alt_), "ConfigurationTemplatesLocation=/alt/\n");
+  EXPECT_EQ(ReadWholeFile(alt_), "ConfigurationTemplatesLocation=/alt/\n");
 }
 
 TEST_F(StarterConfigTest, PermissionBitsAndSymbolicLinksSurviveARewrite) {
   std::string real = home_ + "/elsewhere/real.cfg";
   WriteFile(real, "K=v\n");
   chmod(real.c_str(), 0640);
-  ASSERT_EQ(std::system(("mkdir -p '" + home_ + "/.Tavlo/tavlostart'").c_str()), 0);
+  ASSERT_TRUE(MakeDirectories(home_ + "/.Tavlo/tavlostart"));
   ASSERT_EQ(symlink("../../elsewhere/real.cfg", user_.c_str()), 0);
   ASSERT_EQ(SetTemplateLocations(Wide({u"/t/"}), false), kSettingsWritten);
   struct stat st;
   ASSERT_EQ(lstat(user_.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(ReadFile(real), "K=v\nConfigurationTemplatesLocation=/t/\n");
+  EXPECT_EQ(ReadWholeFile(real), "K=v\nConfigurationTemplatesLocation=/t/\n");
   ASSERT_EQ(stat(real.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   // Nothing but the file itself is left in its directory.
-  EXPECT_EQ(std::system(("test $(ls -A '" + home_ + "/elsewhere' | wc -l) -eq 1").c_str()), 0);
+  EXPECT_EQ(ListNames(home_ + "/elsewhere"), std::vector<std::string>{"real.cfg"});
 }
 
 // A location the locale cannot encode is not written shortened: nothing is written.
 TEST_F(StarterConfigTest, UnencodableLocationWritesNothing) {
   WriteFile(user_, "K=v\n");
-  setenv("LC_ALL", "de_DE.ISO-8859-1", 1);
-  EXPECT_EQ(SetTemplateLocations(Wide({u"/t/\u0428"}), false), kSettingsCannotWrite);
-  setenv("LC_ALL", "C.UTF-8", 1);
-  EXPECT_EQ(ReadFile(user_), "K=v\n");
+  {
+    LocaleOverride latin1("de_DE.ISO-8859-1");
+    EXPECT_EQ(SetTemplateLocations(Wide({u"/t/\u0428"}), false), kSettingsCannotWrite);
+  }
+  EXPECT_EQ(ReadWholeFile(user_), "K=v\n");
 }
 
 // Runs SetTemplateLocations in a child process, as the user nobody when the tests run as
@@ -191,7 +170,7 @@ TEST_F(StarterConfigTest, WritableFileInAReadOnlyDirectoryIsRewrittenInPlace) {
   ASSERT_EQ(stat(user_.c_str(), &before), 0);
   EXPECT_EQ(SetLocationsAsUser(dir, user_), kSettingsWritten);
   chmod(dir.c_str(), 0755);
-  EXPECT_EQ(ReadFile(user_), "ConfigurationTemplatesLocation=/new/\n");
+  EXPECT_EQ(ReadWholeFile(user_), "ConfigurationTemplatesLocation=/new/\n");
   struct stat after;
   ASSERT_EQ(stat(user_.c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
@@ -204,8 +183,8 @@ TEST_F(StarterConfigTest, WriteProtectedFileIsNotReplaced) {
   const std::string dir = home_ + "/.Tavlo/tavlostart";
   chmod(user_.c_str(), 0444);
   EXPECT_EQ(SetLocationsAsUser(dir, user_), kSettingsCannotOpen);
-  EXPECT_EQ(ReadFile(user_), "ConfigurationTemplatesLocation=/old\n");
-  EXPECT_EQ(std::system(("test $(ls -A '" + dir + "' | wc -l) -eq 1").c_str()), 0);
+  EXPECT_EQ(ReadWholeFile(user_), "ConfigurationTemplatesLocation=/old\n");
+  EXPECT_EQ(ListNames(dir), std::vector<std::string>{"tavlostart.cfg"});
 }
 
 // A writer killed at any moment leaves either the old or the new file, never a mix or an
@@ -218,7 +197,7 @@ TEST_F(StarterConfigTest, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
   ASSERT_EQ(SetTemplateLocations(Wide({u"/new/"}), false), kSettingsWritten);
   auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
                     std::chrono::steady_clock::now() - start).count();
-  std::string new_content = ReadFile(user_);
+  std::string new_content = ReadWholeFile(user_);
   ASSERT_NE(new_content, old_content);
 
   std::mt19937 rng(7);
@@ -233,7 +212,7 @@ TEST_F(StarterConfigTest, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
     kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    std::string now = ReadFile(user_);
+    std::string now = ReadWholeFile(user_);
     ASSERT_TRUE(now == old_content || now == new_content) << "round " << round;
     (now == old_content ? saw_old : saw_new)++;
   }

@@ -12,14 +12,10 @@
 
 #include "fs/copy_file.h"
 #include "fs/remove_tree.h"
-#include "fs/scratch_directory.h"
 #include "fs/temp_file.h"
-
-namespace {
-
-NarrowString Bytes(const std::string& path) { return NarrowString(path.c_str()); }
-
-}  // namespace
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 
 TEST(RemoveTreeTest, RemovesATreeButNeverWhatItsLinksPointTo) {
   ScratchDirectory scratch;
@@ -33,13 +29,13 @@ TEST(RemoveTreeTest, RemovesATreeButNeverWhatItsLinksPointTo) {
             0);
   ASSERT_EQ(symlink(scratch.Child("outside").c_str(), scratch.Child("link-to-outside").c_str()),
             0);
-  EXPECT_EQ(RemoveTree(Bytes(scratch.Child("tree"))), kSuccess);
+  EXPECT_EQ(RemoveTree(NarrowOf(scratch.Child("tree"))), kSuccess);
   EXPECT_FALSE(Exists(scratch.Child("tree")));
   // A link named by the path itself goes, not the directory it names.
-  EXPECT_EQ(RemoveTree(Bytes(scratch.Child("link-to-outside"))), kSuccess);
+  EXPECT_EQ(RemoveTree(NarrowOf(scratch.Child("link-to-outside"))), kSuccess);
   EXPECT_FALSE(Exists(scratch.Child("link-to-outside")));
   EXPECT_EQ(ReadWholeFile(scratch.Child("outside/kept")), "kept");
-  EXPECT_EQ(RemoveTree(Bytes(scratch.Child("missing"))), kSuccess);
+  EXPECT_EQ(RemoveTree(NarrowOf(scratch.Child("missing"))), kSuccess);
 }
 
 TEST(CopyFileTest, ACopyKeepsBytesModeAndTimesAndNeverReplacesAName) {
@@ -48,7 +44,7 @@ TEST(CopyFileTest, ACopyKeepsBytesModeAndTimesAndNeverReplacesAName) {
   ASSERT_EQ(chmod(scratch.Child("from").c_str(), 0640), 0);
   const struct timespec times[2] = {{1000, 5}, {2000, 7}};
   ASSERT_EQ(utimensat(AT_FDCWD, scratch.Child("from").c_str(), times, 0), 0);
-  ASSERT_EQ(CopyFileExclusively(Bytes(scratch.Child("from")), Bytes(scratch.Child("to"))),
+  ASSERT_EQ(CopyFileExclusively(NarrowOf(scratch.Child("from")), NarrowOf(scratch.Child("to"))),
             kSuccess);
   EXPECT_EQ(ReadWholeFile(scratch.Child("to")), ReadWholeFile(scratch.Child("from")));
   struct stat64 status;
@@ -58,13 +54,14 @@ TEST(CopyFileTest, ACopyKeepsBytesModeAndTimesAndNeverReplacesAName) {
   EXPECT_EQ(status.st_mtim.tv_nsec, 7);
 
   ASSERT_TRUE(WriteWholeFile(scratch.Child("taken"), "someone's"));
-  EXPECT_EQ(CopyFileExclusively(Bytes(scratch.Child("from")), Bytes(scratch.Child("taken"))),
+  EXPECT_EQ(CopyFileExclusively(NarrowOf(scratch.Child("from")), NarrowOf(scratch.Child("taken"))),
             kErrorInvalidParameter);
   EXPECT_EQ(ReadWholeFile(scratch.Child("taken")), "someone's");
 
   ASSERT_EQ(symlink("somewhere", scratch.Child("link").c_str()), 0);
-  ASSERT_EQ(CopyFileExclusively(Bytes(scratch.Child("link")), Bytes(scratch.Child("link-copy"))),
-            kSuccess);
+  ASSERT_EQ(
+      CopyFileExclusively(NarrowOf(scratch.Child("link")), NarrowOf(scratch.Child("link-copy"))),
+      kSuccess);
   char target[64] = {};
   ASSERT_EQ(readlink(scratch.Child("link-copy").c_str(), target, sizeof target - 1), 9);
   EXPECT_STREQ(target, "somewhere");
@@ -72,11 +69,12 @@ TEST(CopyFileTest, ACopyKeepsBytesModeAndTimesAndNeverReplacesAName) {
 
 TEST(CopyFileTest, ACopyThatFailsLeavesNothingBehind) {
   ScratchDirectory scratch;
-  EXPECT_EQ(CopyFileExclusively(Bytes(scratch.Child("missing")), Bytes(scratch.Child("to"))),
+  EXPECT_EQ(CopyFileExclusively(NarrowOf(scratch.Child("missing")), NarrowOf(scratch.Child("to"))),
             kErrorNotFound);
   ASSERT_EQ(mkdir(scratch.Child("directory").c_str(), 0700), 0);
-  EXPECT_EQ(CopyFileExclusively(Bytes(scratch.Child("directory")), Bytes(scratch.Child("to"))),
-            kErrorInvalidParameter);
+  EXPECT_EQ(
+      CopyFileExclusively(NarrowOf(scratch.Child("directory")), NarrowOf(scratch.Child("to"))),
+      kErrorInvalidParameter);
   EXPECT_FALSE(Exists(scratch.Child("to")));
 
   // A write that fails half-way: the process may not write files beyond 1 MiB.
@@ -87,7 +85,8 @@ TEST(CopyFileTest, ACopyThatFailsLeavesNothingBehind) {
   struct rlimit small = saved;
   small.rlim_cur = 1 << 20;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const ErrorCode code = CopyFileExclusively(Bytes(scratch.Child("big")), Bytes(scratch.Child("to")));
+  const ErrorCode code =
+      CopyFileExclusively(NarrowOf(scratch.Child("big")), NarrowOf(scratch.Child("to")));
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, handler);
   EXPECT_EQ(code, kErrorInvalidParameter);
@@ -98,7 +97,7 @@ TEST(CopyFileTest, ACopyThatFailsLeavesNothingBehind) {
 TEST(AnonymousFileTest, TheContainerFileHasNoName) {
   ScratchDirectory scratch;
   int descriptor = -1;
-  ASSERT_EQ(CreateAnonymousFile(Bytes(scratch.Path()), NarrowString("edf"), &descriptor),
+  ASSERT_EQ(CreateAnonymousFile(NarrowOf(scratch.Path()), NarrowString("edf"), &descriptor),
             kSuccess);
   EXPECT_EQ(write(descriptor, "abc", 3), 3);
   struct stat64 status;

@@ -9,20 +9,20 @@
 #include <map>
 #include <string>
 
-#include "fs/scratch_directory.h"
 #include "gtest/gtest.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 #include "text/locale_conversions.h"
 
 namespace {
-
-std::string Ascii(const WideString& text) { return ToLocaleBytes(text).CStr(); }
 
 // Every entry a wildcard walk delivers, by name, with its attributes.
 std::map<std::string, int> Walk(const WideString& search_path) {
   std::map<std::string, int> found;
   DirectoryFinder finder;
   for (bool more = finder.FindFirst(search_path); more; more = finder.FindNext()) {
-    found[Ascii(finder.CurrentName())] = finder.Attributes();
+    found[LocaleBytesOf(finder.CurrentName())] = finder.Attributes();
   }
   return found;
 }
@@ -34,13 +34,13 @@ TEST(DirectoryFinderTest, LiteralPathOfFileAndDirectory) {
 
   DirectoryFinder finder;
   EXPECT_TRUE(finder.FindFirst(scratch.Wide("note.txt")));
-  EXPECT_EQ("note.txt", Ascii(finder.CurrentName()));
+  EXPECT_EQ("note.txt", LocaleBytesOf(finder.CurrentName()));
   EXPECT_EQ(0, finder.Attributes());
   EXPECT_FALSE(finder.FindNext());  // a literal search lists nothing
 
   DirectoryFinder directory_finder;
   EXPECT_TRUE(directory_finder.FindFirst(scratch.Wide("sub")));
-  EXPECT_EQ("sub", Ascii(directory_finder.CurrentName()));
+  EXPECT_EQ("sub", LocaleBytesOf(directory_finder.CurrentName()));
   EXPECT_EQ(kDirectoryAttribute, directory_finder.Attributes());
 }
 
@@ -49,7 +49,7 @@ TEST(DirectoryFinderTest, TrailingSlashTestsTheDirectoryItself) {
   ASSERT_TRUE(WriteWholeFile(scratch.Child("plain"), "p"));
   DirectoryFinder finder;
   EXPECT_TRUE(finder.FindFirst(WideFromAscii(scratch.Path() + "/")));
-  EXPECT_EQ("", Ascii(finder.CurrentName()));
+  EXPECT_EQ("", LocaleBytesOf(finder.CurrentName()));
   EXPECT_EQ(kDirectoryAttribute, finder.Attributes());
   EXPECT_FALSE(PathExists(scratch.Wide("plain/")));
 }
@@ -58,7 +58,7 @@ TEST(DirectoryFinderTest, MissingPathIsNotFound) {
   ScratchDirectory scratch;
   DirectoryFinder finder;
   EXPECT_FALSE(finder.FindFirst(scratch.Wide("absent")));
-  EXPECT_EQ("absent", Ascii(finder.CurrentName()));
+  EXPECT_EQ("absent", LocaleBytesOf(finder.CurrentName()));
   EXPECT_EQ(0, finder.Attributes());
   EXPECT_FALSE(PathExists(scratch.Wide("absent")));
   EXPECT_TRUE(PathExists(WideFromAscii(scratch.Path())));
@@ -123,7 +123,7 @@ TEST(DirectoryFinderTest, StaysAtTheEndAfterTheLastEntry) {
   ASSERT_TRUE(WriteWholeFile(scratch.Child("only.txt"), "o"));
   DirectoryFinder finder;
   ASSERT_TRUE(finder.FindFirst(scratch.Wide("*.txt")));
-  EXPECT_EQ("only.txt", Ascii(finder.CurrentName()));
+  EXPECT_EQ("only.txt", LocaleBytesOf(finder.CurrentName()));
   EXPECT_FALSE(finder.FindNext());
   EXPECT_FALSE(finder.FindNext());
   EXPECT_FALSE(finder.FindNext());
@@ -145,7 +145,7 @@ TEST(DirectoryFinderTest, DanglingLinkEndsTheWalk) {
   ASSERT_EQ(0, symlink(scratch.Child("nowhere").c_str(), scratch.Child("dangling").c_str()));
   DirectoryFinder finder;
   EXPECT_FALSE(finder.FindFirst(scratch.Wide("d*")));
-  EXPECT_EQ("dangling", Ascii(finder.CurrentName()));
+  EXPECT_EQ("dangling", LocaleBytesOf(finder.CurrentName()));
   // The stream stayed open; it has nothing more and ends now.
   EXPECT_FALSE(finder.FindNext());
   EXPECT_FALSE(PathExists(scratch.Wide("dangling")));
@@ -175,7 +175,7 @@ TEST(DirectoryFinderTest, ReusedFinderStartsAFreshWalk) {
   DirectoryFinder finder;
   ASSERT_TRUE(finder.FindFirst(scratch.Wide("a*")));
   ASSERT_TRUE(finder.FindFirst(scratch.Wide("b*")));
-  EXPECT_EQ("b1", Ascii(finder.CurrentName()));
+  EXPECT_EQ("b1", LocaleBytesOf(finder.CurrentName()));
   EXPECT_FALSE(finder.FindNext());
 }
 

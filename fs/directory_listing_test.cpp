@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "fs/scratch_directory.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
 #include "gtest/gtest.h"
 
 namespace {

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "fs/environment_override.h"
-#include "fs/scratch_directory.h"
 #include "gtest/gtest.h"
+#include "testing/locale_override.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
 
 namespace {
 
@@ -297,7 +298,7 @@ TEST(FileLayerTest, TimesBeyondThe32BitRangeStampAndReadBackExactly) {
 
 TEST(FileLayerTest, PathTheLocaleCannotEncodeFailsAndMakesNothing) {
   ScratchDirectory scratch;
-  EnvironmentOverride locale("LC_ALL", "de_DE.ISO-8859-1");
+  LocaleOverride locale("de_DE.ISO-8859-1");
   FileHandle handle = kNoFileHandle;
   const WideString path = scratch.Wide("x") + u"\u0428";  // a Cyrillic letter
   EXPECT_EQ(kErrorInvalidParameter,

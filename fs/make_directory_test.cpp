@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "fs/scratch_directory.h"
 #include "fs/shell_commands.h"
 #include "gtest/gtest.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 
 namespace {
 

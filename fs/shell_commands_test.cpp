@@ -4,62 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
-#include "fs/environment_override.h"
-#include "fs/scratch_directory.h"
 #include "gtest/gtest.h"
+#include "testing/environment_override.h"
+#include "testing/scratch_directory.h"
+#include "testing/stand_in_commands.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
+#include "testing/working_directory_override.h"
 #include "text/locale_conversions.h"
 
 namespace {
-
-std::set<std::string> Entries(const std::string& directory) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.insert(entry.path().filename().string());
-  }
-  return names;
-}
-
-// Makes the scratch directory the working directory for one test, so that a command an
-// unescaped path would run (such as "touch X") lands where the test looks.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::string& path) {
-    char buffer[4096];
-    if (getcwd(buffer, sizeof(buffer)) != nullptr) old_ = buffer;
-    if (chdir(path.c_str()) != 0) ADD_FAILURE() << "chdir " << path;
-  }
-  ~WorkingDirectory() {
-    if (!old_.empty() && chdir(old_.c_str()) != 0) ADD_FAILURE() << "chdir back";
-  }
-
- private:
-  std::string old_;
-};
-
-// Puts a directory of stand-in commands at the front of PATH for one test.
-class FakeCommands {
- public:
-  explicit FakeCommands(const ScratchDirectory& scratch)
-      : bin_(scratch.Child("fakebin")), path_("PATH", nullptr) {
-    mkdir(bin_.c_str(), 0755);
-    setenv("PATH", (bin_ + ":" + path_.OldValue()).c_str(), 1);
-  }
-
-  // A command of that name that runs the given shell body.
-  void Add(const std::string& name, const std::string& body) {
-    const std::string path = bin_ + "/" + name;
-    ASSERT_TRUE(WriteWholeFile(path, "#!/bin/sh\n" + body + "\n"));
-    ASSERT_EQ(0, chmod(path.c_str(), 0755));
-  }
-
- private:
-  std::string bin_;
-  EnvironmentOverride path_;
-};
 
 // A stand-in body that ends the command's shell with a signal: the shell that system()
 // started is killed (whether it waits for the command or became the command itself).
@@ -102,12 +60,12 @@ TEST(ShellMakeDirectoryTest, PathWithBlanksIsOneArgument) {
   ScratchDirectory scratch;
   EXPECT_EQ(kSuccess, ShellMakeDirectory(scratch.Wide("two  words/and more")));
   EXPECT_TRUE(IsDirectory(scratch.Child("two  words/and more")));
-  EXPECT_EQ((std::set<std::string>{"two  words"}), Entries(scratch.Path()));
+  EXPECT_EQ((std::vector<std::string>{"two  words"}), ListNames(scratch.Path()));
 }
 
 TEST(ShellMakeDirectoryTest, ShellCharactersNameExactlyThatDirectoryAndRunNothing) {
   ScratchDirectory scratch;
-  WorkingDirectory cwd(scratch.Path());
+  WorkingDirectoryOverride cwd(scratch.Path());
   std::set<std::string> expected;
   for (const char* name : kShellCharacterNames) {
     EXPECT_EQ(kSuccess, ShellMakeDirectory(scratch.Wide(name))) << name;
@@ -115,13 +73,13 @@ TEST(ShellMakeDirectoryTest, ShellCharactersNameExactlyThatDirectoryAndRunNothin
     expected.insert(name);
   }
   // No "X" and no directory under any other name.
-  EXPECT_EQ(expected, Entries(scratch.Path()));
+  EXPECT_EQ(std::vector<std::string>(expected.begin(), expected.end()), ListNames(scratch.Path()));
   EXPECT_FALSE(Exists(scratch.Child("X")));
 }
 
 TEST(ShellMakeDirectoryTest, KilledCommandIsNoSuccess) {
   ScratchDirectory scratch;
-  FakeCommands fake(scratch);
+  StandInCommands fake(scratch.Child("fakebin"));
   fake.Add("mkdir", kKillTheShell);
   EXPECT_EQ(kErrorInvalidParameter, ShellMakeDirectory(scratch.Wide("never")));
   EXPECT_FALSE(Exists(scratch.Child("never")));
@@ -146,18 +104,18 @@ TEST(ShellMoveTest, MissingSourceGivesNotFoundAndLeavesDestination) {
 
 TEST(ShellMoveTest, ShellCharactersInBothPaths) {
   ScratchDirectory scratch;
-  WorkingDirectory cwd(scratch.Path());
+  WorkingDirectoryOverride cwd(scratch.Path());
   const std::string from = "a\"b$(touch X)c";
   const std::string to = "`touch X`\\";
   ASSERT_TRUE(WriteWholeFile(scratch.Child(from), "moved"));
   EXPECT_EQ(kSuccess, ShellMove(scratch.Wide(from), scratch.Wide(to)));
-  EXPECT_EQ((std::set<std::string>{to}), Entries(scratch.Path()));
+  EXPECT_EQ((std::vector<std::string>{to}), ListNames(scratch.Path()));
   EXPECT_EQ("moved", ReadWholeFile(scratch.Child(to)));
 }
 
 TEST(ShellMoveTest, OtherExitStatusesAreFailures) {
   ScratchDirectory scratch;
-  FakeCommands fake(scratch);
+  StandInCommands fake(scratch.Child("fakebin"));
   fake.Add("mv", "exit 3");
   EXPECT_EQ(kErrorInvalidParameter, ShellMove(scratch.Wide("a"), scratch.Wide("b")));
   fake.Add("mv", "exit 1");
@@ -181,7 +139,7 @@ TEST(ShellRemoveTest, RemovesFilesAndTrees) {
   ASSERT_TRUE(WriteWholeFile(scratch.Child("keep"), "z"));
   EXPECT_EQ(kSuccess, ShellRemoveFile(scratch.Wide("a file")));
   EXPECT_EQ(kSuccess, ShellRemoveTree(scratch.Wide("tree $x")));
-  EXPECT_EQ((std::set<std::string>{"keep"}), Entries(scratch.Path()));
+  EXPECT_EQ((std::vector<std::string>{"keep"}), ListNames(scratch.Path()));
 }
 
 TEST(ShellRemoveTest, RealFailureIsReported) {
@@ -194,15 +152,15 @@ TEST(ShellRemoveTest, RealFailureIsReported) {
 
 TEST(ShellRemoveTest, ShellCharactersRemoveOnlyTheNamedFile) {
   ScratchDirectory scratch;
-  WorkingDirectory cwd(scratch.Path());
+  WorkingDirectoryOverride cwd(scratch.Path());
   const std::string name = "*";
   ASSERT_TRUE(WriteWholeFile(scratch.Child(name), "star"));
   ASSERT_TRUE(WriteWholeFile(scratch.Child("other"), "o"));
   EXPECT_EQ(kSuccess, ShellRemoveFile(scratch.Wide(name)));
-  EXPECT_EQ((std::set<std::string>{"other"}), Entries(scratch.Path()));
+  EXPECT_EQ((std::vector<std::string>{"other"}), ListNames(scratch.Path()));
   ASSERT_EQ(0, mkdir(scratch.Child("$(touch X)").c_str(), 0755));
   EXPECT_EQ(kSuccess, ShellRemoveTree(scratch.Wide("$(touch X)")));
-  EXPECT_EQ((std::set<std::string>{"other"}), Entries(scratch.Path()));
+  EXPECT_EQ((std::vector<std::string>{"other"}), ListNames(scratch.Path()));
 }
 
 TEST(ShellCreateTempFileTest, CreatesANewEmptyFile) {
@@ -245,7 +203,7 @@ TEST(ShellCreateTempFileTest, NoNameMeansNoFileAndFailure) {
 
 TEST(ShellRunTest, RunsTheCommandUnchanged) {
   ScratchDirectory scratch;
-  WorkingDirectory cwd(scratch.Path());
+  WorkingDirectoryOverride cwd(scratch.Path());
   ShellRun(NarrowString("touch ran; exit 4"));
   EXPECT_TRUE(Exists(scratch.Child("ran")));
 }

@@ -6,13 +6,13 @@
 
 #include <string>
 
-#include "fs/environment_override.h"
-#include "fs/scratch_directory.h"
 #include "gtest/gtest.h"
+#include "testing/environment_override.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 
 namespace {
-
-std::string Str(const NarrowString& text) { return text.CStr(); }
 
 bool IsRegularFile(const std::string& path) {
   struct stat status;
@@ -30,20 +30,20 @@ TEST(TempFileTest, DirectoryRule) {
   {
     EnvironmentOverride tmpdir("TMPDIR", scratch.Child("env").c_str());
     ASSERT_TRUE(ChooseTempDirectory(given, &chosen));
-    EXPECT_EQ(scratch.Child("env"), Str(chosen));
+    EXPECT_EQ(scratch.Child("env"), StringOf(chosen));
   }
   {
     // TMPDIR naming something that is not a directory is passed over.
     EnvironmentOverride tmpdir("TMPDIR", scratch.Child("plain").c_str());
     ASSERT_TRUE(ChooseTempDirectory(given, &chosen));
-    EXPECT_EQ(scratch.Child("given"), Str(chosen));
+    EXPECT_EQ(scratch.Child("given"), StringOf(chosen));
   }
   {
     EnvironmentOverride tmpdir("TMPDIR", nullptr);
     ASSERT_TRUE(ChooseTempDirectory(missing, &chosen));
-    EXPECT_EQ(std::string(P_tmpdir), Str(chosen));
+    EXPECT_EQ(std::string(P_tmpdir), StringOf(chosen));
     ASSERT_TRUE(ChooseTempDirectory(NarrowString(), &chosen));
-    EXPECT_EQ(std::string(P_tmpdir), Str(chosen));
+    EXPECT_EQ(std::string(P_tmpdir), StringOf(chosen));
   }
 }
 
@@ -53,7 +53,7 @@ TEST(TempFileTest, NameIsDirectoryPrefixAndSixRandomCharacters) {
   NarrowString name;
   const std::string with_slashes = scratch.Path() + "//";
   ASSERT_TRUE(MakeTempName(NarrowString(with_slashes.c_str()), NarrowString("Tavlo5x"), &name));
-  const std::string text = Str(name);
+  const std::string text = StringOf(name);
   const std::string head = scratch.Path() + "/Tavlo";
   ASSERT_EQ(head.size() + 6, text.size());
   EXPECT_EQ(head, text.substr(0, head.size()));
@@ -61,7 +61,7 @@ TEST(TempFileTest, NameIsDirectoryPrefixAndSixRandomCharacters) {
   EXPECT_FALSE(IsRegularFile(text));  // a name only; nothing is created
 
   ASSERT_TRUE(MakeTempName(NarrowString(scratch.Path().c_str()), NarrowString(), &name));
-  EXPECT_EQ(scratch.Path() + "/file", Str(name).substr(0, scratch.Path().size() + 5));
+  EXPECT_EQ(scratch.Path() + "/file", StringOf(name).substr(0, scratch.Path().size() + 5));
 }
 
 TEST(TempFileTest, ExclusiveCreationMakesAnEmptyPrivateFile) {
@@ -106,10 +106,10 @@ TEST(TempFileTest, CreatesAFreshFileInTheChosenDirectory) {
                                      &first));
   ASSERT_EQ(kSuccess, CreateTempFile(NarrowString(scratch.Path().c_str()), NarrowString("edf"),
                                      &second));
-  EXPECT_NE(Str(first), Str(second));
-  EXPECT_EQ(scratch.Path() + "/edf", Str(first).substr(0, scratch.Path().size() + 4));
-  EXPECT_TRUE(IsRegularFile(Str(first)));
-  EXPECT_TRUE(IsRegularFile(Str(second)));
+  EXPECT_NE(StringOf(first), StringOf(second));
+  EXPECT_EQ(scratch.Path() + "/edf", StringOf(first).substr(0, scratch.Path().size() + 4));
+  EXPECT_TRUE(IsRegularFile(StringOf(first)));
+  EXPECT_TRUE(IsRegularFile(StringOf(second)));
 }
 
 }  // namespace

@@ -12,13 +12,18 @@
 #include <string>
 #include <vector>
 
-#include "fs/environment_override.h"
-#include "fs/other_file_system.h"
 #include "install/install_test_access.h"
 #include "install/install_test_support.h"
 #include "install/stop_signal.h"
 #include "kit/distribution_kit.h"
 #include "kit/kit_test_access.h"
+#include "testing/kit_builders.h"
+#include "testing/language_override.h"
+#include "testing/other_file_system.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
+#include "testing/tree_snapshot.h"
 
 namespace {
 
@@ -29,11 +34,10 @@ constexpr int64_t kNewer = 1700000000;  // after the kit
 class InstallJobTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UseEnglishTexts();
     channel_.Init();
     // Requested before the run: the pause after the finish report returns at once.
     no_pause_.Request();
-    target_ = scratch_.Path("tmplts");
+    target_ = scratch_.Child("tmplts");
   }
 
   std::string Target(const std::string& name) const { return target_ + "/" + name; }
@@ -41,7 +45,7 @@ class InstallJobTest : public ::testing::Test {
   // Opens a kit of files (a new kit file every call).
   void OpenKit(const std::vector<KitFile>& files) {
     kit_.reset(new DistributionKit);
-    const std::string path = scratch_.Path("kit" + std::to_string(++kit_number_) + ".efd");
+    const std::string path = scratch_.Child("kit" + std::to_string(++kit_number_) + ".efd");
     ASSERT_EQ(MakeKit(path, files, kit_.get()), kSuccess);
   }
 
@@ -57,7 +61,9 @@ class InstallJobTest : public ::testing::Test {
   // Whether anything at all was left in the temporary directory.
   bool TempDirectoryUsed() const { return !std::filesystem::is_empty(scratch_.TempDirectory()); }
 
-  InstallScratch scratch_;
+  // The reports carry the English texts.
+  LanguageOverride english_{"en"};
+  ScratchDirectory scratch_{ScratchDirectory::kOwnTemp};
   ProgressChannel channel_;
   StopSignal no_pause_;
   std::unique_ptr<DistributionKit> kit_;
@@ -333,7 +339,7 @@ TEST_F(InstallFailureTest, DirectoryWhereTheKitHasAFileIsNeverReplaced) {
     const std::string name = AsciiOf(
         InstallJob::DestinationPath(WideString(), WideFromAscii(Files()[failing].name)));
     const std::string path = Target(name);
-    const std::string saved = scratch_.Path("saved");
+    const std::string saved = scratch_.Child("saved");
     if (Exists(path)) {
       ASSERT_EQ(rename(path.c_str(), saved.c_str()), 0);
     }
@@ -381,7 +387,7 @@ TEST_F(InstallFailureTest, CancelAfterTheFirstWrittenFileRollsBackSilently) {
 }
 
 TEST_F(InstallJobTest, FailedFreshInstallRemovesEveryDirectoryItMade) {
-  const std::string home = scratch_.Path("home");
+  const std::string home = scratch_.Child("home");
   ASSERT_TRUE(MakeDirectories(home));
   ASSERT_TRUE(SetModificationTime(home, kOld, 42));
   OpenKit({{"x/y/one.txt", TimeOf(kKit), "one"},
@@ -402,7 +408,7 @@ TEST_F(InstallJobTest, ReplacedFilesWaitInTheWorkFolderAsTheVeryFilesAndNoShellR
   for (const std::string& name : names) files.push_back({name, TimeOf(kKit), "new " + name});
   files.push_back({"last", TimeOf(kKit), "last"});
   OpenKit(files);
-  ShellCommandLog log(scratch_.Path("shell"));
+  ShellCommandLog log(scratch_.Child("shell"));
   ASSERT_EQ(RunJob(), 0);
   ASSERT_EQ(RunJob(), 0);
 
@@ -458,7 +464,7 @@ TEST_F(InstallJobTest, EntryInTheWorkFolderIsRefusedBeforeAnythingIsWritten) {
 
 TEST_F(InstallJobTest, SomethingElseNamedLikeTheWorkFolderIsLeftAloneAndStopsTheRun) {
   ASSERT_TRUE(MakeDirectories(target_));
-  const std::string elsewhere = scratch_.Path("elsewhere");
+  const std::string elsewhere = scratch_.Child("elsewhere");
   ASSERT_TRUE(MakeDirectories(elsewhere + "/backup"));
   ASSERT_TRUE(WriteFileAt(elsewhere + "/backup/a.txt", "precious", kOld));
   ASSERT_EQ(symlink(elsewhere.c_str(), Target(".t5stp").c_str()), 0);
@@ -486,7 +492,7 @@ TEST_F(InstallJobTest, BackupFolderThatCannotBeMadeFailsTheRun) {
     static void Observe(void* context, int32_t code, const WideString& message, int32_t) {
       Blocker* blocker = static_cast<Blocker*>(context);
       if (code == 0 && AsciiOf(message) == blocker->trigger) {
-        WriteWholeFile(blocker->backup, "in the way");
+        EXPECT_TRUE(WriteWholeFile(blocker->backup, "in the way"));
       }
     }
   } blocker{Target("sub/old.txt"), Target(".t5stp/backup")};
@@ -553,7 +559,7 @@ class OtherFileSystemTest : public InstallJobTest {
  protected:
   void SetUp() override {
     InstallJobTest::SetUp();
-    other_.reset(new OtherFileSystemDirectory(scratch_.Path(".")));
+    other_.reset(new OtherFileSystemDirectory(scratch_.Child(".")));
     if (!other_->Found()) GTEST_SKIP() << "no second file system here";
     ASSERT_TRUE(MakeDirectories(target_));
     ASSERT_EQ(symlink(other_->Path().c_str(), Target("mount").c_str()), 0);

@@ -7,6 +7,9 @@
 
 #include "install/install_test_support.h"
 #include "install/rollback.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/tree_snapshot.h"
 
 namespace {
 
@@ -94,13 +97,13 @@ TEST(JournalTest, DamagedBytesEndTheRecordsThere) {
 // A journal is read back from a folder anyone who can write the template directory could
 // have put there: its records act inside the template directory only.
 TEST(JournalTest, RollbackIgnoresRecordsThatLeaveTheTemplateDirectoryOrAreRetracted) {
-  InstallScratch scratch;
-  const std::string target = scratch.Path("tmplts");
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
+  const std::string target = scratch.Child("tmplts");
   ASSERT_TRUE(MakeDirectories(target + "/.t5stp/backup"));
-  ASSERT_TRUE(WriteFileAt(scratch.Path("outside"), "outside", 1));
+  ASSERT_TRUE(WriteFileAt(scratch.Child("outside"), "outside", 1));
   ASSERT_TRUE(WriteFileAt(target + "/kept", "someone else's", 1));
   ASSERT_TRUE(WriteFileAt(target + "/.t5stp/backup/precious", "backup", 1));
-  const TreeState before = SnapshotTree(scratch.Path("."));
+  const TreeState before = SnapshotTree(scratch.Child("."));
   std::vector<JournalRecord> records;
   for (const char* path : {"../outside", "/etc/passwd", ".t5stp/backup/precious", "./.t5stp",
                            "kept"}) {
@@ -121,7 +124,7 @@ TEST(JournalTest, RollbackIgnoresRecordsThatLeaveTheTemplateDirectoryOrAreRetrac
   TempNames names;
   // Nothing to undo, so the rollback is complete and removes its work folder.
   EXPECT_TRUE(RollBackRecords(NarrowString((target + "/").c_str()), records, nullptr, &names));
-  TreeState after = SnapshotTree(scratch.Path("."));
+  TreeState after = SnapshotTree(scratch.Child("."));
   TreeState expected = before;
   for (const char* gone : {"tmplts/.t5stp", "tmplts/.t5stp/backup", "tmplts/.t5stp/backup/precious"}) {
     expected.erase(gone);

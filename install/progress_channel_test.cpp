@@ -7,6 +7,8 @@
 
 #include "install/install_test_access.h"
 #include "install/install_test_support.h"
+#include "kit/distribution_kit.h"
+#include "testing/text_helpers.h"
 
 namespace {
 

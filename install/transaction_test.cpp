@@ -14,6 +14,10 @@
 #include "install/journal_format.h"
 #include "install/recovery.h"
 #include "install/stop_signal.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
+#include "testing/tree_snapshot.h"
 
 namespace {
 
@@ -21,7 +25,7 @@ constexpr int64_t kOld = 1500000000;
 
 class TransactionTest : public ::testing::Test {
  protected:
-  void SetUp() override { target_ = scratch_.Path("tmplts"); }
+  void SetUp() override { target_ = scratch_.Child("tmplts"); }
   std::string Target(const std::string& name) const { return target_ + "/" + name; }
   WideString WideTarget() const { return WideFromAscii(target_ + "/"); }
   NarrowString Bytes(const std::string& text) const { return NarrowString(text.c_str()); }
@@ -75,7 +79,7 @@ class TransactionTest : public ::testing::Test {
     transaction.End();
   }
 
-  InstallScratch scratch_;
+  ScratchDirectory scratch_{ScratchDirectory::kOwnTemp};
   std::string target_;
 };
 

@@ -12,6 +12,11 @@
 #include "install/install_test_access.h"
 #include "install/install_test_support.h"
 #include "kit/distribution_kit.h"
+#include "testing/kit_builders.h"
+#include "testing/language_override.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 
 namespace {
 
@@ -79,10 +84,9 @@ struct WorkerThreads {
 class WorkerHandleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UseEnglishTexts();
     channel_.Init();
-    target_ = scratch_.Path("tmplts");
-    ASSERT_EQ(MakeKit(scratch_.Path("kit.efd"),
+    target_ = scratch_.Child("tmplts");
+    ASSERT_EQ(MakeKit(scratch_.Child("kit.efd"),
                       {{"one.txt", TimeOf(kKit), "1"},
                        {"dir\\two.txt", TimeOf(kKit), "22"},
                        {"dir/sub/three.txt", TimeOf(kKit), "333"},
@@ -91,8 +95,9 @@ class WorkerHandleTest : public ::testing::Test {
               kSuccess);
   }
 
-  // Declared first: destroyed after everything that might still use the files.
-  InstallScratch scratch_;
+  // Declared first: destroyed after everything that might still use the files or texts.
+  LanguageOverride english_{"en"};
+  ScratchDirectory scratch_{ScratchDirectory::kOwnTemp};
   DistributionKit kit_;
   ProgressChannel channel_;
   std::string target_;
@@ -136,7 +141,7 @@ TEST_F(WorkerHandleTest, RunsRepeatUntilAStopAndEveryRunReportsTheSameSequence) 
   }
   EXPECT_EQ(AsciiOf(reports[4].message), "Copying complete...");
   EXPECT_EQ(ReadWholeFile(target_ + "/dir/two.txt"), "22");
-  EXPECT_TRUE(scratch_.BackupNames().empty());
+  EXPECT_TRUE(BackupNamesIn(scratch_.TempDirectory()).empty());
 }
 
 TEST_F(WorkerHandleTest, StopEndsThePauseAfterTheFinishReport) {
@@ -191,17 +196,19 @@ TEST_F(WorkerHandleTest, StopBeforeTheFirstRunEndsWithoutRunning) {
 }
 
 TEST_F(WorkerHandleTest, DestroyingTheHandleStopsAndJoinsTheWorker) {
-  PostRecorder recorder(&channel_);
+  WorkerThreads threads;
+  PostRecorder recorder(&channel_, &WorkerThreads::Observe, &threads);
   {
     WorkerHandle handle;
+    threads.start_number.store(1);
     channel_.Start(&kit_, WideFromAscii(target_));
     handle.Start(&channel_);
     ASSERT_TRUE(WaitUntil([&] { return recorder.CountWithPercent(100) >= 1; }));
+    // The worker now pauses after its finish report and would then run again.
+    ASSERT_FALSE(threads.first_ended.load());
   }
-  // The worker has ended: nothing posts any more.
-  const std::size_t count = recorder.Reports().size();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(recorder.Reports().size(), count);
+  // The worker's thread has exited (its thread-local mark is gone), so nothing posts any more.
+  EXPECT_TRUE(threads.first_ended.load());
 }
 
 TEST_F(WorkerHandleTest, SecondStartStopsTheFirstWorker) {

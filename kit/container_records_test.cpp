@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "kit/kit_test_support.h"
 #include "kit/record_cursor.h"
+#include "testing/test_files.h"
 
 TEST(RecordCursorTest, CountedStringThatRunsPastTheBufferConsumesNothing) {
   const Bytes bytes{3, 0, 0, 0, 'a', 0, 'b', 0};  // promises 3 units, holds 2

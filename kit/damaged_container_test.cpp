@@ -13,8 +13,11 @@
 #include "kit/distribution_kit.h"
 #include "kit/entry_name_check.h"
 #include "kit/kit_test_access.h"
-#include "kit/kit_test_support.h"
 #include "kit/little_endian.h"
+#include "testing/kit_builders.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 
 enum class FieldKind {
   kLayoutFlag,
@@ -92,7 +95,7 @@ class DamagedContainerTest : public ::testing::Test {
 
   // Opens the container as a kit; checks the same, plus Open's failure path.
   ErrorCode OpenChecked(const Bytes& container, const std::string& what) {
-    WriteFileBytes(scratch_.Path("kit.efd"), RawDeflate(container));
+    EXPECT_TRUE(WriteWholeFile(scratch_.Child("kit.efd"), RawDeflate(container))) << what;
     DistributionKit kit;
     const ErrorCode code = kit.Open(scratch_.Wide("kit.efd"));
     if (code == kSuccess) {
@@ -117,7 +120,7 @@ class DamagedContainerTest : public ::testing::Test {
     }
   }
 
-  KitScratch scratch_;
+  ScratchDirectory scratch_{ScratchDirectory::kOwnTemp};
 };
 
 TEST_F(DamagedContainerTest, SoundContainersRead) {
@@ -253,7 +256,7 @@ TEST_F(DamagedContainerTest, LargeTablesReadWholeAcrossReadAheadPieces) {
   KitWriter writer;
   constexpr int kEntries = 4000;
   for (int i = 0; i < kEntries; ++i) {
-    ASSERT_EQ(writer.AddEntry(WideFromUtf8(name_of(i)), TimeOfSeconds(1600000000 + i),
+    ASSERT_EQ(writer.AddEntry(WideFromUtf8(name_of(i)), TimeOf(1600000000 + i),
                               Bytes(static_cast<std::size_t>(i % 5), static_cast<unsigned char>(i))),
               kSuccess);
   }
@@ -267,8 +270,8 @@ TEST_F(DamagedContainerTest, LargeTablesReadWholeAcrossReadAheadPieces) {
   uint64_t data_end = 0;
   for (int i = 0; i < kEntries; ++i) {
     const KitEntry& entry = entries[static_cast<std::size_t>(i)];
-    ASSERT_EQ(ToAscii(entry.name), name_of(i)) << "entry " << i;
-    ASSERT_EQ(FileTimeValue(entry.time), FileTimeValue(TimeOfSeconds(1600000000 + i)));
+    ASSERT_EQ(AsciiOf(entry.name), name_of(i)) << "entry " << i;
+    ASSERT_EQ(FileTimeValue(entry.time), FileTimeValue(TimeOf(1600000000 + i)));
     ASSERT_EQ(entry.size, static_cast<uint32_t>(i % 5));
     for (uint32_t k = 0; k < entry.size; ++k) {
       ASSERT_EQ(whole[entry.offset + k], static_cast<unsigned char>(i)) << "entry " << i;

@@ -7,13 +7,16 @@
 
 #include "kit/container_format.h"
 #include "kit/kit_test_access.h"
-#include "kit/kit_test_support.h"
+#include "testing/kit_builders.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 
 class DistributionKitTest : public ::testing::Test {
  protected:
   // Writes the kit file and opens it.
   ErrorCode OpenKit(const Bytes& kit_bytes) {
-    WriteFileBytes(scratch_.Path("kit.efd"), kit_bytes);
+    EXPECT_TRUE(WriteWholeFile(scratch_.Child("kit.efd"), kit_bytes));
     return kit_.Open(scratch_.Wide("kit.efd"));
   }
   ErrorCode OpenContainer(const Bytes& container) { return OpenKit(RawDeflate(container)); }
@@ -28,7 +31,7 @@ class DistributionKitTest : public ::testing::Test {
 
   static WideString W(const char16_t* text) { return WideString(text); }
 
-  KitScratch scratch_;
+  ScratchDirectory scratch_{ScratchDirectory::kOwnTemp};
   DistributionKit kit_;
 };
 
@@ -49,7 +52,7 @@ TEST_F(DistributionKitTest, OpenKeepsTheContainerOpenWithoutANameInTheTemporaryD
   char target[4096] = {};
   ASSERT_GT(readlink(descriptor.c_str(), target, sizeof target - 1), 0);
   EXPECT_EQ(std::string(target).rfind(scratch_.TempDirectory(), 0), 0u) << target;
-  EXPECT_EQ(ReadFileBytes(descriptor), WorkedExampleContainer());
+  EXPECT_EQ(ReadWholeFileBytes(descriptor), WorkedExampleContainer());
   kit_.DiscardContainer();
   EXPECT_EQ(scratch_.TempEntryCount(), 0);
   EXPECT_EQ(KitTestAccess::ContainerHandle(kit_), kNoFileHandle);
@@ -147,9 +150,9 @@ TEST_F(DistributionKitTest, EmptyFileTableOpensWithDataRightAfterTheCount) {
 
 TEST_F(DistributionKitTest, OffsetsBecomeContainerPositions) {
   KitWriter writer(kLayoutSingleDescription);
-  writer.AddEntry(W(u"a"), TimeOfSeconds(1), Bytes(10, 'a'));
-  writer.AddEntry(W(u"bb"), TimeOfSeconds(2), Bytes(0));
-  writer.AddEntry(W(u"c"), TimeOfSeconds(3), Bytes(5, 'c'));
+  writer.AddEntry(W(u"a"), TimeOf(1), Bytes(10, 'a'));
+  writer.AddEntry(W(u"bb"), TimeOf(2), Bytes(0));
+  writer.AddEntry(W(u"c"), TimeOf(3), Bytes(5, 'c'));
   ASSERT_EQ(OpenWriter(writer), kSuccess);
   // flag 4 + three empty strings 12 + count 4 + records 26 + 28 + 26.
   const uint32_t data_start = 4 + 12 + 4 + 26 + 28 + 26;
@@ -204,10 +207,10 @@ TEST_F(DistributionKitTest, DescriptionsReadBeforeAFailureStay) {
 TEST_F(DistributionKitTest, UnsafeNameMakesTheKitDamaged) {
   for (const char16_t* name : {u"..\\x", u"\\abs", u"dir\\", u"a\\..\\..\\b", u""}) {
     KitWriter writer;
-    writer.AddEntry(W(u"fine"), TimeOfSeconds(0), Bytes(1, 'f'));
-    writer.AddEntry(W(name), TimeOfSeconds(0), Bytes(1, 'x'));
+    writer.AddEntry(W(u"fine"), TimeOf(0), Bytes(1, 'f'));
+    writer.AddEntry(W(name), TimeOf(0), Bytes(1, 'x'));
     DistributionKit kit;
-    WriteFileBytes(scratch_.Path("kit.efd"), RawDeflate(ContainerBytesOf(writer)));
+    ASSERT_TRUE(WriteWholeFile(scratch_.Child("kit.efd"), RawDeflate(ContainerBytesOf(writer))));
     EXPECT_EQ(kit.Open(scratch_.Wide("kit.efd")), kErrorInvalidData);
     EXPECT_EQ(kit.EntryCount(), 0u);
     EXPECT_NE(kit.FailureReason().Find("entry record 1"), NarrowString::npos)
@@ -234,20 +237,21 @@ TEST_F(DistributionKitTest, SecondOpenIsRefused) {
 }
 
 TEST(GetTempDirectoryTest, TakesTmpdirWhenItIsADirectory) {
-  KitScratch scratch;
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
   const std::string expected = scratch.TempDirectory();
-  EXPECT_EQ(ToAscii(GetTempDirectory()), expected);
-  setenv("TMPDIR", (scratch.Path("tmp") + "/").c_str(), 1);
-  EXPECT_EQ(ToAscii(GetTempDirectory()), expected);  // no second "/"
+  EXPECT_EQ(AsciiOf(GetTempDirectory()), expected);
+  setenv("TMPDIR", (scratch.Child("tmp") + "/").c_str(), 1);
+  EXPECT_EQ(AsciiOf(GetTempDirectory()), expected);  // no second "/"
 }
 
 TEST(GetTempDirectoryTest, FallsBackToTmp) {
-  KitScratch scratch;
-  WriteFileBytes(scratch.Path("file"), Bytes(1, 'x'));
-  for (const std::string& value : {scratch.Path("missing"), scratch.Path("file"), std::string()}) {
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("file"), Bytes(1, 'x')));
+  for (const std::string& value :
+       {scratch.Child("missing"), scratch.Child("file"), std::string()}) {
     setenv("TMPDIR", value.c_str(), 1);
-    EXPECT_EQ(ToAscii(GetTempDirectory()), "/tmp/") << value;
+    EXPECT_EQ(AsciiOf(GetTempDirectory()), "/tmp/") << value;
   }
   unsetenv("TMPDIR");
-  EXPECT_EQ(ToAscii(GetTempDirectory()), "/tmp/");
+  EXPECT_EQ(AsciiOf(GetTempDirectory()), "/tmp/");
 }

@@ -1,33 +1,12 @@
 #include "kit/entry_name_check.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <string>
 
+#include "testing/locale_override.h"
+
 static bool Safe(const WideString& name) { return UnsafeEntryNameReason(name) == nullptr; }
-
-// Sets LC_ALL for one test (every conversion reads the locale from the environment).
-class LocaleOverride {
- public:
-  explicit LocaleOverride(const char* value) {
-    const char* old = getenv("LC_ALL");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("LC_ALL", value, 1);
-  }
-  ~LocaleOverride() {
-    if (had_) {
-      setenv("LC_ALL", old_.c_str(), 1);
-    } else {
-      unsetenv("LC_ALL");
-    }
-  }
-
- private:
-  bool had_;
-  std::string old_;
-};
 
 TEST(EntryNameCheckTest, RelativeNamesBelowTheDirectoryAreSafe) {
   for (const char16_t* name :

@@ -5,17 +5,19 @@
 
 #include <chrono>
 
-#include "kit/kit_test_support.h"
+#include "testing/kit_builders.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
 
 class InflateKitTest : public ::testing::Test {
  protected:
   ErrorCode Inflate(const Bytes& kit, uint64_t limit = kMaxContainerBytes) {
-    WriteFileBytes(scratch_.Path("kit.efd"), kit);
+    EXPECT_TRUE(WriteWholeFile(scratch_.Child("kit.efd"), kit));
     return InflateKit(scratch_.Wide("kit.efd"), scratch_.Wide("container"), &failure_, limit);
   }
-  Bytes Container() { return ReadFileBytes(scratch_.Path("container")); }
+  Bytes Container() { return ReadWholeFileBytes(scratch_.Child("container")); }
 
-  KitScratch scratch_;
+  ScratchDirectory scratch_{ScratchDirectory::kOwnTemp};
   NarrowString failure_;
 };
 
@@ -79,8 +81,8 @@ TEST_F(InflateKitTest, BytesAfterTheStreamAreIgnored) {
 // many seconds even on a fast machine, while stopping takes a few milliseconds.
 TEST_F(InflateKitTest, ReadingStopsWhereTheStreamEndsOrFails) {
   const auto inflate_with_hole = [this](const Bytes& stream, ErrorCode* code, double* seconds) {
-    WriteFileBytes(scratch_.Path("kit.efd"), stream);
-    if (truncate64(scratch_.Path("kit.efd").c_str(), off64_t{256} << 30) != 0) return false;
+    EXPECT_TRUE(WriteWholeFile(scratch_.Child("kit.efd"), stream));
+    if (truncate64(scratch_.Child("kit.efd").c_str(), off64_t{256} << 30) != 0) return false;
     const auto start = std::chrono::steady_clock::now();
     *code = InflateKit(scratch_.Wide("kit.efd"), scratch_.Wide("container"), &failure_);
     *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -101,13 +103,13 @@ TEST_F(InflateKitTest, ReadingStopsWhereTheStreamEndsOrFails) {
 }
 
 TEST_F(InflateKitTest, EmptyKitInflatesToNothing) {
-  WriteFileBytes(scratch_.Path("container"), Bytes(10, 'x'));
+  ASSERT_TRUE(WriteWholeFile(scratch_.Child("container"), Bytes(10, 'x')));
   ASSERT_EQ(Inflate(Bytes()), kSuccess);
   EXPECT_TRUE(Container().empty());
 }
 
 TEST_F(InflateKitTest, LongerContainerFileIsCutToTheInflatedLength) {
-  WriteFileBytes(scratch_.Path("container"), Bytes(1000, 'x'));
+  ASSERT_TRUE(WriteWholeFile(scratch_.Child("container"), Bytes(1000, 'x')));
   ASSERT_EQ(Inflate(RawDeflate(WorkedExampleContainer())), kSuccess);
   EXPECT_EQ(Container(), WorkedExampleContainer());
 }
@@ -117,13 +119,13 @@ TEST_F(InflateKitTest, MissingKitIsNotFound) {
 }
 
 TEST_F(InflateKitTest, ContainerInMissingDirectoryIsNotFound) {
-  WriteFileBytes(scratch_.Path("kit.efd"), RawDeflate(WorkedExampleContainer()));
+  ASSERT_TRUE(WriteWholeFile(scratch_.Child("kit.efd"), RawDeflate(WorkedExampleContainer())));
   EXPECT_EQ(InflateKit(scratch_.Wide("kit.efd"), scratch_.Wide("no/container")), kErrorNotFound);
 }
 
 TEST_F(InflateKitTest, FailedWriteEndsTheInflation) {
   // /dev/full accepts the open and fails every write with ENOSPC.
-  WriteFileBytes(scratch_.Path("kit.efd"), RawDeflate(WorkedExampleContainer()));
+  ASSERT_TRUE(WriteWholeFile(scratch_.Child("kit.efd"), RawDeflate(WorkedExampleContainer())));
   // A full disk keeps its own code: the checks report it as no space, not as a damaged kit.
   EXPECT_EQ(InflateKit(scratch_.Wide("kit.efd"), WideString(u"/dev/full"), &failure_),
             kErrorDiskFull);

@@ -5,7 +5,9 @@
 
 #include "kit/container_format.h"
 #include "kit/distribution_kit.h"
-#include "kit/kit_test_support.h"
+#include "testing/kit_builders.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
 
 TEST(KitWriterTest, WorkedExampleIsByteForByteTheDefinedContainer) {
   const KitWriter writer = WorkedExampleWriter();
@@ -14,13 +16,13 @@ TEST(KitWriterTest, WorkedExampleIsByteForByteTheDefinedContainer) {
 }
 
 TEST(KitWriterTest, WorkedExampleKitInflatesToTheDefinedContainer) {
-  KitScratch scratch;
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
   ASSERT_EQ(WorkedExampleWriter().WriteKit(scratch.Wide("example.efd")), kSuccess);
-  EXPECT_EQ(RawInflate(ReadFileBytes(scratch.Path("example.efd"))), WorkedExampleContainer());
+  EXPECT_EQ(RawInflate(ReadWholeFileBytes(scratch.Child("example.efd"))), WorkedExampleContainer());
 }
 
 TEST(KitWriterTest, WorkedExampleReadsBackAsDefined) {
-  KitScratch scratch;
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
   ASSERT_EQ(WorkedExampleWriter().WriteKit(scratch.Wide("example.efd")), kSuccess);
   DistributionKit kit;
   ASSERT_EQ(kit.Open(scratch.Wide("example.efd")), kSuccess) << kit.FailureReason().CStr();
@@ -69,8 +71,8 @@ TEST(KitWriterTest, LayoutAWithTwoDescriptionsFails) {
 
 TEST(KitWriterTest, DataOffsetsFollowEachOtherInEntryOrder) {
   KitWriter writer(kLayoutPerLanguage);
-  writer.AddEntry(WideString(u"a"), TimeOfSeconds(0), Bytes(5, 'x'));
-  writer.AddEntry(WideString(u"b"), TimeOfSeconds(0), Bytes(7, 'y'));
+  writer.AddEntry(WideString(u"a"), TimeOf(0), Bytes(5, 'x'));
+  writer.AddEntry(WideString(u"b"), TimeOf(0), Bytes(7, 'y'));
   const Bytes container = ContainerBytesOf(writer);
   // flag, M = 0, N = 2, then two records of 26 bytes each.
   const std::size_t first = 12, second = first + 26;
@@ -82,14 +84,15 @@ TEST(KitWriterTest, DataOffsetsFollowEachOtherInEntryOrder) {
 }
 
 TEST(KitWriterTest, FileEntriesAreStreamedFromTheirFiles) {
-  KitScratch scratch;
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
   const Bytes contents = PatternBytes(300000, 7);
-  WriteFileBytes(scratch.Path("source"), contents);
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("source"), contents));
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("empty"), Bytes()));
   KitWriter writer;
-  ASSERT_EQ(writer.AddFileEntry(WideString(u"big"), TimeOfSeconds(5), scratch.Wide("source")),
+  ASSERT_EQ(writer.AddFileEntry(WideString(u"big"), TimeOf(5), scratch.Wide("source")),
             kSuccess);
-  ASSERT_EQ(writer.AddFileEntry(WideString(u"empty"), TimeOfSeconds(5),
-                                (WriteFileBytes(scratch.Path("empty"), {}), scratch.Wide("empty"))),
+  ASSERT_EQ(writer.AddFileEntry(WideString(u"empty"), TimeOf(5),
+                                scratch.Wide("empty")),
             kSuccess);
   const Bytes container = ContainerBytesOf(writer);
   ASSERT_EQ(container.size(), writer.ContainerBytes());
@@ -97,44 +100,44 @@ TEST(KitWriterTest, FileEntriesAreStreamedFromTheirFiles) {
 }
 
 TEST(KitWriterTest, MissingSourceFileIsReported) {
-  KitScratch scratch;
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
   KitWriter writer;
-  EXPECT_EQ(writer.AddFileEntry(WideString(u"x"), TimeOfSeconds(0), scratch.Wide("missing")),
+  EXPECT_EQ(writer.AddFileEntry(WideString(u"x"), TimeOf(0), scratch.Wide("missing")),
             kErrorNotFound);
 }
 
 TEST(KitWriterTest, SourceThatChangedSizeFailsAndLeavesNoKit) {
-  KitScratch scratch;
-  WriteFileBytes(scratch.Path("source"), Bytes(100, 'a'));
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("source"), Bytes(100, 'a')));
   KitWriter writer;
-  ASSERT_EQ(writer.AddFileEntry(WideString(u"x"), TimeOfSeconds(0), scratch.Wide("source")),
+  ASSERT_EQ(writer.AddFileEntry(WideString(u"x"), TimeOf(0), scratch.Wide("source")),
             kSuccess);
   for (const Bytes& changed : {Bytes(99, 'a'), Bytes(101, 'a'), Bytes()}) {
-    WriteFileBytes(scratch.Path("source"), changed);
+    ASSERT_TRUE(WriteWholeFile(scratch.Child("source"), changed));
     NarrowString failure;
     EXPECT_EQ(writer.WriteKit(scratch.Wide("out.efd"), &failure), kErrorInvalidParameter);
     EXPECT_NE(failure.Find("changed its size"), NarrowString::npos) << failure.CStr();
     struct stat status;
-    EXPECT_NE(stat(scratch.Path("out.efd").c_str(), &status), 0);
+    EXPECT_NE(stat(scratch.Child("out.efd").c_str(), &status), 0);
   }
 }
 
 TEST(KitWriterTest, KitInMissingDirectoryFailsWithNotFound) {
-  KitScratch scratch;
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
   EXPECT_EQ(WorkedExampleWriter().WriteKit(scratch.Wide("no/such/dir/kit.efd")), kErrorNotFound);
 }
 
 TEST(KitWriterTest, ExistingLongerKitFileIsReplacedWhole) {
-  KitScratch scratch;
-  WriteFileBytes(scratch.Path("kit.efd"), Bytes(100000, 0xAB));
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("kit.efd"), Bytes(100000, 0xAB)));
   ASSERT_EQ(WorkedExampleWriter().WriteKit(scratch.Wide("kit.efd")), kSuccess);
-  const Bytes kit = ReadFileBytes(scratch.Path("kit.efd"));
+  const Bytes kit = ReadWholeFileBytes(scratch.Child("kit.efd"));
   EXPECT_LT(kit.size(), 200u);
   EXPECT_EQ(RawInflate(kit), WorkedExampleContainer());
 }
 
 TEST(KitWriterTest, WriteContainerWritesThePlainContainer) {
-  KitScratch scratch;
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
   ASSERT_EQ(WorkedExampleWriter().WriteContainer(scratch.Wide("plain")), kSuccess);
-  EXPECT_EQ(ReadFileBytes(scratch.Path("plain")), WorkedExampleContainer());
+  EXPECT_EQ(ReadWholeFileBytes(scratch.Child("plain")), WorkedExampleContainer());
 }

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "fs/environment_override.h"
 #include "kit/kit_test_access.h"
-#include "kit/kit_test_support.h"
-#include "ui/ui_test_support.h"
+#include "testing/environment_override.h"
+#include "testing/kit_builders.h"
+#include "testing/scratch_home.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 
 namespace {
 
-std::string Utf8(const WideString& text) { return ToAscii(text); }
-
-std::string KitPathInWork(const WizardScratch& scratch) { return scratch.Work() + "/tavlo5.efd"; }
+std::string KitPathInWork(const ScratchHome& scratch) { return scratch.Work() + "/tavlo5.efd"; }
 
 class PreinstallChecksTest : public ::testing::Test {
  protected:
@@ -27,49 +27,49 @@ class PreinstallChecksTest : public ::testing::Test {
     return RunPreinstallSteps(true, &locations_, &findings_, &kit_);
   }
 
-  WizardScratch scratch_;
+  ScratchHome scratch_;
   std::vector<WideString> locations_;
   PreinstallFindings findings_;
   DistributionKit kit_;
 };
 
 TEST(KitPathTest, BesideTheProgram) {
-  EXPECT_EQ(Utf8(KitPathBesideProgram(NarrowString("/opt/kit/setup"))), "/opt/kit/tavlo5.efd");
-  EXPECT_EQ(Utf8(KitPathBesideProgram(NarrowString("/setup"))), "/tavlo5.efd");
+  EXPECT_EQ(AsciiOf(KitPathBesideProgram(NarrowString("/opt/kit/setup"))), "/opt/kit/tavlo5.efd");
+  EXPECT_EQ(AsciiOf(KitPathBesideProgram(NarrowString("/setup"))), "/tavlo5.efd");
   EXPECT_TRUE(KitPathBesideProgram(NarrowString("setup")).Empty());
   EXPECT_TRUE(KitPathBesideProgram(NarrowString()).Empty());
 }
 
 TEST(KitPathTest, LongProgramPathIsKeptWhole) {
   const std::string directory = "/" + std::string(300, 'd') + "/" + std::string(200, 'e');
-  EXPECT_EQ(Utf8(KitPathBesideProgram(NarrowString((directory + "/setup").c_str()))),
+  EXPECT_EQ(AsciiOf(KitPathBesideProgram(NarrowString((directory + "/setup").c_str()))),
             directory + "/tavlo5.efd");
 }
 
 TEST(KitPathTest, NextToTheRunningProgram) {
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe");
-  EXPECT_EQ(Utf8(FindKitFile(false)), program.parent_path().string() + "/tavlo5.efd");
+  EXPECT_EQ(AsciiOf(FindKitFile(false)), program.parent_path().string() + "/tavlo5.efd");
 }
 
 TEST_F(PreinstallChecksTest, UseCurrentDirectoryLooksInTheWorkingDirectory) {
-  EXPECT_EQ(Utf8(FindKitFile(true)), scratch_.Work() + "/tavlo5.efd");
+  EXPECT_EQ(AsciiOf(FindKitFile(true)), scratch_.Work() + "/tavlo5.efd");
   // Without the keyword the current directory is not looked at.
-  EXPECT_NE(Utf8(FindKitFile(false)), scratch_.Work() + "/tavlo5.efd");
+  EXPECT_NE(AsciiOf(FindKitFile(false)), scratch_.Work() + "/tavlo5.efd");
 }
 
 TEST_F(PreinstallChecksTest, FileSizeOfRealFiles) {
-  const std::string path = scratch_.Path("sized");
-  WriteFileBytes(path, PatternBytes(1234, 1));
+  const std::string path = scratch_.Child("sized");
+  ASSERT_TRUE(WriteWholeFile(path, PatternBytes(1234, 1)));
   uint64_t size = 0;
   EXPECT_EQ(FileSize(WideFromUtf8(path), &size), kSuccess);
   EXPECT_EQ(size, 1234u);
 
-  ASSERT_EQ(symlink(path.c_str(), scratch_.Path("link").c_str()), 0);
+  ASSERT_EQ(symlink(path.c_str(), scratch_.Child("link").c_str()), 0);
   size = 0;
-  EXPECT_EQ(FileSize(WideFromUtf8(scratch_.Path("link")), &size), kSuccess);
+  EXPECT_EQ(FileSize(WideFromUtf8(scratch_.Child("link")), &size), kSuccess);
   EXPECT_EQ(size, 1234u);
 
-  EXPECT_EQ(FileSize(WideFromUtf8(scratch_.Path("missing")), &size), kErrorSizeUnreadable);
+  EXPECT_EQ(FileSize(WideFromUtf8(scratch_.Child("missing")), &size), kErrorSizeUnreadable);
   EXPECT_EQ(FileSize(WideFromUtf8(path), nullptr), kErrorSizeUnreadable);
 }
 
@@ -103,7 +103,7 @@ TEST(SpaceCheckTest, LargeSizesDoNotWrapAround) {
 
 TEST(CleanTargetDirectoryTest, Rules) {
   auto clean = [](const std::string& text) {
-    return Utf8(CleanTargetDirectory(WideFromUtf8(text)));
+    return AsciiOf(CleanTargetDirectory(WideFromUtf8(text)));
   };
   EXPECT_EQ(clean("file:///home/u/tmpl/"), "/home/u/tmpl/");
   EXPECT_EQ(clean("C:\\tmpl\\"), "C:/tmpl/");
@@ -129,7 +129,7 @@ TEST(PreinstallMessageTest, Identifiers) {
 }
 
 TEST_F(PreinstallChecksTest, MissingKitStopsBeforeEverythingElse) {
-  WizardScratch::WriteSettings(scratch_.AltSettingsPath(),
+  ScratchHome::WriteSettings(scratch_.AltSettingsPath(),
                                {"ConfigurationTemplatesLocation=/somewhere"});
   EXPECT_EQ(Check(), PreinstallResult::kKitNotFound);
   EXPECT_TRUE(findings_.kit_path.Empty());
@@ -141,8 +141,8 @@ TEST_F(PreinstallChecksTest, MissingKitStopsBeforeEverythingElse) {
 TEST_F(PreinstallChecksTest, ReadyKitWithoutSettingsGetsTheDefaultDirectory) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
   EXPECT_EQ(Check(), PreinstallResult::kReady);
-  EXPECT_EQ(Utf8(findings_.kit_path), KitPathInWork(scratch_));
-  EXPECT_EQ(Utf8(findings_.target_directory), scratch_.DefaultTarget());
+  EXPECT_EQ(AsciiOf(findings_.kit_path), KitPathInWork(scratch_));
+  EXPECT_EQ(AsciiOf(findings_.target_directory), scratch_.DefaultTarget());
   EXPECT_FALSE(findings_.alternative_file_exists);
   EXPECT_FALSE(findings_.locations_from_alternative_file);
   EXPECT_EQ(kit_.EntryCount(), 3u);
@@ -151,26 +151,26 @@ TEST_F(PreinstallChecksTest, ReadyKitWithoutSettingsGetsTheDefaultDirectory) {
 
 TEST_F(PreinstallChecksTest, FirstWritableLocationOfTheUserFile) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
-  const std::string chosen = scratch_.Path("chosen");
+  const std::string chosen = scratch_.Child("chosen");
   // /proc takes no new files, even from the superuser: that location cannot be probed.
-  WizardScratch::WriteSettings(scratch_.UserSettingsPath(),
+  ScratchHome::WriteSettings(scratch_.UserSettingsPath(),
                                {"ConfigurationTemplatesLocation=/proc",
                                 "ConfigurationTemplatesLocation=" + chosen,
-                                "ConfigurationTemplatesLocation=" + scratch_.Path("later")});
+                                "ConfigurationTemplatesLocation=" + scratch_.Child("later")});
   EXPECT_EQ(Check(), PreinstallResult::kReady);
-  EXPECT_EQ(Utf8(findings_.target_directory), chosen);
+  EXPECT_EQ(AsciiOf(findings_.target_directory), chosen);
   ASSERT_EQ(locations_.size(), 3u);
-  EXPECT_EQ(Utf8(locations_[0]), "/proc");
+  EXPECT_EQ(AsciiOf(locations_[0]), "/proc");
 }
 
 // A relative location would be taken from the current directory; the next one is used.
 TEST_F(PreinstallChecksTest, RelativeLocationIsSkipped) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
-  WizardScratch::WriteSettings(scratch_.UserSettingsPath(),
+  ScratchHome::WriteSettings(scratch_.UserSettingsPath(),
                                {"ConfigurationTemplatesLocation=relative/tpl",
-                                "ConfigurationTemplatesLocation=" + scratch_.Path("absolute")});
+                                "ConfigurationTemplatesLocation=" + scratch_.Child("absolute")});
   EXPECT_EQ(Check(), PreinstallResult::kReady);
-  EXPECT_EQ(Utf8(findings_.target_directory), scratch_.Path("absolute"));
+  EXPECT_EQ(AsciiOf(findings_.target_directory), scratch_.Child("absolute"));
 }
 
 // A relative home would put the settings and the templates below the current directory.
@@ -184,37 +184,37 @@ TEST_F(PreinstallChecksTest, RelativeHomeGivesNoTargetBeforeTheKitIsOpened) {
 
 TEST_F(PreinstallChecksTest, UnprobeableOnlyLocationGivesTheDefault) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
-  WizardScratch::WriteSettings(scratch_.UserSettingsPath(),
+  ScratchHome::WriteSettings(scratch_.UserSettingsPath(),
                                {"ConfigurationTemplatesLocation=/proc"});
   EXPECT_EQ(Check(), PreinstallResult::kReady);
-  EXPECT_EQ(Utf8(findings_.target_directory), scratch_.DefaultTarget());
+  EXPECT_EQ(AsciiOf(findings_.target_directory), scratch_.DefaultTarget());
 }
 
 TEST_F(PreinstallChecksTest, UserFileHidesTheAlternativeFile) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
-  WizardScratch::WriteSettings(scratch_.UserSettingsPath(), {"OtherKey=1"});
-  WizardScratch::WriteSettings(scratch_.AltSettingsPath(),
-                               {"ConfigurationTemplatesLocation=" + scratch_.Path("alt")});
+  ScratchHome::WriteSettings(scratch_.UserSettingsPath(), {"OtherKey=1"});
+  ScratchHome::WriteSettings(scratch_.AltSettingsPath(),
+                               {"ConfigurationTemplatesLocation=" + scratch_.Child("alt")});
   EXPECT_EQ(Check(), PreinstallResult::kReady);
   EXPECT_TRUE(findings_.alternative_file_exists);
   EXPECT_FALSE(findings_.locations_from_alternative_file);
   EXPECT_TRUE(locations_.empty());
-  EXPECT_EQ(Utf8(findings_.target_directory), scratch_.DefaultTarget());
+  EXPECT_EQ(AsciiOf(findings_.target_directory), scratch_.DefaultTarget());
 }
 
 TEST_F(PreinstallChecksTest, LocationsFromTheAlternativeFile) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
-  WizardScratch::WriteSettings(scratch_.AltSettingsPath(),
-                               {"ConfigurationTemplatesLocation=" + scratch_.Path("alt")});
+  ScratchHome::WriteSettings(scratch_.AltSettingsPath(),
+                               {"ConfigurationTemplatesLocation=" + scratch_.Child("alt")});
   EXPECT_EQ(Check(), PreinstallResult::kReady);
   EXPECT_TRUE(findings_.alternative_file_exists);
   EXPECT_TRUE(findings_.locations_from_alternative_file);
-  EXPECT_EQ(Utf8(findings_.target_directory), scratch_.Path("alt"));
+  EXPECT_EQ(AsciiOf(findings_.target_directory), scratch_.Child("alt"));
 }
 
 TEST_F(PreinstallChecksTest, EmptyAlternativeFileSetsOnlyTheExistenceFlag) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
-  WizardScratch::WriteSettings(scratch_.AltSettingsPath(), {"OtherKey=1"});
+  ScratchHome::WriteSettings(scratch_.AltSettingsPath(), {"OtherKey=1"});
   EXPECT_EQ(Check(), PreinstallResult::kReady);
   EXPECT_TRUE(findings_.alternative_file_exists);
   EXPECT_FALSE(findings_.locations_from_alternative_file);
@@ -222,7 +222,7 @@ TEST_F(PreinstallChecksTest, EmptyAlternativeFileSetsOnlyTheExistenceFlag) {
 
 TEST_F(PreinstallChecksTest, WebLocationIsEmptiedAndNotReplacedByTheDefault) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
-  WizardScratch::WriteSettings(scratch_.UserSettingsPath(),
+  ScratchHome::WriteSettings(scratch_.UserSettingsPath(),
                                {"ConfigurationTemplatesLocation=http://example/templates"});
   EXPECT_EQ(Check(), PreinstallResult::kReady);
   EXPECT_TRUE(findings_.target_directory.Empty());
@@ -230,27 +230,27 @@ TEST_F(PreinstallChecksTest, WebLocationIsEmptiedAndNotReplacedByTheDefault) {
 
 TEST_F(PreinstallChecksTest, FileSchemeIsRemovedFromTheChosenLocation) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
-  WizardScratch::WriteSettings(scratch_.UserSettingsPath(),
-                               {"ConfigurationTemplatesLocation=file://" + scratch_.Path("t")});
+  ScratchHome::WriteSettings(scratch_.UserSettingsPath(),
+                               {"ConfigurationTemplatesLocation=file://" + scratch_.Child("t")});
   EXPECT_EQ(Check(), PreinstallResult::kReady);
-  EXPECT_EQ(Utf8(findings_.target_directory), scratch_.Path("t"));
+  EXPECT_EQ(AsciiOf(findings_.target_directory), scratch_.Child("t"));
 }
 
 TEST_F(PreinstallChecksTest, DamagedKit) {
-  WriteFileBytes(KitPathInWork(scratch_), PatternBytes(500, 7));
+  ASSERT_TRUE(WriteWholeFile(KitPathInWork(scratch_), PatternBytes(500, 7)));
   EXPECT_EQ(Check(), PreinstallResult::kKitDamaged);
-  EXPECT_EQ(Utf8(findings_.kit_path), KitPathInWork(scratch_));
+  EXPECT_EQ(AsciiOf(findings_.kit_path), KitPathInWork(scratch_));
   EXPECT_EQ(kit_.EntryCount(), 0u);
 }
 
 TEST_F(PreinstallChecksTest, SpaceIsCheckedBeforeTheKitIsOpened) {
   // A damaged kit and a temporary directory without free blocks: the space message wins,
   // so the kit was never opened.
-  WriteFileBytes(KitPathInWork(scratch_), PatternBytes(500, 7));
+  ASSERT_TRUE(WriteWholeFile(KitPathInWork(scratch_), PatternBytes(500, 7)));
   EnvironmentOverride tmpdir("TMPDIR", "/proc");
   EXPECT_EQ(Check(), PreinstallResult::kNoSpace);
   EXPECT_EQ(KitTestAccess::ContainerHandle(kit_), kNoFileHandle);
-  EXPECT_EQ(Utf8(findings_.target_directory), scratch_.DefaultTarget());
+  EXPECT_EQ(AsciiOf(findings_.target_directory), scratch_.DefaultTarget());
 }
 
 TEST_F(PreinstallChecksTest, KitThatIsADirectoryIsFoundButDamaged) {

@@ -4,16 +4,15 @@
 
 #include "kit/raw_inflater.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
 #include "kit/container_format.h"
-#include "kit/kit_test_support.h"
+#include "testing/kit_builders.h"
+#include "testing/test_files.h"
 
 namespace {
 
@@ -45,22 +44,6 @@ Outcome InflateWith(RawInflater::Engine engine, const Bytes& kit) {
   return outcome;
 }
 
-Bytes Deflate(const Bytes& bytes, int level) {
-  z_stream stream = {};
-  EXPECT_EQ(deflateInit2(&stream, level, Z_DEFLATED, kRawDeflateWindowBits, 8,
-                         Z_DEFAULT_STRATEGY),
-            Z_OK);
-  Bytes out(deflateBound(&stream, bytes.size()));
-  stream.next_in = const_cast<Bytef*>(bytes.data());
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  stream.next_out = out.data();
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
-
 // Configuration text with random runs: the benchmark's mix of compressible and not.
 Bytes MixedContent(std::size_t length, unsigned seed) {
   std::mt19937 random(seed);
@@ -79,14 +62,9 @@ Bytes MixedContent(std::size_t length, unsigned seed) {
 
 std::vector<Bytes> SoundContainers() {
   std::vector<Bytes> containers;
-  DIR* corpus = opendir(FUZZ_CORPUS_DIR);
-  EXPECT_NE(corpus, nullptr) << FUZZ_CORPUS_DIR;
-  if (corpus != nullptr) {
-    for (const dirent* entry = readdir(corpus); entry != nullptr; entry = readdir(corpus)) {
-      if (entry->d_name[0] == '.') continue;
-      containers.push_back(ReadFileBytes(std::string(FUZZ_CORPUS_DIR) + "/" + entry->d_name));
-    }
-    closedir(corpus);
+  for (const std::string& name : ListNames(FUZZ_CORPUS_DIR)) {
+    if (name[0] == '.') continue;
+    containers.push_back(ReadWholeFileBytes(std::string(FUZZ_CORPUS_DIR) + "/" + name));
   }
   containers.push_back(MixedContent(3 << 20, 1));
   containers.push_back(Bytes(2 << 20, 'z'));
@@ -108,7 +86,7 @@ class RawInflaterTest : public ::testing::Test {
 TEST_F(RawInflaterTest, BothEnginesGiveTheSameContainerForSoundKits) {
   for (const Bytes& container : SoundContainers()) {
     for (int level : {0, 1, 6, 9}) {
-      const Bytes kit = Deflate(container, level);
+      const Bytes kit = RawDeflate(container, level);
       const Outcome zlib = InflateWith(RawInflater::Engine::kZlib, kit);
       const Outcome isal = InflateWith(RawInflater::Engine::kIsal, kit);
       EXPECT_EQ(zlib.status, RawInflater::Status::kEnded) << container.size() << " " << level;
@@ -121,7 +99,7 @@ TEST_F(RawInflaterTest, BothEnginesGiveTheSameContainerForSoundKits) {
 
 TEST_F(RawInflaterTest, BothEnginesJudgeDamagedStreamsAlike) {
   const Bytes container = MixedContent(200000, 2);
-  const Bytes kit = Deflate(container, 6);
+  const Bytes kit = RawDeflate(container, 6);
   std::mt19937 random(7);
   for (int trial = 0; trial < 3000; ++trial) {
     Bytes damaged = kit;

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "testing/locale_override.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 #include "text/locale_conversions.h"
 
 namespace {
@@ -16,31 +18,19 @@ using Pairs = std::vector<std::pair<std::u16string, std::u16string>>;
 
 class KeyValueFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("LC_ALL", "C.UTF-8", 1);
-    std::string templ = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
-                        "/kvtestXXXXXX";
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-
   Pairs Read(const std::string& content) {
-    std::string path = dir_ + "/settings.cfg";
-    std::ofstream(path, std::ios::binary) << content;
+    const std::string path = scratch_.Child("settings.cfg");
+    EXPECT_TRUE(WriteWholeFile(path, content));
     Pairs pairs;
     ReadKeyValueFile(FromLocaleBytes(NarrowString(path.c_str())),
                      [&](const WideString& k, const WideString& v) {
-                       pairs.emplace_back(std::u16string(k.Data(), k.Length()),
-                                          std::u16string(v.Data(), v.Length()));
+                       pairs.emplace_back(U16(k), U16(v));
                      });
     return pairs;
   }
 
-  std::string dir_;
+  LocaleOverride locale_{"C.UTF-8"};
+  ScratchDirectory scratch_;
 };
 
 TEST_F(KeyValueFileTest, SplitsAtFirstEqualsAndKeepsEverythingElse) {
@@ -118,8 +108,8 @@ TEST_F(KeyValueFileTest, MissingFileGivesNoPairs) {
 }
 
 TEST_F(KeyValueFileTest, ReceiverFailureLeavesDeliveredPairs) {
-  std::string path = dir_ + "/settings.cfg";
-  std::ofstream(path, std::ios::binary) << "a=1\nb=2\nc=3\n";
+  const std::string path = scratch_.Child("settings.cfg");
+  ASSERT_TRUE(WriteWholeFile(path, "a=1\nb=2\nc=3\n"));
   int seen = 0;
   EXPECT_THROW(ReadKeyValueFile(FromLocaleBytes(NarrowString(path.c_str())),
                                 [&](const WideString&, const WideString&) {

@@ -9,41 +9,21 @@
 #include <random>
 #include <string>
 
-#include "fs/environment_override.h"
+#include "testing/environment_override.h"
+#include "testing/locale_override.h"
+#include "testing/text_helpers.h"
 
 namespace {
 
 // Conversions take the locale from the environment every time, so each test names the
-// locale it runs under and restores the previous one.
-class ScopedLocale {
- public:
-  explicit ScopedLocale(const char* name) {
-    const char* old = std::getenv("LC_ALL");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("LC_ALL", name, 1);
-  }
-  ~ScopedLocale() {
-    if (had_)
-      setenv("LC_ALL", old_.c_str(), 1);
-    else
-      unsetenv("LC_ALL");
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
-
+// locale it runs under (LocaleOverride), which puts the previous one back.
 const char* const kUtf8 = "C.UTF-8";
 const char* const kPosix = "C";
 const char* const kLatin1 = "de_DE.ISO-8859-1";
 
-std::string Str(const NarrowString& bytes) { return std::string(bytes.Data(), bytes.Length()); }
-std::u16string U16(const WideString& text) { return std::u16string(text.Data(), text.Length()); }
 
 TEST(LocaleConversions, RoundTripUnderUtf8) {
-  ScopedLocale locale(kUtf8);
+  LocaleOverride locale(kUtf8);
   WideString koeln(u"K\u00f6ln");
   NarrowString bytes = ToLocaleBytes(koeln);
   EXPECT_EQ(bytes.Length(), 5u);
@@ -59,11 +39,11 @@ TEST(LocaleConversions, RoundTripUnderUtf8) {
 // A zero unit has no place in a path; a message shows it as a replacement rather than
 // ending there. Byte strings come from C strings, which end at their first zero byte.
 TEST(LocaleConversions, EmptyAndEmbeddedZeros) {
-  ScopedLocale locale(kUtf8);
+  LocaleOverride locale(kUtf8);
   EXPECT_EQ(ToLocaleBytes(WideString()).Length(), 0u);
   EXPECT_EQ(FromLocaleBytes(NarrowString()).Length(), 0u);
   const char16_t wide_with_zero[] = {u'a', u'b', 0, u'c'};
-  EXPECT_EQ(Str(ToLocaleBytes(WideString(wide_with_zero, 4))), "ab\xef\xbf\xbd" "c");
+  EXPECT_EQ(StringOf(ToLocaleBytes(WideString(wide_with_zero, 4))), "ab\xef\xbf\xbd" "c");
   NarrowString exact;
   EXPECT_FALSE(ToLocaleBytesExact(WideString(wide_with_zero, 4), &exact));
   const char bytes_with_zero[] = {'x', 0, 'y'};
@@ -71,7 +51,7 @@ TEST(LocaleConversions, EmptyAndEmbeddedZeros) {
 }
 
 TEST(LocaleConversions, LowLevelLengthsAndBufferLimits) {
-  ScopedLocale locale(kUtf8);
+  LocaleOverride locale(kUtf8);
   char small[3];
   // The whole text needs 5 bytes; only 3 fit.
   EXPECT_EQ(WideToLocaleChars(u"K\u00f6ln", 4, small, sizeof small), 5);
@@ -92,7 +72,7 @@ TEST(LocaleConversions, LowLevelLengthsAndBufferLimits) {
 // A character cut by a chunk's end waits for the next chunk; at the end of the stream its
 // bytes are escapes. A zero byte is a unit like any other.
 TEST(LocaleConversions, ChunksJoinCharactersAndEscapeWhatEndsCut) {
-  ScopedLocale locale(kUtf8);
+  LocaleOverride locale(kUtf8);
   char16_t out[8];
   std::size_t consumed = 0;
   EXPECT_EQ(DecodeLocaleChunk("a\xc3", 2, false, out, &consumed), 1u);
@@ -185,7 +165,7 @@ class RoundTripProperty : public ::testing::TestWithParam<const char*> {
 bool IsSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 
 TEST_P(RoundTripProperty, BytesAndTextsSurviveBothDirections) {
-  ScopedLocale locale(GetParam());
+  LocaleOverride locale(GetParam());
   ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr) << GetParam() << " is not installed";
   const bool latin1 = std::string(GetParam()) == kLatin1;
   const std::u16string replacement = latin1 ? u"?" : u"\ufffd";
@@ -195,7 +175,7 @@ TEST_P(RoundTripProperty, BytesAndTextsSurviveBothDirections) {
     const WideString decoded = FromLocaleBytes(NarrowString(bytes.data(), bytes.size()));
     NarrowString again;
     ASSERT_TRUE(ToLocaleBytesExact(decoded, &again));
-    ASSERT_EQ(Str(again), bytes);
+    ASSERT_EQ(StringOf(again), bytes);
     // Read in two chunks, split anywhere, the bytes decode to the same units.
     const std::size_t split = Pick(static_cast<unsigned>(bytes.size()) + 1);
     std::u16string chunked(bytes.size(), u'\0');
@@ -232,7 +212,7 @@ TEST_P(RoundTripProperty, BytesAndTextsSurviveBothDirections) {
       const WideString back = FromLocaleBytes(exact);
       NarrowString twice;
       ASSERT_TRUE(ToLocaleBytesExact(back, &twice));
-      ASSERT_EQ(Str(twice), Str(exact));
+      ASSERT_EQ(StringOf(twice), StringOf(exact));
       if (!holds_escapes) {
         ASSERT_EQ(U16(back), text);
       }
@@ -245,7 +225,7 @@ TEST_P(RoundTripProperty, BytesAndTextsSurviveBothDirections) {
 INSTANTIATE_TEST_SUITE_P(Locales, RoundTripProperty, ::testing::Values(kPosix, kUtf8, kLatin1));
 
 TEST(LocaleConversions, CompareNoCaseFoldsAsciiOnly) {
-  ScopedLocale locale(kUtf8);
+  LocaleOverride locale(kUtf8);
   EXPECT_EQ(CompareNoCase(WideString(u"ConfigurationTemplatesLocation"),
                           WideString(u"configurationtemplateslocation")),
             0);
@@ -273,7 +253,7 @@ std::string LocaleNow(int category) {
 // The conversions skip setlocale while nothing it reads has changed; every change of a
 // locale variable must still take effect at the very next conversion.
 TEST(LocaleConversions, EveryChangeOfTheLocaleVariablesTakesEffectAtOnce) {
-  EnvironmentOverride all("LC_ALL", nullptr);
+  LocaleOverride all(nullptr);
   EnvironmentOverride ctype("LC_CTYPE", nullptr);
   EnvironmentOverride numeric("LC_NUMERIC", nullptr);
   EnvironmentOverride lang("LANG", kUtf8);
@@ -283,9 +263,9 @@ TEST(LocaleConversions, EveryChangeOfTheLocaleVariablesTakesEffectAtOnce) {
   EXPECT_EQ(UmlautBytes(), "\xf6");
   setenv("LC_CTYPE", kUtf8, 1);
   EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
-  setenv("LC_ALL", kLatin1, 1);
+  all.Set(kLatin1);
   EXPECT_EQ(UmlautBytes(), "\xf6");
-  unsetenv("LC_ALL");
+  all.Set(nullptr);
   EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
   EXPECT_TRUE(FromLocaleBytes(NarrowString("\xc3\xb6")).Equals(u"\u00f6"));
 
@@ -302,7 +282,7 @@ TEST(LocaleConversions, EveryChangeOfTheLocaleVariablesTakesEffectAtOnce) {
 // A locale set by someone else since the last conversion is replaced by the environment's
 // again, as a conversion that always set the locale would do.
 TEST(LocaleConversions, ALocaleSetElsewhereIsReplacedAtTheNextConversion) {
-  ScopedLocale locale(kUtf8);
+  LocaleOverride locale(kUtf8);
   EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
   ASSERT_NE(std::setlocale(LC_ALL, kLatin1), nullptr);
   EXPECT_EQ(UmlautBytes(), "\xc3\xb6");
@@ -354,7 +334,7 @@ TEST(LocaleConversions, ResultsAreTheLibrarysCharacterByCharacter) {
   };
   for (const char* name : {kLatin1, kUtf8}) {
     SCOPED_TRACE(name);
-    ScopedLocale locale(name);
+    LocaleOverride locale(name);
     ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr);
     for (const std::u16string& text : texts) {
       std::string expected;
@@ -369,7 +349,7 @@ TEST(LocaleConversions, ResultsAreTheLibrarysCharacterByCharacter) {
         EXPECT_EQ(needed, -1);
         continue;
       }
-      EXPECT_EQ(Str(bytes), expected);
+      EXPECT_EQ(StringOf(bytes), expected);
       EXPECT_EQ(needed, static_cast<std::ptrdiff_t>(expected.size()));
       EXPECT_EQ(U16(FromLocaleBytes(NarrowString(expected.c_str()))), LibraryUnits(expected));
     }

@@ -1,37 +1,16 @@
 #include "tools/contained_tree.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "kit/kit_test_support.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
 
 namespace {
-
-// The names in the folder. readdir64: the 32-bit build's plain readdir fails on the large inode
-// numbers of some file systems.
-std::vector<std::string> Names(const std::string& directory) {
-  std::vector<std::string> names;
-  DIR* stream = opendir(directory.c_str());
-  if (stream == nullptr) return names;
-  while (dirent64* entry = readdir64(stream)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(stream);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string Text(const std::string& path) {
-  const Bytes bytes = ReadFileBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
 
 // A fill that writes text.
 std::function<bool(int, std::string*)> Writing(const std::string& text) {
@@ -47,15 +26,15 @@ std::function<bool(int, std::string*)> Writing(const std::string& text) {
 class ContainedTreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = scratch_.Path("root");
-    outside_ = scratch_.Path("outside");
+    root_ = scratch_.Child("root");
+    outside_ = scratch_.Child("outside");
     ASSERT_EQ(mkdir(outside_.c_str(), 0700), 0);
     std::string failure;
     ASSERT_TRUE(tree_.Open(root_ + "/made/too", &failure)) << failure;
     root_ += "/made/too";
   }
 
-  KitScratch scratch_;
+  ScratchDirectory scratch_{ScratchDirectory::kOwnTemp};
   std::string root_;
   std::string outside_;
   ContainedTree tree_;
@@ -64,10 +43,10 @@ class ContainedTreeTest : public ::testing::Test {
 
 TEST_F(ContainedTreeTest, MakesTheFoldersAndLeavesOnlyTheFile) {
   ASSERT_TRUE(tree_.WriteFile("a//b/c.txt", Writing("hello"), &failure_)) << failure_;
-  EXPECT_EQ(Text(root_ + "/a/b/c.txt"), "hello");
-  EXPECT_EQ(Names(root_ + "/a/b"), std::vector<std::string>{"c.txt"});
+  EXPECT_EQ(ReadWholeFile(root_ + "/a/b/c.txt"), "hello");
+  EXPECT_EQ(ListNames(root_ + "/a/b"), std::vector<std::string>{"c.txt"});
   ASSERT_TRUE(tree_.WriteFile("a/b/c.txt", Writing("again"), &failure_)) << failure_;
-  EXPECT_EQ(Text(root_ + "/a/b/c.txt"), "again");
+  EXPECT_EQ(ReadWholeFile(root_ + "/a/b/c.txt"), "again");
 }
 
 TEST_F(ContainedTreeTest, ALinkOnTheWayIsRefused) {
@@ -75,19 +54,19 @@ TEST_F(ContainedTreeTest, ALinkOnTheWayIsRefused) {
   EXPECT_FALSE(tree_.WriteFile("away/file", Writing("x"), &failure_));
   EXPECT_NE(failure_.find("\"away\" is a symbolic link"), std::string::npos) << failure_;
   EXPECT_FALSE(tree_.WriteFile("sub/../../escape", Writing("x"), &failure_));
-  EXPECT_TRUE(Names(outside_).empty());
-  EXPECT_TRUE(Names(scratch_.Path("root/made")) == std::vector<std::string>{"too"});
+  EXPECT_TRUE(ListNames(outside_).empty());
+  EXPECT_TRUE(ListNames(scratch_.Child("root/made")) == std::vector<std::string>{"too"});
 }
 
 TEST_F(ContainedTreeTest, ALinkUnderTheNameIsReplacedNotWrittenThrough) {
-  WriteFileBytes(outside_ + "/target", Bytes{'o', 'l', 'd'});
+  ASSERT_TRUE(WriteWholeFile(outside_ + "/target", Bytes{'o', 'l', 'd'}));
   ASSERT_EQ(symlink((outside_ + "/target").c_str(), (root_ + "/file").c_str()), 0);
   ASSERT_TRUE(tree_.WriteFile("file", Writing("new"), &failure_)) << failure_;
   struct stat status;
   ASSERT_EQ(lstat((root_ + "/file").c_str(), &status), 0);
   EXPECT_TRUE(S_ISREG(status.st_mode));
-  EXPECT_EQ(Text(root_ + "/file"), "new");
-  EXPECT_EQ(Text(outside_ + "/target"), "old");
+  EXPECT_EQ(ReadWholeFile(root_ + "/file"), "new");
+  EXPECT_EQ(ReadWholeFile(outside_ + "/target"), "old");
 }
 
 TEST_F(ContainedTreeTest, AFailedFileLeavesTheOldOneAndNoTemporary) {
@@ -99,8 +78,8 @@ TEST_F(ContainedTreeTest, AFailedFileLeavesTheOldOneAndNoTemporary) {
   };
   EXPECT_FALSE(tree_.WriteFile("f", failing, &failure_));
   EXPECT_EQ(failure_, "\"f\": the source gave out");
-  EXPECT_EQ(Text(root_ + "/f"), "old");
-  EXPECT_EQ(Names(root_), std::vector<std::string>{"f"});
+  EXPECT_EQ(ReadWholeFile(root_ + "/f"), "old");
+  EXPECT_EQ(ListNames(root_), std::vector<std::string>{"f"});
   // A file where a folder is needed.
   EXPECT_FALSE(tree_.WriteFile("f/g", Writing("x"), &failure_));
   EXPECT_NE(failure_.find("\"f\" is not a folder"), std::string::npos) << failure_;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "kit/kit_test_support.h"
+#include "testing/kit_builders.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
 #include "tools/tree_walk.h"
 
 extern char** environ;
@@ -27,7 +28,7 @@ struct ToolRun {
 class EfdtoolTest : public ::testing::Test {
  protected:
   ToolRun Run(const std::vector<std::string>& arguments) {
-    const std::string out_path = scratch_.Path("stdout"), err_path = scratch_.Path("stderr");
+    const std::string out_path = scratch_.Child("stdout"), err_path = scratch_.Child("stderr");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -52,31 +53,25 @@ class EfdtoolTest : public ::testing::Test {
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const Bytes out = ReadFileBytes(out_path), err = ReadFileBytes(err_path);
-    run.out.assign(out.begin(), out.end());
-    run.err.assign(err.begin(), err.end());
+    run.out = ReadWholeFile(out_path);
+    run.err = ReadWholeFile(err_path);
     return run;
   }
 
   // A tree: a\b.txt (3 bytes, 2020-01-01), top (0 bytes, 1999-12-31 23:59:59), plus a link.
   std::string MakeTree() {
-    const std::string root = scratch_.Path("tree");
+    const std::string root = scratch_.Child("tree");
     mkdir(root.c_str(), 0700);
     mkdir((root + "/a").c_str(), 0700);
-    WriteFileBytes(root + "/a/b.txt", Bytes{'a', 'b', 'c'});
-    WriteFileBytes(root + "/top", Bytes());
-    SetTime(root + "/a/b.txt", 1577836800);
-    SetTime(root + "/top", 946684799);
+    EXPECT_TRUE(WriteWholeFile(root + "/a/b.txt", Bytes{'a', 'b', 'c'}));
+    EXPECT_TRUE(WriteWholeFile(root + "/top", Bytes()));
+    EXPECT_TRUE(SetModificationTime(root + "/a/b.txt", 1577836800, 500000000));
+    EXPECT_TRUE(SetModificationTime(root + "/top", 946684799, 500000000));
     symlink("top", (root + "/link").c_str());
     return root;
   }
 
-  static void SetTime(const std::string& path, time_t seconds) {
-    const struct timeval times[2] = {{seconds, 0}, {seconds, 500000}};
-    ASSERT_EQ(utimes(path.c_str(), times), 0);
-  }
-
-  KitScratch scratch_;
+  ScratchDirectory scratch_{ScratchDirectory::kOwnTemp};
 };
 
 TEST_F(EfdtoolTest, HelpAndUsageErrors) {
@@ -92,14 +87,14 @@ TEST_F(EfdtoolTest, HelpAndUsageErrors) {
   EXPECT_EQ(Run({"pack", "--bogus", "k", "d"}).status, 2);
   EXPECT_EQ(Run({"list"}).status, 2);
   EXPECT_EQ(Run({"pack", "--layout-a", "--describe", "en:a:b:c", "--describe", "ru:a:b:c",
-                 scratch_.Path("k.efd"), MakeTree()})
+                 scratch_.Child("k.efd"), MakeTree()})
                 .status,
             2);
-  EXPECT_EQ(Run({"pack", "--describe", "en-only", scratch_.Path("k.efd"), MakeTree()}).status, 2);
+  EXPECT_EQ(Run({"pack", "--describe", "en-only", scratch_.Child("k.efd"), MakeTree()}).status, 2);
 }
 
 TEST_F(EfdtoolTest, PackListVerifyRoundTrip) {
-  const std::string kit = scratch_.Path("kit.efd");
+  const std::string kit = scratch_.Child("kit.efd");
   ToolRun run = Run({"pack", "--describe", "en:Prod:Vend:docs\\readme.htm",
                      "--describe=ru:P:V:", kit, MakeTree()});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -124,10 +119,10 @@ TEST_F(EfdtoolTest, PackListVerifyRoundTrip) {
 }
 
 TEST_F(EfdtoolTest, LayoutAHoldsOneEnglishDescription) {
-  const std::string kit = scratch_.Path("kit.efd");
+  const std::string kit = scratch_.Child("kit.efd");
   ASSERT_EQ(Run({"pack", "--layout-a", "--describe", "de:Prod:Vend:doc", kit, MakeTree()}).status,
             0);
-  const Bytes container = RawInflate(ReadFileBytes(kit));
+  const Bytes container = RawInflate(ReadWholeFileBytes(kit));
   ASSERT_GE(container.size(), 4u);
   EXPECT_EQ(container[0] | container[1] | container[2] | container[3], 0);  // layout A
   const ToolRun run = Run({"list", kit});
@@ -136,9 +131,9 @@ TEST_F(EfdtoolTest, LayoutAHoldsOneEnglishDescription) {
 
 TEST_F(EfdtoolTest, PackingIsReproducible) {
   const std::string tree = MakeTree();
-  ASSERT_EQ(Run({"pack", scratch_.Path("one.efd"), tree}).status, 0);
-  ASSERT_EQ(Run({"pack", scratch_.Path("two.efd"), tree + "/"}).status, 0);
-  EXPECT_EQ(ReadFileBytes(scratch_.Path("one.efd")), ReadFileBytes(scratch_.Path("two.efd")));
+  ASSERT_EQ(Run({"pack", scratch_.Child("one.efd"), tree}).status, 0);
+  ASSERT_EQ(Run({"pack", scratch_.Child("two.efd"), tree + "/"}).status, 0);
+  EXPECT_EQ(ReadWholeFile(scratch_.Child("one.efd")), ReadWholeFile(scratch_.Child("two.efd")));
 }
 
 TEST_F(EfdtoolTest, KitInsideTheTreeIsNotPackedIntoItself) {
@@ -152,16 +147,16 @@ TEST_F(EfdtoolTest, KitInsideTheTreeIsNotPackedIntoItself) {
 
 TEST_F(EfdtoolTest, NameWithBackslashIsRefused) {
   const std::string tree = MakeTree();
-  WriteFileBytes(tree + "/odd\\name", Bytes{'x'});
-  const ToolRun run = Run({"pack", scratch_.Path("kit.efd"), tree});
+  ASSERT_TRUE(WriteWholeFile(tree + "/odd\\name", Bytes{'x'}));
+  const ToolRun run = Run({"pack", scratch_.Child("kit.efd"), tree});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("odd\\name"), std::string::npos) << run.err;
   struct stat status;
-  EXPECT_NE(stat(scratch_.Path("kit.efd").c_str(), &status), 0);
+  EXPECT_NE(stat(scratch_.Child("kit.efd").c_str(), &status), 0);
 }
 
 TEST_F(EfdtoolTest, MissingTreeFails) {
-  const ToolRun run = Run({"pack", scratch_.Path("kit.efd"), scratch_.Path("nothing")});
+  const ToolRun run = Run({"pack", scratch_.Child("kit.efd"), scratch_.Child("nothing")});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("cannot read the directory"), std::string::npos) << run.err;
 }
@@ -169,8 +164,8 @@ TEST_F(EfdtoolTest, MissingTreeFails) {
 TEST_F(EfdtoolTest, VerifyNamesWhatIsWrongWithADamagedKit) {
   Bytes container = WorkedExampleContainer();
   container[50] = 3;  // the entry record's length, below its own fields
-  const std::string kit = scratch_.Path("damaged.efd");
-  WriteFileBytes(kit, RawDeflate(container));
+  const std::string kit = scratch_.Child("damaged.efd");
+  ASSERT_TRUE(WriteWholeFile(kit, RawDeflate(container)));
   ToolRun run = Run({"verify", kit});
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.out.empty()) << run.out;
@@ -186,18 +181,18 @@ TEST_F(EfdtoolTest, VerifyNamesWhatIsWrongWithADamagedKit) {
 
 TEST_F(EfdtoolTest, VerifyReportsUnsafeNamesAndBadDeflateAndMissingKits) {
   KitWriter writer;
-  writer.AddEntry(WideString(u"..\\escape"), TimeOfSeconds(0), Bytes{'x'});
+  writer.AddEntry(WideString(u"..\\escape"), TimeOf(0), Bytes{'x'});
   ASSERT_EQ(writer.WriteKit(scratch_.Wide("unsafe.efd")), kSuccess);
-  ToolRun run = Run({"verify", scratch_.Path("unsafe.efd")});
+  ToolRun run = Run({"verify", scratch_.Child("unsafe.efd")});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("has a \"..\" component"), std::string::npos) << run.err;
 
-  WriteFileBytes(scratch_.Path("noise.efd"), Bytes{0xFF, 0xFF, 0xFF, 0xFF});
-  run = Run({"verify", scratch_.Path("noise.efd")});
+  ASSERT_TRUE(WriteWholeFile(scratch_.Child("noise.efd"), Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
+  run = Run({"verify", scratch_.Child("noise.efd")});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("not valid DEFLATE"), std::string::npos) << run.err;
 
-  run = Run({"verify", scratch_.Path("missing.efd")});
+  run = Run({"verify", scratch_.Child("missing.efd")});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("cannot be found"), std::string::npos) << run.err;
   EXPECT_EQ(scratch_.TempEntryCount(), 0);
@@ -214,7 +209,7 @@ std::map<std::string, std::pair<Bytes, time_t>> TreeContents(const std::string& 
     const std::string path = root + "/" + file.CStr();
     struct stat status;
     EXPECT_EQ(stat(path.c_str(), &status), 0) << path;
-    contents[file.CStr()] = {ReadFileBytes(path), status.st_mtime};
+    contents[file.CStr()] = {ReadWholeFileBytes(path), status.st_mtime};
   }
   return contents;
 }
@@ -222,12 +217,12 @@ std::map<std::string, std::pair<Bytes, time_t>> TreeContents(const std::string& 
 TEST_F(EfdtoolTest, ExtractGivesBackThePackedTree) {
   const std::string tree = MakeTree();
   mkdir((tree + "/a/deeper").c_str(), 0700);
-  WriteFileBytes(tree + "/a/deeper/data.bin", PatternBytes(300000, 7));
-  SetTime(tree + "/a/deeper/data.bin", 1262304000);
-  const std::string kit = scratch_.Path("kit.efd");
+  ASSERT_TRUE(WriteWholeFile(tree + "/a/deeper/data.bin", PatternBytes(300000, 7)));
+  ASSERT_TRUE(SetModificationTime(tree + "/a/deeper/data.bin", 1262304000, 500000000));
+  const std::string kit = scratch_.Child("kit.efd");
   ASSERT_EQ(Run({"pack", kit, tree}).status, 0);
 
-  const std::string out = scratch_.Path("out/below");
+  const std::string out = scratch_.Child("out/below");
   const ToolRun run = Run({"extract", kit, out});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "extracted 3 entries (300003 bytes) into " + out + "\n");
@@ -239,38 +234,38 @@ TEST_F(EfdtoolTest, ExtractGivesBackThePackedTree) {
 
 TEST_F(EfdtoolTest, ExtractFailsWithoutWritingOutside) {
   KitWriter writer;
-  writer.AddEntry(WideString(u"..\\escape"), TimeOfSeconds(0), Bytes{'x'});
+  writer.AddEntry(WideString(u"..\\escape"), TimeOf(0), Bytes{'x'});
   ASSERT_EQ(writer.WriteKit(scratch_.Wide("unsafe.efd")), kSuccess);
-  ToolRun run = Run({"extract", scratch_.Path("unsafe.efd"), scratch_.Path("out")});
+  ToolRun run = Run({"extract", scratch_.Child("unsafe.efd"), scratch_.Child("out")});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("has a \"..\" component"), std::string::npos) << run.err;
   struct stat status;
-  EXPECT_NE(stat(scratch_.Path("escape").c_str(), &status), 0);
+  EXPECT_NE(stat(scratch_.Child("escape").c_str(), &status), 0);
 
   // A folder of the kit that is a link in the target: refused, nothing lands behind it.
-  const std::string kit = scratch_.Path("kit.efd");
+  const std::string kit = scratch_.Child("kit.efd");
   ASSERT_EQ(Run({"pack", kit, MakeTree()}).status, 0);
-  const std::string out = scratch_.Path("linked");
+  const std::string out = scratch_.Child("linked");
   mkdir(out.c_str(), 0700);
-  mkdir(scratch_.Path("elsewhere").c_str(), 0700);
-  ASSERT_EQ(symlink(scratch_.Path("elsewhere").c_str(), (out + "/a").c_str()), 0);
+  mkdir(scratch_.Child("elsewhere").c_str(), 0700);
+  ASSERT_EQ(symlink(scratch_.Child("elsewhere").c_str(), (out + "/a").c_str()), 0);
   run = Run({"extract", kit, out});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("\"a\" is a symbolic link"), std::string::npos) << run.err;
-  EXPECT_NE(stat(scratch_.Path("elsewhere/b.txt").c_str(), &status), 0);
+  EXPECT_NE(stat(scratch_.Child("elsewhere/b.txt").c_str(), &status), 0);
   EXPECT_EQ(scratch_.TempEntryCount(), 0);
 
   EXPECT_EQ(Run({"extract", kit}).status, 2);
 }
 
 TEST(FuzzSeedsTest, SeedContainersAreSound) {
-  KitScratch scratch;
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
   const std::string directory = std::string(FUZZ_CORPUS_DIR);
   for (const char* name : {"worked_example", "layout_a", "two_languages", "empty_table"}) {
     std::vector<KitInfo> descriptions;
     std::vector<KitEntry> entries;
     NarrowString failure;
-    EXPECT_EQ(ReadContainerBytes(scratch, ReadFileBytes(directory + "/" + name), &descriptions,
+    EXPECT_EQ(ReadContainerBytes(scratch, ReadWholeFileBytes(directory + "/" + name), &descriptions,
                                  &entries, &failure),
               kSuccess)
         << name << ": " << failure.CStr();

@@ -4,7 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "kit/kit_test_support.h"
+#include "testing/scratch_directory.h"
+#include "testing/test_files.h"
 
 static std::vector<std::string> Strings(const std::vector<NarrowString>& texts) {
   std::vector<std::string> strings;
@@ -13,14 +14,14 @@ static std::vector<std::string> Strings(const std::vector<NarrowString>& texts) 
 }
 
 TEST(TreeWalkTest, ListsRegularFilesSortedByBytesAndSkipsLinks) {
-  KitScratch scratch;
-  const std::string root = scratch.Path("root");
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
+  const std::string root = scratch.Child("root");
   ASSERT_EQ(mkdir(root.c_str(), 0700), 0);
   ASSERT_EQ(mkdir((root + "/a").c_str(), 0700), 0);
   ASSERT_EQ(mkdir((root + "/a/deep").c_str(), 0700), 0);
   ASSERT_EQ(mkdir((root + "/empty").c_str(), 0700), 0);
   for (const char* name : {"a.txt", "a/b", "a/deep/c", "B", "z"}) {
-    WriteFileBytes(root + "/" + name, Bytes(3, 'x'));
+    ASSERT_TRUE(WriteWholeFile(root + "/" + name, Bytes(3, 'x')));
   }
   ASSERT_EQ(symlink("a.txt", (root + "/link").c_str()), 0);
   ASSERT_EQ(symlink("a", (root + "/dirlink").c_str()), 0);
@@ -33,10 +34,10 @@ TEST(TreeWalkTest, ListsRegularFilesSortedByBytesAndSkipsLinks) {
 }
 
 TEST(TreeWalkTest, MissingRootFails) {
-  KitScratch scratch;
+  ScratchDirectory scratch{ScratchDirectory::kOwnTemp};
   std::vector<NarrowString> files, skipped;
   NarrowString failure;
-  EXPECT_FALSE(CollectRegularFiles(NarrowString(scratch.Path("missing").c_str()), &files, &skipped,
+  EXPECT_FALSE(CollectRegularFiles(NarrowString(scratch.Child("missing").c_str()), &files, &skipped,
                                    &failure));
   EXPECT_NE(failure.Find("cannot read the directory"), NarrowString::npos);
 }

@@ -5,13 +5,14 @@
 #include <string>
 
 #include "fs/shell_commands.h"
-#include "kit/kit_test_support.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 #include "ui/ui_test_support.h"
 
 namespace {
 
 std::string Path(const std::string& target, const std::string& document) {
-  return ToAscii(DescriptionDocumentPath(WideFromUtf8(target), WideFromUtf8(document)));
+  return AsciiOf(DescriptionDocumentPath(WideFromUtf8(target), WideFromUtf8(document)));
 }
 
 TEST(DescriptionDocumentTest, PathJoinsDirectoryAndName) {
@@ -38,9 +39,9 @@ TEST(DescriptionDocumentTest, TheShellSeesTheLiteralPath) {
   WizardScratch scratch;
   XdgOpenStandIn xdg_open(scratch);
 
-  const std::string path = scratch.Path("odd \"name\" $HOME `id` \\.htm");
+  const std::string path = scratch.Child("odd \"name\" $HOME `id` \\.htm");
   ShellRun(DescriptionOpenCommand(WideFromUtf8(path)));
-  EXPECT_EQ(ReadText(xdg_open.RecordPath()), path);
+  EXPECT_EQ(ReadWholeFile(xdg_open.RecordPath()), path);
 }
 
 }  // namespace

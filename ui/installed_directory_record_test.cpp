@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "kit/kit_test_support.h"
+#include "testing/kit_builders.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 #include "ui/ui_test_support.h"
 
 namespace {
@@ -20,7 +22,7 @@ std::vector<WideString> Wides(const std::vector<std::string>& texts) {
 
 std::vector<std::string> Asciis(const std::vector<WideString>& texts) {
   std::vector<std::string> result;
-  for (const WideString& text : texts) result.push_back(ToAscii(text));
+  for (const WideString& text : texts) result.push_back(AsciiOf(text));
   return result;
 }
 
@@ -30,9 +32,9 @@ TEST(InstalledDirectoryRecordTest, TargetGoesFirstIntoTheUserFile) {
   EXPECT_EQ(RecordInstalledDirectory(WideFromUtf8("/home/u/tpl/"), &locations, false, false),
             kSettingsWritten);
   EXPECT_EQ(Asciis(locations), (std::vector<std::string>{"/home/u/tpl", "/old/one", "/old/two"}));
-  EXPECT_EQ(ReadText(scratch.UserSettingsPath()),
+  EXPECT_EQ(ReadWholeFile(scratch.UserSettingsPath()),
             std::string(kKey) + "/home/u/tpl\n" + kKey + "/old/one\n" + kKey + "/old/two\n");
-  EXPECT_FALSE(FileExists(scratch.AltSettingsPath()));
+  EXPECT_FALSE(Exists(scratch.AltSettingsPath()));
 }
 
 TEST(InstalledDirectoryRecordTest, OnlyOneTrailingSeparatorIsRemoved) {
@@ -40,10 +42,10 @@ TEST(InstalledDirectoryRecordTest, OnlyOneTrailingSeparatorIsRemoved) {
   std::vector<WideString> locations;
   RecordInstalledDirectory(WideFromUtf8("C:\\tpl\\\\"), &locations, false, false);
   ASSERT_EQ(locations.size(), 1u);
-  EXPECT_EQ(ToAscii(locations[0]), "C:\\tpl\\");
+  EXPECT_EQ(AsciiOf(locations[0]), "C:\\tpl\\");
   locations.clear();
   RecordInstalledDirectory(WideFromUtf8("/no/separator"), &locations, false, false);
-  EXPECT_EQ(ToAscii(locations[0]), "/no/separator");
+  EXPECT_EQ(AsciiOf(locations[0]), "/no/separator");
 }
 
 TEST(InstalledDirectoryRecordTest, LocationsFromTheAlternativeFileGoBackOnlyThere) {
@@ -51,8 +53,8 @@ TEST(InstalledDirectoryRecordTest, LocationsFromTheAlternativeFileGoBackOnlyTher
   std::vector<WideString> locations = Wides({"/alt/old"});
   EXPECT_EQ(RecordInstalledDirectory(WideFromUtf8("/new/"), &locations, true, true),
             kSettingsWritten);
-  EXPECT_FALSE(FileExists(scratch.UserSettingsPath()));
-  EXPECT_EQ(ReadText(scratch.AltSettingsPath()),
+  EXPECT_FALSE(Exists(scratch.UserSettingsPath()));
+  EXPECT_EQ(ReadWholeFile(scratch.AltSettingsPath()),
             std::string(kKey) + "/new\n" + kKey + "/alt/old\n");
 }
 
@@ -62,8 +64,8 @@ TEST(InstalledDirectoryRecordTest, BothFilesWhenTheAlternativeFileExists) {
   std::vector<WideString> locations;
   EXPECT_EQ(RecordInstalledDirectory(WideFromUtf8("/new/"), &locations, false, true),
             kSettingsWritten);
-  EXPECT_EQ(ReadText(scratch.UserSettingsPath()), std::string(kKey) + "/new\n");
-  EXPECT_EQ(ReadText(scratch.AltSettingsPath()), std::string("Other=1\n") + kKey + "/new\n");
+  EXPECT_EQ(ReadWholeFile(scratch.UserSettingsPath()), std::string(kKey) + "/new\n");
+  EXPECT_EQ(ReadWholeFile(scratch.AltSettingsPath()), std::string("Other=1\n") + kKey + "/new\n");
 }
 
 TEST(InstalledDirectoryRecordTest, AFailedWriteIsReportedAndTheOtherFileStillWritten) {
@@ -71,13 +73,13 @@ TEST(InstalledDirectoryRecordTest, AFailedWriteIsReportedAndTheOtherFileStillWri
   WizardScratch::WriteSettings(scratch.AltSettingsPath(), {"Other=1"});
   // A regular file where the user file's directory belongs: only the user file cannot be
   // made, and the alternative file must still be written after that failure.
-  WriteFileBytes(scratch.Home() + "/.Tavlo/tavlostart", PatternBytes(3, 1));
+  ASSERT_TRUE(WriteWholeFile(scratch.Home() + "/.Tavlo/tavlostart", PatternBytes(3, 1)));
   std::vector<WideString> locations;
   EXPECT_NE(RecordInstalledDirectory(WideFromUtf8("/new/"), &locations, false, true),
             kSettingsWritten);
   ASSERT_EQ(locations.size(), 1u);
-  EXPECT_EQ(ToAscii(locations[0]), "/new");
-  EXPECT_EQ(ReadText(scratch.AltSettingsPath()), std::string("Other=1\n") + kKey + "/new\n");
+  EXPECT_EQ(AsciiOf(locations[0]), "/new");
+  EXPECT_EQ(ReadWholeFile(scratch.AltSettingsPath()), std::string("Other=1\n") + kKey + "/new\n");
 }
 
 }  // namespace

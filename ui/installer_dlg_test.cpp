@@ -18,7 +18,9 @@
 
 #include "app/string_table.h"
 #include "install/install_job.h"
-#include "kit/kit_test_support.h"
+#include "testing/kit_builders.h"
+#include "testing/test_files.h"
+#include "testing/text_helpers.h"
 #include "text/locale_conversions.h"
 #include "ui/progress_page.h"
 #include "ui/ui_test_support.h"
@@ -44,15 +46,15 @@ class InstallerDlgTest : public ::testing::Test {
 
   void ExpectInstalledIn(const std::string& directory) {
     for (const std::string& name : DemoKitFiles()) {
-      EXPECT_TRUE(FileExists(directory + "/" + name)) << directory << "/" << name;
+      EXPECT_TRUE(Exists(directory + "/" + name)) << directory << "/" << name;
     }
   }
 
   // A settings location below a regular file: it passes the writability probe (it does not
   // exist yet) but no directory can be made there, so the installation fails.
   std::string UnmakeableLocation() {
-    WriteFileBytes(scratch_.Path("blocker"), PatternBytes(4, 2));
-    return scratch_.Path("blocker/templates");
+    EXPECT_TRUE(WriteWholeFile(scratch_.Child("blocker"), PatternBytes(4, 2)));
+    return scratch_.Child("blocker/templates");
   }
 
   // Runs the dialog, which must show exactly one message, and returns it: answered in its
@@ -84,7 +86,7 @@ class InstallerDlgTest : public ::testing::Test {
 
 TEST_F(InstallerDlgTest, TitleIsTheCaption) {
   auto dialog = MakeDialog(true);
-  EXPECT_EQ(ToAscii(dialog->GetTitle()), kCaption);
+  EXPECT_EQ(AsciiOf(dialog->GetTitle()), kCaption);
   EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kNoPage);
   EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
 }
@@ -96,7 +98,7 @@ TEST_F(InstallerDlgTest, SilentRunInstallsAndRecordsTheDirectory) {
   ExpectInstalledIn(scratch_.DefaultTarget());
   std::string recorded = scratch_.DefaultTarget();
   recorded.pop_back();
-  EXPECT_EQ(ReadText(scratch_.UserSettingsPath()), std::string(kKey) + recorded + "\n");
+  EXPECT_EQ(ReadWholeFile(scratch_.UserSettingsPath()), std::string(kKey) + recorded + "\n");
   if (DisplayAvailable()) {
     EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
   } else {
@@ -113,7 +115,7 @@ TEST_F(InstallerDlgTest, SilentRunFailureShowsTheWorkersTextAndRecordsNothing) {
   if (DisplayAvailable()) {
     EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kErrorPage);
   }
-  EXPECT_EQ(ReadText(scratch_.UserSettingsPath()), settings[0] + "\n");
+  EXPECT_EQ(ReadWholeFile(scratch_.UserSettingsPath()), settings[0] + "\n");
 }
 
 TEST_F(InstallerDlgTest, SilentRunWithEmptyTargetWritesNothing) {
@@ -125,9 +127,9 @@ TEST_F(InstallerDlgTest, SilentRunWithEmptyTargetWritesNothing) {
             "Installation of templates to the current directory is not supported.");
   EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   for (const std::string& name : DemoKitFiles()) {
-    EXPECT_FALSE(FileExists(scratch_.Work() + "/" + name));
+    EXPECT_FALSE(Exists(scratch_.Work() + "/" + name));
   }
-  EXPECT_FALSE(FileExists(scratch_.DefaultTarget()));
+  EXPECT_FALSE(Exists(scratch_.DefaultTarget()));
 }
 
 TEST_F(InstallerDlgTest, FailedChecksEndTheRunWithoutAWindow) {
@@ -146,7 +148,7 @@ TEST_F(InstallerDlgTest, WithoutDisplayAndNotSilentOnlyReports) {
   EXPECT_NE(written.find("cannot open a display"), std::string::npos);
   // The checks did not run: they would have reported the missing kit.
   EXPECT_EQ(written.find("tavlo5.efd"), std::string::npos) << written;
-  EXPECT_FALSE(FileExists(scratch_.DefaultTarget()));
+  EXPECT_FALSE(Exists(scratch_.DefaultTarget()));
 }
 
 // The interactive wizard; needs a display.
@@ -327,7 +329,7 @@ TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
   EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kDirectoryPage);
   DirSelectPage* directory = Wizard::DirectoryPage(*dialog);
   ASSERT_NE(directory, nullptr);
-  EXPECT_EQ(ToAscii(directory->GetPath()), scratch_.DefaultTarget());
+  EXPECT_EQ(AsciiOf(directory->GetPath()), scratch_.DefaultTarget());
   EXPECT_TRUE(Sensitive(Wizard::BackButton(*dialog)));
   EXPECT_TRUE(Sensitive(Wizard::NextButton(*dialog)));
   EXPECT_FALSE(Visible(Wizard::TextLabel(*Wizard::WelcomePage(*dialog))));
@@ -342,7 +344,7 @@ TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
   Click(Wizard::BackButton(*dialog));  // insensitive in real use; the handler ignores page 1 anyway
   EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kWelcomePage);
   Click(Wizard::NextButton(*dialog));
-  EXPECT_EQ(ToAscii(directory->GetPath()), scratch_.DefaultTarget());
+  EXPECT_EQ(AsciiOf(directory->GetPath()), scratch_.DefaultTarget());
 
   // An empty entry is refused with a plain message carrying the caption.
   directory->SetPath(WideString());
@@ -357,7 +359,7 @@ TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
   EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kDirectoryPage);
 
   // Backslashes become slashes; the run installs there and records it.
-  const std::string target = scratch_.Path("chosen/dir");
+  const std::string target = scratch_.Child("chosen/dir");
   std::string typed = target + "/";
   for (char& c : typed) {
     if (c == '/') c = '\\';
@@ -375,7 +377,7 @@ TEST_F(WizardWindowTest, PageSequenceAndButtonStates) {
   EXPECT_FALSE(Sensitive(Wizard::CancelButton(*dialog)));
   DrainEvents();
   EXPECT_TRUE(gtk_widget_has_default(Wizard::NextButton(*dialog)));
-  EXPECT_EQ(ReadText(scratch_.UserSettingsPath()), std::string(kKey) + target + "\n");
+  EXPECT_EQ(ReadWholeFile(scratch_.UserSettingsPath()), std::string(kKey) + target + "\n");
 
   // Cancel is insensitive here; Escape still asks, and No keeps the wizard.
   {
@@ -397,7 +399,7 @@ TEST_F(WizardWindowTest, ShowingTheSamePageAgainKeepsItsContents) {
   dialog->ShowPage(directory);
   EXPECT_EQ(Wizard::CurrentPage(*dialog), directory);
   EXPECT_TRUE(Visible(Wizard::Entry(*directory)));
-  EXPECT_EQ(ToAscii(directory->GetPath()), "/kept/text");
+  EXPECT_EQ(AsciiOf(directory->GetPath()), "/kept/text");
   dialog->ShowPage(nullptr);
   EXPECT_EQ(Wizard::CurrentPage(*dialog), nullptr);
   EXPECT_FALSE(Visible(Wizard::Entry(*directory)));
@@ -443,7 +445,7 @@ TEST_F(WizardWindowTest, AFinishedRunIsNotRepeated) {
   ASSERT_EQ(unlink(removed.c_str()), 0);
   std::this_thread::sleep_for(std::chrono::microseconds(kFinishPauseMicroseconds) +
                               std::chrono::seconds(1));
-  EXPECT_FALSE(FileExists(removed));
+  EXPECT_FALSE(Exists(removed));
 }
 
 TEST_F(WizardWindowTest, FinishOpensTheDescription) {
@@ -456,7 +458,7 @@ TEST_F(WizardWindowTest, FinishOpensTheDescription) {
   EXPECT_TRUE(Wizard::FinalSuccessPage(*dialog)->OpenDescriptionWanted());
   Click(Wizard::NextButton(*dialog));
   EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
-  EXPECT_EQ(ReadText(XdgOpenRecord()), scratch_.DefaultTarget() + "description.htm");
+  EXPECT_EQ(ReadWholeFile(XdgOpenRecord()), scratch_.DefaultTarget() + "description.htm");
 }
 
 TEST_F(WizardWindowTest, FinishWithoutTheTickOnlyCloses) {
@@ -470,7 +472,7 @@ TEST_F(WizardWindowTest, FinishWithoutTheTickOnlyCloses) {
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check_box), FALSE);
   Click(Wizard::NextButton(*dialog));
   EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
-  EXPECT_FALSE(FileExists(XdgOpenRecord()));
+  EXPECT_FALSE(Exists(XdgOpenRecord()));
 }
 
 TEST_F(WizardWindowTest, FailedInstallationShowsTheErrorPage) {
@@ -494,10 +496,10 @@ TEST_F(WizardWindowTest, FailedInstallationShowsTheErrorPage) {
   EXPECT_EQ(LabelText(Wizard::NextButton(*dialog)), "Finish");
   EXPECT_FALSE(Visible(Wizard::BackButton(*dialog)));
   EXPECT_FALSE(Sensitive(Wizard::CancelButton(*dialog)));
-  EXPECT_FALSE(FileExists(scratch_.UserSettingsPath()));
+  EXPECT_FALSE(Exists(scratch_.UserSettingsPath()));
   Click(Wizard::NextButton(*dialog));
   EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
-  EXPECT_FALSE(FileExists(XdgOpenRecord()));
+  EXPECT_FALSE(Exists(XdgOpenRecord()));
 }
 
 // A folder that the run cannot put back in order is never called unchanged: the message box
@@ -508,7 +510,7 @@ TEST_F(WizardWindowTest, ADirectoryLeftChangedIsShownWithWhereItsFilesAreKept) {
   ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
   // Something that is not a run's work folder stands where the work folder goes.
   const Bytes foreign = {'n', 'o', 't', ' ', 'o', 'u', 'r', 's'};
-  WriteFileBytes(target + "/.t5stp", foreign);
+  ASSERT_TRUE(WriteWholeFile(target + "/.t5stp", foreign));
   auto dialog = OpenWizard();
   Click(Wizard::NextButton(*dialog));
   Wizard::DirectoryPage(*dialog)->SetPath(WideFromUtf8(target));
@@ -523,7 +525,7 @@ TEST_F(WizardWindowTest, ADirectoryLeftChangedIsShownWithWhereItsFilesAreKept) {
   const std::string page = LabelText(Wizard::TextLabel(*Wizard::FinalErrorPage(*dialog)));
   EXPECT_EQ(page.find("has not been changed"), std::string::npos) << page;
   EXPECT_NE(page.find(target + "/.t5stp"), std::string::npos) << page;
-  EXPECT_EQ(ReadFileBytes(target + "/.t5stp"), foreign);
+  EXPECT_EQ(ReadWholeFileBytes(target + "/.t5stp"), foreign);
 }
 
 TEST_F(WizardWindowTest, CloseConfirmation) {
@@ -550,7 +552,7 @@ TEST_F(WizardWindowTest, CloseConfirmation) {
     EXPECT_EQ(answerer.seen().size(), 1u);
   }
   EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
-  EXPECT_FALSE(FileExists(scratch_.DefaultTarget()));
+  EXPECT_FALSE(Exists(scratch_.DefaultTarget()));
 }
 
 TEST_F(WizardWindowTest, WindowManagerCloseNeedsNoConfirmation) {
@@ -583,7 +585,7 @@ struct DuringCopy {
 
   static gboolean Act(gpointer data) {
     auto* during = static_cast<DuringCopy*>(data);
-    if (!during->wait_for_file.empty() && !FileExists(during->wait_for_file)) return TRUE;
+    if (!during->wait_for_file.empty() && !Exists(during->wait_for_file)) return TRUE;
     during->acted = true;
     during->page_kind_seen = Wizard::CurrentPageKind(*during->dialog);
     during->action(during->dialog);
@@ -605,7 +607,7 @@ TEST_F(WizardWindowTest, WindowManagerCloseDuringCopyWaitsForTheRun) {
   EXPECT_TRUE(during.window_alive_after);
   // The run went to its end and was recorded; then the window was closed, unasked.
   ExpectInstalledIn(scratch_.DefaultTarget());
-  EXPECT_TRUE(FileExists(scratch_.UserSettingsPath()));
+  EXPECT_TRUE(Exists(scratch_.UserSettingsPath()));
   EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   EXPECT_TRUE(answerer.seen().empty());
 }

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "kit/kit_test_support.h"
+#include "testing/text_helpers.h"
 #include "ui/ui_test_support.h"
 
 namespace {

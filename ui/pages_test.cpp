@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "kit/kit_test_support.h"
+#include "testing/text_helpers.h"
 #include "text/locale_conversions.h"
 #include "ui/dir_select_page.h"
 #include "ui/message_page.h"
@@ -104,7 +104,7 @@ TEST_F(PagesTest, DirectoryPagePathRoundTrip) {
   page.SetPath(path);
   EXPECT_TRUE(page.GetPath() == path);
   page.SetPath(WideFromUtf8("/short"));
-  EXPECT_EQ(ToAscii(page.GetPath()), "/short");
+  EXPECT_EQ(AsciiOf(page.GetPath()), "/short");
 }
 
 // A path whose bytes are not all text (read from the system under a UTF-8 locale) is shown
@@ -117,7 +117,7 @@ TEST_F(PagesTest, DirectoryPageKeepsAPathItCannotShowExactly) {
             "/home/h\xef\xbf\xbd/tpl");
   EXPECT_TRUE(page.GetPath() == path);
   gtk_entry_set_text(GTK_ENTRY(Wizard::Entry(page)), "/home/other");
-  EXPECT_EQ(ToAscii(page.GetPath()), "/home/other");
+  EXPECT_EQ(AsciiOf(page.GetPath()), "/home/other");
 }
 
 // Responds to the folder chooser that Browse opens. With a folder, it first makes that folder
@@ -174,7 +174,7 @@ TEST_F(PagesTest, BrowseCancelledKeepsTheEntry) {
   gtk_button_clicked(GTK_BUTTON(Wizard::BrowseButton(page)));
   g_source_remove(timer);
   EXPECT_TRUE(answer.answered);
-  EXPECT_EQ(ToAscii(page.GetPath()), "/typed/path");
+  EXPECT_EQ(AsciiOf(page.GetPath()), "/typed/path");
 }
 
 TEST_F(PagesTest, BrowseChosenFolderReplacesTheEntry) {
@@ -185,7 +185,7 @@ TEST_F(PagesTest, BrowseChosenFolderReplacesTheEntry) {
   page.Browse();
   g_source_remove(timer);
   EXPECT_TRUE(answer.answered);
-  EXPECT_EQ(ToAscii(page.GetPath()), scratch_->Work());
+  EXPECT_EQ(AsciiOf(page.GetPath()), scratch_->Work());
 }
 
 TEST_F(PagesTest, ProgressPageStates) {

@@ -1,31 +1,13 @@
 #include "ui/ui_test_support.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <stdexcept>
-
-#include "app/string_table.h"
-#include "fs/scratch_directory.h"
+#include "testing/environment_override.h"
+#include "testing/test_files.h"
 
 namespace {
 
-constexpr int kEnglish = 5;
 constexpr guint kAnswerPollMs = 20;
-
-void MakeDirectory(const std::string& path) {
-  if (mkdir(path.c_str(), 0700) != 0) throw std::runtime_error("mkdir " + path);
-}
-
-void MakeParents(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    mkdir(path.substr(0, slash).c_str(), 0700);
-  }
-}
 
 // GLib reads the home directory once and keeps it; GTK then uses it for its settings, its
 // bookmarks and the file chooser's shortcuts. The tests change HOME per test, so GLib is made
@@ -46,7 +28,7 @@ class GtkHomeEnvironment : public ::testing::Environment {
     override_.reset();
     const std::string path = home_->Path();
     home_.reset();
-    if (FileExists(path)) ADD_FAILURE() << "cannot remove " << path;
+    if (Exists(path)) ADD_FAILURE() << "cannot remove " << path;
   }
 
  private:
@@ -59,77 +41,9 @@ class GtkHomeEnvironment : public ::testing::Environment {
 
 }  // namespace
 
-WizardScratch::WizardScratch() {
-  MakeDirectory(Home());
-  MakeDirectory(Work());
-  home_.reset(new EnvironmentOverride("HOME", Home().c_str()));
-  locale_.reset(new EnvironmentOverride("LC_ALL", "C.UTF-8"));
-  char* directory = getcwd(nullptr, 0);
-  if (directory != nullptr) {
-    old_directory_ = directory;
-    std::free(directory);
-  }
-  if (chdir(Work().c_str()) != 0) throw std::runtime_error("chdir");
-  SetCurrentLanguage(kEnglish);
-}
-
-WizardScratch::~WizardScratch() {
-  if (!old_directory_.empty() && chdir(old_directory_.c_str()) != 0) {
-    ADD_FAILURE() << "cannot return to " << old_directory_;
-  }
-  SetCurrentLanguage(0);
-}
-
-void WizardScratch::WriteSettings(const std::string& path, const std::vector<std::string>& lines) {
-  MakeParents(path);
-  std::ofstream out(path, std::ios::binary);
-  for (const std::string& line : lines) out << line << "\n";
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-KitWriter DemoKitWriter(const std::string& product, const std::string& vendor) {
-  KitWriter writer;
-  writer.AddDescription(KitInfo{WideFromUtf8("en"), WideFromUtf8(product), WideFromUtf8(vendor),
-                                WideFromUtf8("description.htm")});
-  const FileTime time = TimeOfSeconds(1577836800);  // 2020-01-01
-  auto bytes = [](const std::string& text) {
-    return std::vector<unsigned char>(text.begin(), text.end());
-  };
-  writer.AddEntry(WideFromUtf8("description.htm"), time, bytes("<html>demo</html>"));
-  writer.AddEntry(WideFromUtf8("Accounting\\template.cfg"), time, bytes("accounting"));
-  writer.AddEntry(WideFromUtf8("Trade\\Retail\\template.cfg"), time, bytes("retail"));
-  return writer;
-}
-
-std::vector<std::string> DemoKitFiles() {
-  return {"description.htm", "Accounting/template.cfg", "Trade/Retail/template.cfg"};
-}
-
-void WriteKitFile(const KitWriter& writer, const std::string& path) {
-  NarrowString failure;
-  const ErrorCode code = writer.WriteKit(WideFromUtf8(path), &failure);
-  ASSERT_EQ(code, kSuccess) << failure.CStr();
-}
-
-bool FileExists(const std::string& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0;
-}
-
-std::string ReadText(const std::string& path) { return ReadWholeFile(path); }
-
-XdgOpenStandIn::XdgOpenStandIn(const WizardScratch& scratch)
-    : record_(scratch.Path("xdg-open-argument")) {
-  const std::string bin = scratch.Path("bin");
-  MakeDirectory(bin);
-  const std::string program = bin + "/xdg-open";
-  if (!WriteWholeFile(program, "#!/bin/sh\nprintf '%s' \"$1\" > '" + record_ + "'\n") ||
-      chmod(program.c_str(), 0755) != 0) {
-    throw std::runtime_error("cannot write " + program);
-  }
-  const char* old_path = std::getenv("PATH");
-  path_.reset(new EnvironmentOverride(
-      "PATH", (bin + ":" + (old_path != nullptr ? old_path : "/usr/bin:/bin")).c_str()));
+XdgOpenStandIn::XdgOpenStandIn(const ScratchDirectory& scratch)
+    : record_(scratch.Child("xdg-open-argument")), stand_ins_(scratch.Child("bin")) {
+  stand_ins_.Add("xdg-open", "printf '%s' \"$1\" > '" + record_ + "'");
 }
 
 bool DisplayAvailable() {

@@ -1,7 +1,6 @@
-// Helpers for the wizard's tests: a scratch world (HOME, TMPDIR and the current directory
-// all inside one fresh directory, English texts, a UTF-8 locale), kits written into it,
-// settings files, a stand-in "xdg-open", the display check, an answerer that responds to the
-// message windows the code under test opens, and layout checks.
+// Helpers for the wizard's tests, built on testing/: a scratch world with English texts, a
+// stand-in "xdg-open", the display check, an answerer that responds to the message windows
+// the code under test opens, and layout checks.
 
 #ifndef UI_UI_TEST_SUPPORT_H_
 #define UI_UI_TEST_SUPPORT_H_
@@ -12,51 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "fs/environment_override.h"
-#include "kit/kit_test_support.h"
-#include "kit/kit_writer.h"
-#include "text/wide_string.h"
+#include "testing/language_override.h"
+#include "testing/scratch_home.h"
+#include "testing/stand_in_commands.h"
 
-// root/home is HOME, root/tmp is TMPDIR, root/work is the current directory, for the
-// object's lifetime; the language is English and LC_ALL is C.UTF-8. Everything is undone
-// and removed on destruction.
-class WizardScratch {
- public:
-  WizardScratch();
-  ~WizardScratch();
-  WizardScratch(const WizardScratch&) = delete;
-  WizardScratch& operator=(const WizardScratch&) = delete;
-
-  std::string Path(const std::string& name) const { return kit_scratch_.Path(name); }
-  std::string Home() const { return Path("home"); }
-  std::string Work() const { return Path("work"); }
-  // The default template directory below the scratch home, with its trailing "/".
-  std::string DefaultTarget() const { return Home() + "/.tavlo5/Tavlo/tavlo5/tmplts/"; }
-  std::string UserSettingsPath() const { return Home() + "/.Tavlo/tavlostart/tavlostart.cfg"; }
-  std::string AltSettingsPath() const { return Home() + "/.Tavlo/tavlostartt/tavlostart.cfg"; }
-
-  // Writes a settings file (making its directory) with one line per text.
-  static void WriteSettings(const std::string& path, const std::vector<std::string>& lines);
-
+// A ScratchHome in which LoadText gives the English texts.
+class WizardScratch : public ScratchHome {
  private:
-  KitScratch kit_scratch_;  // TMPDIR = root/tmp
-  std::unique_ptr<EnvironmentOverride> home_;
-  std::unique_ptr<EnvironmentOverride> locale_;
-  std::string old_directory_;
+  LanguageOverride english_{"en"};
 };
-
-// A kit of three template files (two in a sub-directory) and the description document
-// "description.htm", with an English description of product and vendor. Returns its
-// writer so tests can add to it.
-KitWriter DemoKitWriter(const std::string& product = "Demo", const std::string& vendor = "Vendor");
-// The relative names of the files the demo kit installs.
-std::vector<std::string> DemoKitFiles();
-// Writes the writer's kit to path; fails the calling test on error.
-void WriteKitFile(const KitWriter& writer, const std::string& path);
-
-bool FileExists(const std::string& path);
-// The file's bytes, or an empty string when it cannot be read.
-std::string ReadText(const std::string& path);
 
 // While it lives, an "xdg-open" first on PATH that only writes the argument it was given to
 // RecordPath(), so tests see what would have been opened without opening anything. Its
@@ -64,7 +27,7 @@ std::string ReadText(const std::string& path);
 // put in place.
 class XdgOpenStandIn {
  public:
-  explicit XdgOpenStandIn(const WizardScratch& scratch);
+  explicit XdgOpenStandIn(const ScratchDirectory& scratch);
   XdgOpenStandIn(const XdgOpenStandIn&) = delete;
   XdgOpenStandIn& operator=(const XdgOpenStandIn&) = delete;
 
@@ -72,7 +35,7 @@ class XdgOpenStandIn {
 
  private:
   std::string record_;
-  std::unique_ptr<EnvironmentOverride> path_;
+  StandInCommands stand_ins_;
 };
 
 // Whether GTK can open a display in this process (tried once).

@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "app/string_table.h"
-#include "kit/kit_test_support.h"
+#include "testing/kit_builders.h"
+#include "testing/text_helpers.h"
 #include "ui/ui_test_support.h"
 
 namespace {
-
-std::u16string U16(const WideString& text) { return std::u16string(text.Data(), text.Length()); }
 
 class WelcomeTextTest : public ::testing::Test {
  protected:
@@ -16,7 +15,7 @@ class WelcomeTextTest : public ::testing::Test {
   void OpenKit(const std::vector<KitInfo>& descriptions) {
     KitWriter writer;
     for (const KitInfo& info : descriptions) writer.AddDescription(info);
-    const std::string path = scratch_.Path("kit.efd");
+    const std::string path = scratch_.Child("kit.efd");
     WriteKitFile(writer, path);
     ASSERT_EQ(kit_.Open(WideFromUtf8(path)), kSuccess);
   }

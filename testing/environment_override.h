@@ -1,8 +1,8 @@
 // EnvironmentOverride: sets or clears one environment variable for the lifetime of the
-// object and restores the old value (or its absence) afterwards. For tests.
+// object and restores the old value (or its absence) afterwards.
 
-#ifndef FS_ENVIRONMENT_OVERRIDE_H_
-#define FS_ENVIRONMENT_OVERRIDE_H_
+#ifndef TESTING_ENVIRONMENT_OVERRIDE_H_
+#define TESTING_ENVIRONMENT_OVERRIDE_H_
 
 #include <string>
 
@@ -23,4 +23,4 @@ class EnvironmentOverride {
   std::string old_value_;
 };
 
-#endif  // FS_ENVIRONMENT_OVERRIDE_H_
+#endif  // TESTING_ENVIRONMENT_OVERRIDE_H_

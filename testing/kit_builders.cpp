@@ -1,115 +1,21 @@
-#include "kit/kit_test_support.h"
+#include "testing/kit_builders.h"
 
-#include <dirent.h>
-#include <ftw.h>
-#include <stdlib.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cstdio>
 #include <stdexcept>
 
 #include "kit/container_format.h"
 #include "kit/container_reader.h"
-#include "text/locale_conversions.h"
+#include "testing/text_helpers.h"
 
 static void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(what);
 }
 
-static int RemoveNode(const char* path, const struct stat*, int, struct FTW*) {
-  return std::remove(path);
-}
-
-KitScratch::KitScratch() {
-  const char* tmpdir = getenv("TMPDIR");
-  had_tmpdir_ = tmpdir != nullptr;
-  if (had_tmpdir_) old_tmpdir_ = tmpdir;
-  std::string pattern = (had_tmpdir_ && *tmpdir != '\0' ? old_tmpdir_ : "/tmp") + "/kit_testXXXXXX";
-  Check(mkdtemp(&pattern[0]) != nullptr, "mkdtemp");
-  root_ = pattern;
-  Check(mkdir((root_ + "/tmp").c_str(), 0700) == 0, "mkdir tmp");
-  setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
-}
-
-KitScratch::~KitScratch() {
-  nftw(root_.c_str(), RemoveNode, 16, FTW_DEPTH | FTW_PHYS);
-  if (had_tmpdir_) {
-    setenv("TMPDIR", old_tmpdir_.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
-}
-
-WideString KitScratch::Wide(const std::string& name) const { return WideFromUtf8(Path(name)); }
-
-int KitScratch::TempEntryCount() const {
-  DIR* dir = opendir(TempDirectory().c_str());
-  Check(dir != nullptr, "opendir");
-  int count = 0;
-  while (dirent64* entry = readdir64(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") ++count;
-  }
-  closedir(dir);
-  return count;
-}
-
-WideString WideFromUtf8(const std::string& text) {
-  // Decodes UTF-8 by hand, so the tests do not depend on the process locale.
-  WideString result;
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    uint32_t point = lead;
-    std::size_t extra = 0;
-    if (lead >= 0xF0) {
-      point = lead & 0x07;
-      extra = 3;
-    } else if (lead >= 0xE0) {
-      point = lead & 0x0F;
-      extra = 2;
-    } else if (lead >= 0xC0) {
-      point = lead & 0x1F;
-      extra = 1;
-    }
-    for (std::size_t k = 1; k <= extra && i + k < text.size(); ++k) {
-      point = point << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    }
-    result.Append(static_cast<char16_t>(point));
-    i += extra + 1;
-  }
-  return result;
-}
-
-std::string ToAscii(const WideString& text) {
-  std::string ascii;
-  for (char16_t unit : text) ascii.push_back(static_cast<char>(unit));
-  return ascii;
-}
-
-Bytes ReadFileBytes(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  Check(file != nullptr, "fopen for reading");
-  Bytes bytes;
-  unsigned char piece[65536];
-  std::size_t count;
-  while ((count = std::fread(piece, 1, sizeof piece, file)) > 0) {
-    bytes.insert(bytes.end(), piece, piece + count);
-  }
-  std::fclose(file);
-  return bytes;
-}
-
-void WriteFileBytes(const std::string& path, const Bytes& bytes) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  Check(file != nullptr, "fopen for writing");
-  Check(bytes.empty() || std::fwrite(bytes.data(), bytes.size(), 1, file) == 1, "fwrite");
-  Check(std::fclose(file) == 0, "fclose");
-}
-
-static Bytes RawDeflateFlushed(const Bytes& bytes, int flush) {
+static Bytes RawDeflateFlushed(const Bytes& bytes, int level, int flush) {
   z_stream stream = {};
-  Check(deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, kRawDeflateWindowBits, 8,
+  Check(deflateInit2(&stream, level, Z_DEFLATED, kRawDeflateWindowBits, 8,
                      Z_DEFAULT_STRATEGY) == Z_OK,
         "deflateInit2");
   Bytes out(deflateBound(&stream, bytes.size()) + 16);
@@ -124,9 +30,13 @@ static Bytes RawDeflateFlushed(const Bytes& bytes, int flush) {
   return out;
 }
 
-Bytes RawDeflate(const Bytes& bytes) { return RawDeflateFlushed(bytes, Z_FINISH); }
+Bytes RawDeflate(const Bytes& bytes, int level) {
+  return RawDeflateFlushed(bytes, level, Z_FINISH);
+}
 
-Bytes RawDeflateUnfinished(const Bytes& bytes) { return RawDeflateFlushed(bytes, Z_SYNC_FLUSH); }
+Bytes RawDeflateUnfinished(const Bytes& bytes) {
+  return RawDeflateFlushed(bytes, Z_DEFAULT_COMPRESSION, Z_SYNC_FLUSH);
+}
 
 Bytes RawInflate(const Bytes& kit) {
   z_stream stream = {};
@@ -160,7 +70,10 @@ Bytes PatternBytes(std::size_t length, unsigned seed) {
   return bytes;
 }
 
-FileTime TimeOfSeconds(int64_t seconds) { return FileTimeFromSystemSeconds(seconds); }
+FileTime TimeOf(int64_t seconds, long nanoseconds) {
+  return FileTimeFromValue(FileTimeValue(FileTimeFromSystemSeconds(seconds)) +
+                           static_cast<uint64_t>(nanoseconds / 100));
+}
 
 KitWriter WorkedExampleWriter() {
   KitWriter writer(kLayoutPerLanguage);
@@ -198,8 +111,8 @@ Bytes SmallContainer() {
       KitInfo{WideString(u"ru"), WideString(u"Pr"), WideString(u"Ve"), WideString(u"r.htm")});
   writer.AddDescription(
       KitInfo{WideString(u"en"), WideString(u"Prod"), WideString(u"Vend"), WideString(u"e.htm")});
-  writer.AddEntry(WideString(u"x\\one.txt"), TimeOfSeconds(1000000000), Bytes{'1', '2', '3', '4'});
-  writer.AddEntry(WideString(u"two"), TimeOfSeconds(0), Bytes{'5', '6'});
+  writer.AddEntry(WideString(u"x\\one.txt"), TimeOf(1000000000), Bytes{'1', '2', '3', '4'});
+  writer.AddEntry(WideString(u"two"), TimeOf(0), Bytes{'5', '6'});
   return ContainerBytesOf(writer);
 }
 
@@ -214,10 +127,10 @@ Bytes ContainerBytesOf(const KitWriter& writer) {
   return sink.bytes;
 }
 
-ErrorCode ReadContainerBytes(const KitScratch& scratch, const Bytes& container,
+ErrorCode ReadContainerBytes(const ScratchDirectory& scratch, const Bytes& container,
                              std::vector<KitInfo>* descriptions, std::vector<KitEntry>* entries,
                              NarrowString* failure) {
-  WriteFileBytes(scratch.Path("container.bin"), container);
+  Check(WriteWholeFile(scratch.Child("container.bin"), container), "write container.bin");
   FileHandle handle = kNoFileHandle;
   Check(FileOpen(scratch.Wide("container.bin"), kFileAccessRead, 0, kFileOpenExisting, &handle,
                  kNormalFileAttributes) == kSuccess,
@@ -227,13 +140,40 @@ ErrorCode ReadContainerBytes(const KitScratch& scratch, const Bytes& container,
   return code;
 }
 
-int OpenDescriptorCount() {
-  DIR* dir = opendir("/proc/self/fd");
-  Check(dir != nullptr, "opendir /proc/self/fd");
-  int count = 0;
-  while (dirent64* entry = readdir64(dir)) {
-    if (entry->d_name[0] != '.') ++count;
+ErrorCode MakeKit(const std::string& kit_path, const std::vector<KitFile>& files,
+                  DistributionKit* kit) {
+  KitWriter writer;
+  writer.AddDescription(KitInfo{WideString(u"en"), WideString(u"Product"),
+                                WideString(u"Vendor"), WideString(u"readme.htm")});
+  for (const KitFile& file : files) {
+    const ErrorCode code = writer.AddEntry(WideFromUtf8(file.name), file.time,
+                                           Bytes(file.bytes.begin(), file.bytes.end()));
+    if (code != kSuccess) return code;
   }
-  closedir(dir);
-  return count;
+  writer.SetCompressionLevel(1);
+  const ErrorCode code = writer.WriteKit(WideFromUtf8(kit_path));
+  if (code != kSuccess) return code;
+  return kit->Open(WideFromUtf8(kit_path));
+}
+
+KitWriter DemoKitWriter(const std::string& product, const std::string& vendor) {
+  KitWriter writer;
+  writer.AddDescription(KitInfo{WideFromUtf8("en"), WideFromUtf8(product), WideFromUtf8(vendor),
+                                WideFromUtf8("description.htm")});
+  const FileTime time = TimeOf(1577836800);  // 2020-01-01
+  auto bytes = [](const std::string& text) { return Bytes(text.begin(), text.end()); };
+  writer.AddEntry(WideFromUtf8("description.htm"), time, bytes("<html>demo</html>"));
+  writer.AddEntry(WideFromUtf8("Accounting\\template.cfg"), time, bytes("accounting"));
+  writer.AddEntry(WideFromUtf8("Trade\\Retail\\template.cfg"), time, bytes("retail"));
+  return writer;
+}
+
+std::vector<std::string> DemoKitFiles() {
+  return {"description.htm", "Accounting/template.cfg", "Trade/Retail/template.cfg"};
+}
+
+void WriteKitFile(const KitWriter& writer, const std::string& path) {
+  NarrowString failure;
+  const ErrorCode code = writer.WriteKit(WideFromUtf8(path), &failure);
+  ASSERT_EQ(code, kSuccess) << failure.CStr();
 }

@@ -1,10 +1,10 @@
-#include "fs/other_file_system.h"
+#include "testing/other_file_system.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
+#include <stdexcept>
 #include <vector>
 
 OtherFileSystemDirectory::OtherFileSystemDirectory(const std::string& than) {
@@ -20,18 +20,11 @@ OtherFileSystemDirectory::OtherFileSystemDirectory(const std::string& than) {
         status.st_dev == reference.st_dev) {
       continue;
     }
-    std::string pattern = candidate + "/other_fs_XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) != nullptr) {
-      path_ = buffer.data();
+    try {
+      folder_.reset(new ScratchDirectory(candidate, ScratchDirectory::kSharedTemp));
       return;
+    } catch (const std::runtime_error&) {
+      // Not writable: the next candidate.
     }
   }
-}
-
-OtherFileSystemDirectory::~OtherFileSystemDirectory() {
-  if (path_.empty()) return;
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
 }

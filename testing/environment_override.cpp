@@ -1,4 +1,4 @@
-#include "fs/environment_override.h"
+#include "testing/environment_override.h"
 
 #include <stdlib.h>
 
