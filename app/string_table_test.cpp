@@ -220,7 +220,8 @@ TEST_F(StringTableTest, TextsAreKeptByteForByte) {
             u"Distribution kit file tavlo5.efd not found.");
   EXPECT_EQ(U16(TextOf(5, "IDS_DEFPRODUCT")), u"<Product>");
   EXPECT_EQ(U16(TextOf(6, "IDS_ERROR_NOSPACE")), u"Pas assez d'espace dans le répertoire Temp.");
-  EXPECT_EQ(U16(TextOf(6, "IDS_ACCEPT_CANCEL")), u"Êtes-vous sûr de vouloir annuler l’installation?");
+  EXPECT_EQ(U16(TextOf(6, "IDS_ACCEPT_CANCEL")),
+            u"Êtes-vous sûr de vouloir annuler l’installation?");
   EXPECT_EQ(U16(TextOf(4, "IDS_CHOOSEDIR_FOLDER")), u"&文件夹:");
   EXPECT_EQ(U16(TextOf(9, "IDS_ACCEPT_CANCEL")), u"¿Quiere cancelar la instalación?");
   EXPECT_EQ(U16(TextOf(16, "IDS_ERROR_NOSPACE")), u"Spațiu insuficient în folderul Temp.");
@@ -235,7 +236,8 @@ TEST_F(StringTableTest, TextsAreKeptByteForByte) {
   EXPECT_EQ(U16(TextOf(15, "IDS_BROWSE_CANCEL")), u"Anulowanie");
   EXPECT_EQ(U16(TextOf(14, "IDS_DEFPROVIDER")), u"<Tiekėjas>");
   EXPECT_EQ(U16(TextOf(13, "IDS_WIZARD_BACK")), u"< Atpakaļ");
-  EXPECT_EQ(U16(TextOf(11, "IDS_ACCEPT_CANCEL")), u"Sei sicuro di voler annullare l'installazione?");
+  EXPECT_EQ(U16(TextOf(11, "IDS_ACCEPT_CANCEL")),
+            u"Sei sicuro di voler annullare l'installazione?");
   EXPECT_EQ(U16(TextOf(3, "IDS_DEFPROVIDER")), u"<Доставчик>");
   EXPECT_EQ(U16(TextOf(2, "IDS_WIZARD_CANCEL")), u"Ləğv etmə");
 }

@@ -63,7 +63,8 @@ TEST_F(StarterConfigTest, RepeatedKeysMergeUnderTheFirstSpelling) {
 
 TEST_F(StarterConfigTest, UserFirstThenCommonWithBackslashesAndCaseDuplicates) {
   WriteFile(user_, "ConfigurationTemplatesLocation=C:\\tmpl\n");
-  WriteFile(common_, "ConfigurationTemplatesLocation=c:/TMPL/\nConfigurationTemplatesLocation=/srv/t\n");
+  WriteFile(common_,
+            "ConfigurationTemplatesLocation=c:/TMPL/\nConfigurationTemplatesLocation=/srv/t\n");
   std::vector<WideString> list = Wide({u"/first/"});
   GetTemplateLocations(&list, false);
   EXPECT_EQ(AsBytes(list), (std::vector<std::string>{"/first/", "C:/tmpl", "/srv/t"}));
@@ -99,7 +100,8 @@ TEST_F(StarterConfigTest, RewriteKeepsOtherKeysInNormalisedForm) {
 }
 
 TEST_F(StarterConfigTest, EmptyListRemovesEveryLocationLine) {
-  WriteFile(user_, "A=1\nConfigurationTemplatesLocation=/a\nconfigurationTemplatesLocation=/b\nB=2\n");
+  WriteFile(user_,
+            "A=1\nConfigurationTemplatesLocation=/a\nconfigurationTemplatesLocation=/b\nB=2\n");
   ASSERT_EQ(SetTemplateLocations({}, false), kSettingsWritten);
   EXPECT_EQ(ReadWholeFile(user_), "A=1\nB=2\n");
 }

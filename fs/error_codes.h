@@ -22,6 +22,9 @@ enum : ErrorCode {
   kErrorInvalidHandle = 6,
   // Invalid data: the kit does not inflate, or its container is damaged.
   kErrorInvalidData = 13,
+  // Not supported: the kernel cannot copy between these two files (FileCopyInKernel); the
+  // caller copies through a buffer instead, so the code never ends an operation.
+  kErrorNotSupported = 50,
   // The disk is full: no room (or no quota) left on the file system written to.
   kErrorDiskFull = 112,
   // Invalid parameter, and every other failure of a system call or of running the shell

@@ -132,6 +132,50 @@ ErrorCode FileRead(FileHandle handle, void* buffer, uint32_t length, uint32_t* c
   return kSuccess;
 }
 
+ErrorCode FileReadAt(FileHandle handle, uint64_t offset, void* buffer, uint32_t length,
+                     uint32_t* count) {
+  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  *count = 0;
+  char* bytes = static_cast<char*>(buffer);
+  while (*count < length) {
+    uint32_t request = length - *count;
+    if (request > kMaxReadChunk) request = kMaxReadChunk;
+    const ssize_t got = pread64(DescriptorOf(handle), bytes + *count, request,
+                                static_cast<off64_t>(offset + *count));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return FailWithErrno();
+    if (got == 0) break;
+    *count += static_cast<uint32_t>(got);
+  }
+  return kSuccess;
+}
+
+ErrorCode FileCopyInKernel(FileHandle source, uint64_t* offset, FileHandle destination,
+                           uint32_t length, uint32_t* count) {
+  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  *count = 0;
+  while (*count < length) {
+    off64_t from = static_cast<off64_t>(*offset);
+    const ssize_t copied = copy_file_range(DescriptorOf(source), &from,
+                                           DescriptorOf(destination), nullptr,
+                                           length - *count, 0);
+    if (copied == 0) break;
+    if (copied > 0) {
+      *count += static_cast<uint32_t>(copied);
+      *offset += static_cast<uint64_t>(copied);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    // The kernel's ways of saying it cannot copy between these two files at all.
+    if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+        errno == EBADF) {
+      return Fail(kErrorNotSupported);
+    }
+    return FailWithErrno();
+  }
+  return kSuccess;
+}
+
 ErrorCode FileWrite(FileHandle handle, const void* buffer, uint32_t length, uint32_t* count,
                     void* overlapped) {
   g_last_error.store(kSuccess, std::memory_order_relaxed);

@@ -102,6 +102,23 @@ int64_t FileSeek(FileHandle handle, int64_t offset, uint32_t origin);
 ErrorCode FileRead(FileHandle handle, void* buffer, uint32_t length, uint32_t* count,
                    void* overlapped);
 
+// Reads at offset without using or moving the handle's position, until length bytes
+// arrived or the file ended; *count tells how many arrived (an early end is not an error).
+// An interrupted read is resumed. A failed read returns its code with *count holding the
+// bytes read before it.
+ErrorCode FileReadAt(FileHandle handle, uint64_t offset, void* buffer, uint32_t length,
+                     uint32_t* count);
+
+// Copies up to length bytes at *offset of source to destination's position inside the
+// kernel (copy_file_range(2): nothing passes through this process, and file systems that
+// share blocks share them), moving *offset and destination's position past them. The
+// source's position is neither used nor moved. *count tells how many were copied; fewer than
+// length only where the source ended. kErrorNotSupported when the kernel cannot copy between
+// these two files (other file systems, a pipe, a file opened for appending): *count and
+// *offset then tell how far it came, and the caller copies the rest through a buffer.
+ErrorCode FileCopyInKernel(FileHandle source, uint64_t* offset, FileHandle destination,
+                           uint32_t length, uint32_t* count);
+
 // One system write of the whole length; *count receives the bytes written. A short write is
 // kErrorInvalidParameter, a failed write the translated errno, handle -1 kErrorInvalidHandle.
 // The absent-count rules are those of FileRead.

@@ -186,6 +186,39 @@ TEST(FileLayerTest, ReadPastEndCountsWhatArrived) {
   EXPECT_EQ(kSuccess, FileClose(handle));
 }
 
+TEST(FileLayerTest, ReadsAndCopiesAtAnOffsetLeaveThePositionAlone) {
+  ScratchDirectory scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch.Child("source"), std::string("0123456789")));
+  const FileHandle source = OpenOrFail(scratch.Wide("source"), kFileAccessRead, kFileOpenExisting);
+  ASSERT_EQ(FileSeek(source, 2, kFileSeekBegin), 2);
+  char bytes[8] = {};
+  uint32_t count = 0;
+  EXPECT_EQ(kSuccess, FileReadAt(source, 6, bytes, sizeof bytes, &count));
+  EXPECT_EQ(std::string(bytes, count), "6789");
+
+  const FileHandle copy = OpenOrFail(scratch.Wide("copy"), kFileAccessWrite, kFileCreateAlways);
+  ASSERT_EQ(kSuccess, FileWrite(copy, "ab", 2, &count, nullptr));
+  uint64_t offset = 3;
+  EXPECT_EQ(kSuccess, FileCopyInKernel(source, &offset, copy, 100, &count));
+  EXPECT_EQ(count, 7u);  // fewer only where the source ends
+  EXPECT_EQ(offset, 10u);
+  EXPECT_EQ(FileSeek(source, 0, kFileSeekCurrent), 2);
+  EXPECT_EQ(FileSeek(copy, 0, kFileSeekCurrent), 9);
+  FileClose(copy);
+  EXPECT_EQ(ReadWholeFile(scratch.Child("copy")), "ab3456789");
+
+  // A pipe is no file the kernel copies into: the caller is told to copy it itself.
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  offset = 0;
+  EXPECT_EQ(kErrorNotSupported, FileCopyInKernel(source, &offset, pipe_ends[1], 4, &count));
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(offset, 0u);
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
+  FileClose(source);
+}
+
 TEST(FileLayerTest, ReadAndWriteWithoutCount) {
   ScratchDirectory scratch;
   ASSERT_TRUE(WriteWholeFile(scratch.Child("f"), "abc"));

@@ -26,15 +26,6 @@ bool ParentOf(const NarrowString& path, NarrowString* parent) {
   return true;
 }
 
-// Gives the directory name in directory the owner's write and search bits, when the umask
-// took them: a parent must let the levels below it be made.
-bool KeepUsableAsParent(int directory, const char* name) {
-  struct stat64 status;
-  if (fstatat64(directory, name, &status, 0) != 0) return false;
-  if ((status.st_mode & kParentOwnerBits) == kParentOwnerBits) return true;
-  return fchmodat(directory, name, (status.st_mode & 07777) | kParentOwnerBits, 0) == 0;
-}
-
 // Makes path level by level, each relative to the one before it, as "mkdir -p" does, so
 // that a path longer than the system's limit for a whole path is made too when each of its
 // names fits. as_parent: the last level is a parent of the directory asked for.
@@ -46,7 +37,8 @@ bool MakeLevelsOneByOne(const NarrowString& path, bool as_parent) {
   for (const char* name_start = path.CStr(); made && name_start < end;) {
     const char* name_end = name_start;
     while (name_end < end && *name_end != '/') ++name_end;
-    const NarrowString name(name_start, static_cast<NarrowString::size_type>(name_end - name_start));
+    const NarrowString name(name_start,
+                            static_cast<NarrowString::size_type>(name_end - name_start));
     while (name_end < end && *name_end == '/') ++name_end;
     const bool last = name_end == end;
     name_start = name_end;
@@ -76,12 +68,20 @@ bool MakeLevels(const NarrowString& path, bool as_parent) {
     if (errno != ENOENT) return false;
     NarrowString parent;
     if (!ParentOf(path, &parent) || parent == path || !MakeLevels(parent, true)) return false;
-    if (mkdir(path.CStr(), kNewDirectoryMode) != 0) return errno == EEXIST && IsDirectoryPath(path.CStr());
+    if (mkdir(path.CStr(), kNewDirectoryMode) != 0)
+      return errno == EEXIST && IsDirectoryPath(path.CStr());
   }
   return !as_parent || KeepUsableAsParent(AT_FDCWD, path.CStr());
 }
 
 }  // namespace
+
+bool KeepUsableAsParent(int directory, const char* name) {
+  struct stat64 status;
+  if (fstatat64(directory, name, &status, 0) != 0) return false;
+  if ((status.st_mode & kParentOwnerBits) == kParentOwnerBits) return true;
+  return fchmodat(directory, name, (status.st_mode & 07777) | kParentOwnerBits, 0) == 0;
+}
 
 ErrorCode MakeDirectoryTree(const WideString& path) {
   NarrowString bytes;

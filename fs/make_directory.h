@@ -26,4 +26,9 @@
 // thread: no state is shared.
 ErrorCode MakeDirectoryTree(const WideString& path);
 
+// Gives the directory name (relative to the folder descriptor directory, or AT_FDCWD) its
+// owner's write and search bits where the umask took them: a level made on the way to a
+// deeper one must let the levels below it be made. False when it cannot.
+bool KeepUsableAsParent(int directory, const char* name);
+
 #endif  // FS_MAKE_DIRECTORY_H_

@@ -22,8 +22,8 @@ bool IsDirectoryBelow(const std::string& base, const std::string& relative) {
   const int directory = open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0) return false;
   struct stat status;
-  const bool found =
-      fstatat(directory, relative.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode);
+  const bool found = fstatat(directory, relative.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     S_ISDIR(status.st_mode);
   close(directory);
   return found;
 }

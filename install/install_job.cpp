@@ -173,8 +173,6 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     const KitEntry& entry = kit->Entry(j);
     const int32_t percent = Percentage(j, count);
     channel->Post(0, DestinationPath(target, entry.name), percent);
-    // In a folder the run made, nothing is there but what the run wrote: a name the kit
-    // has not named before needs no lookup.
     const Destination found = Examine(relatives[j], repeated[j], entry.time, user);
     if (found == Destination::kUpToDate) continue;
     if (found == Destination::kDirectory) return ReportError(kErrorInvalidParameter, percent);

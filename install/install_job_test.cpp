@@ -235,8 +235,9 @@ TEST_F(InstallJobTest, ANamedPipeAtADestinationIsReplacedWithoutWaiting) {
 }
 
 TEST_F(InstallJobTest, DestinationRules) {
-  EXPECT_EQ(AsciiOf(InstallJob::DestinationPath(WideFromAscii("/t/"), WideFromAscii("a\\b\\c.txt"))),
-            "/t/a/b/c.txt");
+  EXPECT_EQ(
+      AsciiOf(InstallJob::DestinationPath(WideFromAscii("/t/"), WideFromAscii("a\\b\\c.txt"))),
+      "/t/a/b/c.txt");
   EXPECT_EQ(InstallJob::Percentage(2, 4), 50);
   EXPECT_EQ(InstallJob::Percentage(2, 3), 66);
   // No overflow with j * 100 beyond 32 bits.

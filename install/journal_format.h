@@ -7,8 +7,11 @@
 //   <template directory>/.t5stp/journal     what the run is about to do, appended before it
 //                                           does it
 //   <template directory>/.t5stp/backup/...  every file the run replaced, at its path relative
-//                                           to the template directory (moved there with
-//                                           rename(2), so a backup needs no free space)
+//                                           to the template directory: a second name made
+//                                           with link(2) (rename(2) where the file system
+//                                           has no hard links), so a backup needs no free
+//                                           space; a copy only where the file's folder is on
+//                                           another file system
 //   <template directory>/.t5stp/committed   the journal, renamed once the run has succeeded:
 //                                           from then on the run is finished, never undone
 //
@@ -33,7 +36,8 @@
 //     kMadeDirectory   path of a directory the run is about to make
 //     kNewFile         path where the run is about to put a file where nothing was
 //     kTempFile        path of a temporary file the run is about to create
-//     kBackedUp        path of a file the run is about to move into the backup folder
+//     kBackedUp        path of a file the run is about to give a name in the backup folder
+//                      (and then replace)
 //     kDirectoryTime   8 bytes LE seconds (signed), 4 bytes LE nanoseconds, then the path
 //                      of a directory that existed, with its modification time before the
 //                      run's first change in it

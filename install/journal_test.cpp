@@ -57,7 +57,8 @@ TEST(JournalTest, EveryKindComesBackAndACutJournalGivesItsWholeRecords) {
   // Where each record ends.
   std::vector<std::size_t> ends;
   for (std::size_t n = 1; n <= records.size(); ++n) {
-    ends.push_back(Encoded(std::vector<JournalRecord>(records.begin(), records.begin() + n)).size());
+    ends.push_back(
+        Encoded(std::vector<JournalRecord>(records.begin(), records.begin() + n)).size());
   }
   for (std::size_t length = kJournalMagicBytes; length <= bytes.size(); ++length) {
     std::vector<JournalRecord> read;
@@ -126,7 +127,8 @@ TEST(JournalTest, RollbackIgnoresRecordsThatLeaveTheTemplateDirectoryOrAreRetrac
   EXPECT_TRUE(RollBackRecords(NarrowString((target + "/").c_str()), records, nullptr, &names));
   TreeState after = SnapshotTree(scratch.Child("."));
   TreeState expected = before;
-  for (const char* gone : {"tmplts/.t5stp", "tmplts/.t5stp/backup", "tmplts/.t5stp/backup/precious"}) {
+  for (const char* gone :
+       {"tmplts/.t5stp", "tmplts/.t5stp/backup", "tmplts/.t5stp/backup/precious"}) {
     expected.erase(gone);
   }
   expected.erase("tmplts");

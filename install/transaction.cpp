@@ -9,6 +9,7 @@
 #include "fs/copy_file.h"
 #include "fs/directory_finder.h"
 #include "fs/file_layer.h"
+#include "fs/make_directory.h"
 #include "install/journal_format.h"
 #include "install/recovery.h"
 #include "install/relative_path.h"
@@ -19,7 +20,6 @@ namespace {
 
 constexpr mode_t kNewDirectoryMode = 0777;
 constexpr mode_t kNewFileMode = 0660;
-constexpr mode_t kParentOwnerBits = S_IWUSR | S_IXUSR;
 // A template directory that keeps disappearing while this run waits for its lock is given up
 // after this many tries.
 constexpr int kLockAttempts = 16;
@@ -38,15 +38,6 @@ bool ParentDirectory(const NarrowString& path, NarrowString* parent) {
   if (slash == NarrowString::npos || path.Length() == 1) return false;
   *parent = slash == 0 ? NarrowString("/") : NarrowString(path, 0, slash);
   return true;
-}
-
-// A level made on the way to a deeper one must let the levels below it be made, whatever
-// the umask took from it.
-void KeepUsableAsParent(const NarrowString& path) {
-  struct stat64 status;
-  if (stat64(path.CStr(), &status) == 0 && (status.st_mode & kParentOwnerBits) != kParentOwnerBits) {
-    chmod(path.CStr(), (status.st_mode & 07777) | kParentOwnerBits);
-  }
 }
 
 JournalRecord PathRecord(JournalKind kind, const NarrowString& path) {
@@ -77,8 +68,6 @@ int Transaction::FolderDescriptor(const NarrowString& directory) {
       open(JoinPath(target_, directory).CStr(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   return folder_descriptor_;
 }
-
-
 
 NarrowString Transaction::BackupFolder() const { return WorkFolderPath(target_); }
 
@@ -131,7 +120,7 @@ ErrorCode Transaction::MakeTarget() {
   for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
     if (mkdir(level->CStr(), kNewDirectoryMode) == 0) {
       ++made_in_a_row;
-      if (level + 1 != missing.rend()) KeepUsableAsParent(*level);
+      if (level + 1 != missing.rend()) KeepUsableAsParent(AT_FDCWD, level->CStr());
       continue;
     }
     if (errno == EEXIST && stat64(level->CStr(), &status) == 0 && S_ISDIR(status.st_mode)) {
@@ -273,7 +262,7 @@ ErrorCode Transaction::CreateDirectoryRecorded(const NarrowString& directory) {
   for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
     const NarrowString path = JoinPath(target_, *level);
     if (mkdir(path.CStr(), kNewDirectoryMode) == 0) {
-      if (level + 1 != missing.rend()) KeepUsableAsParent(path);
+      if (level + 1 != missing.rend()) KeepUsableAsParent(AT_FDCWD, path.CStr());
       created_lookup_.insert(*level);
       created_directories_.push_back(*level);
       continue;

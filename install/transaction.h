@@ -84,7 +84,7 @@ class Transaction {
   // nothing is left.
   ErrorCode BeginFile(const NarrowString& relative, bool replaces, PendingFile* file);
   // Completes a file whose bytes are written and whose descriptor is closed (descriptor
-  // -1): moves what is at the final name into the backup, unless it is the run's own or
+  // -1): keeps what is at the final name in the backup, unless it is the run's own or
   // there is nothing, then renames the temporary file over the final name. On failure the
   // temporary file is removed and the original, if any, is either back in place or held in
   // the backup for the rollback.
@@ -119,7 +119,6 @@ class Transaction {
   NarrowString BackupFolder() const;
   // Whether BeginTransaction rolled back the work folder of a killed run.
   bool RolledBackInterruptedRun() const { return rolled_back_interrupted_run_; }
-
 
  private:
   // Tests look at the records and the directories made (install/install_test_access.h).

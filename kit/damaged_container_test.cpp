@@ -256,9 +256,10 @@ TEST_F(DamagedContainerTest, LargeTablesReadWholeAcrossReadAheadPieces) {
   KitWriter writer;
   constexpr int kEntries = 4000;
   for (int i = 0; i < kEntries; ++i) {
-    ASSERT_EQ(writer.AddEntry(WideFromUtf8(name_of(i)), TimeOf(1600000000 + i),
-                              Bytes(static_cast<std::size_t>(i % 5), static_cast<unsigned char>(i))),
-              kSuccess);
+    ASSERT_EQ(
+        writer.AddEntry(WideFromUtf8(name_of(i)), TimeOf(1600000000 + i),
+                        Bytes(static_cast<std::size_t>(i % 5), static_cast<unsigned char>(i))),
+        kSuccess);
   }
   const Bytes whole = ContainerBytesOf(writer);
   ASSERT_GT(whole.size(), 4u * 65536u);

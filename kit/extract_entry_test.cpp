@@ -63,6 +63,29 @@ TEST_F(ExtractEntryTest, EntriesLargerThanTheCopyBufferArriveWhole) {
   EXPECT_EQ(ReadWholeFileBytes(scratch_.Child("exact")), exact);
 }
 
+TEST_F(ExtractEntryTest, WhereTheKernelCannotCopyTheEntryIsCopiedThroughTheBuffer) {
+  // A pipe is a destination copy_file_range refuses; the second entry checks that the copy
+  // reads at the entry's own offset.
+  const Bytes second = PatternBytes(20000, 5);
+  KitWriter writer;
+  writer.AddEntry(WideString(u"first"), TimeOf(1), PatternBytes(3000, 4));
+  writer.AddEntry(WideString(u"second"), TimeOf(1), second);
+  OpenWriter(writer);
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  EXPECT_EQ(kit_.CopyEntryTo(1, pipe_ends[1], true), kSuccess);
+  close(pipe_ends[1]);
+  Bytes arrived(second.size() + 1);
+  std::size_t filled = 0;
+  for (ssize_t got; (got = read(pipe_ends[0], arrived.data() + filled,
+                                arrived.size() - filled)) > 0;) {
+    filled += static_cast<std::size_t>(got);
+  }
+  close(pipe_ends[0]);
+  arrived.resize(filled);
+  EXPECT_EQ(arrived, second);
+}
+
 TEST_F(ExtractEntryTest, EmptyEntryEmptiesAnExistingFileAndStampsIt) {
   KitWriter writer;
   writer.AddEntry(WideString(u"empty"), TimeOf(1234567), Bytes());

@@ -1,9 +1,5 @@
 #include "kit/inflate_kit.h"
 
-#include <errno.h>
-#include <unistd.h>
-#include <sys/types.h>
-
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -65,18 +61,17 @@ static ErrorCode InflatePieces(FileHandle kit, uint64_t kit_size, FileHandle con
   std::unique_ptr<unsigned char[]> piece(new unsigned char[kInflateInputBytes]);
   for (uint64_t offset = 0; offset < kit_size;) {
     const uint64_t left = kit_size - offset;
-    const std::size_t wanted =
-        static_cast<std::size_t>(left < kInflateInputBytes ? left : kInflateInputBytes);
-    const ssize_t got =
-        pread64(static_cast<int>(kit), piece.get(), wanted, static_cast<off64_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
+    const uint32_t wanted =
+        static_cast<uint32_t>(left < kInflateInputBytes ? left : kInflateInputBytes);
+    uint32_t got = 0;
+    const ErrorCode read = FileReadAt(kit, offset, piece.get(), wanted, &got);
+    if (read != kSuccess) {
       SetFailure(failure, "the kit file cannot be read");
-      return ErrorCodeFromErrno(errno);
+      return read;
     }
     // A kit that shrank while it was read ends where it ends now.
     if (got == 0) break;
-    offset += static_cast<uint64_t>(got);
+    offset += got;
     const unsigned char* input = piece.get();
     std::size_t input_left = static_cast<std::size_t>(got);
     ErrorCode code = kSuccess;
@@ -158,15 +153,18 @@ static ErrorCode InflateOpenFiles(FileHandle kit, FileHandle container,
   return code;
 }
 
+static ErrorCode OpenKit(const WideString& kit_path, FileHandle* kit, NarrowString* failure) {
+  const ErrorCode code =
+      FileOpen(kit_path, kFileAccessRead, 0, kFileOpenExisting, kit, kSequentialFileAttributes);
+  if (code != kSuccess) SetFailure(failure, "the kit file cannot be opened");
+  return code;
+}
+
 ErrorCode InflateKitInto(const WideString& kit_path, FileHandle container, NarrowString* failure,
                          uint64_t max_container_bytes) {
   FileHandle kit = kNoFileHandle;
-  const ErrorCode code =
-      FileOpen(kit_path, kFileAccessRead, 0, kFileOpenExisting, &kit, kSequentialFileAttributes);
-  if (code != kSuccess) {
-    SetFailure(failure, "the kit file cannot be opened");
-    return code;
-  }
+  const ErrorCode code = OpenKit(kit_path, &kit, failure);
+  if (code != kSuccess) return code;
   const ErrorCode inflated = InflateOpenFiles(kit, container, max_container_bytes, failure);
   FileClose(kit);
   return inflated;
@@ -174,23 +172,21 @@ ErrorCode InflateKitInto(const WideString& kit_path, FileHandle container, Narro
 
 ErrorCode InflateKit(const WideString& kit_path, const WideString& container_path,
                      NarrowString* failure, uint64_t max_container_bytes) {
+  // The kit first: when both cannot be opened, the kit's failure is the one reported, and a
+  // kit that cannot be opened leaves the container file alone.
+  FileHandle kit = kNoFileHandle;
+  ErrorCode code = OpenKit(kit_path, &kit, failure);
+  if (code != kSuccess) return code;
   FileHandle container = kNoFileHandle;
-  ErrorCode code = FileOpen(container_path, kFileAccessWrite, 0, kFileCreateAlways, &container,
-                            kNormalFileAttributes);
+  code = FileOpen(container_path, kFileAccessWrite, 0, kFileCreateAlways, &container,
+                  kNormalFileAttributes);
   if (code != kSuccess) {
     SetFailure(failure, "the container file cannot be opened for writing");
-    // The kit's own failure comes first, as it would when both fail.
-    FileHandle kit = kNoFileHandle;
-    const ErrorCode kit_code =
-        FileOpen(kit_path, kFileAccessRead, 0, kFileOpenExisting, &kit, kSequentialFileAttributes);
-    if (kit_code != kSuccess) {
-      SetFailure(failure, "the kit file cannot be opened");
-      return kit_code;
-    }
     FileClose(kit);
     return code;
   }
-  code = InflateKitInto(kit_path, container, failure, max_container_bytes);
+  code = InflateOpenFiles(kit, container, max_container_bytes, failure);
+  FileClose(kit);
   // Closing the container can report a delayed write failure.
   const ErrorCode close_code = FileClose(container);
   if (code == kSuccess && close_code != kSuccess) {

@@ -6,9 +6,9 @@
 // full, so memory use does not grow with the kit.
 //
 // Once the stream has ended or failed, the rest of the kit is not read: the inflater
-// (kit/raw_inflater.h) would only repeat that verdict for them. A stream cut off inside its data is not an error here
-// (the last status is 0, or a buffer shortage with no input left): what is missing shows
-// when the container is read.
+// (kit/raw_inflater.h) would only repeat that verdict. A stream cut off inside its data is
+// not an error here (the inflater only asks for more input): what is missing shows when the
+// container is read.
 
 #ifndef KIT_INFLATE_KIT_H_
 #define KIT_INFLATE_KIT_H_
@@ -22,17 +22,17 @@
 #include "text/wide_string.h"
 
 // Inflates the kit at kit_path into the file at container_path (created when missing, and
-// cut to the inflated length).
+// cut to the inflated length). The kit is opened first: a kit that cannot be opened leaves
+// the container file alone.
 //
 // Returns 0, or:
 //   the file layer's code when the kit or the container cannot be opened, the kit's size
-//     cannot be taken, or a write to the container fails (the inflation stops there);
-//   kErrorInvalidParameter (87) when a window of the kit cannot be mapped or the inflate
-//     stream cannot be set up;
-//   kErrorInvalidData (13) when the last inflate status is negative (the kit is not valid
-//     DEFLATE data), or when the container would grow beyond max_container_bytes (every
-//     container position is 32-bit; the limit also stops a kit that inflates without end
-//     from filling the disk).
+//     cannot be taken, or a read of the kit or a write to the container fails (the
+//     inflation stops there; a kit that is a directory cannot be read: 87);
+//   kErrorInvalidParameter (87) when the inflate stream cannot be set up;
+//   kErrorInvalidData (13) when the kit is not valid DEFLATE data, or when the container
+//     would grow beyond max_container_bytes (every container position is 32-bit; the limit
+//     also stops a kit that inflates without end from filling the disk).
 // failure, when present, receives what went wrong on failure.
 ErrorCode InflateKit(const WideString& kit_path, const WideString& container_path,
                      NarrowString* failure = nullptr,

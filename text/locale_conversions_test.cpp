@@ -21,7 +21,6 @@ const char* const kUtf8 = "C.UTF-8";
 const char* const kPosix = "C";
 const char* const kLatin1 = "de_DE.ISO-8859-1";
 
-
 TEST(LocaleConversions, RoundTripUnderUtf8) {
   LocaleOverride locale(kUtf8);
   WideString koeln(u"K\u00f6ln");
