@@ -135,6 +135,21 @@ TEST_F(TransactionTest, FilesInTheRunsOwnFoldersNeedNoRecord) {
   EXPECT_EQ(ReadWholeFile(Target("new/deeper/f")), "f");
 }
 
+// The transaction's own guard, behind the job's: a directory is never given a backup name or
+// moved away to make room for a file.
+TEST_F(TransactionTest, ADirectoryAtAFilesNameIsNeitherKeptNorReplaced) {
+  ASSERT_TRUE(MakeDirectories(Target("dir")));
+  ASSERT_TRUE(WriteFileAt(Target("dir/inside.txt"), "mine", kOld));
+  ASSERT_TRUE(SetModificationTime(Target("dir"), kOld, 55));
+  ASSERT_TRUE(SetModificationTime(target_, kOld, 66));
+  const TreeState before = SnapshotTree(target_);
+  Transaction transaction;
+  ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
+  EXPECT_NE(WriteFile(&transaction, "dir", "a file"), kSuccess);
+  transaction.Rollback(kErrorInvalidParameter);
+  EXPECT_EQ(SnapshotTree(target_), before) << DescribeDifferences(before, SnapshotTree(target_));
+}
+
 TEST_F(TransactionTest, KilledRunIsRolledBackEvenWhenTheRollbackIsStoppedAtAnyStep) {
   MakeOriginalTree();
   const TreeState original = SnapshotTree(target_);

@@ -44,6 +44,8 @@ double MillisecondsSince(Clock::time_point start) {
 // the number of the Start in force at its first report and keeps it, so a thread that the
 // system makes with the id of an ended one is never mistaken for it; its end is marked by a
 // thread-local object, which is destroyed when the thread exits (before a join returns).
+// The first thread's mark lingers before it is set, so that a handle which stops that worker
+// without joining it returns well before the thread has exited, and the test sees it.
 struct WorkerThreads {
   std::atomic<int> start_number{0};
   std::atomic<bool> first_ended{false};
@@ -54,7 +56,9 @@ struct WorkerThreads {
   class EndMark {
    public:
     ~EndMark() {
-      if (threads_ != nullptr && start_ == 1) threads_->first_ended.store(true);
+      if (threads_ == nullptr || start_ != 1) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      threads_->first_ended.store(true);
     }
     int Take(WorkerThreads* threads) {
       if (threads_ == nullptr) {
