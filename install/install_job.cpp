@@ -5,11 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string_view>
 #include <unordered_set>
 
 #include "app/string_table.h"
+#include "install/recovery.h"
 #include "install/relative_path.h"
 #include "kit/distribution_kit.h"
 #include "text/locale_conversions.h"
@@ -79,7 +79,7 @@ WideString InstallJob::RestoreFailureText(const NarrowString& folder) {
 
 int32_t InstallJob::ReportError(ErrorCode code, int32_t percent) {
   // Rolled back first: only then is it known whether the directory is as it was.
-  transaction_.Rollback(code);
+  transaction_.Rollback();
   if (transaction_.RestoreIncomplete()) {
     channel_->Post(static_cast<int32_t>(code),
                    RestoreFailureText(transaction_.BackupFolder()), percent, true);
@@ -153,8 +153,7 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
 
   ErrorCode code = transaction_.BeginTransaction(target);
   if (transaction_.RolledBackInterruptedRun()) {
-    std::fprintf(stderr, "setup: an interrupted installation into %s was rolled back\n",
-                 transaction_.Target().CStr());
+    ReportInterruptedInstallationRolledBack(transaction_.Target());
   }
   if (code == kErrorCancelled) {
     // Stopped while another installer held the directory: nothing was done.
@@ -179,7 +178,7 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     code = InstallEntry(kit, j, relatives[j], found);
     if (code != kSuccess) return ReportError(code, percent);
     if (channel->IsCancelRequested()) {
-      transaction_.Rollback(kErrorCancelled);
+      transaction_.Rollback();
       if (transaction_.RestoreIncomplete()) {
         channel->Post(static_cast<int32_t>(kErrorCancelled),
                       RestoreFailureText(transaction_.BackupFolder()), percent, true);

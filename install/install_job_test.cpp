@@ -185,9 +185,9 @@ TEST_F(InstallJobTest, ExamineDestinationComparesWholeSecondsAgainstTheEntryTime
   ASSERT_TRUE(MakeDirectories(Target("dir")));
   ASSERT_EQ(symlink("dir", Target("to-dir").c_str()), 0);
   EXPECT_EQ(Destination::kDirectory,
-            InstallJob::ExamineDestination(NarrowString(Target("dir").c_str()), TimeOf(0)));
+            InstallJob::ExamineDestination(NarrowOf(Target("dir")), TimeOf(0)));
   EXPECT_EQ(Destination::kOutOfDate,
-            InstallJob::ExamineDestination(NarrowString(Target("to-dir").c_str()), TimeOf(0)));
+            InstallJob::ExamineDestination(NarrowOf(Target("to-dir")), TimeOf(0)));
 }
 
 // kAbsent lets the run skip looking for something to back up, so it must mean that not
@@ -200,7 +200,7 @@ TEST_F(InstallJobTest, ExamineDestinationCallsOnlyANameWithNothingBehindItAbsent
   ASSERT_EQ(symlink("nowhere", Target("dangling").c_str()), 0);
   ASSERT_TRUE(WriteFileAt(Target("plain"), "x", kKit));
   const auto examine = [&](const char* name, int64_t entry_seconds) {
-    return InstallJob::ExamineDestination(NarrowString(Target(name).c_str()),
+    return InstallJob::ExamineDestination(NarrowOf(Target(name)),
                                           TimeOf(entry_seconds));
   };
   EXPECT_EQ(Destination::kAbsent, examine("missing", kKit));

@@ -4,14 +4,6 @@
 
 #include "app/string_table.h"
 
-std::vector<std::string> BackupNamesIn(const std::string& directory) {
-  std::vector<std::string> names;
-  for (const std::string& name : ListNames(directory)) {
-    if (name.compare(0, 5, "t5stp") == 0) names.push_back(name);
-  }
-  return names;
-}
-
 PostRecorder::PostRecorder(ProgressChannel* channel, ProgressObserver also, void* also_context)
     : channel_(channel), also_(also), also_context_(also_context) {
   channel_->SetObserver(&PostRecorder::Observe, this);
@@ -41,27 +33,16 @@ std::size_t PostRecorder::CountWithPercent(int32_t percent) const {
   return count;
 }
 
-void PostRecorder::Clear() {
-  std::lock_guard<std::mutex> hold(mutex_);
-  reports_.clear();
+// A stand-in that logs its call and then runs the real program.
+static std::string LoggingBody(const std::string& name, const std::string& log_path) {
+  return "printf '%s\\n' \"" + name + " $*\" >> '" + log_path + "'\nexec " +
+         StandInCommands::RealProgram(name) + " \"$@\"";
 }
 
-// A stand-in that logs its call and then runs the real program, or fails when its arguments
-// contain failing_text.
-static std::string LoggingBody(const std::string& name, const std::string& log_path,
-                               const std::string& failing_text) {
-  std::string body = "printf '%s\\n' \"" + name + " $*\" >> '" + log_path + "'\n";
-  if (!failing_text.empty()) body += "case \"$*\" in *'" + failing_text + "'*) exit 1;; esac\n";
-  return body + "exec " + StandInCommands::RealProgram(name) + " \"$@\"";
-}
-
-ShellCommandLog::ShellCommandLog(const std::string& directory, const std::string& fail_mkdir,
-                                 const std::string& fail_mv)
+ShellCommandLog::ShellCommandLog(const std::string& directory)
     : log_path_(directory + "/shell.log"), stand_ins_(directory + "/stand-ins") {
-  stand_ins_.Add("mkdir", LoggingBody("mkdir", log_path_, fail_mkdir));
-  stand_ins_.Add("mv", LoggingBody("mv", log_path_, fail_mv));
-  stand_ins_.Add("rm", LoggingBody("rm", log_path_, ""));
-  Clear();
+  for (const char* name : {"mkdir", "mv", "rm"}) stand_ins_.Add(name, LoggingBody(name, log_path_));
+  if (!WriteWholeFile(log_path_, "")) throw std::runtime_error("cannot empty " + log_path_);
 }
 
 std::vector<std::string> ShellCommandLog::Lines() const {
@@ -75,13 +56,4 @@ std::vector<std::string> ShellCommandLog::Lines() const {
   return lines;
 }
 
-std::size_t ShellCommandLog::Count(const std::string& command) const {
-  std::size_t count = 0;
-  for (const std::string& line : Lines()) count += line.rfind(command + " ", 0) == 0 ? 1 : 0;
-  return count;
-}
-
-void ShellCommandLog::Clear() {
-  if (!WriteWholeFile(log_path_, "")) throw std::runtime_error("cannot empty " + log_path_);
-}
 

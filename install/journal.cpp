@@ -109,9 +109,9 @@ void EncodeJournalRecord(const JournalRecord& record, NarrowString* out) {
 
 bool DecodeJournal(const char* data, std::size_t size, std::vector<JournalRecord>* records) {
   records->clear();
-  if (size < kJournalMagicBytes || std::memcmp(data, kJournalMagic, kJournalMagicBytes) != 0) {
-    return false;
-  }
+  // A journal killed while its magic was written holds a part of it, and no record.
+  if (size < kJournalMagicBytes) return std::memcmp(data, kJournalMagic, size) == 0;
+  if (std::memcmp(data, kJournalMagic, kJournalMagicBytes) != 0) return false;
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
   std::size_t position = kJournalMagicBytes;
   while (size - position >= kJournalRecordHeaderBytes) {

@@ -39,7 +39,8 @@ struct JournalRecord {
 void EncodeJournalRecord(const JournalRecord& record, NarrowString* out);
 
 // Reads the records of a journal's bytes into *records. False when the bytes do not start
-// with the journal's magic (no record is read then). Reading stops at the first record that
+// with the journal's magic, or (fewer bytes than it) are not the start of it; no record is
+// read then. Reading stops at the first record that
 // is cut short or damaged (an unknown kind, a length beyond the limit or the end, a payload
 // too short for its kind); the records before it are kept.
 bool DecodeJournal(const char* data, std::size_t size, std::vector<JournalRecord>* records);

@@ -60,7 +60,7 @@ TEST(JournalTest, EveryKindComesBackAndACutJournalGivesItsWholeRecords) {
     ends.push_back(
         Encoded(std::vector<JournalRecord>(records.begin(), records.begin() + n)).size());
   }
-  for (std::size_t length = kJournalMagicBytes; length <= bytes.size(); ++length) {
+  for (std::size_t length = 0; length <= bytes.size(); ++length) {
     std::vector<JournalRecord> read;
     ASSERT_TRUE(DecodeJournal(bytes.data(), length, &read));
     std::size_t whole = 0;
@@ -93,6 +93,7 @@ TEST(JournalTest, DamagedBytesEndTheRecordsThere) {
   bytes[3] = 'X';
   EXPECT_FALSE(DecodeJournal(bytes.data(), bytes.size(), &read));
   EXPECT_TRUE(read.empty());
+  EXPECT_FALSE(DecodeJournal(bytes.data(), 4, &read));  // not even the start of a journal
 }
 
 // A journal is read back from a folder anyone who can write the template directory could
@@ -124,7 +125,7 @@ TEST(JournalTest, RollbackIgnoresRecordsThatLeaveTheTemplateDirectoryOrAreRetrac
   }
   TempNames names;
   // Nothing to undo, so the rollback is complete and removes its work folder.
-  EXPECT_TRUE(RollBackRecords(NarrowString((target + "/").c_str()), records, nullptr, &names));
+  EXPECT_TRUE(RollBackRecords(NarrowOf(target + "/"), records, nullptr, &names));
   TreeState after = SnapshotTree(scratch.Child("."));
   TreeState expected = before;
   for (const char* gone :

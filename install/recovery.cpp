@@ -1,5 +1,6 @@
 #include "install/recovery.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "fs/directory_finder.h"
@@ -32,7 +33,8 @@ bool HoldsOnlyDirectories(const NarrowString& path) {
 }
 
 // Whether the folder holds no more than a run leaves before its first change: a journal
-// with no record (or not even its whole magic) and empty backup folders.
+// with no record (or not even its whole magic) and empty backup folders. A file by the
+// journal's name that is no journal is something else's, and stays.
 bool HoldsNothingOfARun(const NarrowString& folder) {
   std::vector<NarrowString> names;
   if (ListDirectory(folder, &names) != kSuccess) return false;
@@ -42,7 +44,9 @@ bool HoldsNothingOfARun(const NarrowString& folder) {
     if (name == NarrowString(kJournalFileName) && IsRegularFile(path)) {
       std::vector<JournalRecord> records;
       bool valid = false;
-      if (ReadJournalFile(path, &records, &valid) == kSuccess && records.empty()) continue;
+      if (ReadJournalFile(path, &records, &valid) == kSuccess && valid && records.empty()) {
+        continue;
+      }
     }
     return false;
   }
@@ -93,4 +97,9 @@ RecoveryOutcome RecoverTemplateDirectory(const NarrowString& target) {
   }
   TempNames names;
   return RecoverWorkFolder(target, &names);
+}
+
+void ReportInterruptedInstallationRolledBack(const NarrowString& target) {
+  std::fprintf(stderr, "setup: an interrupted installation into %s was rolled back\n",
+               target.CStr());
 }

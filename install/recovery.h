@@ -33,4 +33,7 @@ RecoveryOutcome RecoverWorkFolder(const NarrowString& target, TempNames* names,
 // then that installer's own).
 RecoveryOutcome RecoverTemplateDirectory(const NarrowString& target);
 
+// Tells the user, on standard error, that a killed run's changes to target were undone.
+void ReportInterruptedInstallationRolledBack(const NarrowString& target);
+
 #endif  // INSTALL_RECOVERY_H_

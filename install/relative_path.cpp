@@ -85,3 +85,16 @@ NarrowString BackupPath(const NarrowString& target, const NarrowString& relative
   NarrowString backup = JoinPath(WorkFolderPath(target), NarrowString(kBackupFolderName));
   return JoinPath(backup, relative);
 }
+
+NarrowString WithoutTrailingSlashes(const NarrowString& path) {
+  NarrowString::size_type length = path.Length();
+  while (length > 1 && path[length - 1] == '/') --length;
+  return NarrowString(path, 0, length);
+}
+
+bool ParentDirectory(const NarrowString& path, NarrowString* parent) {
+  const NarrowString::size_type slash = path.FindLastOf("/");
+  if (slash == NarrowString::npos || path.Length() == 1) return false;
+  *parent = slash == 0 ? NarrowString("/") : NarrowString(path, 0, slash);
+  return true;
+}

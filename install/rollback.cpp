@@ -84,34 +84,14 @@ bool EmptyMadeTarget(const NarrowString& target) {
   return removed;
 }
 
-// The path of target without its trailing "/" units ("/" stays "/").
-NarrowString WithoutTrailingSlashes(const NarrowString& path) {
-  NarrowString::size_type length = path.Length();
-  while (length > 1 && path[length - 1] == '/') --length;
-  return NarrowString(path, 0, length);
-}
-
-// Best effort: a time that cannot be put back loses nothing.
-void SetModificationTime(const NarrowString& path, int64_t seconds, uint32_t nanoseconds) {
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = static_cast<time_t>(seconds);
-  times[1].tv_nsec = static_cast<long>(nanoseconds);
-  utimensat(AT_FDCWD, path.CStr(), times, 0);
-}
-
 // Removes the template directory the run made and the directories it made above it (each
 // only while it is empty), then gives the directory that holds them its time back.
 void RemoveMadeLevels(const NarrowString& target, const JournalRecord& made) {
   NarrowString level = WithoutTrailingSlashes(target);
   for (uint32_t i = 0; i <= made.levels; ++i) {
-    if (rmdir(level.CStr()) != 0) return;
-    const NarrowString::size_type slash = level.FindLastOf("/");
-    if (slash == NarrowString::npos) return;
-    level = slash == 0 ? NarrowString("/") : NarrowString(level, 0, slash);
+    if (rmdir(level.CStr()) != 0 || !ParentDirectory(level, &level)) return;
   }
-  SetModificationTime(level, made.seconds, made.nanoseconds);
+  PutBackModificationTime(level, made.seconds, made.nanoseconds);
 }
 
 }  // namespace
@@ -184,14 +164,23 @@ bool RollBackRecords(const NarrowString& target, const std::vector<JournalRecord
     }
     if (record->path.Empty()) target_time = &*record;
     if (!MayChange(changes_left)) return false;
-    SetModificationTime(JoinPath(target, record->path), record->seconds, record->nanoseconds);
+    PutBackModificationTime(JoinPath(target, record->path), record->seconds, record->nanoseconds);
   }
   if (!complete) return false;
   if (journal != nullptr) journal->Close();
   if (RemoveWorkFolder(target, changes_left) != kSuccess) return false;
   if (target_time != nullptr) {
-    SetModificationTime(target, target_time->seconds, target_time->nanoseconds);
+    PutBackModificationTime(target, target_time->seconds, target_time->nanoseconds);
   }
   if (made_target) RemoveMadeLevels(target, made);
   return true;
+}
+
+void PutBackModificationTime(const NarrowString& path, int64_t seconds, uint32_t nanoseconds) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = static_cast<long>(nanoseconds);
+  utimensat(AT_FDCWD, path.CStr(), times, 0);
 }

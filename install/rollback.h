@@ -49,4 +49,8 @@ bool RollBackRecords(const NarrowString& target, const std::vector<JournalRecord
 // the first failure, which ends the removal (kErrorCancelled when changes_left ran out).
 ErrorCode RemoveWorkFolder(const NarrowString& target, int64_t* changes_left = nullptr);
 
+// Gives path back the modification time a record kept. Best effort: a folder's time that
+// cannot be put back loses no file.
+void PutBackModificationTime(const NarrowString& path, int64_t seconds, uint32_t nanoseconds);
+
 #endif  // INSTALL_ROLLBACK_H_

@@ -25,7 +25,6 @@ TargetLock::~TargetLock() { Release(); }
 void TargetLock::Release() {
   if (descriptor_ >= 0) close(descriptor_);
   descriptor_ = -1;
-  held_ = false;
 }
 
 TargetLock::Outcome TargetLock::Acquire(const NarrowString& path, StopSignal* stop) {
@@ -37,10 +36,7 @@ TargetLock::Outcome TargetLock::Acquire(const NarrowString& path, StopSignal* st
     return Outcome::kFailed;
   }
   for (;;) {
-    if (flock(descriptor_, LOCK_EX | LOCK_NB) == 0) {
-      held_ = true;
-      break;
-    }
+    if (flock(descriptor_, LOCK_EX | LOCK_NB) == 0) break;
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) break;  // no locks on this file system: go on unlocked
     if (stop == nullptr) {

@@ -13,7 +13,7 @@
 //
 // File systems that have no such locks (some network file systems refuse flock(2) on a
 // directory) do not stop an installation: the run goes on unlocked, as one would without
-// this lock, and Held() says so.
+// this lock.
 
 #ifndef INSTALL_TARGET_LOCK_H_
 #define INSTALL_TARGET_LOCK_H_
@@ -26,7 +26,7 @@ class StopSignal;
 class TargetLock {
  public:
   enum class Outcome {
-    kLocked,    // the lock is held (or the file system has none: see Held)
+    kLocked,    // the lock is held (or the file system has none)
     kBusy,      // another process holds it and waiting was not wanted
     kStopped,   // a stop request ended the wait
     kGone,      // the directory was removed or replaced while this one waited: make it again
@@ -43,8 +43,6 @@ class TargetLock {
   Outcome Acquire(const NarrowString& path, StopSignal* stop);
   void Release();
 
-  // Whether a lock is held (false after Release, and when the file system has no locks).
-  bool Held() const { return held_; }
   // The locked directory's descriptor while acquired, else -1.
   int Descriptor() const { return descriptor_; }
   // The code of a kFailed acquisition.
@@ -52,7 +50,6 @@ class TargetLock {
 
  private:
   int descriptor_ = -1;
-  bool held_ = false;
   ErrorCode code_ = kSuccess;
 };
 

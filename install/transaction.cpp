@@ -26,20 +26,6 @@ constexpr int kLockAttempts = 16;
 // Names tried for one temporary file before the run gives up.
 constexpr int kTempNameAttempts = 100;
 
-NarrowString WithoutTrailingSlashes(const NarrowString& path) {
-  NarrowString::size_type length = path.Length();
-  while (length > 1 && path[length - 1] == '/') --length;
-  return NarrowString(path, 0, length);
-}
-
-// The directory that holds path ("/" for a path right below the root), or false for "/".
-bool ParentDirectory(const NarrowString& path, NarrowString* parent) {
-  const NarrowString::size_type slash = path.FindLastOf("/");
-  if (slash == NarrowString::npos || path.Length() == 1) return false;
-  *parent = slash == 0 ? NarrowString("/") : NarrowString(path, 0, slash);
-  return true;
-}
-
 JournalRecord PathRecord(JournalKind kind, const NarrowString& path) {
   JournalRecord record;
   record.kind = kind;
@@ -406,8 +392,14 @@ ErrorCode Transaction::BackUpFile(const NarrowString& relative) {
     holds_originals_ = true;
     return kSuccess;
   }
-  if (errno == ENOENT) return kSuccess;
-  if (errno != EXDEV) return ErrorCodeFromErrno(errno);
+  const int failure = errno;
+  // The original went away since it was looked at: there is nothing to keep. Any other
+  // ENOENT (the backup folder gone) is a failure like the rest.
+  if (failure == ENOENT && QueryNode(path.CStr(), &kind) == kSuccess &&
+      kind == NodeKind::kNothing) {
+    return kSuccess;
+  }
+  if (failure != EXDEV) return ErrorCodeFromErrno(failure);
   // The file's folder is a mount of its own: a whole copy is made under a temporary name of
   // the backup folder, which only then takes the backup's name. The file itself stays until
   // the new one replaces it.
@@ -429,7 +421,8 @@ ErrorCode Transaction::Commit() {
     return kSuccess;
   }
   // The originals go only once the new files are on disk: a power loss must not take both.
-  if (holds_originals_ && lock_.Descriptor() >= 0) syncfs(lock_.Descriptor());
+  // A failed sync leaves the run undoable: Rollback still has every original.
+  if (holds_originals_ && syncfs(lock_.Descriptor()) != 0) return ErrorCodeFromErrno(errno);
   journal_.Close();
   const NarrowString folder = WorkFolderPath(target_);
   // The commit point: from here on, the run is finished, never rolled back.
@@ -442,12 +435,7 @@ ErrorCode Transaction::Commit() {
   if (!made_target_ && !entries_changed_target_) {
     for (const JournalRecord& record : records_) {
       if (record.kind != JournalKind::kDirectoryTime || !record.path.Empty()) continue;
-      struct timespec times[2];
-      times[0].tv_sec = 0;
-      times[0].tv_nsec = UTIME_OMIT;
-      times[1].tv_sec = static_cast<time_t>(record.seconds);
-      times[1].tv_nsec = static_cast<long>(record.nanoseconds);
-      utimensat(AT_FDCWD, target_.CStr(), times, 0);
+      PutBackModificationTime(target_, record.seconds, record.nanoseconds);
       break;
     }
   }
@@ -455,10 +443,9 @@ ErrorCode Transaction::Commit() {
   return kSuccess;
 }
 
-ErrorCode Transaction::Rollback(ErrorCode code) {
+void Transaction::Rollback() {
   if (!records_.empty()) {
     restore_incomplete_ = !RollBackRecords(target_, records_, &journal_, &names_);
   }
   End();
-  return code;
 }

@@ -96,8 +96,8 @@ class Transaction {
   // Rollback) only when the journal cannot be marked committed; failures after that leave a
   // work folder that the next run tidies up, and do not undo the run.
   ErrorCode Commit();
-  // Undoes the run; returns code. Releases the lock.
-  ErrorCode Rollback(ErrorCode code);
+  // Undoes the run (RestoreIncomplete tells whether all of it). Releases the lock.
+  void Rollback();
   // Releases the lock (Commit and Rollback do it too).
   void End();
 

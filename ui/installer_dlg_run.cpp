@@ -272,8 +272,7 @@ void CInstallerDlg::FinishInterruptedInstallation() {
   }
   switch (RecoverTemplateDirectory(target)) {
     case RecoveryOutcome::kRolledBack:
-      std::fprintf(stderr, "setup: an interrupted installation into %s was rolled back\n",
-                   target.CStr());
+      ReportInterruptedInstallationRolledBack(target);
       break;
     case RecoveryOutcome::kKept:
       MessageBox(this, InstallJob::RestoreFailureText(WorkFolderPath(target)),
@@ -306,7 +305,9 @@ void CInstallerDlg::Finish() {
     const WideString document =
         DescriptionDocumentPath(target_directory_, kit_.GetDescriptionDocument(language_code_));
     if (!document.Empty() && PathExists(document) && success_page_->OpenDescriptionWanted()) {
-      ShellRun(DescriptionOpenCommand(document));
+      // Empty for a path the locale cannot encode: nothing to hand to the shell then.
+      const NarrowString command = DescriptionOpenCommand(document);
+      if (!command.Empty()) ShellRun(command);
     }
   }
   DestroyMainWindow();
