@@ -1,21 +1,19 @@
 #include "config/starter_config.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <ctime>
 #include <exception>
-#include <random>
 #include <string>
 
 #include "config/well_known_locations.h"
 #include "fs/directory_finder.h"
 #include "fs/make_directory.h"
+#include "fs/temp_file.h"
 #include "text/key_value_file.h"
 #include "text/locale_conversions.h"
 
@@ -61,15 +59,9 @@ NarrowString FollowLinks(NarrowString path) {
 // A new file next to target, created exclusively so that nothing planted there is followed.
 // Its mode is 0666 less the umask, as a file made by fopen would get.
 int CreateSiblingFile(const NarrowString& target, NarrowString* name) {
-  uint64_t seed = static_cast<uint64_t>(getpid()) << 32 ^ static_cast<uint64_t>(time(nullptr));
-  if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed)) {
-    // Unpredictability only spares retries; the exclusive creation keeps it safe.
-  }
-  std::mt19937_64 rng(seed);
-  const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   for (int attempt = 0; attempt < kNewFileAttempts; ++attempt) {
     NarrowString candidate = target + ".new-";
-    for (int i = 0; i < 8; ++i) candidate.Append(digits[rng() % 36]);
+    AppendRandomNameCharacters(8, static_cast<uint64_t>(attempt), &candidate);
     int fd = open(candidate.CStr(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
       *name = candidate;

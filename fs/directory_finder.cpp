@@ -38,19 +38,18 @@ DirectoryFinder::~DirectoryFinder() = default;
 bool DirectoryFinder::FindFirst(const WideString& search_path) {
   // A finder reused before its walk ended must not leak the old stream.
   listing_.Close();
-  search_path_ = search_path;
-  pattern_ = PatternPart(search_path);
+  const WideString pattern = PatternPart(search_path);
   std::memset(&status_, 0, sizeof(status_));
 
-  if (pattern_.Find(u"*") == WideString::npos) {
-    current_name_ = pattern_;
+  if (pattern.Find(u"*") == WideString::npos) {
+    current_name_ = pattern;
     NarrowString bytes;
-    return ToLocaleBytesExact(search_path_, &bytes) && stat64(bytes.CStr(), &status_) == 0;
+    return ToLocaleBytesExact(search_path, &bytes) && stat64(bytes.CStr(), &status_) == 0;
   }
 
   NarrowString directory;
-  if (!ToLocaleBytesExact(DirectoryPart(search_path_), &directory) ||
-      !ToLocaleBytesExact(pattern_, &pattern_bytes_)) {
+  if (!ToLocaleBytesExact(DirectoryPart(search_path), &directory) ||
+      !ToLocaleBytesExact(pattern, &pattern_bytes_)) {
     return false;
   }
   // The directory part is taken as given, links and all; "." and ".." match "*" too.

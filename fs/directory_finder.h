@@ -63,8 +63,6 @@ class DirectoryFinder {
   int Attributes() const;
 
  private:
-  WideString pattern_;
-  WideString search_path_;
   WideString current_name_;
   // The directory and the pattern of a wildcard search in the locale's bytes.
   NarrowString directory_bytes_;

@@ -61,7 +61,6 @@ class DirectoryListing {
   // The open directory's descriptor, for calls relative to it (openat, unlinkat); -1 when
   // none is open. It stays the listing's: it is closed with the listing.
   int Descriptor() const;
-  bool IsOpen() const { return stream_ != nullptr; }
   void Close();
 
  private:

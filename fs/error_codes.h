@@ -13,8 +13,7 @@ enum : ErrorCode {
   kSuccess = 0,
   // A file's size cannot be read (FileSize of the pre-installation checks).
   kErrorSizeUnreadable = 1,
-  // Not found; also a directory command that failed, a move whose source is missing (mv exit
-  // status 1) and a removal command that failed.
+  // Not found; also a directory command that failed and a removal command that failed.
   kErrorNotFound = 2,
   // Path not found: a directory has no parent that could be made.
   kErrorPathNotFound = 3,
@@ -22,13 +21,13 @@ enum : ErrorCode {
   kErrorInvalidHandle = 6,
   // Invalid data: the kit does not inflate, or its container is damaged.
   kErrorInvalidData = 13,
-  // Not supported: the kernel cannot copy between these two files (FileCopyInKernel); the
-  // caller copies through a buffer instead, so the code never ends an operation.
+  // Not supported: the kernel cannot copy between these two files; FileCopyRange copies
+  // through a buffer instead, so the code never ends an operation.
   kErrorNotSupported = 50,
   // The disk is full: no room (or no quota) left on the file system written to.
   kErrorDiskFull = 112,
   // Invalid parameter, and every other failure of a system call or of running the shell
-  // (no shell, a command ended by a signal, a move that failed with another exit status).
+  // (no shell, a command ended by a signal).
   kErrorInvalidParameter = 87,
   // Already exists: a directory to be made exists (counts as success).
   kErrorAlreadyExists = 183,

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstddef>
@@ -17,8 +18,8 @@ namespace {
 constexpr uint64_t kIntervalsPerSecond = 10000000u;
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr uint64_t kEpochDifferenceSeconds = 11644473600u;
-// The largest request handed to one system read: within SSIZE_MAX on every build.
-constexpr uint32_t kMaxReadChunk = 1u << 30;
+// The largest request handed to one system read or write: within SSIZE_MAX on every build.
+constexpr uint32_t kMaxRequest = 1u << 30;
 
 // The process-wide last error. Only one thread uses the layer at a time (the checks before
 // the worker starts, the worker during a run); the atomic keeps a hand-over between the two
@@ -123,7 +124,7 @@ ErrorCode FileRead(FileHandle handle, void* buffer, uint32_t length, uint32_t* c
   char* bytes = static_cast<char*>(buffer);
   while (*count < length) {
     uint32_t request = length - *count;
-    if (request > kMaxReadChunk) request = kMaxReadChunk;
+    if (request > kMaxRequest) request = kMaxRequest;
     const ssize_t got = read(DescriptorOf(handle), bytes + *count, request);
     if (got < 0) return FailWithErrno();
     if (got == 0) break;
@@ -139,7 +140,7 @@ ErrorCode FileReadAt(FileHandle handle, uint64_t offset, void* buffer, uint32_t 
   char* bytes = static_cast<char*>(buffer);
   while (*count < length) {
     uint32_t request = length - *count;
-    if (request > kMaxReadChunk) request = kMaxReadChunk;
+    if (request > kMaxRequest) request = kMaxRequest;
     const ssize_t got = pread64(DescriptorOf(handle), bytes + *count, request,
                                 static_cast<off64_t>(offset + *count));
     if (got < 0 && errno == EINTR) continue;
@@ -150,9 +151,13 @@ ErrorCode FileReadAt(FileHandle handle, uint64_t offset, void* buffer, uint32_t 
   return kSuccess;
 }
 
-ErrorCode FileCopyInKernel(FileHandle source, uint64_t* offset, FileHandle destination,
-                           uint32_t length, uint32_t* count) {
-  g_last_error.store(kSuccess, std::memory_order_relaxed);
+namespace {
+
+// FileCopyRange's copy in the kernel. kErrorNotSupported, leaving the last error alone, when
+// the kernel cannot copy between these two files at all; *count and *offset then tell how
+// far it came.
+ErrorCode CopyInKernel(FileHandle source, uint64_t* offset, FileHandle destination,
+                       uint32_t length, uint32_t* count) {
   *count = 0;
   while (*count < length) {
     off64_t from = static_cast<off64_t>(*offset);
@@ -169,9 +174,51 @@ ErrorCode FileCopyInKernel(FileHandle source, uint64_t* offset, FileHandle desti
     // The kernel's ways of saying it cannot copy between these two files at all.
     if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
         errno == EBADF) {
-      return Fail(kErrorNotSupported);
+      return kErrorNotSupported;
     }
     return FailWithErrno();
+  }
+  return kSuccess;
+}
+
+// Writes all length bytes at the handle's position; *written counts those that arrived. A
+// short write is followed by another for the rest, so that a full disk reports itself as
+// such (ENOSPC) instead of passing for some other failure; an interrupted write is resumed.
+ErrorCode WriteWhole(FileHandle handle, const unsigned char* bytes, uint32_t length,
+                     uint32_t* written) {
+  *written = 0;
+  while (*written < length) {
+    const uint32_t request = std::min(length - *written, kMaxRequest);
+    const ssize_t done = write(DescriptorOf(handle), bytes + *written, request);
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0) return FailWithErrno();
+    // No progress and no errno: another try would fare no better.
+    if (done == 0) return Fail(kErrorInvalidParameter);
+    *written += static_cast<uint32_t>(done);
+  }
+  return kSuccess;
+}
+
+}  // namespace
+
+ErrorCode FileCopyRange(FileHandle source, uint64_t* offset, FileHandle destination,
+                        uint32_t length, unsigned char* buffer, uint32_t buffer_bytes,
+                        uint32_t* count) {
+  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  const ErrorCode code = CopyInKernel(source, offset, destination, length, count);
+  if (code != kErrorNotSupported) return code;
+  if (buffer_bytes == 0) return Fail(kErrorInvalidParameter);
+  while (*count < length) {
+    const uint32_t wanted = std::min(length - *count, buffer_bytes);
+    uint32_t got = 0;
+    const ErrorCode read_code = FileReadAt(source, *offset, buffer, wanted, &got);
+    if (read_code != kSuccess) return read_code;
+    uint32_t written = 0;
+    const ErrorCode write_code = WriteWhole(destination, buffer, got, &written);
+    *count += written;
+    *offset += written;
+    if (write_code != kSuccess) return write_code;
+    if (got < wanted) break;
   }
   return kSuccess;
 }

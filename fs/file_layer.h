@@ -109,15 +109,16 @@ ErrorCode FileRead(FileHandle handle, void* buffer, uint32_t length, uint32_t* c
 ErrorCode FileReadAt(FileHandle handle, uint64_t offset, void* buffer, uint32_t length,
                      uint32_t* count);
 
-// Copies up to length bytes at *offset of source to destination's position inside the
-// kernel (copy_file_range(2): nothing passes through this process, and file systems that
-// share blocks share them), moving *offset and destination's position past them. The
-// source's position is neither used nor moved. *count tells how many were copied; fewer than
-// length only where the source ended. kErrorNotSupported when the kernel cannot copy between
-// these two files (other file systems, a pipe, a file opened for appending): *count and
-// *offset then tell how far it came, and the caller copies the rest through a buffer.
-ErrorCode FileCopyInKernel(FileHandle source, uint64_t* offset, FileHandle destination,
-                           uint32_t length, uint32_t* count);
+// Copies up to length bytes at *offset of source to destination's position, moving *offset
+// and destination's position past them; the source's position is neither used nor moved. The
+// kernel copies where it can (copy_file_range(2): nothing passes through this process, and
+// file systems that share blocks share them); where it cannot (other file systems, a pipe, a
+// file opened for appending) the rest goes through buffer, buffer_bytes (above 0) at a time.
+// *count tells how many were copied; fewer than length only where the source ended. A failed
+// read or write returns its code, with *count and *offset telling how far the copy came.
+ErrorCode FileCopyRange(FileHandle source, uint64_t* offset, FileHandle destination,
+                        uint32_t length, unsigned char* buffer, uint32_t buffer_bytes,
+                        uint32_t* count);
 
 // One system write of the whole length; *count receives the bytes written. A short write is
 // kErrorInvalidParameter, a failed write the translated errno, handle -1 kErrorInvalidHandle.

@@ -198,8 +198,9 @@ TEST(FileLayerTest, ReadsAndCopiesAtAnOffsetLeaveThePositionAlone) {
 
   const FileHandle copy = OpenOrFail(scratch.Wide("copy"), kFileAccessWrite, kFileCreateAlways);
   ASSERT_EQ(kSuccess, FileWrite(copy, "ab", 2, &count, nullptr));
+  unsigned char buffer[3];
   uint64_t offset = 3;
-  EXPECT_EQ(kSuccess, FileCopyInKernel(source, &offset, copy, 100, &count));
+  EXPECT_EQ(kSuccess, FileCopyRange(source, &offset, copy, 100, buffer, sizeof buffer, &count));
   EXPECT_EQ(count, 7u);  // fewer only where the source ends
   EXPECT_EQ(offset, 10u);
   EXPECT_EQ(FileSeek(source, 0, kFileSeekCurrent), 2);
@@ -207,15 +208,20 @@ TEST(FileLayerTest, ReadsAndCopiesAtAnOffsetLeaveThePositionAlone) {
   FileClose(copy);
   EXPECT_EQ(ReadWholeFile(scratch.Child("copy")), "ab3456789");
 
-  // A pipe is no file the kernel copies into: the caller is told to copy it itself.
+  // A pipe is no file the kernel copies into: the bytes go through the buffer instead.
   int pipe_ends[2];
   ASSERT_EQ(pipe(pipe_ends), 0);
-  offset = 0;
-  EXPECT_EQ(kErrorNotSupported, FileCopyInKernel(source, &offset, pipe_ends[1], 4, &count));
-  EXPECT_EQ(count, 0u);
-  EXPECT_EQ(offset, 0u);
-  close(pipe_ends[0]);
+  offset = 1;
+  EXPECT_EQ(kSuccess,
+            FileCopyRange(source, &offset, pipe_ends[1], 7, buffer, sizeof buffer, &count));
+  EXPECT_EQ(count, 7u);
+  EXPECT_EQ(offset, 8u);
+  EXPECT_EQ(FileSeek(source, 0, kFileSeekCurrent), 2);
   close(pipe_ends[1]);
+  char piped[16] = {};
+  EXPECT_EQ(read(pipe_ends[0], piped, sizeof piped), 7);
+  EXPECT_STREQ(piped, "1234567");
+  close(pipe_ends[0]);
   FileClose(source);
 }
 

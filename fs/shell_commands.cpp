@@ -5,55 +5,42 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #include "fs/temp_file.h"
 #include "text/locale_conversions.h"
 
 namespace {
 
-// The command lines. Each "<...>" between double quotes stands for one path, filled in
-// order; QuoteShellPath supplies the quotes and the escaping.
+// The command lines. "<path>" between double quotes stands for the path; QuoteShellPath
+// supplies the quotes and the escaping.
 constexpr char kMakeDirectoryCommand[] = "mkdir -p \"<path>\" 2>/dev/null";
-constexpr char kRemoveTreeCommand[] = "rm -rf \"<path>\" 2>/dev/null";
-constexpr char kMoveCommand[] = "mv \"<from>\" \"<to>\" 2>/dev/null";
 constexpr char kRemoveFileCommand[] = "rm -f \"<path>\"";
+constexpr char kPathPlaceholder[] = "\"<path>\"";
 
 // The characters the shell still interprets between double quotes.
 constexpr char kEscapedInQuotes[] = "\"\\$`";
 
-// The template with each quoted placeholder replaced by the next path, quoted; false when
-// a path cannot be encoded.
-bool BuildCommand(const char* command_template, std::initializer_list<const WideString*> paths,
-                  NarrowString* command) {
-  const WideString* const* next_path = paths.begin();
-  for (const char* p = command_template; *p != '\0';) {
-    const char* placeholder_end = nullptr;
-    if (p[0] == '"' && p[1] == '<') placeholder_end = std::strstr(p, ">\"");
-    if (placeholder_end != nullptr && next_path != paths.end()) {
-      NarrowString bytes;
-      if (!ToLocaleBytesExact(**next_path, &bytes)) return false;
-      command->Append(QuoteShellPath(bytes));
-      ++next_path;
-      p = placeholder_end + 2;
-    } else {
-      command->Append(*p);
-      ++p;
-    }
-  }
+// The template with its placeholder replaced by path, quoted; false when path cannot be
+// encoded.
+bool BuildCommand(const char* command_template, const WideString& path, NarrowString* command) {
+  NarrowString bytes;
+  if (!ToLocaleBytesExact(path, &bytes)) return false;
+  const char* placeholder = std::strstr(command_template, kPathPlaceholder);
+  command->Append(command_template, static_cast<std::size_t>(placeholder - command_template));
+  command->Append(QuoteShellPath(bytes));
+  command->Append(placeholder + std::strlen(kPathPlaceholder));
   return true;
 }
 
-// The exit status a command is given when one of its paths cannot be encoded: it does not
-// run, and counts as a command that failed (mv's status for a missing source excepted).
+// The exit status a command is given when its path cannot be encoded: it does not run, and
+// counts as a command that failed.
 constexpr int kUnencodablePathStatus = 2;
 
 // The command's exit status, or -1 when the shell did not run or the command was ended by a
 // signal (an interrupted command did not do its work).
-int RunForExitStatus(const char* command_template,
-                     std::initializer_list<const WideString*> paths) {
+int RunForExitStatus(const char* command_template, const WideString& path) {
   NarrowString command;
-  if (!BuildCommand(command_template, paths, &command)) return kUnencodablePathStatus;
+  if (!BuildCommand(command_template, path, &command)) return kUnencodablePathStatus;
   const int status = std::system(command.CStr());
   if (status == -1 || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
@@ -79,22 +66,11 @@ NarrowString QuoteShellPath(const NarrowString& path) {
 }
 
 ErrorCode ShellMakeDirectory(const WideString& path) {
-  return CodeForExitStatus(RunForExitStatus(kMakeDirectoryCommand, {&path}), kErrorNotFound);
-}
-
-ErrorCode ShellRemoveTree(const WideString& path) {
-  return CodeForExitStatus(RunForExitStatus(kRemoveTreeCommand, {&path}), kErrorNotFound);
-}
-
-ErrorCode ShellMove(const WideString& from, const WideString& to) {
-  const int exit_status = RunForExitStatus(kMoveCommand, {&from, &to});
-  // mv exits with 1 when the source is missing; any other failure must not pass for a move.
-  if (exit_status == 1) return kErrorNotFound;
-  return CodeForExitStatus(exit_status, kErrorInvalidParameter);
+  return CodeForExitStatus(RunForExitStatus(kMakeDirectoryCommand, path), kErrorNotFound);
 }
 
 ErrorCode ShellRemoveFile(const WideString& path) {
-  return CodeForExitStatus(RunForExitStatus(kRemoveFileCommand, {&path}), kErrorNotFound);
+  return CodeForExitStatus(RunForExitStatus(kRemoveFileCommand, path), kErrorNotFound);
 }
 
 ErrorCode ShellCreateTempFile(const WideString& directory, const WideString& prefix,

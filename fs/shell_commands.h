@@ -1,9 +1,7 @@
-// Directories are made, files and trees removed and files moved by running fixed command
-// lines through the system shell (system()), one blocking shell process per call:
+// Directories are made and files removed by running fixed command lines through the system
+// shell (system()), one blocking shell process per call:
 //
 //   ShellMakeDirectory  mkdir -p "<path>" 2>/dev/null
-//   ShellRemoveTree     rm -rf "<path>" 2>/dev/null
-//   ShellMove           mv "<from>" "<to>" 2>/dev/null
 //   ShellRemoveFile     rm -f "<path>"
 //
 // Paths are converted with ToLocaleBytesExact and reach the command as literal text: inside
@@ -11,7 +9,7 @@
 // is preceded by a backslash, so a path such as a"b$(touch X)c names exactly that file and
 // runs nothing. Paths come from the user's entry of the target directory and may hold any
 // of these characters. A path that cannot be encoded runs no command: the operation fails
-// as its command would (2; 87 for a move; 1013 for a temporary file, with an empty path).
+// as its command would (2; 1013 for a temporary file, with an empty path).
 //
 // Status mapping: system() returning -1 (no shell) or a command ended by a signal gives
 // kErrorInvalidParameter (87); a non-zero exit status gives the code each operation lists.
@@ -30,16 +28,8 @@
 // 87 when the shell did not run or the command was killed.
 ErrorCode ShellMakeDirectory(const WideString& path);
 
-// Removes the tree. 0 also when nothing exists at path; 2 for a non-zero exit status; 87
-// when the shell did not run or the command was killed. Rollback and commit ignore it.
-ErrorCode ShellRemoveTree(const WideString& path);
-
-// Moves from to to. kErrorNotFound (2) when mv exits with status 1, which is what it does
-// when nothing exists at from (to is then untouched; mv also exits 1 for its other
-// failures); 87 for any other non-zero exit status, a killed command or no shell; else 0.
-ErrorCode ShellMove(const WideString& from, const WideString& to);
-
-// Removes one file; its messages are not redirected. Results as ShellRemoveTree.
+// Removes one file; its messages are not redirected. 0 also when nothing exists at path; 2
+// for a non-zero exit status; 87 when the shell did not run or the command was killed.
 ErrorCode ShellRemoveFile(const WideString& path);
 
 // Creates a new, empty regular file and hands back its path in *out_path.

@@ -57,7 +57,45 @@ NarrowString NameBase(const NarrowString& chosen, const NarrowString& prefix) {
   return base;
 }
 
+// The code of a creation that failed with errno: kErrorDiskFull when the file system has no
+// room, else kErrorCannotWrite.
+ErrorCode CreationCode() {
+  return ErrorCodeFromErrno(errno) == kErrorDiskFull ? kErrorDiskFull : kErrorCannotWrite;
+}
+
+// Creates a file exclusively under a name by the rule and opens it for reading and writing,
+// with a new name whenever the creation finds the name taken, up to kTempFileAttempts names.
+// Returns 0 with *descriptor and *name the file's name, or kErrorDiskFull or
+// kErrorCannotWrite with *name the last name tried (empty when no name could be made).
+ErrorCode CreateNamedFile(const NarrowString& directory, const NarrowString& prefix,
+                          NarrowString* name, int* descriptor) {
+  name->Clear();
+  for (int attempt = 0; attempt < kTempFileAttempts; ++attempt) {
+    NarrowString candidate;
+    if (!MakeTempName(directory, prefix, &candidate)) return kErrorCannotWrite;
+    *name = candidate;
+    const int opened =
+        open64(name->CStr(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (opened >= 0) {
+      *descriptor = opened;
+      return kSuccess;
+    }
+    if (errno != EEXIST) return CreationCode();
+  }
+  return kErrorCannotWrite;
+}
+
 }  // namespace
+
+void AppendRandomNameCharacters(std::size_t count, uint64_t salt, NarrowString* name) {
+  for (std::size_t done = 0; done < count; done += kRandomLength) {
+    unsigned char random[kRandomLength];
+    RandomBytes(random, kRandomLength, salt + done);
+    for (std::size_t i = 0; i < kRandomLength && done + i < count; ++i) {
+      name->Append(kRandomAlphabet[random[i] % (sizeof(kRandomAlphabet) - 1)]);
+    }
+  }
+}
 
 bool ChooseTempDirectory(const NarrowString& directory, NarrowString* chosen) {
   const char* environment = secure_getenv("TMPDIR");
@@ -81,12 +119,8 @@ bool MakeTempName(const NarrowString& directory, const NarrowString& prefix,
   if (!ChooseTempDirectory(directory, &chosen)) return false;
   const NarrowString base = NameBase(chosen, prefix);
   for (int attempt = 0; attempt < kTempFileAttempts; ++attempt) {
-    unsigned char random[kRandomLength];
-    RandomBytes(random, kRandomLength, static_cast<uint64_t>(attempt));
     NarrowString candidate = base;
-    for (unsigned char byte : random) {
-      candidate.Append(kRandomAlphabet[byte % (sizeof(kRandomAlphabet) - 1)]);
-    }
+    AppendRandomNameCharacters(kRandomLength, static_cast<uint64_t>(attempt), &candidate);
     NodeKind kind = NodeKind::kNothing;
     // Only "nothing there" makes a name; a directory that cannot be searched makes none.
     if (QueryNode(candidate.CStr(), &kind) != kSuccess || kind == NodeKind::kPathBlocked) {
@@ -109,16 +143,11 @@ int CreateFileExclusively(const NarrowString& path) {
 
 ErrorCode CreateTempFile(const NarrowString& directory, const NarrowString& prefix,
                          NarrowString* path) {
-  path->Clear();
-  for (int attempt = 0; attempt < kTempFileAttempts; ++attempt) {
-    NarrowString name;
-    if (!MakeTempName(directory, prefix, &name)) return kErrorCannotWrite;
-    *path = name;
-    const int error = CreateFileExclusively(name);
-    if (error == 0) return kSuccess;
-    if (error != EEXIST) return kErrorCannotWrite;
-  }
-  return kErrorCannotWrite;
+  int descriptor = -1;
+  if (CreateNamedFile(directory, prefix, path, &descriptor) != kSuccess) return kErrorCannotWrite;
+  // Nothing was written, so the close has no delayed failure to report.
+  close(descriptor);
+  return kSuccess;
 }
 
 ErrorCode CreateAnonymousFile(const NarrowString& directory, const NarrowString& prefix,
@@ -130,20 +159,17 @@ ErrorCode CreateAnonymousFile(const NarrowString& directory, const NarrowString&
     *descriptor = anonymous;
     return kSuccess;
   }
-  if (errno == ENOSPC || errno == EDQUOT) return ErrorCodeFromErrno(errno);
+  if (ErrorCodeFromErrno(errno) == kErrorDiskFull) return kErrorDiskFull;
   // No O_TMPFILE here: a named file for the moment it takes to unlink it.
-  for (int attempt = 0; attempt < kTempFileAttempts; ++attempt) {
-    NarrowString name;
-    if (!MakeTempName(directory, prefix, &name)) return kErrorCannotWrite;
-    const int named =
-        open64(name.CStr(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (named >= 0) {
-      unlink(name.CStr());
-      *descriptor = named;
-      return kSuccess;
-    }
-    if (errno == ENOSPC || errno == EDQUOT) return ErrorCodeFromErrno(errno);
-    if (errno != EEXIST) return kErrorCannotWrite;
+  NarrowString name;
+  int named = -1;
+  const ErrorCode code = CreateNamedFile(directory, prefix, &name, &named);
+  if (code != kSuccess) return code;
+  // A name that stays would outlive the program, which is what a file without one avoids.
+  if (unlink(name.CStr()) != 0) {
+    close(named);
+    return kErrorCannotWrite;
   }
-  return kErrorCannotWrite;
+  *descriptor = named;
+  return kSuccess;
 }

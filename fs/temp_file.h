@@ -15,11 +15,20 @@
 #ifndef FS_TEMP_FILE_H_
 #define FS_TEMP_FILE_H_
 
+#include <cstddef>
+#include <cstdint>
+
 #include "fs/error_codes.h"
 #include "text/narrow_string.h"
 
 // How many names CreateTempFile tries before it gives up.
 constexpr int kTempFileAttempts = 100;
+
+// Appends count characters from A-Z, a-z and 0-9 to *name, drawn from the kernel's random
+// generator (or, should it be unavailable, from the clock, the process id and salt). Names
+// made of them are hard to guess, which spares retries; only an exclusive creation makes a
+// file at such a name safe.
+void AppendRandomNameCharacters(std::size_t count, uint64_t salt, NarrowString* name);
 
 // The directory the name rule chooses for the given directory; false when none exists.
 bool ChooseTempDirectory(const NarrowString& directory, NarrowString* chosen);
@@ -35,9 +44,10 @@ bool MakeTempName(const NarrowString& directory, const NarrowString& prefix,
 // when something exists at path).
 int CreateFileExclusively(const NarrowString& path);
 
-// MakeTempName and CreateFileExclusively, with a new name whenever the creation finds the
-// name taken (EEXIST), up to kTempFileAttempts names. Returns 0 with *path the created file,
-// or kErrorCannotWrite with *path the last name tried (empty when no name could be made).
+// MakeTempName and a creation like CreateFileExclusively's, with a new name whenever it
+// finds the name taken (EEXIST), up to kTempFileAttempts names. Returns 0 with *path the
+// created file, or kErrorCannotWrite with *path the last name tried (empty when no name
+// could be made).
 ErrorCode CreateTempFile(const NarrowString& directory, const NarrowString& prefix,
                          NarrowString* path);
 

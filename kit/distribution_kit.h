@@ -73,11 +73,11 @@ class DistributionKit {
   //     is missing, else 87);
   //   kErrorInvalidParameter (87) when index is not in the file table;
   //   kErrorInvalidHandle (6) when the container is not open;
-  //   the file layer's code when seeking or reading the container, writing or closing the
+  //   the file layer's code when reading the container, or writing, cutting or closing the
   //     destination fails;
   //   kErrorInvalidData (13) when the container ends before the entry's data does.
-  // Truncation and time stamping failures are ignored. The destination exists from the
-  // open on, also after a failure; its handle is closed on every path.
+  // A failure to stamp the time is ignored. The destination exists from the open on, also
+  // after a failure; its handle is closed on every path.
   ErrorCode ExtractEntry(std::size_t index, const WideString& destination);
 
   // ExtractEntry's copy into a file the caller has opened for writing at position 0: the

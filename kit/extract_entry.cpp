@@ -3,45 +3,23 @@
 #include "kit/container_format.h"
 #include "kit/distribution_kit.h"
 
-namespace {
-
-// Copies size bytes at offset of the container to the destination's position: in the kernel
-// where it can, else through buffer, reading at the offset so that the container's own
-// position is never used. A container that ends before the bytes do is kErrorInvalidData: no
-// further read could make progress.
-ErrorCode CopyEntryBytes(FileHandle container, uint64_t offset, FileHandle destination,
-                         uint32_t size, unsigned char* buffer) {
-  uint32_t copied = 0;
-  const ErrorCode code = FileCopyInKernel(container, &offset, destination, size, &copied);
-  if (code == kSuccess) return copied == size ? kSuccess : kErrorInvalidData;
-  if (code != kErrorNotSupported) return code;
-  uint32_t remaining = size - copied;
-  while (remaining > 0) {
-    const uint32_t wanted = remaining < kCopyBufferBytes ? remaining : kCopyBufferBytes;
-    uint32_t got = 0;
-    const ErrorCode read = FileReadAt(container, offset, buffer, wanted, &got);
-    if (read != kSuccess) return read;
-    if (got < wanted) return kErrorInvalidData;
-    uint32_t written = 0;
-    const ErrorCode write = FileWrite(destination, buffer, got, &written, nullptr);
-    if (write != kSuccess) return write;
-    offset += got;
-    remaining -= got;
-  }
-  return kSuccess;
-}
-
-}  // namespace
-
 ErrorCode DistributionKit::CopyEntryTo(std::size_t index, FileHandle output, bool output_is_new) {
   if (index >= entries_.size()) return kErrorInvalidParameter;
   const KitEntry& entry = entries_[index];
   if (container_handle_ == kNoFileHandle) return kErrorInvalidHandle;
-  const ErrorCode code =
-      CopyEntryBytes(container_handle_, entry.offset, output, entry.size, copy_buffer_.get());
+  uint64_t offset = entry.offset;
+  uint32_t copied = 0;
+  ErrorCode code = FileCopyRange(container_handle_, &offset, output, entry.size,
+                                 copy_buffer_.get(), kCopyBufferBytes, &copied);
   if (code != kSuccess) return code;
-  // An existing longer file must end where the entry ends; stamping is best effort.
-  if (!output_is_new) FileTruncateHere(output);
+  // A container that ends before the bytes do: no further read could make progress.
+  if (copied != entry.size) return kErrorInvalidData;
+  // An existing longer file must end where the entry ends, or its old tail stays.
+  if (!output_is_new) {
+    code = FileTruncateHere(output);
+    if (code != kSuccess) return code;
+  }
+  // Stamping stays best effort.
   FileSetTimes(output, nullptr, nullptr, &entry.time);
   return kSuccess;
 }

@@ -9,16 +9,16 @@ EnvironmentOverride::EnvironmentOverride(const char* name, const char* value)
     had_old_value_ = true;
     old_value_ = old;
   }
-  if (value != nullptr) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
-  }
+  Set(value);
 }
 
 EnvironmentOverride::~EnvironmentOverride() {
-  if (had_old_value_) {
-    setenv(name_.c_str(), old_value_.c_str(), 1);
+  Set(had_old_value_ ? old_value_.c_str() : nullptr);
+}
+
+void EnvironmentOverride::Set(const char* value) {
+  if (value != nullptr) {
+    setenv(name_.c_str(), value, 1);
   } else {
     unsetenv(name_.c_str());
   }

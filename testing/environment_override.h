@@ -14,6 +14,10 @@ class EnvironmentOverride {
   EnvironmentOverride(const EnvironmentOverride&) = delete;
   EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
 
+  // Sets the variable to value while the object lives; a null value clears it. The
+  // destructor still restores what was there first.
+  void Set(const char* value);
+
   // The value the variable had before, or an empty string.
   const std::string& OldValue() const { return old_value_; }
 

@@ -1,7 +1,5 @@
 #include "testing/locale_override.h"
 
-#include <stdlib.h>
-
 #include <clocale>
 
 static std::string CurrentLocale() {
@@ -14,10 +12,4 @@ LocaleOverride::LocaleOverride(const char* name)
 
 LocaleOverride::~LocaleOverride() { std::setlocale(LC_ALL, old_locale_.c_str()); }
 
-void LocaleOverride::Set(const char* name) {
-  if (name != nullptr) {
-    setenv("LC_ALL", name, 1);
-  } else {
-    unsetenv("LC_ALL");
-  }
-}
+void LocaleOverride::Set(const char* name) { variable_.Set(name); }

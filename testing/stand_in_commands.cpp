@@ -1,6 +1,5 @@
 #include "testing/stand_in_commands.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +11,7 @@ StandInCommands::StandInCommands(const std::string& folder)
     : folder_(folder), path_("PATH", nullptr) {
   if (!MakeDirectories(folder_)) throw std::runtime_error("cannot make " + folder_);
   const std::string old_path = path_.OldValue().empty() ? "/usr/bin:/bin" : path_.OldValue();
-  setenv("PATH", (folder_ + ":" + old_path).c_str(), 1);
+  path_.Set((folder_ + ":" + old_path).c_str());
 }
 
 void StandInCommands::Add(const std::string& name, const std::string& body) const {

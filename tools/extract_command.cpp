@@ -66,7 +66,6 @@ int RunExtract(const NarrowString& kit_path, const NarrowString& directory, std:
     extracted = ExtractOne(&kit, i, &tree, &failure);
     bytes += kit.Entry(i).size;
   }
-  kit.DiscardContainer();
   if (!extracted) {
     std::fprintf(err, "efdtool extract: %s\n", failure.c_str());
     return 1;

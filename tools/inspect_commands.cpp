@@ -23,7 +23,6 @@ static void PrintDescriptions(const DistributionKit& kit, std::FILE* out) {
 }
 
 int RunList(const NarrowString& kit_path, std::FILE* out, std::FILE* err) {
-  TerminationSignalsHeld held;
   DistributionKit kit;
   if (!OpenKitForTool(kit_path, "list", &kit, err)) return 1;
   PrintDescriptions(kit, out);
@@ -34,17 +33,14 @@ int RunList(const NarrowString& kit_path, std::FILE* out, std::FILE* err) {
   }
   std::fprintf(out, "%zu %s, %" PRIu64 " bytes\n", kit.EntryCount(),
                kit.EntryCount() == 1 ? "entry" : "entries", DataBytes(kit));
-  kit.DiscardContainer();
   return 0;
 }
 
 int RunVerify(const NarrowString& kit_path, std::FILE* out, std::FILE* err) {
-  TerminationSignalsHeld held;
   DistributionKit kit;
   if (!OpenKitForTool(kit_path, "verify", &kit, err)) return 1;
   std::fprintf(out, "%s is sound: %zu %s, %zu %s, %" PRIu64 " bytes\n", kit_path.CStr(),
                kit.DescriptionCount(), kit.DescriptionCount() == 1 ? "description" : "descriptions",
                kit.EntryCount(), kit.EntryCount() == 1 ? "entry" : "entries", DataBytes(kit));
-  kit.DiscardContainer();
   return 0;
 }

@@ -1,6 +1,6 @@
 // efdtool list and efdtool verify: open a kit exactly as the installer does
-// (DistributionKit::Open), report on it, and close and remove the temporary container again
-// (see tools/tool_kit.h).
+// (DistributionKit::Open) and report on it. The kit's container has no name, so however the
+// command ends it leaves nothing behind.
 
 #ifndef TOOLS_INSPECT_COMMANDS_H_
 #define TOOLS_INSPECT_COMMANDS_H_

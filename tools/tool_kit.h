@@ -1,10 +1,11 @@
 // Opening a kit for one efdtool command (list, verify, extract) exactly as the installer does
-// (DistributionKit::Open), with the temporary container guarded against the terminal's
-// signals.
+// (DistributionKit::Open), and holding back the terminal's signals while a command has
+// files of its own to clean up.
 //
 // While a TerminationSignalsHeld lives, the signals that end a program from the terminal
-// (SIGINT, SIGTERM, SIGHUP, SIGQUIT) are held back, so an interrupted command still removes
-// its container first; a held signal takes effect once the holder is gone.
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT) are held back, so an interrupted extract still removes
+// the temporary file it is writing in the target folder first (the kit's container needs no
+// such care: it has no name); a held signal takes effect once the holder is gone.
 
 #ifndef TOOLS_TOOL_KIT_H_
 #define TOOLS_TOOL_KIT_H_
