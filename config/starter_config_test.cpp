@@ -10,6 +10,7 @@
 #include <iostream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/well_known_locations.h"
@@ -132,6 +133,33 @@ TEST_F(StarterConfigTest, PermissionBitsAndSymbolicLinksSurviveARewrite) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   // Nothing but the file itself is left in its directory.
   EXPECT_EQ(ListNames(home_ + "/elsewhere"), std::vector<std::string>{"real.cfg"});
+}
+
+// The file stays the user's file: its owner and group (given away only where the tests
+// run as root), and every hard link to it sees the new content.
+TEST_F(StarterConfigTest, RewriteKeepsOwnerGroupAndHardLinks) {
+  WriteFile(user_, "K=v\n");
+  chmod(user_.c_str(), 0664);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(user_.c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(SetTemplateLocations(Wide({u"/t/"}), false), kSettingsWritten);
+  struct stat st;
+  ASSERT_EQ(stat(user_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0664u);
+  if (root) {
+    EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(65534u, 65534u));
+  }
+
+  const std::string other = home_ + "/other-name.cfg";
+  ASSERT_EQ(link(user_.c_str(), other.c_str()), 0);
+  ASSERT_EQ(SetTemplateLocations(Wide({u"/u/"}), false), kSettingsWritten);
+  struct stat linked;
+  ASSERT_EQ(stat(other.c_str(), &linked), 0);
+  ASSERT_EQ(stat(user_.c_str(), &st), 0);
+  EXPECT_EQ(linked.st_ino, st.st_ino);
+  EXPECT_EQ(ReadWholeFile(other), "K=v\nConfigurationTemplatesLocation=/u/\n");
 }
 
 // A location the locale cannot encode is not written shortened: nothing is written.

@@ -76,7 +76,7 @@ constexpr uint32_t kInflateOutputBytes = 262144;
 constexpr uint32_t kCopyBufferBytes = 1048576;
 
 // Name prefix of the temporary container file.
-constexpr char16_t kContainerFilePrefix[] = u"edf";
+constexpr char kContainerFilePrefix[] = "edf";
 
 // Attributes handed to FileOpen (the file layer accepts and ignores them): normal, and normal
 // with the sequential-access hint for the kit file.

@@ -36,7 +36,7 @@ ErrorCode DistributionKit::Open(const WideString& kit_path) {
     NarrowString temp_directory;
     const ErrorCode created =
         ToLocaleBytesExact(GetTempDirectory(), &temp_directory)
-            ? CreateAnonymousFile(temp_directory, ToLocaleBytes(WideString(kContainerFilePrefix)),
+            ? CreateAnonymousFile(temp_directory, NarrowString(kContainerFilePrefix),
                                   &descriptor)
             : kErrorCannotWrite;
     RaiseOnFailure(created, "the temporary container file cannot be created");
@@ -44,10 +44,6 @@ ErrorCode DistributionKit::Open(const WideString& kit_path) {
 
     NarrowString reason;
     RaiseOnFailure(InflateKitInto(kit_path, container_handle_, &reason), reason);
-    if (FileSeek(container_handle_, 0, kFileSeekBegin) != 0) {
-      RaiseOnFailure(LastErrorCode(), "the container file cannot be read from its start");
-    }
-
     RaiseOnFailure(ReadContainer(container_handle_, &descriptions_, &entries_, &reason), reason);
   } catch (const KitOpenFault& fault) {
     entries_.clear();

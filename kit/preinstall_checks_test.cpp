@@ -164,22 +164,25 @@ TEST_F(PreinstallChecksTest, FirstWritableLocationOfTheUserFile) {
 }
 
 // A relative location would be taken from the current directory; the next one is used.
-TEST_F(PreinstallChecksTest, RelativeLocationIsSkipped) {
+TEST_F(PreinstallChecksTest, RelativeLocationIsSkippedAndTildeIsTheHome) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
   ScratchHome::WriteSettings(scratch_.UserSettingsPath(),
                                {"ConfigurationTemplatesLocation=relative/tpl",
-                                "ConfigurationTemplatesLocation=" + scratch_.Child("absolute")});
+                                "ConfigurationTemplatesLocation=~/mytpl"});
   EXPECT_EQ(Check(), PreinstallResult::kReady);
-  EXPECT_EQ(AsciiOf(findings_.target_directory), scratch_.Child("absolute"));
+  EXPECT_EQ(AsciiOf(findings_.target_directory), scratch_.Home() + "/mytpl");
 }
 
-// A relative home would put the settings and the templates below the current directory.
+// An empty or relative home would put the settings and the templates below the current
+// directory.
 TEST_F(PreinstallChecksTest, RelativeHomeGivesNoTargetBeforeTheKitIsOpened) {
   WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
-  EnvironmentOverride home("HOME", "home");
-  EXPECT_EQ(Check(), PreinstallResult::kNoTarget);
-  EXPECT_EQ(KitTestAccess::ContainerHandle(kit_), kNoFileHandle);
-  EXPECT_TRUE(findings_.target_directory.Empty());
+  for (const char* value : {"home", ""}) {
+    EnvironmentOverride home("HOME", value);
+    EXPECT_EQ(Check(), PreinstallResult::kNoTarget) << "HOME=" << value;
+    EXPECT_EQ(KitTestAccess::ContainerHandle(kit_), kNoFileHandle);
+    EXPECT_TRUE(findings_.target_directory.Empty());
+  }
 }
 
 TEST_F(PreinstallChecksTest, UnprobeableOnlyLocationGivesTheDefault) {

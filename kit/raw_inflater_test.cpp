@@ -97,7 +97,10 @@ TEST_F(RawInflaterTest, BothEnginesGiveTheSameContainerForSoundKits) {
   }
 }
 
-TEST_F(RawInflaterTest, BothEnginesJudgeDamagedStreamsAlike) {
+// The engines may part on a damaged stream (ISA-L may only ask for more input where zlib
+// fails, and then zlib judges it again), but a stream ISA-L ends is ended by zlib too, with
+// the same bytes: the kit's inflation takes ISA-L's end as final.
+TEST_F(RawInflaterTest, ADamagedStreamIsalEndsIsEndedByZlibWithTheSameBytes) {
   const Bytes container = MixedContent(200000, 2);
   const Bytes kit = RawDeflate(container, 6);
   std::mt19937 random(7);
@@ -112,9 +115,8 @@ TEST_F(RawInflaterTest, BothEnginesJudgeDamagedStreamsAlike) {
     }
     const Outcome zlib = InflateWith(RawInflater::Engine::kZlib, damaged);
     const Outcome isal = InflateWith(RawInflater::Engine::kIsal, damaged);
-    ASSERT_EQ(zlib.status, isal.status) << "trial " << trial;
-    if (zlib.status != RawInflater::Status::kFailed) {
-      ASSERT_TRUE(zlib.output == isal.output) << "trial " << trial;
-    }
+    if (isal.status != RawInflater::Status::kEnded) continue;
+    ASSERT_EQ(zlib.status, RawInflater::Status::kEnded) << "trial " << trial;
+    ASSERT_TRUE(zlib.output == isal.output) << "trial " << trial;
   }
 }

@@ -25,13 +25,10 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // every character is decoded whole.
 class UnitSource {
  public:
-  UnitSource(std::FILE* file, bool utf16) : file_(file), utf16_(utf16) {}
+  explicit UnitSource(std::FILE* file) : file_(file) {}
 
   // Refills the unit buffer; returns the number of units, 0 at the end of the file.
   std::size_t Refill(char16_t* units) {
-    if (utf16_) {
-      return std::fread(units, sizeof(char16_t), kDecodedUnits, file_);
-    }
     for (;;) {
       std::size_t got = at_end_ ? 0 : std::fread(raw_ + carried_, 1, kRawChunkBytes, file_);
       if (got < kRawChunkBytes) at_end_ = true;
@@ -47,7 +44,6 @@ class UnitSource {
 
  private:
   std::FILE* file_;
-  bool utf16_;
   bool at_end_ = false;
   std::size_t carried_ = 0;
   // Room for one chunk plus the bytes of a character carried over from the last one.
@@ -94,8 +90,7 @@ class LineSplitter {
   char16_t line_[kLineBufferUnits];
 };
 
-}  // namespace
-
+// The regular file at path (symbolic links followed), open for reading; null otherwise.
 std::FILE* OpenRegularFileForReading(const WideString& path) {
   NarrowString bytes;
   if (!ToLocaleBytesExact(path, &bytes)) return nullptr;
@@ -112,12 +107,12 @@ std::FILE* OpenRegularFileForReading(const WideString& path) {
   return file;
 }
 
+}  // namespace
+
 void ReadKeyValueFile(const WideString& path, const KeyValueReceiver& receiver) {
   FilePtr file(OpenRegularFileForReading(path));
   if (!file) return;
-  bool utf16 = std::ftell(file.get()) > 0;
-
-  auto source = std::make_unique<UnitSource>(file.get(), utf16);
+  auto source = std::make_unique<UnitSource>(file.get());
   auto splitter = std::make_unique<LineSplitter>(receiver);
   char16_t units[kDecodedUnits];
   while (std::size_t n = source->Refill(units)) {

@@ -8,9 +8,7 @@
 // values have no length limit. Memory stays at the fixed buffers plus the current key and
 // value, whatever the file's size.
 //
-// Content is multibyte text in the locale's encoding unless the open call itself consumed
-// a byte-order mark (then it is UTF-16 units in the platform's byte order); the C library
-// never does that, so files are read as multibyte text. Bytes that are not valid in the
+// Content is multibyte text in the locale's encoding. Bytes that are not valid in the
 // encoding are read as surrogate escapes (text/locale_conversions.h), so a line written
 // back gets exactly its bytes again.
 
@@ -22,15 +20,11 @@
 
 #include "text/wide_string.h"
 
-// The regular file at path (symbolic links followed), open for reading; null when it cannot
-// be opened, its path cannot be encoded, or it is no regular file. Nothing else is ever
-// waited for: a FIFO, a device or a socket counts as no file at all.
-std::FILE* OpenRegularFileForReading(const WideString& path);
-
 using KeyValueReceiver = std::function<void(const WideString& key, const WideString& value)>;
 
-// Hands every (key, value) pair of the file to the receiver, in file order. A file that
-// OpenRegularFileForReading does not open gives no pairs. An exception (allocation, or one
+// Hands every (key, value) pair of the file to the receiver, in file order. Only a regular
+// file (symbolic links followed) is opened: a path that cannot be encoded, a FIFO, a device
+// or a socket is never waited for and gives no pairs, as a missing file does. An exception (allocation, or one
 // the receiver throws) leaves the reader with the stream closed; the pairs already handed
 // over stay delivered.
 void ReadKeyValueFile(const WideString& path, const KeyValueReceiver& receiver);

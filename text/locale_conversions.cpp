@@ -376,12 +376,18 @@ std::size_t UnitsBeforeZero(const char16_t* text, std::size_t count) {
   return n;
 }
 
-NarrowString Encode(const WideString& text, EncodeMode mode) {
-  NarrowString out;
+// The text's bytes appended to *out; false only in kExact mode, for a unit that cannot be
+// encoded (the other modes put a stand-in there).
+bool Encode(const WideString& text, EncodeMode mode, NarrowString* out) {
   std::lock_guard<std::mutex> lock(LocaleMutex());
   const Codec& codec = SetLocaleFromEnvironment();
-  EncodeUnits(codec, text.Data(), text.Length(), mode,
-              [&](const char* bytes, std::size_t n) { out.Append(bytes, n); });
+  return EncodeUnits(codec, text.Data(), text.Length(), mode,
+                     [&](const char* bytes, std::size_t n) { out->Append(bytes, n); });
+}
+
+NarrowString Encode(const WideString& text, EncodeMode mode) {
+  NarrowString out;
+  Encode(text, mode, &out);
   return out;
 }
 
@@ -427,10 +433,7 @@ NarrowString ToLocaleBytes(const WideString& text) { return Encode(text, EncodeM
 
 bool ToLocaleBytesExact(const WideString& text, NarrowString* bytes) {
   bytes->Clear();
-  std::lock_guard<std::mutex> lock(LocaleMutex());
-  const Codec& codec = SetLocaleFromEnvironment();
-  return EncodeUnits(codec, text.Data(), text.Length(), EncodeMode::kExact,
-                     [&](const char* piece, std::size_t n) { bytes->Append(piece, n); });
+  return Encode(text, EncodeMode::kExact, bytes);
 }
 
 WideString FromLocaleBytes(const NarrowString& bytes) {

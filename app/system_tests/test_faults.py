@@ -17,67 +17,18 @@ import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "ui",
-                                "gui_tests"))
-from scratch_tree import Scratch, snapshot  # noqa: E402
-from test_silent_runs import KIT_TIME, OLD, TARGET, file_time, make_kit  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "ui", "gui_tests"))
+import setup_run_case  # noqa: E402
+from scratch_tree import snapshot  # noqa: E402
+from setup_run_case import KIT_TIME, OLD, SetupRunCase, file_time, make_kit  # noqa: E402
 
-BUILD = None
 KILLS = 30
 
 
-class FaultTest(unittest.TestCase):
-    def setUp(self):
-        self.scratch = Scratch(prefix="setup-faults-", mode=0o755)
-        self.addCleanup(self.scratch.close)
-        self.home, self.tmp = self.scratch.home, self.scratch.tmp
-        self.kit_dir = os.path.join(self.scratch.root, "kit")
-        os.makedirs(self.kit_dir)
-        self.kit = os.path.join(self.kit_dir, "tavlo5.efd")
-        self.target = os.path.join(self.home, TARGET)
-
-    def env(self, tmpdir=None):
-        return {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.home,
-                "TMPDIR": tmpdir or self.tmp, "LC_ALL": "C.UTF-8"}
-
-    def start(self, tmpdir=None):
-        return subprocess.Popen([os.path.join(BUILD, "setup"), "usecwd", "-S"],
-                                env=self.env(tmpdir), cwd=self.kit_dir,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-
-    def finish(self, process):
-        try:
-            _, stderr = process.communicate(timeout=120)
-        finally:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-        self.assertEqual(process.returncode, 0)
-        return stderr.decode(errors="replace")
-
-    def run_setup(self, tmpdir=None):
-        return self.finish(self.start(tmpdir))
-
-    def write(self, rel, content, mtime=OLD):
-        path = os.path.join(self.target, rel)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(content)
-        os.utime(path, (mtime, mtime))
-
-    def read(self, rel):
-        with open(os.path.join(self.target, rel), "rb") as f:
-            return f.read()
-
-    def leftovers(self):
-        """What a run may leave only while it works: its work folder and temporary files."""
-        found = []
-        for dirpath, dirnames, filenames in os.walk(self.target):
-            for name in dirnames + filenames:
-                if name == ".t5stp" or name.startswith(".t5new"):
-                    found.append(os.path.relpath(os.path.join(dirpath, name), self.target))
-        return found
+class FaultTest(SetupRunCase):
+    PREFIX = "setup-faults-"
 
     def mount_tmpfs(self, path, size):
         os.makedirs(path, exist_ok=True)
@@ -86,7 +37,15 @@ class FaultTest(unittest.TestCase):
         if result.returncode != 0:
             self.skipTest("cannot mount a tmpfs here: " + result.stderr.strip())
         # Cleanups run last first: the unmount comes before the scratch root is removed.
-        self.addCleanup(subprocess.run, ["umount", "-l", path], check=False)
+        self.addCleanup(self.unmount, path)
+
+    def unmount(self, path):
+        """Unmounts what mount_tmpfs mounted; a mount that stays busy fails the test."""
+        result = subprocess.run(["umount", path], capture_output=True, text=True)
+        if result.returncode != 0:
+            # Detached all the same, so that nothing stays mounted after the test.
+            subprocess.run(["umount", "-l", path], capture_output=True)
+            self.fail("cannot unmount %s: %s" % (path, result.stderr.strip()))
 
     # --- a killed run --------------------------------------------------------------------
 
@@ -115,7 +74,7 @@ class FaultTest(unittest.TestCase):
         started = time.monotonic()
         process = self.start()
         # The first run, killed as the others, sets how long a run takes.
-        while process.poll() is None and not os.path.exists(os.path.join(self.target, "added")):
+        while process.poll() is None and not os.path.exists(os.path.join(self.target(), "added")):
             time.sleep(0.005)
         process.send_signal(signal.SIGKILL)
         process.communicate()
@@ -133,7 +92,7 @@ class FaultTest(unittest.TestCase):
             _, stderr = process.communicate(timeout=60)
             rolled_back += b"interrupted installation" in stderr
             for name, content in new.items():
-                path = os.path.join(self.target, name)
+                path = os.path.join(self.target(), name)
                 if not os.path.lexists(path):
                     self.assertTrue(name not in old, "kill %d: %s vanished" % (kill, name))
                     continue
@@ -144,18 +103,18 @@ class FaultTest(unittest.TestCase):
         self.run_setup()
         for name, content in new.items():
             self.assertEqual(self.read(name), content, name)
-            self.assertEqual(os.stat(os.path.join(self.target, name)).st_mtime, KIT_TIME)
+            self.assertEqual(os.stat(os.path.join(self.target(), name)).st_mtime, KIT_TIME)
         self.assertEqual(self.leftovers(), [])
         self.assertEqual(os.listdir(self.tmp), [])
 
     def wait_for_a_large_file_to_change(self, process, name):
         """Returns once the run writes a temporary file in the template directory, or
         changes name in any way, or has ended."""
-        path = os.path.join(self.target, name)
+        path = os.path.join(self.target(), name)
         before = os.stat(path)
         deadline = time.monotonic() + 60
         while process.poll() is None and time.monotonic() < deadline:
-            if any(n.startswith(".t5new") for n in os.listdir(self.target)):
+            if any(n.startswith(".t5new") for n in os.listdir(self.target())):
                 return
             now = os.stat(path)
             if (now.st_ino, now.st_size, now.st_mtime_ns) != (
@@ -189,21 +148,21 @@ class FaultTest(unittest.TestCase):
         self.assertEqual(self.leftovers(), [])
 
     def test_a_template_file_system_that_fills_up_is_rolled_back_whole(self):
-        self.mount_tmpfs(self.target, "1m")
+        self.mount_tmpfs(self.target(), "1m")
         for i in range(10):
             self.write("old%d.bin" % i, os.urandom(60 * 1024))
         # What is left free holds a few new files, not the thirty the kit brings.
-        with open(os.path.join(self.target, "filler"), "wb") as f:
+        with open(os.path.join(self.target(), "filler"), "wb") as f:
             f.write(os.urandom(200 * 1024))
-        os.utime(os.path.join(self.target, "filler"), (OLD, OLD))
+        os.utime(os.path.join(self.target(), "filler"), (OLD, OLD))
         entries = [("old%d.bin" % i, os.urandom(60 * 1024)) for i in range(10)]
         entries += [("new\\n%d.bin" % i, os.urandom(60 * 1024)) for i in range(30)]
         make_kit(self.kit, entries)
-        os.utime(self.target, (OLD, OLD))
-        before = snapshot(self.target)
+        os.utime(self.target(), (OLD, OLD))
+        before = snapshot(self.target())
         stderr = self.run_setup()
         self.assertIn("Installation error", stderr)
-        self.assertEqual(snapshot(self.target), before)
+        self.assertEqual(snapshot(self.target()), before)
 
     # --- two installers ------------------------------------------------------------------
 
@@ -222,5 +181,5 @@ class FaultTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    BUILD = os.path.abspath(sys.argv[1])
+    setup_run_case.BUILD = os.path.abspath(sys.argv[1])
     unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[2:])

@@ -7,96 +7,20 @@ scratch HOME and TMPDIR and compares whole trees, bytes and times, before and af
 
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import unittest
 import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "ui",
-                                "gui_tests"))
-from scratch_tree import Scratch, snapshot  # noqa: E402
-
-BUILD = None
-TARGET = ".tavlo5/Tavlo/tavlo5/tmplts"
-SETTINGS = ".Tavlo/tavlostart/tavlostart.cfg"
-OLD = 946684800          # 2000-01-01, older than every kit entry
-KIT_TIME = 1577836800    # 2020-01-01, the time of every kit entry
-NOBODY = 65534
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "ui", "gui_tests"))
+import setup_run_case  # noqa: E402
+from scratch_tree import snapshot  # noqa: E402
+from setup_run_case import KIT_TIME, NOBODY, SETTINGS, SetupRunCase, make_kit  # noqa: E402
 
 
-def file_time(seconds):
-    return (seconds + 11644473600) * 10000000
-
-
-def counted(text):
-    # surrogatepass: a kit may carry units that are no characters, such as a lone surrogate.
-    units = text.encode("utf-16-le", "surrogatepass")
-    return struct.pack("<I", len(units) // 2) + units
-
-
-def make_kit(path, entries, product="P", vendor="V", document="readme.htm",
-             entry_time=None):
-    """A layout B kit written byte by byte, so that it can hold what efdtool refuses. Each
-    entry is (name, content), dated KIT_TIME, or (name, content, seconds since 1970);
-    entry_time, when given, is the file time (100 ns units) of every entry."""
-    body = counted("en") + counted(product) + counted(vendor) + counted(document)
-    out = struct.pack("<II", 1, 1) + struct.pack("<I", 4 + len(body)) + body
-    out += struct.pack("<I", len(entries))
-    data = b""
-    for name, content, *when in entries:
-        t = entry_time if entry_time is not None else file_time(when[0] if when else KIT_TIME)
-        record = counted(name) + struct.pack("<IIII", t & 0xFFFFFFFF, t >> 32, len(data),
-                                             len(content))
-        out += struct.pack("<I", 4 + len(record)) + record
-        data += content
-    compressor = zlib.compressobj(9, zlib.DEFLATED, -15)
-    with open(path, "wb") as f:
-        f.write(compressor.compress(out + data) + compressor.flush())
-
-
-class SilentRun(unittest.TestCase):
-    def setUp(self):
-        # Open to all: some runs are made as nobody.
-        self.scratch = Scratch(prefix="setup-system-", mode=0o755)
-        self.addCleanup(self.scratch.close)
-        self.root, self.home, self.tmp = self.scratch.root, self.scratch.home, self.scratch.tmp
-        self.kit_dir = os.path.join(self.root, "kit")
-        os.makedirs(self.kit_dir)
-        self.kit = os.path.join(self.kit_dir, "tavlo5.efd")
-
-    def target(self, *parts):
-        return os.path.join(self.home, TARGET, *parts)
-
-    def run_setup(self, user=None, tmpdir=None):
-        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.home,
-               "TMPDIR": tmpdir or self.tmp, "LC_ALL": "C.UTF-8"}
-        argv = [os.path.join(BUILD, "setup"), "usecwd", "-S"]
-        if user is not None:
-            argv = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] + argv
-        result = subprocess.run(argv, env=env, cwd=self.kit_dir, capture_output=True,
-                                timeout=120)
-        self.assertEqual(result.returncode, 0)
-        return result.stderr.decode(errors="replace")
-
-    def write(self, rel, content, mtime=OLD):
-        path = self.target(rel)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(content)
-        os.utime(path, (mtime, mtime))
-
-    def write_settings(self, content):
-        path = os.path.join(self.home, SETTINGS)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(content)
-        os.utime(path, (OLD, OLD))
-        return path
-
-    def backups_left(self):
-        return [n for n in os.listdir(self.tmp) if n.startswith("t5stp")]
-
+class SilentRun(SetupRunCase):
     # --- failures forced at every entry --------------------------------------------------
 
     ENTRIES = [
@@ -136,7 +60,7 @@ class SilentRun(unittest.TestCase):
                 stderr = self.run_setup()
                 self.assertIn("Installation error", stderr)
                 self.assertEqual(snapshot(self.home), before)
-                self.assertEqual(self.backups_left(), [])
+                self.assertEqual(self.leftovers(), [])
                 with open(settings, "rb") as f:
                     self.assertEqual(f.read(), settings_before)
 
@@ -149,7 +73,7 @@ class SilentRun(unittest.TestCase):
             with open(path, "rb") as f:
                 self.assertEqual(f.read(), content)
             self.assertEqual(os.stat(path).st_mtime, KIT_TIME)
-        self.assertEqual(self.backups_left(), [])
+        self.assertEqual(self.leftovers(), [])
         with open(os.path.join(self.home, SETTINGS), "rb") as f:
             self.assertEqual(f.read(), b"InstallComponents=all\nConfigurationTemplatesLocation=%s\n"
                              % self.target().encode())
@@ -174,7 +98,7 @@ class SilentRun(unittest.TestCase):
         stderr = self.run_setup(user=NOBODY)
         self.assertIn("Installation error", stderr)
         self.assertEqual(snapshot(self.home), before)
-        self.assertEqual(self.backups_left(), [])
+        self.assertEqual(self.leftovers(), [])
 
     # --- hostile kits -----------------------------------------------------------------
 
@@ -215,7 +139,7 @@ class SilentRun(unittest.TestCase):
         stderr = self.run_setup()
         self.assertIn("corrupted or not designed", stderr)
         self.assertFalse(os.path.exists(self.target()))
-        self.assertEqual([n for n in os.listdir(self.tmp) if n.startswith("edf")], [])
+        self.assertEqual(self.leftovers(), [])
 
     # --- hostile settings files --------------------------------------------------------
 
@@ -239,5 +163,5 @@ class SilentRun(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    BUILD = os.path.abspath(sys.argv[1])
+    setup_run_case.BUILD = os.path.abspath(sys.argv[1])
     unittest.main(argv=[sys.argv[0], "-v"])
