@@ -23,33 +23,46 @@ bool SameNode(const struct stat64& a, const struct stat64& b) {
 TargetLock::~TargetLock() { Release(); }
 
 void TargetLock::Release() {
-  if (descriptor_ >= 0) close(descriptor_);
+  if (descriptor_ >= 0) {
+    if (held_) flock(descriptor_, LOCK_UN);
+    close(descriptor_);
+  }
   descriptor_ = -1;
+  held_ = false;
 }
 
-TargetLock::Outcome TargetLock::Acquire(const NarrowString& path, StopSignal* stop) {
+TargetLock::Outcome TargetLock::Acquire(int root, const NarrowString& path, StopSignal* stop,
+                                        const std::function<void()>& on_wait) {
   Release();
   code_ = kSuccess;
-  descriptor_ = open(path.CStr(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A descriptor of the lock's own: the lock goes with it, whatever the caller does with
+  // root.
+  descriptor_ = fcntl(root, F_DUPFD_CLOEXEC, 0);
   if (descriptor_ < 0) {
     code_ = ErrorCodeFromErrno(errno);
     return Outcome::kFailed;
   }
+  bool told = false;
   for (;;) {
-    if (flock(descriptor_, LOCK_EX | LOCK_NB) == 0) break;
+    if (flock(descriptor_, LOCK_EX | LOCK_NB) == 0) {
+      held_ = true;
+      break;
+    }
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) break;  // no locks on this file system: go on unlocked
     if (stop == nullptr) {
       Release();
       return Outcome::kBusy;
     }
+    if (!told && on_wait) on_wait();
+    told = true;
     if (stop->PauseUnlessRequested(kLockRetryMicroseconds)) {
       Release();
       return Outcome::kStopped;
     }
   }
   struct stat64 locked, named;
-  if (fstat64(descriptor_, &locked) != 0 || stat64(path.CStr(), &named) != 0 ||
+  if (fstat64(descriptor_, &locked) != 0 || lstat64(path.CStr(), &named) != 0 ||
       !SameNode(locked, named)) {
     Release();
     return Outcome::kGone;

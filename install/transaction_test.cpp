@@ -41,7 +41,8 @@ class TransactionTest : public ::testing::Test {
       return kErrorInvalidParameter;
     }
     file.descriptor = -1;
-    return transaction->FinishFile(&file);
+    code = transaction->CompleteFile(&file, bytes.size());
+    return code != kSuccess ? code : transaction->PublishPending();
   }
 
   // The tree the killed-run tests start from: files to replace, a folder to fill.
@@ -102,8 +103,17 @@ TEST_F(TransactionTest, CreateDirectoryRecordedMakesAndRecordsEveryNewLevelOuter
   EXPECT_TRUE(IsDirectory(Target("existing")));
 }
 
-// What the journal costs: a record per change outside the run's own folders, none inside.
+// What the journal costs: inside the run's own folders, one record of what it made (its
+// identity) and no temporary-file or backup record; outside them, the temporary and the new
+// file as well.
 TEST_F(TransactionTest, FilesInTheRunsOwnFoldersNeedNoRecord) {
+  auto count = [](const Transaction& transaction, JournalKind kind) {
+    std::size_t n = 0;
+    for (const JournalRecord& record : InstallTestAccess::Records(transaction)) {
+      n += record.kind == kind ? 1 : 0;
+    }
+    return n;
+  };
   {
     Transaction made;
     ASSERT_EQ(made.BeginTransaction(WideFromAscii(target_ + "/made/")), kSuccess);
@@ -111,8 +121,10 @@ TEST_F(TransactionTest, FilesInTheRunsOwnFoldersNeedNoRecord) {
     ASSERT_EQ(made.CreateDirectoryRecorded(NarrowOf("x/y")), kSuccess);
     ASSERT_EQ(WriteFile(&made, "x/y/f", "f"), kSuccess);
     ASSERT_EQ(WriteFile(&made, "top", "t"), kSuccess);
-    ASSERT_EQ(InstallTestAccess::Records(made).size(), 1u);
-    EXPECT_EQ(InstallTestAccess::Records(made)[0].kind, JournalKind::kMadeTarget);
+    EXPECT_EQ(count(made, JournalKind::kMadeTarget), 1u);
+    EXPECT_EQ(count(made, JournalKind::kMadeDirectory), 2u);
+    EXPECT_EQ(count(made, JournalKind::kMadeIdentity), 4u);  // x, x/y, x/y/f, top
+    EXPECT_EQ(InstallTestAccess::Records(made).size(), 7u);
     EXPECT_EQ(made.Commit(), kSuccess);
   }
   Transaction transaction;
@@ -120,10 +132,10 @@ TEST_F(TransactionTest, FilesInTheRunsOwnFoldersNeedNoRecord) {
   ASSERT_EQ(transaction.CreateDirectoryRecorded(NarrowOf("new/deeper")), kSuccess);
   const std::size_t after_directories = InstallTestAccess::Records(transaction).size();
   ASSERT_EQ(WriteFile(&transaction, "new/deeper/f", "f"), kSuccess);
-  EXPECT_EQ(InstallTestAccess::Records(transaction).size(), after_directories);
+  EXPECT_EQ(InstallTestAccess::Records(transaction).size(), after_directories + 1);
   ASSERT_EQ(WriteFile(&transaction, "existing-folder-file", "e"), kSuccess);
-  // The temporary and the new file.
-  EXPECT_EQ(InstallTestAccess::Records(transaction).size(), after_directories + 2);
+  // The temporary, the new file and its identity.
+  EXPECT_EQ(InstallTestAccess::Records(transaction).size(), after_directories + 4);
   EXPECT_EQ(transaction.Commit(), kSuccess);
   EXPECT_FALSE(Exists(Target(".t5stp")));
   EXPECT_EQ(ReadWholeFile(Target("new/deeper/f")), "f");
@@ -154,7 +166,10 @@ TEST_F(TransactionTest, KilledRunIsRolledBackEvenWhenTheRollbackIsStoppedAtAnySt
     // A rollback stopped after budget changes, then one left to finish.
     int64_t changes_left = budget;
     TempNames names;
-    const RecoveryOutcome first = RecoverWorkFolder(NarrowOf(target_ + "/"), &names, &changes_left);
+    RecoveryDetail detail;
+    RootDescriptor root(target_);
+    const RecoveryOutcome first =
+        RecoverWorkFolder(root.get(), NarrowOf(target_ + "/"), true, &names, &detail, &changes_left);
     completed_within_budget = first == RecoveryOutcome::kRolledBack;
     Transaction next;
     ASSERT_EQ(next.BeginTransaction(WideTarget()), kSuccess) << "budget " << budget;
