@@ -67,13 +67,15 @@ class RunsOwn {
     return false;
   }
 
-  // Whether the node now at name in folder is a file the run made at relative.
+  // Whether the node now at name in folder is a file the run made at relative, as the run
+  // left it: the same node, and the size it wrote (a freed inode number is soon given to
+  // the next new file, and a file the user wrote to since is the user's).
   bool IsOwnFile(int folder, const char* name, const NarrowString& relative) const {
     NodeIdentity now;
     if (!IdentityAt(folder, name, &now)) return false;
     auto range = files_.equal_range(relative);
     for (auto it = range.first; it != range.second; ++it) {
-      if (it->second.SameNode(now)) return true;
+      if (it->second.SameNode(now) && it->second.size == now.size) return true;
     }
     return false;
   }

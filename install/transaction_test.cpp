@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -249,4 +250,79 @@ TEST_F(TransactionTest, RunThatWaitedWhileTheDirectoryWentMakesItAgain) {
   EXPECT_EQ(second.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
   first.Rollback();
   EXPECT_TRUE(second.get());
+}
+
+// A killed run is rolled back by the next start long after the user went on working: what
+// the user saved since, in the directory the run made, in a folder it made, or at a name
+// where the run had put a file, stays, and so do the folders holding it.
+TEST_F(TransactionTest, RollbackRemovesOnlyWhatTheRunMadeAndKeepsWhatTheUserAddedSince) {
+  {
+    Transaction transaction;
+    ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
+    ASSERT_TRUE(InstallTestAccess::MadeTarget(transaction));
+    ASSERT_EQ(transaction.CreateDirectoryRecorded(NarrowOf("n/deeper")), kSuccess);
+    ASSERT_EQ(transaction.CreateDirectoryRecorded(NarrowOf("gone")), kSuccess);
+    for (const char* name : {"top.txt", "n/x.txt", "n/deeper/y.txt", "replaced.txt"}) {
+      ASSERT_EQ(WriteFile(&transaction, name, "the run's"), kSuccess);
+    }
+    transaction.End();  // killed
+  }
+  ASSERT_TRUE(WriteWholeFile(Target("readme-mine.txt"), "mine"));
+  ASSERT_TRUE(MakeDirectories(Target("mine")));
+  ASSERT_TRUE(WriteWholeFile(Target("mine/notes.txt"), "mine"));
+  ASSERT_TRUE(WriteWholeFile(Target("n/mine.txt"), "mine"));
+  // The user's own file at a name where the run had put one.
+  ASSERT_EQ(unlink(Target("replaced.txt").c_str()), 0);
+  ASSERT_TRUE(WriteWholeFile(Target("replaced.txt"), "mine"));
+
+  Transaction next;
+  ASSERT_EQ(next.BeginTransaction(WideTarget()), kSuccess);
+  EXPECT_TRUE(next.RolledBackInterruptedRun());
+  next.End();
+  for (const char* name : {"readme-mine.txt", "mine/notes.txt", "n/mine.txt", "replaced.txt"}) {
+    EXPECT_EQ(ReadWholeFile(Target(name)), "mine") << name;
+  }
+  for (const char* gone : {"top.txt", "n/x.txt", "n/deeper", "gone", ".t5stp"}) {
+    EXPECT_FALSE(Exists(Target(gone))) << gone;
+  }
+}
+
+// Without a lock to prove it ended, a work folder is taken over only from a run that is
+// proven dead: one that is alive (here: this very process) is left exactly as it is.
+TEST_F(TransactionTest, AWorkFolderOfARunThatMayLiveIsNeverTakenOver) {
+  MakeOriginalTree();
+  const TreeState original = SnapshotTree(target_);
+  RunAndKill();
+  const TreeState left = SnapshotTree(target_);
+  TempNames names;
+  RecoveryDetail detail;
+  {
+    RootDescriptor root(target_);
+    EXPECT_EQ(RecoverWorkFolder(root.get(), NarrowOf(target_ + "/"), false, &names, &detail),
+              RecoveryOutcome::kBusy);
+  }
+  EXPECT_NE(std::string(detail.reason.CStr()).find(std::to_string(getpid())), std::string::npos);
+  EXPECT_EQ(DescribeDifferences(left, SnapshotTree(target_)), "");
+
+  // The journal's owner made a process that has ended: a child, reaped.
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  const std::string journal = Target(".t5stp/journal");
+  std::string bytes = ReadWholeFile(journal);
+  const uint32_t dead = static_cast<uint32_t>(child);
+  ASSERT_EQ(bytes[kJournalMagicBytes], static_cast<char>(JournalKind::kOwner));
+  for (int i = 0; i < 4; ++i) {
+    bytes[kJournalMagicBytes + kJournalRecordHeaderBytes + i] =
+        static_cast<char>((dead >> (8 * i)) & 0xFF);
+  }
+  ASSERT_TRUE(WriteWholeFile(journal, bytes));
+  ASSERT_EQ(chmod(journal.c_str(), kJournalFileMode), 0);
+  {
+    RootDescriptor root(target_);
+    EXPECT_EQ(RecoverWorkFolder(root.get(), NarrowOf(target_ + "/"), false, &names, &detail),
+              RecoveryOutcome::kRolledBack);
+  }
+  EXPECT_EQ(DescribeDifferences(original, SnapshotTree(target_)), "");
 }

@@ -176,7 +176,7 @@ class FaultTest(SetupRunCase):
         said = [self.finish(first), self.finish(second)]
         waiting = "setup: waiting for another installation into %s/" % self.target()
         for stderr in said:
-            self.assertIn(stderr.split(" (pid ")[0], ["", waiting])
+            self.assertIn(stderr.rstrip("\n").split(" (pid ")[0], ["", waiting])
         self.assertIn("", said)
         for name, content in entries:
             self.assertEqual(self.read(name.replace("\\", "/")), content, name)
