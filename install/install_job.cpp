@@ -186,7 +186,7 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
   transaction_.SetWaitObserver([this](const NarrowString& text) {
     // At once on standard error, and as the progress page's text.
     std::fprintf(stderr, "%s\n", text.CStr());
-    channel_->Post(0, FromLocaleBytes(text), 0);
+    channel_->PostNote(FromLocaleBytes(text));
   });
   ErrorCode code = transaction_.BeginTransaction(target);
   if (transaction_.RolledBackInterruptedRun()) {

@@ -239,7 +239,13 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* director
   for (;;) {
     const bool worker_ended = worker_.HasEnded();
     const ProgressReport report = channel_.Read();
-    if (progress_page_ && main_window_ != nullptr) progress_page_->SetProgress(report.percent);
+    if (progress_page_ && main_window_ != nullptr) {
+      if (report.note) {
+        progress_page_->ShowNote(report.message);
+      } else {
+        progress_page_->SetProgress(report.percent);
+      }
+    }
     outcome = JudgeProgress(report.code, report.percent, worker_ended);
     if (outcome == InstallationOutcome::kFailed) {
       *failure_text = report.message;
