@@ -138,10 +138,9 @@ InstallJob::Destination InstallJob::Examine(const NarrowString& relative, bool r
   if (!repeated && transaction_.IsRunsOwnDirectory(folder)) return Destination::kAbsent;
   const int descriptor = transaction_.FolderDescriptor(folder);
   if (descriptor < 0) {
-    // No folder, nothing in it; anything else that keeps the folder from being opened is
-    // looked at along the whole path.
-    if (errno == ENOENT) return Destination::kAbsent;
-    return ExamineDestination(JoinPath(transaction_.Target(), relative), entry_time);
+    // No folder, nothing in it. A folder that cannot be opened (a link on the way is never
+    // followed) fails the run when the file is made there.
+    return errno == ENOENT ? Destination::kAbsent : Destination::kOutOfDate;
   }
   return ExamineDestination(descriptor, NameOf(relative), entry_time, user);
 }

@@ -4,7 +4,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
 
 #include "fs/file_layer.h"
 #include "install/stop_signal.h"
@@ -68,4 +72,30 @@ TargetLock::Outcome TargetLock::Acquire(int root, const NarrowString& path, Stop
     return Outcome::kGone;
   }
   return Outcome::kLocked;
+}
+
+uint32_t LockHolderPid(int directory) {
+  struct stat64 status;
+  if (fstat64(directory, &status) != 0) return 0;
+  FILE* locks = std::fopen("/proc/locks", "re");
+  if (locks == nullptr) return 0;
+  // "1: FLOCK  ADVISORY  WRITE 1234 fd:01:5678 0 EOF": the holder, then the device as
+  // major:minor in hexadecimal and the inode.
+  char line[256];
+  uint32_t holder = 0;
+  while (holder == 0 && std::fgets(line, sizeof line, locks) != nullptr) {
+    char kind[16], mode[16];
+    unsigned pid = 0, major = 0, minor = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(line, "%*d: %15s %*s %15s %u %x:%x:%llu", kind, mode, &pid, &major, &minor,
+                    &inode) != 6) {
+      continue;
+    }
+    if (std::strcmp(kind, "FLOCK") == 0 && major == major(status.st_dev) &&
+        minor == minor(status.st_dev) && inode == static_cast<unsigned long long>(status.st_ino)) {
+      holder = pid;
+    }
+  }
+  std::fclose(locks);
+  return holder;
 }

@@ -19,6 +19,7 @@
 #ifndef INSTALL_TARGET_LOCK_H_
 #define INSTALL_TARGET_LOCK_H_
 
+#include <cstdint>
 #include <functional>
 
 #include "fs/error_codes.h"
@@ -58,5 +59,9 @@ class TargetLock {
   bool held_ = false;
   ErrorCode code_ = kSuccess;
 };
+
+// The process that holds a flock(2) lock on the directory open as directory, as the kernel
+// lists it in /proc/locks; 0 when none is listed.
+uint32_t LockHolderPid(int directory);
 
 #endif  // INSTALL_TARGET_LOCK_H_

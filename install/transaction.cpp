@@ -199,7 +199,7 @@ ErrorCode Transaction::OpenAndLockTarget() {
   if (!IdentityOf(root_, &root_identity_)) return ErrorCodeFromErrno(errno);
   auto tell = [this]() {
     uint32_t pid = 0;
-    ReadWorkFolderOwnerPid(root_, &pid);
+    if (!ReadWorkFolderOwnerPid(root_, &pid)) pid = LockHolderPid(root_);
     char text[64] = "";
     if (pid != 0) std::snprintf(text, sizeof text, " (pid %u)", pid);
     NarrowString line("setup: waiting for another installation into ");
