@@ -50,11 +50,19 @@ class InstallerDlgTest : public ::testing::Test {
     }
   }
 
-  // A settings location below a regular file: it passes the writability probe (it does not
-  // exist yet) but no directory can be made there, so the installation fails.
+  // A directory below a regular file: none can be made there, so an installation into it
+  // typed on the directory page fails (as a settings location it fails the probe).
   std::string UnmakeableLocation() {
     EXPECT_TRUE(WriteWholeFile(scratch_.Child("blocker"), PatternBytes(4, 2)));
     return scratch_.Child("blocker/templates");
+  }
+
+  // An existing template directory with a directory where the kit has a file: it passes the
+  // writability probe, and the installation fails at that entry.
+  std::string FailingLocation() {
+    const std::string location = scratch_.Child("blocked");
+    EXPECT_TRUE(MakeDirectories(location + "/" + DemoKitFiles()[0]));
+    return location;
   }
 
   // Runs the dialog, which must show exactly one message, and returns it: answered in its
@@ -108,7 +116,7 @@ TEST_F(InstallerDlgTest, SilentRunInstallsAndRecordsTheDirectory) {
 
 TEST_F(InstallerDlgTest, SilentRunFailureShowsTheWorkersTextAndRecordsNothing) {
   WriteDemoKit();
-  const std::vector<std::string> settings = {std::string(kKey) + UnmakeableLocation()};
+  const std::vector<std::string> settings = {std::string(kKey) + FailingLocation()};
   WizardScratch::WriteSettings(scratch_.UserSettingsPath(), settings);
   auto dialog = MakeDialog(true);
   EXPECT_EQ(RunAndTakeTheOneMessage(dialog.get()), "Installation error");
