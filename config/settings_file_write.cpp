@@ -32,6 +32,9 @@ constexpr std::size_t kBodyAt = 16;
 constexpr std::size_t kPathLengthAt = 32;
 constexpr std::size_t kContentLengthAt = 40;
 constexpr std::size_t kRewriteCopyHeaderBytes = 48;
+// No copy this program makes comes near this size; a larger file is none of its copies and
+// would not fit into a 32-bit process.
+constexpr uint64_t kLargestRewriteCopyBytes = uint64_t{1} << 30;
 
 SettingsWriteResult Fail(SettingsWriteResult result, int error, int* error_number) {
   *error_number = error;
@@ -85,8 +88,7 @@ bool MayRewrite(uid_t owner, bool through_link) {
 int WriteAllAt(int fd, const char* data, std::size_t size, uint64_t offset) {
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t n =
-        pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
+    const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
     if (n == 0) return ENOSPC;
@@ -394,12 +396,14 @@ void FinishRewriteCopyIn(const std::string& directory, const std::string& copy_n
   std::string bytes;
   const bool own = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
                    st.st_nlink == 1 && (st.st_mode & 022) == 0 &&
+                   static_cast<uint64_t>(st.st_size) <= kLargestRewriteCopyBytes &&
                    ReadAll(fd, static_cast<uint64_t>(st.st_size), &bytes);
   close(fd);
   if (own) {
     RewriteCopy copy;
     // A copy that is not whole was cut short by a kill before the file was touched.
-    if (!ParseRewriteCopy(bytes, &copy) || ApplyRewriteCopy(copy)) RemoveRewriteCopy(dirfd, copy_name);
+    if (!ParseRewriteCopy(bytes, &copy) || ApplyRewriteCopy(copy))
+      RemoveRewriteCopy(dirfd, copy_name);
   }
   close(dirfd);
 }
@@ -422,7 +426,8 @@ SettingsWriteResult WriteInDirectory(int dirfd, const std::string& file, const s
   if (!MayRewrite(st.st_uid, through_link)) return Fail(kSettingsNotOwned, EPERM, error_number);
   // The file is replaced only where it could be written: opening it for writing decides,
   // as it would for a program that writes the file itself.
-  const int fd = openat(dirfd, name.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  const int fd =
+      openat(dirfd, name.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return Fail(kSettingsCannotOpen, errno, error_number);
   struct stat opened;
   SettingsWriteResult result = kSettingsCannotOpen;
@@ -436,8 +441,10 @@ SettingsWriteResult WriteInDirectory(int dirfd, const std::string& file, const s
     // new file is made and renamed over it. Where no new file can be made next to it (a
     // folder the user cannot write to) or be given the file's owner, the file is written
     // where it is too.
-    if (opened.st_nlink == 1) result = ReplaceWithNewFile(dirfd, name, content, &opened, error_number);
-    if (result == kSettingsCannotOpen) result = RewriteInPlace(fd, opened, file, content, error_number);
+    if (opened.st_nlink == 1)
+      result = ReplaceWithNewFile(dirfd, name, content, &opened, error_number);
+    if (result == kSettingsCannotOpen)
+      result = RewriteInPlace(fd, opened, file, content, error_number);
   }
   close(fd);
   return result;

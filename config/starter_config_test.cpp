@@ -176,7 +176,8 @@ TEST_F(StarterConfigTest, RewriteKeepsGroupModeAndHardLinks) {
 TEST_F(StarterConfigTest, RootNeverRewritesAnotherUsersFileOrFollowsTheirLinks) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
   const std::string passwd = home_ + "/elsewhere/passwd";
-  const std::string passwd_content = "root:x:0:0:root:/root:/bin/sh\nu:x:1000:1000::/home/u:/bin/sh\n";
+  const std::string passwd_content =
+      "root:x:0:0:root:/root:/bin/sh\nu:x:1000:1000::/home/u:/bin/sh\n";
   WriteFile(passwd, passwd_content);
   ASSERT_EQ(chown(passwd.c_str(), 65534, 65534), 0);
   ASSERT_TRUE(MakeDirectories(home_ + "/.Tavlo/tavlostart"));
@@ -255,7 +256,8 @@ TEST_F(StarterConfigTest, InPlaceRewriteOnAFullFileSystemKeepsTheOldBytesWhole) 
   EXPECT_EQ(error_number, ENOSPC);
   EXPECT_EQ(ReadWholeFile(user_), old_content);
   EXPECT_EQ(ReadWholeFile(dir + "/second-name.cfg"), old_content);
-  EXPECT_EQ(ListNames(dir), (std::vector<std::string>{"filler", "second-name.cfg", "tavlostart.cfg"}));
+  EXPECT_EQ(ListNames(dir),
+            (std::vector<std::string>{"filler", "second-name.cfg", "tavlostart.cfg"}));
   EXPECT_EQ(ListNames(home_), std::vector<std::string>{".Tavlo"});
 }
 
