@@ -127,8 +127,11 @@ bool UsableLocation(const WideString& location, WideString* expanded) {
   *expanded = ExpandHomeDirectory(location);
   const WideString cleaned = CleanTargetDirectory(*expanded);
   const bool emptied_by_cleaning = cleaned.Empty() && !expanded->Empty();
-  if (!emptied_by_cleaning && !IsAbsolutePath(cleaned)) return false;
-  return ProbeDirectoryWritable(*expanded);
+  if (emptied_by_cleaning) return true;
+  if (!IsAbsolutePath(cleaned)) return false;
+  // The directory the templates would go to is the cleaned one ("file://" removed), so
+  // that is the one asked.
+  return ProbeDirectoryWritable(cleaned);
 }
 
 NarrowString PreinstallMessageId(PreinstallResult result) {

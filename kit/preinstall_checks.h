@@ -72,8 +72,9 @@ WideString CleanTargetDirectory(const WideString& directory);
 // directory it stands for in *expanded: the location with "~" and "~/..." expanded to the
 // home directory (ExpandHomeDirectory). Not usable: a location that is relative once
 // cleaned (CleanTargetDirectory; "~user/...", "tmpl", "C:/tmpl"), one whose path cannot be
-// encoded, and one that fails the writability probe (ProbeDirectoryWritable). A location
-// that cleaning empties (a web address) stays usable, and gives an empty target.
+// encoded, and one whose cleaned path fails the writability probe (ProbeDirectoryWritable:
+// a missing directory is usable only where it could be made). A location that cleaning
+// empties (a web address) stays usable without a probe, and gives an empty target.
 bool UsableLocation(const WideString& location, WideString* expanded);
 
 enum class PreinstallResult {

@@ -219,8 +219,12 @@ void CInstallerDlg::StartInstallation() {
     if (directory_changed && error_page_) error_page_->SetText(failure_text);
   } else {
     ShowSuccessPage();
-    RecordInstalledDirectory(target_directory_, &TemplateLocations,
-                             locations_from_alternative_file_, alternative_file_exists_);
+    SettingsWriteFailure failure;
+    if (RecordInstalledDirectory(target_directory_, &TemplateLocations,
+                                 locations_from_alternative_file_, alternative_file_exists_,
+                                 &failure) != kSettingsWritten) {
+      ReportSettingsFailure(failure);
+    }
   }
   HandlePendingClose();
 }
@@ -270,6 +274,17 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* director
   // A finished run is not repeated: the worker ends instead of starting another pass.
   worker_.RequestStop();
   return outcome == InstallationOutcome::kSucceeded;
+}
+
+void CInstallerDlg::ReportSettingsFailure(const SettingsWriteFailure& failure) {
+  // The templates are installed and the success page stays; only the launcher will not find
+  // them by itself, which the user must know.
+  const WideString text = SettingsFailureText(failure);
+  if (main_window_ == nullptr) {
+    std::fprintf(stderr, "setup: %s\n", ToLocaleBytes(text).CStr());
+  } else {
+    MessageBox(this, text, kMessageBoxErrorOk);
+  }
 }
 
 bool CInstallerDlg::FinishInterruptedInstallation() {
