@@ -97,6 +97,9 @@ struct PreinstallFindings {
   bool locations_from_alternative_file = false;
   // The cleaned default target directory; empty when cleaning emptied it.
   WideString target_directory;
+  // Listed locations passed over (not writable) that hold an interrupted installation's
+  // work folder: what it keeps stays there, and the user must hear where.
+  std::vector<WideString> stranded_work_folders;
 };
 
 // Runs the five steps above. Locations read from the settings are appended to

@@ -84,6 +84,12 @@ bool CInstallerDlg::RunPreinstallChecks() {
   alternative_file_exists_ = findings.alternative_file_exists;
   locations_from_alternative_file_ = findings.locations_from_alternative_file;
   target_directory_ = findings.target_directory;
+  for (const WideString& stranded : findings.stranded_work_folders) {
+    std::fprintf(stderr,
+                 "setup: %s cannot be written, so it was passed over; what an interrupted "
+                 "installation left there stays in its work folder .t5stp\n",
+                 ToLocaleBytes(stranded).CStr());
+  }
   if (result == PreinstallResult::kReady) return true;
   MessageBox(this, LoadText(PreinstallMessageId(result)), kMessageBoxErrorOk);
   return false;
