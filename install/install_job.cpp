@@ -41,6 +41,14 @@ bool IsReadable(int folder, const char* name, const struct stat64& status, uid_t
   return faccessat(folder, name, R_OK, AT_EACCESS) == 0;
 }
 
+// The cause of a failed step: its system error where one was left, else its code alone.
+Status CauseOf(ErrorCode code, int error_number, const NarrowString& path) {
+  if (error_number != 0) return Status::FromErrno(error_number, path, code);
+  return Status::Failure(code, path, NarrowString(code == kErrorInvalidData
+                                                      ? "the kit's data for this entry is damaged"
+                                                      : "the step failed without a system error"));
+}
+
 }  // namespace
 
 InstallJob::Destination InstallJob::ExamineDestination(const NarrowString& path,
@@ -77,17 +85,35 @@ WideString InstallJob::RestoreFailureText(const NarrowString& folder) {
   return text;
 }
 
-int32_t InstallJob::ReportError(ErrorCode code, int32_t percent) {
+int32_t InstallJob::ReportError(ErrorCode code, int32_t percent, const Status& cause) {
   // Rolled back first: only then is it known whether the directory is as it was.
   transaction_.Rollback();
+  TellRolledBack();
   if (transaction_.RestoreIncomplete()) {
     channel_->Post(static_cast<int32_t>(code),
-                   RestoreFailureText(transaction_.BackupFolder()), percent, true);
+                   RestoreFailureText(transaction_.BackupFolder()), percent, true, cause);
   } else {
     channel_->Post(static_cast<int32_t>(code), LoadText(NarrowString("IDS_INSTALL_ERROR")),
-                   percent);
+                   percent, false, cause);
   }
   return static_cast<int32_t>(code);
+}
+
+int32_t InstallJob::EndCancelled(int32_t percent) {
+  transaction_.Rollback();
+  TellRolledBack();
+  if (transaction_.RestoreIncomplete()) {
+    channel_->Post(static_cast<int32_t>(kErrorCancelled),
+                   RestoreFailureText(transaction_.BackupFolder()), percent, true);
+  }
+  return static_cast<int32_t>(kErrorCancelled);
+}
+
+void InstallJob::TellRolledBack() {
+  RunObserver* observer = channel_->run_observer();
+  if (observer == nullptr) return;
+  const bool complete = !transaction_.RestoreIncomplete();
+  observer->RolledBack(complete, complete ? NarrowString() : transaction_.BackupFolder());
 }
 
 void InstallJob::PauseAfterFinish() {
@@ -95,13 +121,14 @@ void InstallJob::PauseAfterFinish() {
 }
 
 bool InstallJob::EntryPaths(const DistributionKit& kit, std::vector<NarrowString>* paths,
-                            std::vector<bool>* repeated) {
+                            std::vector<bool>* repeated, std::size_t* failing) {
   paths->resize(kit.EntryCount());
   repeated->assign(kit.EntryCount(), false);
   std::unordered_set<std::string_view> seen;
   for (std::size_t j = 0; j < kit.EntryCount(); ++j) {
     NarrowString& relative = (*paths)[j];
     if (!EntryRelativePath(kit.Entry(j).name, &relative) || IsInWorkFolder(relative)) {
+      *failing = j;
       return false;
     }
     (*repeated)[j] = !seen.insert(std::string_view(relative.Data(), relative.Length())).second;
@@ -151,7 +178,11 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
   channel->TakeJob(&kit, &target);
   if (kit == nullptr) return ReportError(kErrorInvalidParameter, 0);
 
+  // errno is cleared before each step whose failure is reported, so that the cause names
+  // that step's system error and never one left over from a lookup that was no failure.
+  errno = 0;
   ErrorCode code = transaction_.BeginTransaction(target);
+  const int begin_error = errno;
   if (transaction_.RolledBackInterruptedRun()) {
     ReportInterruptedInstallationRolledBack(transaction_.Target());
   }
@@ -160,34 +191,59 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     transaction_.End();
     return static_cast<int32_t>(code);
   }
-  if (code != kSuccess) return ReportError(code, 0);
+  if (code != kSuccess) {
+    return ReportError(code, 0, CauseOf(code, begin_error, ToLocaleBytes(target)));
+  }
 
   std::vector<NarrowString> relatives;
   std::vector<bool> repeated;
-  if (!EntryPaths(*kit, &relatives, &repeated)) return ReportError(kErrorInvalidParameter, 0);
+  std::size_t failing = 0;
+  if (!EntryPaths(*kit, &relatives, &repeated, &failing)) {
+    return ReportError(kErrorInvalidParameter, 0,
+                       Status::Failure(kErrorInvalidParameter,
+                                       ToLocaleBytes(kit->Entry(failing).name),
+                                       NarrowString("the entry's name cannot be encoded in the "
+                                                    "locale, or lies in the work folder")));
+  }
 
+  RunObserver* observer = channel->run_observer();
   const uid_t user = geteuid();
   const std::size_t count = kit->EntryCount();
   for (std::size_t j = 0; j < count; ++j) {
     const KitEntry& entry = kit->Entry(j);
     const int32_t percent = Percentage(j, count);
-    channel->Post(0, DestinationPath(target, entry.name), percent);
+    const WideString destination = DestinationPath(target, entry.name);
+    channel->Post(0, destination, percent);
     const Destination found = Examine(relatives[j], repeated[j], entry.time, user);
-    if (found == Destination::kUpToDate) continue;
-    if (found == Destination::kDirectory) return ReportError(kErrorInvalidParameter, percent);
-    code = InstallEntry(kit, j, relatives[j], found);
-    if (code != kSuccess) return ReportError(code, percent);
-    if (channel->IsCancelRequested()) {
-      transaction_.Rollback();
-      if (transaction_.RestoreIncomplete()) {
-        channel->Post(static_cast<int32_t>(kErrorCancelled),
-                      RestoreFailureText(transaction_.BackupFolder()), percent, true);
-      }
-      return static_cast<int32_t>(kErrorCancelled);
+    if (found == Destination::kUpToDate) {
+      if (observer != nullptr) observer->EntryDone(destination, EntryAction::kUpToDate);
+      // A cancel request ends the run after this entry too, so that a long stretch of
+      // up-to-date entries does not hold a stop.
+      if (channel->IsCancelRequested()) return EndCancelled(percent);
+      continue;
     }
+    if (found == Destination::kDirectory) {
+      return ReportError(kErrorInvalidParameter, percent,
+                         Status::FromErrno(EISDIR, ToLocaleBytes(destination),
+                                           kErrorInvalidParameter));
+    }
+    errno = 0;
+    code = InstallEntry(kit, j, relatives[j], found);
+    if (code != kSuccess) {
+      return ReportError(code, percent, CauseOf(code, errno, ToLocaleBytes(destination)));
+    }
+    if (observer != nullptr) {
+      observer->EntryDone(destination, found == Destination::kAbsent ? EntryAction::kNew
+                                                                      : EntryAction::kReplaced);
+    }
+    if (channel->IsCancelRequested()) return EndCancelled(percent);
   }
+  errno = 0;
   code = transaction_.Commit();
-  if (code != kSuccess) return ReportError(code, count == 0 ? 0 : Percentage(count - 1, count));
+  if (code != kSuccess) {
+    return ReportError(code, count == 0 ? 0 : Percentage(count - 1, count),
+                       CauseOf(code, errno, ToLocaleBytes(target)));
+  }
   channel->Post(0, LoadText(NarrowString("IDS_INSTALL_FINISH")), 100);
   PauseAfterFinish();
   return 0;

@@ -28,6 +28,7 @@
 
 #include "fs/error_codes.h"
 #include "fs/file_layer.h"
+#include "fs/status.h"
 #include "text/narrow_string.h"
 #include "install/progress_channel.h"
 #include "install/stop_signal.h"
@@ -53,8 +54,8 @@ class InstallJob {
   int32_t Run(ProgressChannel* channel);
 
   // Rolls back, then posts code with the text of IDS_INSTALL_ERROR (or, when the rollback
-  // left originals behind, the text that says where) and percent; returns code.
-  int32_t ReportError(ErrorCode code, int32_t percent);
+  // left originals behind, the text that says where), percent and cause; returns code.
+  int32_t ReportError(ErrorCode code, int32_t percent, const Status& cause = Status());
 
   // What is at an entry's destination.
   enum class Destination {
@@ -91,11 +92,15 @@ class InstallJob {
   friend class InstallTestAccess;
 
   void PauseAfterFinish();
+  // Rolls back a run that a cancel request ends at entry percent; returns 1223.
+  int32_t EndCancelled(int32_t percent);
+  // Tells the channel's run observer, if there is one, how the rollback ended.
+  void TellRolledBack();
   // The relative paths of every entry, in table order, and for each whether an earlier
   // entry names the same path; false when a name cannot be encoded or lies in the work
-  // folder.
+  // folder, with *failing the index of that entry.
   static bool EntryPaths(const DistributionKit& kit, std::vector<NarrowString>* paths,
-                         std::vector<bool>* repeated);
+                         std::vector<bool>* repeated, std::size_t* failing);
   // What is at relative, looked up in its folder; repeated: an earlier entry names it too.
   Destination Examine(const NarrowString& relative, bool repeated, const FileTime& entry_time,
                       uid_t user);
