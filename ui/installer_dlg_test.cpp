@@ -75,9 +75,18 @@ class InstallerDlgTest : public ::testing::Test {
     const std::string head = std::string(kCaption) + "\n";
     EXPECT_EQ(output.compare(0, head.size(), head), 0) << output;
     EXPECT_EQ(output.back(), '\n') << output;
-    return output.size() > head.size() ? output.substr(head.size(), output.size() - head.size() - 1)
-                                       : "";
+    // The text's line; the cause's line, where there is one, follows it.
+    const std::size_t end = output.find('\n', head.size());
+    if (end == std::string::npos || end + 1 < output.size()) {
+      last_cause_ = end == std::string::npos ? "" : output.substr(end + 1);
+    } else {
+      last_cause_.clear();
+    }
+    return output.size() > head.size() ? output.substr(head.size(), end - head.size()) : "";
   }
+
+  // The line after the message's, from the last run without a display.
+  std::string last_cause_;
 
   WizardScratch scratch_;
   char program_[8] = "ui_test";
@@ -137,6 +146,10 @@ TEST_F(InstallerDlgTest, FailedChecksEndTheRunWithoutAWindow) {
   EXPECT_EQ(RunAndTakeTheOneMessage(dialog.get()), "Distribution kit file tavlo5.efd not found.");
   EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kNoPage);
+  if (!DisplayAvailable()) {
+    // The cause: the path looked for and the system's reason.
+    EXPECT_EQ(last_cause_, scratch_.Work() + "/tavlo5.efd: No such file or directory (ENOENT)\n");
+  }
 }
 
 TEST_F(InstallerDlgTest, WithoutDisplayAndNotSilentOnlyReports) {
