@@ -161,7 +161,13 @@ bool CInstallerDlg::ResolveTargetOption(WideString* directory, Status* cause) co
 
 bool CInstallerDlg::OpenLog() {
   if (!automation_.has_log) return true;
-  const Status opened = log_.Open(automation_.log_path);
+  // "~" and "~/..." as for --target; a relative path is the system's, from the current
+  // directory.
+  NarrowString path = automation_.log_path;
+  if (!ToLocaleBytesExact(ExpandHomeDirectory(FromLocaleBytes(path)), &path)) {
+    path = automation_.log_path;
+  }
+  const Status opened = log_.Open(path);
   if (opened.ok()) return true;
   // Nothing has been written: the run ends at the checks, on standard error whatever the
   // display, as the log was meant for an unattended run.
