@@ -44,9 +44,12 @@ bool IsReadable(int folder, const char* name, const struct stat64& status, uid_t
 // The cause of a failed step: its system error where one was left, else its code alone.
 Status CauseOf(ErrorCode code, int error_number, const NarrowString& path) {
   if (error_number != 0) return Status::FromErrno(error_number, path, code);
-  return Status::Failure(code, path, NarrowString(code == kErrorInvalidData
-                                                      ? "the kit's data for this entry is damaged"
-                                                      : "the step failed without a system error"));
+  if (code == kErrorInvalidData) {
+    return Status::Failure(code, path, NarrowString("the kit's data for this entry is damaged"));
+  }
+  NarrowString detail("failed with code ");
+  detail.Append(NarrowString::FormatInteger(static_cast<int32_t>(code), 10));
+  return Status::Failure(code, path, detail);
 }
 
 }  // namespace

@@ -163,6 +163,10 @@ class CInstallerDlg : public CWnd {
   // --no-dialogs) followed by the cause's line. An error is also a failure record of the
   // log. Returns the answer (kMessageBoxNoAnswer when nobody was asked).
   int ShowMessage(const WideString& text, MessageBoxFlags flags, const Status& cause = Status());
+  // The failure record of the log.
+  void LogFailure(const WideString& text, const Status& cause);
+  // The caption, the text and, when there is one, the cause's line, on standard error.
+  void WriteMessageToStderr(const WideString& text, const Status& cause);
   // Whether messages go to standard error rather than into message boxes.
   bool MessagesToStream() const { return !has_display_ || automation_.no_dialogs; }
   // Opens the --log file; false (and the failure reported) when it cannot be opened.
@@ -247,9 +251,10 @@ class CInstallerDlg : public CWnd {
   RunTally tally_{&log_};
   RunOutcome outcome_ = RunOutcome::kChecksFailed;
   bool start_recorded_ = false;
-  // A kept work folder that the start found in the default directory: a run there can
-  // only fail before it writes anything.
+  // A kept work folder that the start found in the directory kept_work_folder_target_: a
+  // run there can only fail before it writes anything.
   bool work_folder_kept_ = false;
+  WideString kept_work_folder_target_;
   // The signals handled during the installation, and the first one that arrived.
   SignalWatch signal_watches_[3] = {};
   int stop_signal_number_ = 0;

@@ -208,20 +208,26 @@ void CInstallerDlg::WriteEndRecord() {
 }
 
 int CInstallerDlg::ShowMessage(const WideString& text, MessageBoxFlags flags, const Status& cause) {
-  if (flags == kMessageBoxErrorOk) {
-    RunLog::Record record("failure");
-    record.Text("message", text);
-    if (!cause.ok()) record.Cause(cause);
-    log_.Write(record);
-  }
+  if (flags == kMessageBoxErrorOk) LogFailure(text, cause);
   if (!MessagesToStream()) return MessageBox(this, text, flags);
+  WriteMessageToStderr(text, cause);
+  return kMessageBoxNoAnswer;
+}
+
+void CInstallerDlg::LogFailure(const WideString& text, const Status& cause) {
+  RunLog::Record record("failure");
+  record.Text("message", text);
+  if (!cause.ok()) record.Cause(cause);
+  log_.Write(record);
+}
+
+void CInstallerDlg::WriteMessageToStderr(const WideString& text, const Status& cause) {
   ClearProgressLine();
   WriteMessageToStream(stderr, ToLocaleBytes(GetTitle()), ToLocaleBytes(text));
   if (!cause.ok()) {
     std::fprintf(stderr, "%s\n", cause.ToString().CStr());
     std::fflush(stderr);
   }
-  return kMessageBoxNoAnswer;
 }
 
 void CInstallerDlg::RunDryRun() {
@@ -405,19 +411,22 @@ void CInstallerDlg::StartInstallation() {
   Status cause;
   if (!WaitForInstallation(&failure_text, &directory_changed, &cause, &cancelled)) {
     ClearProgressLine();
-    if (directory_changed) {
+    if (work_folder_kept_ && kept_work_folder_target_.Compare(target_directory_) == 0 &&
+        tally_.Done() == 0) {
+      // A work folder the start could not finish stops the run before it writes: that is
+      // a failed check, not a failed installation, whatever the run's text says.
+      outcome_ = RunOutcome::kChecksFailed;
+    } else if (directory_changed) {
       outcome_ = RunOutcome::kFailedKept;
     } else if (cancelled) {
       outcome_ = RunOutcome::kCancelled;
     } else {
-      // A work folder the start could not finish stops every run before it writes: that
-      // is a failed check, not a failed installation.
-      outcome_ = work_folder_kept_ ? RunOutcome::kChecksFailed : RunOutcome::kFailed;
+      outcome_ = RunOutcome::kFailed;
     }
     if (stop_signal_number_ != 0) {
       // A stop asked for from outside ends the program: no message box waits for anyone.
-      ClearProgressLine();
-      WriteMessageToStream(stderr, ToLocaleBytes(GetTitle()), ToLocaleBytes(failure_text));
+      if (directory_changed) LogFailure(failure_text, cause);
+      WriteMessageToStderr(failure_text, directory_changed ? cause : Status());
       std::fprintf(stderr, "setup: stopped by %s\n", SignalName(stop_signal_number_));
       std::fflush(stderr);
       log_.Write(RunLog::Record("cancel")
@@ -429,7 +438,7 @@ void CInstallerDlg::StartInstallation() {
     if (cancelled && !directory_changed) {
       log_.Write(RunLog::Record("cancel").Text("message", failure_text));
       if (MessagesToStream()) {
-        WriteMessageToStream(stderr, ToLocaleBytes(GetTitle()), ToLocaleBytes(failure_text));
+        WriteMessageToStderr(failure_text, Status());
       } else {
         MessageBox(this, failure_text, kMessageBoxErrorOk);
       }
@@ -533,6 +542,7 @@ void CInstallerDlg::FinishInterruptedInstallation() {
       break;
     case RecoveryOutcome::kKept:
       work_folder_kept_ = true;
+      kept_work_folder_target_ = target_directory_;
       ShowMessage(InstallJob::RestoreFailureText(WorkFolderPath(target)), kMessageBoxErrorOk,
                   Status::Failure(kErrorInvalidParameter, WorkFolderPath(target),
                                   NarrowString("a work folder that no finished run explains")));

@@ -282,6 +282,15 @@ class Automation(SetupRunCase):
         self.assertEqual(status, 3)
         self.assertIn("No such file or directory (ENOENT)", err)
         self.assertEqual(snapshot(self.root), before)
+        # A work folder that no run of setup explains is not touched, and not installed into.
+        os.makedirs(self.target(".t5stp"))
+        self.write(".t5stp/unknown", b"someone's")
+        before = snapshot(self.home)
+        status, _, err = self.silent()
+        self.assertEqual(status, 3)
+        self.assertIn(self.target(".t5stp"), err)
+        self.assertEqual(snapshot(self.home), before)
+        self.expect_outcome("checks-failed", 3)
 
     def test_sigterm_mid_run_rolls_back_and_is_4_and_a_second_one_does_not_cut_it_short(self):
         entries = self.many_entries(200)
