@@ -11,9 +11,11 @@
 // (keeping the file it replaces in the backup). The first failure rolls back and then
 // posts the "Installation error" text with the failing code and the entry's percentage; a
 // rollback that could not put everything back posts instead a text that names where the
-// originals are kept, with the directory marked changed. A cancel request found after a
-// written file rolls back and ends the run with 1223 without a report (unless the rollback
-// left something behind). When every entry is done the run commits, posts the finish text
+// originals are kept, with the directory marked changed; a failure report carries its cause
+// (the path and the system's error, fs/status.h). A cancel request found after a written
+// or an up-to-date entry rolls back and ends the run with 1223 without a report (unless the
+// rollback left something behind). The channel's run observer, if any, hears of every entry
+// done and of how a rollback ended (install/run_observer.h). When every entry is done the run commits, posts the finish text
 // with 100, and pauses one second before it returns 0; a stop request cuts that pause short.
 //
 // A job is made fresh for every run and holds that run's transaction.

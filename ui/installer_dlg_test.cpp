@@ -445,6 +445,33 @@ TEST_F(WizardWindowTest, RelativeDirectoryIsRefusedAndTildeMeansHome) {
   ExpectInstalledIn(scratch_.Home() + "/my templates");
 }
 
+// --target: the directory page starts with it, taken from the current directory. With
+// --no-dialogs a refused directory is said on standard error, and no box waits.
+TEST_F(WizardWindowTest, TargetOptionStartsTheDirectoryPageAndNoDialogsShowsNoBox) {
+  WriteDemoKit();
+  auto dialog = MakeDialog(false);
+  AutomationOptions automation;
+  automation.has_target = true;
+  automation.target = NarrowString("chosen/dir");
+  automation.no_dialogs = true;
+  dialog->SetAutomation(automation);
+  ASSERT_TRUE(dialog->RunPreinstallChecks());
+  dialog->CreateMainWindow();
+  dialog->ShowWelcomePage();
+  DrainEvents();
+  Click(Wizard::NextButton(*dialog));
+  EXPECT_EQ(AsciiOf(Wizard::DirectoryPage(*dialog)->GetPath()),
+            std::filesystem::current_path().string() + "/chosen/dir");
+  Wizard::DirectoryPage(*dialog)->SetPath(WideFromUtf8("relative"));
+  MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
+  testing::internal::CaptureStderr();
+  Click(Wizard::NextButton(*dialog));
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(answerer.seen().empty());
+  EXPECT_NE(said.find("Specify correct path to template directory."), std::string::npos);
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kDirectoryPage);
+}
+
 // The worker is stopped once its run has ended: a template removed while the success page
 // shows stays removed, where a further run after the pause that follows the finish report
 // would write it again.
