@@ -181,6 +181,8 @@ class CInstallerDlg : public CWnd {
   // The line on a terminal during a silent run without a window; Clear takes it away.
   void ShowProgressLine(const ProgressReport& report);
   void ClearProgressLine();
+  // "SIGINT", "SIGTERM", "SIGHUP".
+  static const char* StopSignalName(int number);
 
  public:
   // A stop signal arrived during the installation (GLib calls this from the main loop).
