@@ -365,8 +365,9 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* director
     if (watch.source == 0) continue;
     g_source_remove(watch.source);
     watch.source = 0;
-    // The signal's own action again, whatever GLib leaves behind.
-    signal(watch.number, SIG_DFL);
+    // The signal's own action again, whatever GLib leaves behind; after a stop, further
+    // requests to stop are answered already, and the program ends by the first one.
+    signal(watch.number, stop_signal_number_ != 0 ? SIG_IGN : SIG_DFL);
   }
   channel_.SetRunObserver(nullptr);
   installing_ = false;

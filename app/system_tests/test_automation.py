@@ -10,6 +10,7 @@ copy of an entry (and, for the rollback, every removal); the signal goes to setu
     python3 app/system_tests/test_automation.py BUILD_DIR
 """
 
+import fcntl
 import json
 import os
 import pty
@@ -17,8 +18,10 @@ import re
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import sys
+import termios
 import time
 import unittest
 
@@ -96,14 +99,16 @@ class Automation(SetupRunCase):
         self.assertIn(outcome, OUTCOMES)
         return run
 
-    def slowed(self, args, delay_us=20000, also=()):
-        """setup under strace, every entry's copy (and the calls in also) delayed by delay_us;
-        returns the strace process and setup's own pid."""
+    def slowed(self, args, delay_us=20000, also=(), user=None, stderr=subprocess.PIPE):
+        """setup under strace, every entry's copy (and the calls in also) delayed by delay_us,
+        run as user when given; returns the strace process and setup's own pid."""
         calls = ",".join(("copy_file_range",) + tuple(also))
         argv = ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + calls,
-                "-e", "inject=%s:delay_enter=%d" % (calls, delay_us), "--", self.program()]
-        process = subprocess.Popen(argv + list(args), env=self.env(), cwd=self.kit_dir,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                "-e", "inject=%s:delay_enter=%d" % (calls, delay_us), "--"]
+        if user is not None:
+            argv += ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"]
+        process = subprocess.Popen(argv + [self.program()] + list(args), env=self.env(),
+                                   cwd=self.kit_dir, stdout=subprocess.PIPE, stderr=stderr)
         self.addCleanup(self.end_process, process)
         deadline = time.monotonic() + 20
         while time.monotonic() < deadline:
@@ -216,14 +221,8 @@ class Automation(SetupRunCase):
         make_kit(self.kit, entries[:1] + [("Shut\\z.txt", b"z")] + entries[1:])
         self.write("Shut/a.txt", b"old a")
         subprocess.run(["chown", "-R", "%d:%d" % (NOBODY, NOBODY), self.root], check=True)
-        argv = ["usecwd", "-S", "--exit-status", "--log=" + self.log]
-        strace = ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=copy_file_range",
-                  "-e", "inject=copy_file_range:delay_enter=200000", "--",
-                  "setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups",
-                  self.program()]
-        process = subprocess.Popen(strace + argv, env=self.env(), cwd=self.kit_dir,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.addCleanup(self.end_process, process)
+        process, _ = self.slowed(["usecwd", "-S", "--exit-status", "--log=" + self.log],
+                                 delay_us=200000, user=NOBODY)
 
         def replaced():
             try:
@@ -299,13 +298,15 @@ class Automation(SetupRunCase):
             self.write(name.replace("\\", "/"), b"old")
         before = snapshot(self.home)
         process, pid = self.slowed(["usecwd", "-S", "--exit-status", "--log=" + self.log],
-                                   also=("unlink", "unlinkat"))
+                                   delay_us=50000, also=("unlink", "unlinkat"))
         self.wait_until("the run to be under way",
                         lambda: os.path.exists(self.target("many", "f0010.cfg")) and
                         self.read("many/f0010.cfg") != b"old")
         os.kill(pid, signal.SIGTERM)
-        # The second signal while the first one's rollback removes what the run wrote.
-        time.sleep(0.1)
+        # The second signal while the first one's rollback removes what the run wrote, one
+        # removal every 50 ms: the work folder is still there.
+        time.sleep(0.05)
+        self.assertTrue(os.path.isdir(self.target(".t5stp")))
         os.kill(pid, signal.SIGTERM)
         _, err = process.communicate(timeout=120)
         err = err.decode(errors="replace")
@@ -377,16 +378,9 @@ class Automation(SetupRunCase):
     def test_progress_line_on_a_terminal_only(self):
         make_kit(self.kit, self.many_entries(30))
         master, slave = pty.openpty()
-        import fcntl
-        import struct
-        import termios
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 40, 0, 0))
-        argv = ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=copy_file_range",
-                "-e", "inject=copy_file_range:delay_enter=30000", "--", self.program(),
-                "usecwd", "-S", "--exit-status"]
-        process = subprocess.Popen(argv, env=self.env(), cwd=self.kit_dir,
-                                   stdout=subprocess.DEVNULL, stderr=slave)
-        self.addCleanup(self.end_process, process)
+        process, _ = self.slowed(["usecwd", "-S", "--exit-status"], delay_us=30000,
+                                 stderr=slave)
         os.close(slave)
         output = b""
         while True:
@@ -401,7 +395,7 @@ class Automation(SetupRunCase):
                 break
             output += chunk
         os.close(master)
-        process.wait(timeout=60)
+        process.communicate(timeout=60)
         self.assertEqual(process.returncode, 0)
         text = output.decode(errors="replace")
         shown = [part for part in re.split(r"\r|\x1b\[K", text) if part]
