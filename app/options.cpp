@@ -81,7 +81,7 @@ const char* UsageText() {
          "  usecwd          look for the kit in the current directory (first argument)\n"
          "  -S, /S          install silently into the default template directory\n"
          "  -Lcode, /Lcode  texts in the language of the code (such as de); -S before it\n"
-         "  --target=DIR    install into DIR (taken from the current directory; ~ is home)\n"
+         "  --target=DIR    install into DIR (relative to the current directory; ~ home)\n"
          "  --exit-status   make the exit status tell the outcome (see below)\n"
          "  --no-dialogs    never show a message box; messages go to standard error\n"
          "  --dry-run       make the checks and show what a run would do; write nothing\n"
