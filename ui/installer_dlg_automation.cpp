@@ -98,7 +98,11 @@ void CInstallerDlg::WriteEndRecord() {
 }
 
 int CInstallerDlg::ShowMessage(const WideString& text, MessageBoxFlags flags, const Status& cause) {
-  if (flags == kMessageBoxErrorOk) LogFailure(text, cause);
+  if (flags == kMessageBoxErrorOk) {
+    LogFailure(text, cause);
+  } else if (flags != kMessageBoxQuestionYesNo) {
+    log_.Write(RunLog::Record("message").Text("message", text));
+  }
   if (!MessagesToStream()) return MessageBox(this, text, flags);
   WriteMessageToStderr(text, cause);
   return kMessageBoxNoAnswer;

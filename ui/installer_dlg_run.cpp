@@ -382,6 +382,7 @@ void CInstallerDlg::FinishInterruptedInstallation() {
   switch (RecoverTemplateDirectory(target)) {
     case RecoveryOutcome::kRolledBack:
       ReportInterruptedInstallationRolledBack(target);
+      log_.Write(RunLog::Record("recovery").Bytes("target", target));
       break;
     case RecoveryOutcome::kKept:
       work_folder_kept_ = true;
