@@ -233,7 +233,8 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     errno = 0;
     code = InstallEntry(kit, j, relatives[j], found);
     if (code != kSuccess) {
-      return ReportError(code, percent, CauseOf(code, errno, ToLocaleBytes(destination)));
+      const int error_number = errno;
+      return ReportError(code, percent, CauseOf(code, error_number, ToLocaleBytes(destination)));
     }
     if (observer != nullptr) {
       observer->EntryDone(destination, found == Destination::kAbsent ? EntryAction::kNew
@@ -244,8 +245,9 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
   errno = 0;
   code = transaction_.Commit();
   if (code != kSuccess) {
+    const int error_number = errno;
     return ReportError(code, count == 0 ? 0 : Percentage(count - 1, count),
-                       CauseOf(code, errno, ToLocaleBytes(target)));
+                       CauseOf(code, error_number, ToLocaleBytes(target)));
   }
   channel->Post(0, LoadText(NarrowString("IDS_INSTALL_FINISH")), 100);
   PauseAfterFinish();
