@@ -102,6 +102,16 @@ class CInstallerDlg : public CWnd {
   // The signal that stopped the installation, or 0.
   int stop_signal() const { return stop_signal_number_; }
 
+  // A stop signal arrived during the installation (GLib calls this from the main loop).
+  void StopBySignal(int signal_number);
+
+  // One watched signal: GLib's callback gets the dialog and the number.
+  struct SignalWatch {
+    CInstallerDlg* dialog;
+    int number;
+    guint source;
+  };
+
   // The pre-installation checks: true when the wizard may be shown; otherwise the failure
   // has been shown in an error message box.
   bool RunPreinstallChecks();
@@ -183,19 +193,6 @@ class CInstallerDlg : public CWnd {
   void ClearProgressLine();
   // "SIGINT", "SIGTERM", "SIGHUP".
   static const char* StopSignalName(int number);
-
- public:
-  // A stop signal arrived during the installation (GLib calls this from the main loop).
-  void StopBySignal(int signal_number);
-
-  // One watched signal: GLib's callback gets the dialog and the number.
-  struct SignalWatch {
-    CInstallerDlg* dialog;
-    int number;
-    guint source;
-  };
-
- private:
   // After the checks: rolls back what a killed installation left in the default template
   // directory, unless another installer is at work there. Standard error says so; what
   // cannot be put back is shown with where it is kept.
