@@ -32,8 +32,6 @@ import setup_run_case  # noqa: E402
 from scratch_tree import snapshot  # noqa: E402
 from setup_run_case import NOBODY, SETTINGS, SetupRunCase, make_kit  # noqa: E402
 
-OUTCOMES = {"installed", "up-to-date", "failed", "failed-kept", "checks-failed", "cancelled"}
-
 
 def children_of(pid):
     try:
@@ -96,12 +94,13 @@ class Automation(SetupRunCase):
         self.assertEqual(run[-1]["event"], "end")
         self.assertEqual(run[-1]["outcome"], outcome)
         self.assertEqual(run[-1]["exit_status"], status)
-        self.assertIn(outcome, OUTCOMES)
         return run
 
     def slowed(self, args, delay_us=20000, also=(), user=None, stderr=subprocess.PIPE):
         """setup under strace, every entry's copy (and the calls in also) delayed by delay_us,
         run as user when given; returns the strace process and setup's own pid."""
+        if shutil.which("strace") is None:
+            self.skipTest("strace is not installed")
         calls = ",".join(("copy_file_range",) + tuple(also))
         argv = ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + calls,
                 "-e", "inject=%s:delay_enter=%d" % (calls, delay_us), "--"]
@@ -114,6 +113,8 @@ class Automation(SetupRunCase):
         while time.monotonic() < deadline:
             found = [c for c in children_of(process.pid) if comm_of(c) == "setup"]
             if found:
+                # Ended first: a tracee outlives a strace that is killed.
+                self.addCleanup(self.end_pid, found[0])
                 return process, found[0]
             time.sleep(0.01)
         self.fail("setup did not start under strace")
@@ -122,6 +123,14 @@ class Automation(SetupRunCase):
         if process.poll() is None:
             process.kill()
         process.communicate()
+
+    def end_pid(self, pid):
+        """Kills setup by its pid unless it has ended (its strace then reaps it)."""
+        if comm_of(pid) == "setup":
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
 
     def wait_until(self, what, probe, timeout=30):
         deadline = time.monotonic() + timeout
