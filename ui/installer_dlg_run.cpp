@@ -1,8 +1,10 @@
 // The dialog's behaviour over one run: the checks, the page sequence, the button and key
 // handlers, the installation loop, the recording of the installed directory and Finish.
 
+#include <errno.h>
 #include <glib-unix.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -48,6 +50,16 @@ void WakeLoopOnFinalReport(void* /*unused*/, int32_t code, const WideString& /*m
 WideString Text(const char* identifier) { return LoadText(NarrowString(identifier)); }
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Whether directory could hold the templates: it is a directory, or nothing is there yet
+// (nothing that is not a directory stands on its path).
+bool UsableTargetDirectory(const WideString& directory) {
+  NarrowString bytes;
+  if (!ToLocaleBytesExact(directory, &bytes)) return false;
+  struct stat64 status;
+  if (stat64(bytes.CStr(), &status) == 0) return S_ISDIR(status.st_mode);
+  return errno != ENOTDIR;
+}
 
 gboolean OnStopSignal(gpointer data) {
   const auto* watch = static_cast<const CInstallerDlg::SignalWatch*>(data);
@@ -253,10 +265,12 @@ void CInstallerDlg::StartInstallation() {
   Status cause;
   if (!WaitForInstallation(&failure_text, &directory_changed, &cause, &cancelled)) {
     ClearProgressLine();
-    if (work_folder_kept_ && kept_work_folder_target_.Compare(target_directory_) == 0 &&
-        tally_.Done() == 0) {
-      // A work folder the start could not finish stops the run before it writes: that is
-      // a failed check, not a failed installation, whatever the run's text says.
+    const bool kept_here =
+        work_folder_kept_ && kept_work_folder_target_.Compare(target_directory_) == 0;
+    if (tally_.Done() == 0 && (kept_here || !UsableTargetDirectory(target_directory_))) {
+      // A work folder the start could not finish, or a target that is no directory, stops
+      // the run before it writes: that is a failed check, not a failed installation,
+      // whatever the run's text says.
       outcome_ = RunOutcome::kChecksFailed;
     } else if (directory_changed) {
       outcome_ = RunOutcome::kFailedKept;

@@ -290,6 +290,16 @@ class Automation(SetupRunCase):
         self.assertEqual(status, 3)
         self.assertIn("No such file or directory (ENOENT)", err)
         self.assertEqual(snapshot(self.root), before)
+        # A target that is a file.
+        blocker = os.path.join(self.root, "a-file")
+        with open(blocker, "wb") as f:
+            f.write(b"not a directory")
+        before = snapshot(self.root, skip=("run.jsonl",))
+        status, _, err = self.silent("--target=" + blocker)
+        self.assertEqual(status, 3)
+        self.assertIn("Installation error", err)
+        self.assertEqual(snapshot(self.root, skip=("run.jsonl",)), before)
+        self.expect_outcome("checks-failed", 3)
         # A work folder that no run of setup explains is not touched, and not installed into.
         os.makedirs(self.target(".t5stp"))
         self.write(".t5stp/unknown", b"someone's")
