@@ -1,7 +1,10 @@
 #include "app/installer_app.h"
 
 #include <clocale>
+#include <cstdio>
 
+#include "app/options.h"
+#include "app/run_outcome.h"
 #include "app/string_table.h"
 #include "text/locale_conversions.h"
 #include "text/narrow_string.h"
@@ -22,10 +25,28 @@ StartupOptions CInstallerApp::PrepareStartup() {
   return options;
 }
 
-void CInstallerApp::Run() {
+int CInstallerApp::Run() {
+  const AutomationOptions automation = ParseAutomationOptions(argument_count_, argument_vector_);
+  exit_status_wanted_ = automation.exit_status;
+  if (automation.help) {
+    std::fputs(UsageText(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (automation.version) {
+    std::printf("%s\n", ProgramVersion());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (!automation.error.Empty()) {
+    std::fprintf(stderr, "setup: %s\nTry 'setup --help' for the options.\n",
+                 automation.error.CStr());
+    return automation.exit_status ? kExitStatusUsage : 0;
+  }
   const StartupOptions options = PrepareStartup();
   CInstallerDlg dialog(argument_count_, argument_vector_, options.silent,
                        ToLocaleBytes(caption_), options.language_code,
                        options.use_current_directory);
+  dialog.SetAutomation(automation);
   dialog.Run();
+  stop_signal_ = dialog.stop_signal();
+  return automation.exit_status ? ExitStatusOf(dialog.outcome()) : 0;
 }

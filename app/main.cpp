@@ -1,7 +1,8 @@
 // The entry point of setup. GLib and GDK threading are initialised before anything else
 // (before the string table is used by the run and before GTK itself), then the application
-// object does the whole run. The exit status is always 0: failures reach the user only
-// through the installer's own messages.
+// object does the whole run. The exit status is 0 unless --exit-status asks for the
+// outcome's; a run stopped by a signal without --exit-status ends by that signal once it
+// has rolled back, as the caller would see it without the clean stop.
 //
 // The GDK lock: only this thread ever calls GTK (the installation worker never does), and it
 // holds the lock for the whole run; GTK releases it around its own main loops. GTK's own
@@ -11,6 +12,7 @@
 
 #include <gdk/gdk.h>
 #include <glib.h>
+#include <signal.h>
 
 #include "app/installer_app.h"
 
@@ -38,12 +40,23 @@ int main(int argc, char** argv) {
   gdk_threads_enter();
 #pragma GCC diagnostic pop
 
-  CInstallerApp app(argc, argv);
-  app.Run();
+  int status;
+  int stop_signal;
+  bool exit_status_wanted;
+  {
+    CInstallerApp app(argc, argv);
+    status = app.Run();
+    stop_signal = app.stop_signal();
+    exit_status_wanted = app.exit_status_wanted();
+  }
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   gdk_threads_leave();
 #pragma GCC diagnostic pop
-  return 0;
+  if (stop_signal != 0 && !exit_status_wanted) {
+    signal(stop_signal, SIG_DFL);
+    raise(stop_signal);
+  }
+  return status;
 }

@@ -53,6 +53,17 @@ RecoveryOutcome ToRecoveryOutcome(WorkFolderRefusal refusal) {
   }
 }
 
+// The cause of a failed step: its system error where one was left, else its code alone.
+Status CauseOf(ErrorCode code, int error_number, const NarrowString& path) {
+  if (error_number != 0) return Status::FromErrno(error_number, path, code);
+  if (code == kErrorInvalidData) {
+    return Status::Failure(code, path, NarrowString("the kit's data for this entry is damaged"));
+  }
+  NarrowString detail("failed with code ");
+  detail.Append(NarrowString::FormatInteger(static_cast<int32_t>(code), 10));
+  return Status::Failure(code, path, detail);
+}
+
 }  // namespace
 
 InstallJob::Destination InstallJob::ExamineDestination(const NarrowString& path,
@@ -89,26 +100,44 @@ WideString InstallJob::RestoreFailureText(const NarrowString& folder) {
   return text;
 }
 
-int32_t InstallJob::ReportError(ErrorCode code, int32_t percent) {
+int32_t InstallJob::ReportError(ErrorCode code, int32_t percent, const Status& cause) {
   // Rolled back first: only then is it known whether the directory is as it was.
   transaction_.Rollback();
+  TellRolledBack();
   if (transaction_.Refusal() != WorkFolderRefusal::kNone) {
     ReportWorkFolderLeftAlone(transaction_.Target(), ToRecoveryOutcome(transaction_.Refusal()),
                               RecoveryDetail{transaction_.RefusalReason()});
     if (transaction_.Refusal() == WorkFolderRefusal::kBusy) {
       channel_->Post(static_cast<int32_t>(code), LoadText(NarrowString("IDS_INSTALL_ERROR")),
-                     percent);
+                     percent, false, cause);
     } else {
-      channel_->Post(static_cast<int32_t>(code), RefusalText(transaction_), percent, true);
+      channel_->Post(static_cast<int32_t>(code), RefusalText(transaction_), percent, true, cause);
     }
   } else if (transaction_.RestoreIncomplete()) {
     channel_->Post(static_cast<int32_t>(code),
-                   RestoreFailureText(transaction_.BackupFolder()), percent, true);
+                   RestoreFailureText(transaction_.BackupFolder()), percent, true, cause);
   } else {
     channel_->Post(static_cast<int32_t>(code), LoadText(NarrowString("IDS_INSTALL_ERROR")),
-                   percent);
+                   percent, false, cause);
   }
   return static_cast<int32_t>(code);
+}
+
+int32_t InstallJob::EndCancelled(int32_t percent) {
+  transaction_.Rollback();
+  TellRolledBack();
+  if (transaction_.RestoreIncomplete()) {
+    channel_->Post(static_cast<int32_t>(kErrorCancelled),
+                   RestoreFailureText(transaction_.BackupFolder()), percent, true);
+  }
+  return static_cast<int32_t>(kErrorCancelled);
+}
+
+void InstallJob::TellRolledBack() {
+  RunObserver* observer = channel_->run_observer();
+  if (observer == nullptr) return;
+  const bool complete = !transaction_.RestoreIncomplete();
+  observer->RolledBack(complete, complete ? NarrowString() : transaction_.BackupFolder());
 }
 
 void InstallJob::PauseAfterFinish() {
@@ -116,13 +145,14 @@ void InstallJob::PauseAfterFinish() {
 }
 
 bool InstallJob::EntryPaths(const DistributionKit& kit, std::vector<NarrowString>* paths,
-                            std::vector<bool>* repeated) {
+                            std::vector<bool>* repeated, std::size_t* failing) {
   paths->resize(kit.EntryCount());
   repeated->assign(kit.EntryCount(), false);
   std::unordered_set<std::string_view> seen;
   for (std::size_t j = 0; j < kit.EntryCount(); ++j) {
     NarrowString& relative = (*paths)[j];
     if (!EntryRelativePath(kit.Entry(j).name, &relative) || IsInWorkFolder(relative)) {
+      *failing = j;
       return false;
     }
     (*repeated)[j] = !seen.insert(std::string_view(relative.Data(), relative.Length())).second;
@@ -187,7 +217,11 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     std::fprintf(stderr, "%s\n", text.CStr());
     channel_->PostNote(FromLocaleBytes(text));
   });
+  // errno is cleared before each step whose failure is reported, so that the cause names
+  // that step's system error and never one left over from a lookup that was no failure.
+  errno = 0;
   ErrorCode code = transaction_.BeginTransaction(target);
+  const int begin_error = errno;
   if (transaction_.RolledBackInterruptedRun()) {
     ReportInterruptedInstallationRolledBack(transaction_.Target());
   }
@@ -196,39 +230,76 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     transaction_.End();
     return static_cast<int32_t>(code);
   }
-  if (code != kSuccess) return ReportError(code, 0);
+  if (code != kSuccess) {
+    return ReportError(code, 0, CauseOf(code, begin_error, ToLocaleBytes(target)));
+  }
 
   std::vector<NarrowString> relatives;
   std::vector<bool> repeated;
-  if (!EntryPaths(*kit, &relatives, &repeated)) return ReportError(kErrorInvalidParameter, 0);
+  std::size_t failing = 0;
+  if (!EntryPaths(*kit, &relatives, &repeated, &failing)) {
+    return ReportError(kErrorInvalidParameter, 0,
+                       Status::Failure(kErrorInvalidParameter,
+                                       ToLocaleBytes(kit->Entry(failing).name),
+                                       NarrowString("the entry's name cannot be encoded in the "
+                                                    "locale, or lies in the work folder")));
+  }
 
+  RunObserver* observer = channel->run_observer();
   const uid_t user = geteuid();
   const std::size_t count = kit->EntryCount();
   for (std::size_t j = 0; j < count; ++j) {
     const KitEntry& entry = kit->Entry(j);
     const int32_t percent = Percentage(j, count);
-    channel->Post(0, DestinationPath(target, entry.name), percent);
+    const WideString destination = DestinationPath(target, entry.name);
+    channel->Post(0, destination, percent);
     // A name the kit repeats is looked at once the files before it are in place.
     if (repeated[j] && transaction_.HasPending()) {
+      errno = 0;
       code = transaction_.PublishPending();
-      if (code != kSuccess) return ReportError(code, percent);
+      if (code != kSuccess) {
+        const int error_number = errno;
+        return ReportError(code, percent,
+                           CauseOf(code, error_number,
+                                   JoinPath(transaction_.Target(), transaction_.FailedRelativePath())));
+      }
     }
     const Destination found = Examine(relatives[j], repeated[j], entry.time, user);
-    if (found == Destination::kUpToDate) continue;
-    if (found == Destination::kDirectory) return ReportError(kErrorInvalidParameter, percent);
-    code = InstallEntry(kit, j, relatives[j], found);
-    if (code != kSuccess) return ReportError(code, percent);
-    if (channel->IsCancelRequested()) {
-      transaction_.Rollback();
-      if (transaction_.RestoreIncomplete()) {
-        channel->Post(static_cast<int32_t>(kErrorCancelled),
-                      RestoreFailureText(transaction_.BackupFolder()), percent, true);
-      }
-      return static_cast<int32_t>(kErrorCancelled);
+    if (found == Destination::kUpToDate) {
+      if (observer != nullptr) observer->EntryDone(destination, EntryAction::kUpToDate);
+      // A cancel request ends the run after this entry too, so that a long stretch of
+      // up-to-date entries does not hold a stop.
+      if (channel->IsCancelRequested()) return EndCancelled(percent);
+      continue;
     }
+    if (found == Destination::kDirectory) {
+      return ReportError(kErrorInvalidParameter, percent,
+                         Status::FromErrno(EISDIR, ToLocaleBytes(destination),
+                                           kErrorInvalidParameter));
+    }
+    errno = 0;
+    code = InstallEntry(kit, j, relatives[j], found);
+    if (code != kSuccess) {
+      const int error_number = errno;
+      return ReportError(code, percent, CauseOf(code, error_number, ToLocaleBytes(destination)));
+    }
+    if (observer != nullptr) {
+      observer->EntryDone(destination, found == Destination::kAbsent ? EntryAction::kNew
+                                                                      : EntryAction::kReplaced);
+    }
+    if (channel->IsCancelRequested()) return EndCancelled(percent);
   }
+  errno = 0;
   code = transaction_.Commit();
-  if (code != kSuccess) return ReportError(code, count == 0 ? 0 : Percentage(count - 1, count));
+  if (code != kSuccess) {
+    const int error_number = errno;
+    // The file that could not take its name, when it was one of them.
+    const NarrowString path = transaction_.FailedRelativePath().Empty()
+                                  ? ToLocaleBytes(target)
+                                  : JoinPath(transaction_.Target(), transaction_.FailedRelativePath());
+    return ReportError(code, count == 0 ? 0 : Percentage(count - 1, count),
+                       CauseOf(code, error_number, path));
+  }
   channel->Post(0, LoadText(NarrowString("IDS_INSTALL_FINISH")), 100);
   PauseAfterFinish();
   return 0;

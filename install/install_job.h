@@ -11,9 +11,11 @@
 // (keeping the file it replaces in the backup). The first failure rolls back and then
 // posts the "Installation error" text with the failing code and the entry's percentage; a
 // rollback that could not put everything back posts instead a text that names where the
-// originals are kept, with the directory marked changed. A cancel request found after a
-// written file rolls back and ends the run with 1223 without a report (unless the rollback
-// left something behind). When every entry is done the run commits, posts the finish text
+// originals are kept, with the directory marked changed; a failure report carries its cause
+// (the path and the system's error, fs/status.h). A cancel request found after a written
+// or an up-to-date entry rolls back and ends the run with 1223 without a report (unless the
+// rollback left something behind). The channel's run observer, if any, hears of every entry
+// done and of how a rollback ended (install/run_observer.h). When every entry is done the run commits, posts the finish text
 // with 100, and pauses one second before it returns 0; a stop request cuts that pause short.
 //
 // A job is made fresh for every run and holds that run's transaction.
@@ -28,6 +30,7 @@
 
 #include "fs/error_codes.h"
 #include "fs/file_layer.h"
+#include "fs/status.h"
 #include "text/narrow_string.h"
 #include "install/progress_channel.h"
 #include "install/stop_signal.h"
@@ -53,8 +56,8 @@ class InstallJob {
   int32_t Run(ProgressChannel* channel);
 
   // Rolls back, then posts code with the text of IDS_INSTALL_ERROR (or, when the rollback
-  // left originals behind, the text that says where) and percent; returns code.
-  int32_t ReportError(ErrorCode code, int32_t percent);
+  // left originals behind, the text that says where), percent and cause; returns code.
+  int32_t ReportError(ErrorCode code, int32_t percent, const Status& cause = Status());
 
   // What is at an entry's destination.
   enum class Destination {
@@ -94,11 +97,15 @@ class InstallJob {
   friend class InstallTestAccess;
 
   void PauseAfterFinish();
+  // Rolls back a run that a cancel request ends at entry percent; returns 1223.
+  int32_t EndCancelled(int32_t percent);
+  // Tells the channel's run observer, if there is one, how the rollback ended.
+  void TellRolledBack();
   // The relative paths of every entry, in table order, and for each whether an earlier
   // entry names the same path; false when a name cannot be encoded or lies in the work
-  // folder.
+  // folder, with *failing the index of that entry.
   static bool EntryPaths(const DistributionKit& kit, std::vector<NarrowString>* paths,
-                         std::vector<bool>* repeated);
+                         std::vector<bool>* repeated, std::size_t* failing);
   // What is at relative, looked up in its folder; repeated: an earlier entry names it too.
   Destination Examine(const NarrowString& relative, bool repeated, const FileTime& entry_time,
                       uid_t user);

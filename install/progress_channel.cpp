@@ -49,6 +49,7 @@ void ProgressChannel::Start(DistributionKit* kit, const WideString& target) {
   result_code_ = 0;
   percent_ = 0;
   directory_changed_ = false;
+  cause_ = Status();
   kit_ = kit;
   target_directory_ = target;
   const WideString::size_type length = target_directory_.Length();
@@ -69,8 +70,13 @@ bool ProgressChannel::IsCancelRequested() {
   return cancel_requested_;
 }
 
+void ProgressChannel::RequestCancel() {
+  Hold hold(this);
+  cancel_requested_ = true;
+}
+
 void ProgressChannel::Post(int32_t code, const WideString& message, int32_t percent,
-                           bool directory_changed) {
+                           bool directory_changed, const Status& cause) {
   {
     Hold hold(this);
     result_code_ = code;
@@ -78,6 +84,7 @@ void ProgressChannel::Post(int32_t code, const WideString& message, int32_t perc
     percent_ = percent;
     directory_changed_ = directory_changed;
     note_ = false;
+    cause_ = cause;
   }
   if (observer_ != nullptr) observer_(observer_context_, code, message, percent);
 }
@@ -90,13 +97,14 @@ void ProgressChannel::PostNote(const WideString& text) {
     percent_ = 0;
     directory_changed_ = false;
     note_ = true;
+    cause_ = Status();
   }
   if (observer_ != nullptr) observer_(observer_context_, 0, text, 0);
 }
 
 ProgressReport ProgressChannel::Read() {
   Hold hold(this);
-  return ProgressReport{result_code_, message_, percent_, directory_changed_, note_};
+  return ProgressReport{result_code_, message_, percent_, directory_changed_, note_, cause_};
 }
 
 void ProgressChannel::SetObserver(ProgressObserver observer, void* context) {

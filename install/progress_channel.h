@@ -20,6 +20,8 @@
 
 #include <cstdint>
 
+#include "fs/status.h"
+#include "install/run_observer.h"
 #include "text/wide_string.h"
 
 class DistributionKit;
@@ -35,6 +37,8 @@ struct ProgressReport {
   // A running job's word to show as it is (it waits for another installation into the same
   // directory), not a destination path; code and percent are 0 then.
   bool note = false;
+  // What caused a failure: the path and the system's reason; success while none is known.
+  Status cause;
 };
 
 // Called by Post on the posting thread after the report is stored and the lock is released.
@@ -61,15 +65,17 @@ class ProgressChannel {
   // The kit and a copy of the target directory, for the job at the start of every run.
   void TakeJob(DistributionKit** kit, WideString* target);
 
-  // Whether a cancel request is pending; the job asks after each written file, and when it
-  // is, rolls back and ends with 1223 without a report. Cleared by Start. Nothing in the
-  // program sets it (a stop of the worker is what Cancel asks for); tests do
-  // (install/install_test_access.h).
+  // Whether a cancel request is pending; the job asks before each entry and after each
+  // written file, and when it is, rolls back and ends with 1223 without a report. Cleared by
+  // Start. A stop signal (SIGINT, SIGTERM, SIGHUP) sets it through RequestCancel; Cancel in
+  // the wizard does not (it stops the worker after the run).
   bool IsCancelRequested();
+  void RequestCancel();
 
-  // Stores code, message, percent and whether the directory was left changed, together.
+  // Stores code, message, percent, whether the directory was left changed and the cause of
+  // a failure, together.
   void Post(int32_t code, const WideString& message, int32_t percent,
-            bool directory_changed = false);
+            bool directory_changed = false, const Status& cause = Status());
 
   // Stores text as a note of the running job (see ProgressReport::note), with code and
   // percent 0. The next Post replaces it.
@@ -82,6 +88,11 @@ class ProgressChannel {
   // is started (thread creation orders the write before the worker's reads); nullptr
   // removes it.
   void SetObserver(ProgressObserver observer, void* context);
+
+  // The run's observer (install/run_observer.h), or null; set like SetObserver, before the
+  // worker starts.
+  void SetRunObserver(RunObserver* observer) { run_observer_ = observer; }
+  RunObserver* run_observer() const { return run_observer_; }
 
  private:
   friend class InstallTestAccess;
@@ -107,9 +118,11 @@ class ProgressChannel {
   int32_t percent_;
   bool directory_changed_;
   bool note_ = false;
+  Status cause_;
   bool lock_made_;
   ProgressObserver observer_;
   void* observer_context_;
+  RunObserver* run_observer_ = nullptr;
 };
 
 #endif  // INSTALL_PROGRESS_CHANNEL_H_

@@ -456,9 +456,14 @@ ErrorCode Transaction::PublishPending() {
   if (code == kSuccess) code = SyncWrittenFileSystems();
   if (code == kSuccess) code = Guard(true);
   std::size_t done = 0;
-  for (; code == kSuccess && done < pending_.size(); ++done) code = PublishFile(&pending_[done]);
+  for (; code == kSuccess && done < pending_.size(); ++done) {
+    code = PublishFile(&pending_[done]);
+    if (code != kSuccess) failed_relative_ = pending_[done].relative;
+  }
+  const int error = errno;
   for (std::size_t i = done; i < pending_.size(); ++i) AbandonFile(&pending_[i]);
   pending_.clear();
+  errno = error;
   return code;
 }
 
@@ -469,16 +474,19 @@ ErrorCode Transaction::PublishFile(PendingFile* file) {
   if (file->replaces && !own && own_files_.count(file->relative) == 0) {
     const ErrorCode code = BackUpFile(file->relative);
     if (code != kSuccess) {
+      const int error = errno;
       AbandonFile(file);
+      errno = error;
       return code;
     }
   }
   const int folder = FolderDescriptor(directory);
   if (folder < 0 ||
       renameat(folder, NameOf(file->temp_relative), folder, NameOf(file->relative)) != 0) {
-    const ErrorCode code = ErrorCodeFromErrno(errno);
+    const int error = errno;
     AbandonFile(file);
-    return code;
+    errno = error;
+    return ErrorCodeFromErrno(error);
   }
   file->created = false;
   if (!own) own_files_.insert(file->relative);

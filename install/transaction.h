@@ -125,6 +125,9 @@ class Transaction {
   // failure the files not yet in place are abandoned and the originals, if any, are either
   // back in place or held in the backup for the rollback.
   ErrorCode PublishPending();
+  // The file PublishPending could not put in place (relative; empty when the failure was
+  // no single file's), with errno still telling why.
+  const NarrowString& FailedRelativePath() const { return failed_relative_; }
   // Whether completed files wait for PublishPending.
   bool HasPending() const { return !pending_.empty(); }
   // Removes the temporary file of a file that is not completed (closing it if open).
@@ -229,6 +232,7 @@ class Transaction {
   std::set<NarrowString> own_files_;
   // Completed files waiting to be put in place.
   std::vector<PendingFile> pending_;
+  NarrowString failed_relative_;
   // One open folder per file system the run has written to, for syncfs.
   std::map<uint64_t, int> written_devices_;
   WorkFolderRefusal refusal_ = WorkFolderRefusal::kNone;

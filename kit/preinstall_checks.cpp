@@ -1,9 +1,12 @@
 #include "kit/preinstall_checks.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -69,6 +72,14 @@ WideString FirstUsableLocation(const std::vector<WideString>& locations,
 bool IsSettingsFile(const WideString& path) {
   NarrowString bytes;
   return ToLocaleBytesExact(path, &bytes) && IsRegularFilePath(bytes.CStr());
+}
+
+// Why a path that was looked for is not there: the status query's own error.
+Status CauseOfMissingPath(const WideString& path) {
+  const NarrowString bytes = ToLocaleBytes(path);
+  struct stat64 status;
+  if (stat64(bytes.CStr(), &status) != 0) return Status::FromErrno(errno, bytes);
+  return Status::Failure(kErrorNotFound, bytes, NarrowString("not found"));
 }
 
 }  // namespace
@@ -156,6 +167,7 @@ NarrowString PreinstallMessageId(PreinstallResult result) {
     case PreinstallResult::kNoSpace:
       return NarrowString("IDS_ERROR_NOSPACE");
     case PreinstallResult::kKitDamaged:
+    case PreinstallResult::kKitUnreadable:
       return NarrowString("IDS_ERROR_DAMAGEDSOURCE");
     case PreinstallResult::kNoTarget:
       return NarrowString("IDS_ERROR_NOTARGET");
@@ -169,10 +181,23 @@ PreinstallResult RunPreinstallSteps(bool use_current_directory,
                                     std::vector<WideString>* template_locations,
                                     PreinstallFindings* findings, DistributionKit* kit) {
   const WideString kit_path = FindKitFile(use_current_directory);
-  if (kit_path.Empty() || !PathExists(kit_path)) return PreinstallResult::kKitNotFound;
+  if (kit_path.Empty()) {
+    findings->cause = Status::Failure(kErrorNotFound, NarrowString(),
+                                      NarrowString("the program's own folder cannot be found"));
+    return PreinstallResult::kKitNotFound;
+  }
+  if (!PathExists(kit_path)) {
+    findings->cause = CauseOfMissingPath(kit_path);
+    return PreinstallResult::kKitNotFound;
+  }
   findings->kit_path = kit_path;
 
-  if (!IsAbsolutePath(HomeDirectory())) return PreinstallResult::kNoTarget;
+  if (!IsAbsolutePath(HomeDirectory())) {
+    findings->cause = Status::Failure(
+        kErrorPathNotFound, ToLocaleBytes(HomeDirectory()),
+        NarrowString("the home directory (HOME) is empty or not an absolute path"));
+    return PreinstallResult::kNoTarget;
+  }
 
   findings->alternative_file_exists = IsSettingsFile(AltStarterConfigPath());
   if (IsSettingsFile(StarterConfigPath())) {
@@ -193,12 +218,34 @@ PreinstallResult RunPreinstallSteps(bool use_current_directory,
   uint64_t free_bytes = 0;
   if (FileSize(kit_path, &kit_size) == kSuccess && TempFreeSpace(&free_bytes) == kSuccess &&
       !KitFitsInFreeSpace(kit_size, free_bytes)) {
+    char detail[160];
+    std::snprintf(detail, sizeof detail,
+                  "the unpacked kit needs three times the kit's %llu bytes; %llu bytes are free",
+                  static_cast<unsigned long long>(kit_size),
+                  static_cast<unsigned long long>(free_bytes));
+    findings->cause = Status::Failure(kErrorDiskFull, ToLocaleBytes(GetTempDirectory()),
+                                      NarrowString(detail));
     return PreinstallResult::kNoSpace;
   }
 
   const ErrorCode opened = kit->Open(kit_path);
+  const NarrowString kit_bytes = ToLocaleBytes(kit_path);
   // A sound kit that does not fit into what the space check saw is no damaged kit.
-  if (opened == kErrorDiskFull) return PreinstallResult::kNoSpace;
-  if (opened != kSuccess) return PreinstallResult::kKitDamaged;
+  if (opened == kErrorDiskFull) {
+    findings->cause = Status::FromErrno(ENOSPC, ToLocaleBytes(GetTempDirectory()));
+    return PreinstallResult::kNoSpace;
+  }
+  if (opened != kSuccess) {
+    // A kit that cannot even be opened for reading is not known to be damaged: the system
+    // says why it cannot be read.
+    const int descriptor = open(kit_bytes.CStr(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (descriptor < 0) {
+      findings->cause = Status::FromErrno(errno, kit_bytes);
+      return PreinstallResult::kKitUnreadable;
+    }
+    close(descriptor);
+    findings->cause = Status::Failure(opened, kit_bytes, kit->FailureReason());
+    return PreinstallResult::kKitDamaged;
+  }
   return PreinstallResult::kReady;
 }

@@ -18,7 +18,10 @@
 //      file system, else kNoSpace and the kit is not opened (a kit size that cannot be read
 //      skips this step; free space that cannot be read counts as none, see TempFreeSpace);
 //   5. the kit is opened, else kKitDamaged (whatever code Open gave, except a full disk
-//      while the container is written, which is kNoSpace).
+//      while the container is written, which is kNoSpace, and a kit file that this process
+//      cannot open for reading, which is kKitUnreadable).
+// Every failure leaves its cause in the findings: the path and the system's reason, or the
+// kit's record and field at fault as DistributionKit::FailureReason says it.
 // Missing or unreadable settings files are no failure.
 //
 // Sizes are compared as 64-bit values, so a kit of any size is judged by its real size and
@@ -31,6 +34,7 @@
 #include <vector>
 
 #include "fs/error_codes.h"
+#include "fs/status.h"
 #include "kit/distribution_kit.h"
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
@@ -83,10 +87,16 @@ enum class PreinstallResult {
   kNoSpace,      // IDS_ERROR_NOSPACE
   kKitDamaged,   // IDS_ERROR_DAMAGEDSOURCE
   kNoTarget,     // IDS_ERROR_NOTARGET: the home directory is empty or relative
+  // The kit file exists but cannot be opened for reading (no permission, for one). The
+  // message box says IDS_ERROR_DAMAGEDSOURCE; standard error says kUnreadableKitText.
+  kKitUnreadable,
 };
 
 // The identifier of the text that reports result; empty for kReady.
 NarrowString PreinstallMessageId(PreinstallResult result);
+
+// What standard error says of a kit that cannot be read, instead of calling it damaged.
+constexpr const char* kUnreadableKitText = "Distribution kit file tavlo5.efd cannot be read.";
 
 // What the checks found, for the installer dialog.
 struct PreinstallFindings {
@@ -100,6 +110,8 @@ struct PreinstallFindings {
   // Listed locations passed over (not writable) that hold an interrupted installation's
   // work folder: what it keeps stays there, and the user must hear where.
   std::vector<WideString> stranded_work_folders;
+  // Why the step that failed failed; success on kReady.
+  Status cause;
 };
 
 // Runs the five steps above. Locations read from the settings are appended to

@@ -31,6 +31,15 @@
 // to stop as soon as an installation run has ended, and it is stopped and joined on the way
 // out of Run and again by the destructor, before any member is destroyed.
 //
+// Unattended runs (app/options.h, set with SetAutomation before Run): --target replaces the
+// checks' directory; --no-dialogs sends every message to standard error instead of a message
+// box and closes without asking; --dry-run makes the checks and prints the plan without a
+// window and without writing; --log writes the run's records. SIGINT, SIGTERM and SIGHUP
+// during an installation set the channel's cancel request and stop the worker: the run
+// ends at its next entry and rolls back, and a second signal changes nothing. Every
+// failure is followed on standard error (without a window, or with --no-dialogs) by its
+// cause. How the start ended is outcome().
+//
 // Every text the dialog shows is fetched with LoadText when it is needed and handed to GTK
 // through ToLocaleBytes, as plain text. All of it runs on the user-interface thread.
 
@@ -42,6 +51,10 @@
 #include <memory>
 #include <vector>
 
+#include "app/options.h"
+#include "app/run_log.h"
+#include "app/run_outcome.h"
+#include "fs/status.h"
 #include "install/progress_channel.h"
 #include "install/worker_handle.h"
 #include "kit/distribution_kit.h"
@@ -50,8 +63,10 @@
 #include "ui/cwnd.h"
 #include "ui/dir_select_page.h"
 #include "ui/installed_directory_record.h"
+#include "ui/message_box.h"
 #include "ui/message_page.h"
 #include "ui/progress_page.h"
+#include "ui/run_tally.h"
 #include "ui/success_final_page.h"
 #include "ui/wizard_dialog_page.h"
 
@@ -77,8 +92,26 @@ class CInstallerDlg : public CWnd {
   // the pictures.
   ~CInstallerDlg() override;
 
+  // The options of an unattended run; before Run.
+  void SetAutomation(const AutomationOptions& options) { automation_ = options; }
+
   // The whole run (see above). Returns when it has ended, with the worker ended.
   void Run();
+
+  // How the run ended; meaningful after Run.
+  RunOutcome outcome() const { return outcome_; }
+  // The signal that stopped the installation, or 0.
+  int stop_signal() const { return stop_signal_number_; }
+
+  // A stop signal arrived during the installation (GLib calls this from the main loop).
+  void StopBySignal(int signal_number);
+
+  // One watched signal: GLib's callback gets the dialog and the number.
+  struct SignalWatch {
+    CInstallerDlg* dialog;
+    int number;
+    guint source;
+  };
 
   // The pre-installation checks: true when the wizard may be shown; otherwise the failure
   // has been shown in an error message box.
@@ -134,7 +167,33 @@ class CInstallerDlg : public CWnd {
   // success; otherwise *failure_text receives the worker's failure text (IDS_INSTALL_ERROR
   // when the worker is gone without a report) and *directory_changed whether the run's
   // rollback left the directory changed.
-  bool WaitForInstallation(WideString* failure_text, bool* directory_changed);
+  // *cause receives the failure's cause, *cancelled whether a cancel request ended the run.
+  bool WaitForInstallation(WideString* failure_text, bool* directory_changed, Status* cause,
+                           bool* cancelled);
+  // A message for the user: a message box, or standard error (without a display or with
+  // --no-dialogs) followed by the cause's line. An error is also a failure record of the
+  // log. Returns the answer (kMessageBoxNoAnswer when nobody was asked).
+  int ShowMessage(const WideString& text, MessageBoxFlags flags, const Status& cause = Status());
+  // The failure record of the log.
+  void LogFailure(const WideString& text, const Status& cause);
+  // The caption, the text and, when there is one, the cause's line, on standard error.
+  void WriteMessageToStderr(const WideString& text, const Status& cause);
+  // Whether messages go to standard error rather than into message boxes.
+  bool MessagesToStream() const { return !has_display_ || automation_.no_dialogs; }
+  // Opens the --log file; false (and the failure reported) when it cannot be opened.
+  bool OpenLog();
+  void WriteStartRecord();
+  void WriteEndRecord();
+  // --target=DIR as a directory: "~" expanded, a relative one taken from the current
+  // directory. False with *cause set when the current directory cannot be found.
+  bool ResolveTargetOption(WideString* directory, Status* cause) const;
+  // --dry-run after the checks: the plan on standard output, nothing written.
+  void RunDryRun();
+  // The line on a terminal during a silent run without a window; Clear takes it away.
+  void ShowProgressLine(const ProgressReport& report);
+  void ClearProgressLine();
+  // "SIGINT", "SIGTERM", "SIGHUP".
+  static const char* StopSignalName(int number);
   // After the checks: rolls back what a killed installation left in the default template
   // directory, unless another installer is at work there. Standard error says so; what
   // cannot be put back is shown with where it is kept, and a work folder that cannot be
@@ -190,6 +249,23 @@ class CInstallerDlg : public CWnd {
   PendingClose pending_close_ = PendingClose::kNone;
   // Cancel asked the worker to stop during the current installation.
   bool stopped_by_user_ = false;
+
+  // Unattended runs.
+  AutomationOptions automation_;
+  RunLog log_;
+  RunTally tally_{&log_};
+  RunOutcome outcome_ = RunOutcome::kChecksFailed;
+  bool start_recorded_ = false;
+  // A kept work folder that the start found in the directory kept_work_folder_target_: a
+  // run there can only fail before it writes anything.
+  bool work_folder_kept_ = false;
+  WideString kept_work_folder_target_;
+  // The signals handled during the installation, and the first one that arrived.
+  SignalWatch signal_watches_[3] = {};
+  int stop_signal_number_ = 0;
+  bool progress_line_wanted_ = false;
+  bool progress_line_shown_ = false;
+  NarrowString progress_line_;
 };
 
 #endif  // UI_INSTALLER_DLG_H_

@@ -1,6 +1,12 @@
 // The dialog's behaviour over one run: the checks, the page sequence, the button and key
 // handlers, the installation loop, the recording of the installed directory and Finish.
 
+#include <errno.h>
+#include <glib-unix.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "app/string_table.h"
@@ -43,26 +49,55 @@ void WakeLoopOnFinalReport(void* /*unused*/, int32_t code, const WideString& /*m
 
 WideString Text(const char* identifier) { return LoadText(NarrowString(identifier)); }
 
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Whether directory could hold the templates: it is a directory, or nothing is there yet
+// (nothing that is not a directory stands on its path).
+bool UsableTargetDirectory(const WideString& directory) {
+  NarrowString bytes;
+  if (!ToLocaleBytesExact(directory, &bytes)) return false;
+  struct stat64 status;
+  if (stat64(bytes.CStr(), &status) == 0) return S_ISDIR(status.st_mode);
+  return errno != ENOTDIR;
+}
+
+gboolean OnStopSignal(gpointer data) {
+  const auto* watch = static_cast<const CInstallerDlg::SignalWatch*>(data);
+  watch->dialog->StopBySignal(watch->number);
+  return G_SOURCE_CONTINUE;
+}
+
 }  // namespace
 
 void CInstallerDlg::Run() {
   RunSteps();
   worker_.RequestStop();
   worker_.Join();
+  ClearProgressLine();
+  WriteEndRecord();
 }
 
 void CInstallerDlg::RunSteps() {
-  if (!has_display_ && !silent_) {
+  outcome_ = RunOutcome::kChecksFailed;
+  if (!OpenLog()) return;
+  if (!has_display_ && !silent_ && !automation_.dry_run) {
+    WriteStartRecord();
     std::fprintf(stderr, "setup: cannot open a display; run with -S to install without a window\n");
     return;
   }
   if (!RunPreinstallChecks()) return;
+  if (automation_.dry_run) {
+    RunDryRun();
+    return;
+  }
   // A silent run has no other directory to turn to; the wizard's user may choose one.
   if (!FinishInterruptedInstallation() && silent_) return;
   if (silent_ && target_directory_.Empty()) {
     // Silent mode takes the checks' directory as it is; an empty one would put the
     // templates into the current directory.
-    MessageBox(this, Text("IDS_ERROR_NOTARGET"), kMessageBoxErrorOk);
+    ShowMessage(Text("IDS_ERROR_NOTARGET"), kMessageBoxErrorOk,
+                Status::Failure(kErrorPathNotFound, NarrowString(),
+                                NarrowString("the template directory of the settings is empty")));
     return;
   }
   if (has_display_) {
@@ -73,12 +108,14 @@ void CInstallerDlg::RunSteps() {
     StartInstallation();
     return;
   }
+  // A window closed before any installation ran: the user cancelled.
+  outcome_ = RunOutcome::kCancelled;
   if (main_window_ != nullptr) gtk_main();
 }
 
 bool CInstallerDlg::RunPreinstallChecks() {
   PreinstallFindings findings;
-  const PreinstallResult result =
+  PreinstallResult result =
       RunPreinstallSteps(use_current_directory_, &TemplateLocations, &findings, &kit_);
   kit_path_ = findings.kit_path;
   alternative_file_exists_ = findings.alternative_file_exists;
@@ -90,8 +127,19 @@ bool CInstallerDlg::RunPreinstallChecks() {
                  "installation left there stays in its work folder .t5stp\n",
                  ToLocaleBytes(stranded).CStr());
   }
+  Status cause = findings.cause;
+  if (result == PreinstallResult::kReady && automation_.has_target &&
+      !ResolveTargetOption(&target_directory_, &cause)) {
+    result = PreinstallResult::kNoTarget;
+  }
+  WriteStartRecord();
   if (result == PreinstallResult::kReady) return true;
-  MessageBox(this, LoadText(PreinstallMessageId(result)), kMessageBoxErrorOk);
+  // Standard error says what the system said: a kit that cannot be read is not called
+  // damaged there. The message box keeps its text.
+  const WideString text = result == PreinstallResult::kKitUnreadable && MessagesToStream()
+                              ? FromLocaleBytes(NarrowString(kUnreadableKitText))
+                              : LoadText(PreinstallMessageId(result));
+  ShowMessage(text, kMessageBoxErrorOk, cause);
   return false;
 }
 
@@ -153,7 +201,7 @@ void CInstallerDlg::OnNext() {
       // A relative path would be taken from the program's current directory, which the
       // user does not see.
       if (!IsAbsolutePath(entered)) {
-        MessageBox(this, Text("IDS_SETUP_EMPTYTARGET"), kMessageBoxPlainOk);
+        ShowMessage(Text("IDS_SETUP_EMPTYTARGET"), kMessageBoxPlainOk);
         break;
       }
       target_directory_ = entered;
@@ -195,7 +243,8 @@ bool CInstallerDlg::OnDeleteRequest() {
 }
 
 void CInstallerDlg::RequestClose() {
-  if (confirm_close_ &&
+  // With --no-dialogs nobody is asked: the request to close is the answer.
+  if (confirm_close_ && !automation_.no_dialogs &&
       MessageBox(this, Text("IDS_ACCEPT_CANCEL"), kMessageBoxQuestionYesNo) != kMessageBoxYes) {
     return;
   }
@@ -209,21 +258,65 @@ void CInstallerDlg::StartInstallation() {
     gtk_widget_set_sensitive(back_button_, FALSE);
     gtk_widget_set_sensitive(next_button_, FALSE);
   }
+  tally_.Reset();
   channel_.Start(&kit_, target_directory_);
   if (with_window) {
     ShowPage(progress_page_.get());
   }
   PageKind = kProgressPage;
+  progress_line_wanted_ = silent_ && !with_window && isatty(STDERR_FILENO) == 1;
 
   WideString failure_text;
   bool directory_changed = false;
-  if (!WaitForInstallation(&failure_text, &directory_changed)) {
-    MessageBox(this, failure_text, kMessageBoxErrorOk);
+  bool cancelled = false;
+  Status cause;
+  if (!WaitForInstallation(&failure_text, &directory_changed, &cause, &cancelled)) {
+    ClearProgressLine();
+    const bool kept_here =
+        work_folder_kept_ && kept_work_folder_target_.Compare(target_directory_) == 0;
+    if (tally_.Done() == 0 && (kept_here || !UsableTargetDirectory(target_directory_))) {
+      // A work folder the start could not finish, or a target that is no directory, stops
+      // the run before it writes: that is a failed check, not a failed installation,
+      // whatever the run's text says.
+      outcome_ = RunOutcome::kChecksFailed;
+    } else if (directory_changed) {
+      outcome_ = RunOutcome::kFailedKept;
+    } else if (cancelled) {
+      outcome_ = RunOutcome::kCancelled;
+    } else {
+      outcome_ = RunOutcome::kFailed;
+    }
+    if (stop_signal_number_ != 0) {
+      // A stop asked for from outside ends the program: no message box waits for anyone.
+      if (directory_changed) LogFailure(failure_text, cause);
+      WriteMessageToStderr(failure_text, directory_changed ? cause : Status());
+      std::fprintf(stderr, "setup: stopped by %s\n", StopSignalName(stop_signal_number_));
+      std::fflush(stderr);
+      log_.Write(RunLog::Record("cancel")
+                     .Bytes("signal", NarrowString(StopSignalName(stop_signal_number_)))
+                     .Text("message", failure_text));
+      DestroyMainWindow();
+      return;
+    }
+    if (cancelled && !directory_changed) {
+      log_.Write(RunLog::Record("cancel").Text("message", failure_text));
+      if (MessagesToStream()) {
+        WriteMessageToStderr(failure_text, Status());
+      } else {
+        MessageBox(this, failure_text, kMessageBoxErrorOk);
+      }
+    } else {
+      ShowMessage(failure_text, kMessageBoxErrorOk, cause);
+    }
     ShowErrorPage();
     // The error page must not say that the directory was not changed when it was: it
     // shows where the originals are kept instead.
     if (directory_changed && error_page_) error_page_->SetText(failure_text);
   } else {
+    ClearProgressLine();
+    outcome_ = tally_.Count(EntryAction::kNew) + tally_.Count(EntryAction::kReplaced) == 0
+                   ? RunOutcome::kUpToDate
+                   : RunOutcome::kInstalled;
     ShowSuccessPage();
     SettingsWriteFailure failure;
     if (RecordInstalledDirectory(target_directory_, &TemplateLocations,
@@ -235,12 +328,27 @@ void CInstallerDlg::StartInstallation() {
   HandlePendingClose();
 }
 
-bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* directory_changed) {
+bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* directory_changed,
+                                        Status* cause, bool* cancelled) {
   installing_ = true;
   pending_close_ = PendingClose::kNone;
   stopped_by_user_ = false;
   const guint wake_timer = g_timeout_add(kChannelLookIntervalMs, KeepLoopTurning, nullptr);
   channel_.SetObserver(WakeLoopOnFinalReport, nullptr);
+  channel_.SetRunObserver(&tally_);
+  // Installed before the worker starts and removed only after the run has ended, so that
+  // a signal at any moment of the run, a second one during its rollback included, is a
+  // request to stop and never ends the process under the run.
+  // A signal the caller ignores (nohup, a background job's SIGINT) stays ignored.
+  for (std::size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; ++i) {
+    signal_watches_[i] = SignalWatch{this, kStopSignals[i], 0};
+    struct sigaction before;
+    if (sigaction(kStopSignals[i], nullptr, &before) == 0 && before.sa_handler == SIG_IGN) {
+      continue;
+    }
+    signal_watches_[i].source = g_unix_signal_add(kStopSignals[i], OnStopSignal,
+                                                  &signal_watches_[i]);
+  }
   worker_.Start(&channel_);
 
   // Each look is judged before the main-loop turn: a run that has ended is not kept waiting
@@ -256,10 +364,13 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* director
         progress_page_->SetProgress(report.percent);
       }
     }
+    if (!report.note) ShowProgressLine(report);
     outcome = JudgeProgress(report.code, report.percent, worker_ended);
     if (outcome == InstallationOutcome::kFailed) {
       *failure_text = report.message;
       *directory_changed = report.directory_changed;
+      *cause = report.cause;
+      *cancelled = report.code == static_cast<int32_t>(kErrorCancelled);
     }
     if (outcome != InstallationOutcome::kRunning) break;
     TurnMainLoopOnce();
@@ -270,15 +381,27 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* director
   g_main_context_iteration(nullptr, FALSE);
   if (outcome == InstallationOutcome::kEndedWithoutReport) {
     // No report can come any more. Either the worker could not be created, or a stop
-    // requested with Cancel reached it before its first run began, so nothing was done.
-    const bool cancelled = stopped_by_user_ && worker_.creation_result() == 0;
-    *failure_text = Text(cancelled ? "IDS_CANCEL_FINISH" : "IDS_INSTALL_ERROR");
+    // requested with Cancel or a signal ended the run (or its wait for the directory's
+    // lock) with its rollback complete.
+    *cancelled = (stopped_by_user_ || stop_signal_number_ != 0) && worker_.creation_result() == 0;
+    *failure_text = Text(*cancelled ? "IDS_CANCEL_FINISH" : "IDS_INSTALL_ERROR");
   }
 
   g_source_remove(wake_timer);
-  installing_ = false;
-  // A finished run is not repeated: the worker ends instead of starting another pass.
+  // The run posts nothing more; the worker only pauses or ends. A signal from here on is
+  // no longer a stop request.
   worker_.RequestStop();
+  worker_.Join();
+  for (SignalWatch& watch : signal_watches_) {
+    if (watch.source == 0) continue;
+    g_source_remove(watch.source);
+    watch.source = 0;
+    // The signal's own action again, whatever GLib leaves behind; after a stop, further
+    // requests to stop are answered already, and the program ends by the first one.
+    signal(watch.number, stop_signal_number_ != 0 ? SIG_IGN : SIG_DFL);
+  }
+  channel_.SetRunObserver(nullptr);
+  installing_ = false;
   return outcome == InstallationOutcome::kSucceeded;
 }
 
@@ -304,21 +427,29 @@ bool CInstallerDlg::FinishInterruptedInstallation() {
   switch (outcome) {
     case RecoveryOutcome::kRolledBack:
       ReportInterruptedInstallationRolledBack(target);
+      log_.Write(RunLog::Record("recovery").Bytes("target", target));
       return true;
     case RecoveryOutcome::kKept:
+      work_folder_kept_ = true;
+      kept_work_folder_target_ = target_directory_;
       ReportWorkFolderLeftAlone(target, outcome, detail);
-      MessageBox(this, InstallJob::RestoreFailureText(WorkFolderPath(target)),
-                 kMessageBoxErrorOk);
+      ShowMessage(InstallJob::RestoreFailureText(WorkFolderPath(target)), kMessageBoxErrorOk,
+                  Status::Failure(kErrorInvalidParameter, WorkFolderPath(target), detail.reason));
       return false;
     case RecoveryOutcome::kUntrusted: {
+      work_folder_kept_ = true;
+      kept_work_folder_target_ = target_directory_;
       ReportWorkFolderLeftAlone(target, outcome, detail);
       WideString text = Text("IDS_ERROR_UNTRUSTED");
       text.Append(u'\n');
       text.Append(FromLocaleBytes(WorkFolderPath(target)));
-      MessageBox(this, text, kMessageBoxErrorOk);
+      ShowMessage(text, kMessageBoxErrorOk,
+                  Status::Failure(kErrorInvalidParameter, WorkFolderPath(target), detail.reason));
       return false;
     }
     case RecoveryOutcome::kBusy:
+      work_folder_kept_ = true;
+      kept_work_folder_target_ = target_directory_;
       ReportWorkFolderLeftAlone(target, outcome, detail);
       return false;
     default:

@@ -85,9 +85,18 @@ class InstallerDlgTest : public ::testing::Test {
     const std::string head = std::string(kCaption) + "\n";
     EXPECT_EQ(output.compare(0, head.size(), head), 0) << output;
     EXPECT_EQ(output.back(), '\n') << output;
-    return output.size() > head.size() ? output.substr(head.size(), output.size() - head.size() - 1)
-                                       : "";
+    // The text's line; the cause's line, where there is one, follows it.
+    const std::size_t end = output.find('\n', head.size());
+    if (end == std::string::npos || end + 1 < output.size()) {
+      last_cause_ = end == std::string::npos ? "" : output.substr(end + 1);
+    } else {
+      last_cause_.clear();
+    }
+    return output.size() > head.size() ? output.substr(head.size(), end - head.size()) : "";
   }
+
+  // The line after the message's, from the last run without a display.
+  std::string last_cause_;
 
   WizardScratch scratch_;
   char program_[8] = "ui_test";
@@ -177,6 +186,10 @@ TEST_F(InstallerDlgTest, FailedChecksEndTheRunWithoutAWindow) {
   EXPECT_EQ(RunAndTakeTheOneMessage(dialog.get()), "Distribution kit file tavlo5.efd not found.");
   EXPECT_EQ(Wizard::MainWindow(*dialog), nullptr);
   EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kNoPage);
+  if (!DisplayAvailable()) {
+    // The cause: the path looked for and the system's reason.
+    EXPECT_EQ(last_cause_, scratch_.Work() + "/tavlo5.efd: No such file or directory (ENOENT)\n");
+  }
 }
 
 TEST_F(InstallerDlgTest, WithoutDisplayAndNotSilentOnlyReports) {
@@ -470,6 +483,33 @@ TEST_F(WizardWindowTest, RelativeDirectoryIsRefusedAndTildeMeansHome) {
   EXPECT_TRUE(answerer.seen().empty());
   EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
   ExpectInstalledIn(scratch_.Home() + "/my templates");
+}
+
+// --target: the directory page starts with it, taken from the current directory. With
+// --no-dialogs a refused directory is said on standard error, and no box waits.
+TEST_F(WizardWindowTest, TargetOptionStartsTheDirectoryPageAndNoDialogsShowsNoBox) {
+  WriteDemoKit();
+  auto dialog = MakeDialog(false);
+  AutomationOptions automation;
+  automation.has_target = true;
+  automation.target = NarrowString("chosen/dir");
+  automation.no_dialogs = true;
+  dialog->SetAutomation(automation);
+  ASSERT_TRUE(dialog->RunPreinstallChecks());
+  dialog->CreateMainWindow();
+  dialog->ShowWelcomePage();
+  DrainEvents();
+  Click(Wizard::NextButton(*dialog));
+  EXPECT_EQ(AsciiOf(Wizard::DirectoryPage(*dialog)->GetPath()),
+            std::filesystem::current_path().string() + "/chosen/dir");
+  Wizard::DirectoryPage(*dialog)->SetPath(WideFromUtf8("relative"));
+  MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
+  testing::internal::CaptureStderr();
+  Click(Wizard::NextButton(*dialog));
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(answerer.seen().empty());
+  EXPECT_NE(said.find("Specify correct path to template directory."), std::string::npos);
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kDirectoryPage);
 }
 
 // The worker is stopped once its run has ended: a template removed while the success page
