@@ -68,3 +68,21 @@ ErrorCode RemoveTree(const NarrowString& path) {
   if (rmdir(path.CStr()) != 0 && errno != ENOENT) Note(ErrorCodeFromErrno(errno), &first);
   return first;
 }
+
+ErrorCode RemoveTreeAt(int parent, const char* name) {
+  if (unlinkat(parent, name, 0) == 0 || errno == ENOENT) return kSuccess;
+  if (errno != EISDIR && errno != EPERM) return ErrorCodeFromErrno(errno);
+  ErrorCode first = kSuccess;
+  DirectoryListing listing;
+  const ErrorCode opened = listing.OpenAt(parent, name);
+  if (opened != kSuccess) {
+    Note(opened, &first);
+  } else {
+    EmptyDirectory(&listing, &first);
+    listing.Close();
+  }
+  if (unlinkat(parent, name, AT_REMOVEDIR) != 0 && errno != ENOENT) {
+    Note(ErrorCodeFromErrno(errno), &first);
+  }
+  return first;
+}

@@ -17,4 +17,8 @@
 // goes on with the other entries, so as much as possible is removed).
 ErrorCode RemoveTree(const NarrowString& path);
 
+// The same for name inside the folder open as parent (a descriptor), never following a link
+// at name either.
+ErrorCode RemoveTreeAt(int parent, const char* name);
+
 #endif  // FS_REMOVE_TREE_H_

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string_view>
 #include <unordered_set>
 
@@ -39,6 +40,17 @@ bool IsReadable(int folder, const char* name, const struct stat64& status, uid_t
   if (user == 0) return true;
   if (status.st_uid == user) return (status.st_mode & S_IRUSR) != 0;
   return faccessat(folder, name, R_OK, AT_EACCESS) == 0;
+}
+
+RecoveryOutcome ToRecoveryOutcome(WorkFolderRefusal refusal) {
+  switch (refusal) {
+    case WorkFolderRefusal::kKept:
+      return RecoveryOutcome::kKept;
+    case WorkFolderRefusal::kBusy:
+      return RecoveryOutcome::kBusy;
+    default:
+      return RecoveryOutcome::kUntrusted;
+  }
 }
 
 }  // namespace
@@ -80,7 +92,16 @@ WideString InstallJob::RestoreFailureText(const NarrowString& folder) {
 int32_t InstallJob::ReportError(ErrorCode code, int32_t percent) {
   // Rolled back first: only then is it known whether the directory is as it was.
   transaction_.Rollback();
-  if (transaction_.RestoreIncomplete()) {
+  if (transaction_.Refusal() != WorkFolderRefusal::kNone) {
+    ReportWorkFolderLeftAlone(transaction_.Target(), ToRecoveryOutcome(transaction_.Refusal()),
+                              RecoveryDetail{transaction_.RefusalReason()});
+    if (transaction_.Refusal() == WorkFolderRefusal::kBusy) {
+      channel_->Post(static_cast<int32_t>(code), LoadText(NarrowString("IDS_INSTALL_ERROR")),
+                     percent);
+    } else {
+      channel_->Post(static_cast<int32_t>(code), RefusalText(transaction_), percent, true);
+    }
+  } else if (transaction_.RestoreIncomplete()) {
     channel_->Post(static_cast<int32_t>(code),
                    RestoreFailureText(transaction_.BackupFolder()), percent, true);
   } else {
@@ -117,10 +138,9 @@ InstallJob::Destination InstallJob::Examine(const NarrowString& relative, bool r
   if (!repeated && transaction_.IsRunsOwnDirectory(folder)) return Destination::kAbsent;
   const int descriptor = transaction_.FolderDescriptor(folder);
   if (descriptor < 0) {
-    // No folder, nothing in it; anything else that keeps the folder from being opened is
-    // looked at along the whole path.
-    if (errno == ENOENT) return Destination::kAbsent;
-    return ExamineDestination(JoinPath(transaction_.Target(), relative), entry_time);
+    // No folder, nothing in it. A folder that cannot be opened (a link on the way is never
+    // followed) fails the run when the file is made there.
+    return errno == ENOENT ? Destination::kAbsent : Destination::kOutOfDate;
   }
   return ExamineDestination(descriptor, NameOf(relative), entry_time, user);
 }
@@ -141,7 +161,18 @@ ErrorCode InstallJob::InstallEntry(DistributionKit* kit, std::size_t j,
     transaction_.AbandonFile(&file);
     return code;
   }
-  return transaction_.FinishFile(&file);
+  // The file takes its name with the others of the batch, once their data is on the disk.
+  return transaction_.CompleteFile(&file, kit->Entry(j).size);
+}
+
+WideString InstallJob::RefusalText(const Transaction& transaction) {
+  if (transaction.Refusal() == WorkFolderRefusal::kUntrusted) {
+    WideString text = LoadText(NarrowString("IDS_ERROR_UNTRUSTED"));
+    text.Append(u'\n');
+    text.Append(FromLocaleBytes(transaction.BackupFolder()));
+    return text;
+  }
+  return RestoreFailureText(transaction.BackupFolder());
 }
 
 int32_t InstallJob::Run(ProgressChannel* channel) {
@@ -151,6 +182,11 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
   channel->TakeJob(&kit, &target);
   if (kit == nullptr) return ReportError(kErrorInvalidParameter, 0);
 
+  transaction_.SetWaitObserver([this](const NarrowString& text) {
+    // At once on standard error, and as the progress page's text.
+    std::fprintf(stderr, "%s\n", text.CStr());
+    channel_->PostNote(FromLocaleBytes(text));
+  });
   ErrorCode code = transaction_.BeginTransaction(target);
   if (transaction_.RolledBackInterruptedRun()) {
     ReportInterruptedInstallationRolledBack(transaction_.Target());
@@ -172,6 +208,11 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     const KitEntry& entry = kit->Entry(j);
     const int32_t percent = Percentage(j, count);
     channel->Post(0, DestinationPath(target, entry.name), percent);
+    // A name the kit repeats is looked at once the files before it are in place.
+    if (repeated[j] && transaction_.HasPending()) {
+      code = transaction_.PublishPending();
+      if (code != kSuccess) return ReportError(code, percent);
+    }
     const Destination found = Examine(relatives[j], repeated[j], entry.time, user);
     if (found == Destination::kUpToDate) continue;
     if (found == Destination::kDirectory) return ReportError(kErrorInvalidParameter, percent);

@@ -86,6 +86,9 @@ class InstallJob {
   // The text posted when a rollback could not put everything back: IDS_ERROR_RESTORE, a
   // line break and the folder that holds what is left.
   static WideString RestoreFailureText(const NarrowString& folder);
+  // The message for a directory whose work folder a run refused: kept originals, or a
+  // folder that cannot be trusted.
+  static WideString RefusalText(const Transaction& transaction);
 
  private:
   friend class InstallTestAccess;

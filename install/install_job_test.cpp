@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -407,6 +410,8 @@ TEST_F(InstallJobTest, ReplacedFilesWaitInTheWorkFolderAsTheVeryFilesAndNoShellR
   const std::vector<std::string> names = {"f1", "d1/f2", "d2/e/f3"};
   std::vector<KitFile> files;
   for (const std::string& name : names) files.push_back({name, TimeOf(kKit), "new " + name});
+  // A repeated name puts the files before it in place first.
+  files.push_back({"f1", TimeOf(kKit), "new f1"});
   files.push_back({"last", TimeOf(kKit), "last"});
   OpenKit(files);
   ShellCommandLog log(scratch_.Child("shell"));
@@ -420,7 +425,8 @@ TEST_F(InstallJobTest, ReplacedFilesWaitInTheWorkFolderAsTheVeryFilesAndNoShellR
     ASSERT_EQ(lstat64(Target(name).c_str(), &status), 0);
     old_inodes.push_back(status.st_ino);
   }
-  // While the last entry is reported, the files before it wait in the backup folder.
+  // While the last entry is reported, the originals of the files put in place before it
+  // wait in the backup folder.
   struct BackupProbe {
     std::string folder;
     std::vector<std::string> names;
@@ -428,7 +434,7 @@ TEST_F(InstallJobTest, ReplacedFilesWaitInTheWorkFolderAsTheVeryFilesAndNoShellR
     unsigned mode = 0;
     static void Observe(void* context, int32_t, const WideString&, int32_t percent) {
       BackupProbe* probe = static_cast<BackupProbe*>(context);
-      if (percent != 75) return;
+      if (percent != 80) return;
       struct stat64 status;
       if (lstat64(probe->folder.c_str(), &status) == 0) probe->mode = status.st_mode & 07777;
       for (const std::string& name : probe->names) {
@@ -520,9 +526,12 @@ TEST_F(InstallJobTest, OriginalThatCannotBeMovedBackIsKeptShownAndRestoredByTheN
   ASSERT_TRUE(MakeDirectories(target_));
   ASSERT_TRUE(WriteFileAt(Target("old.txt"), "the only copy", kOld));
   ASSERT_TRUE(WriteFileAt(Target("blocked"), "in the way", kOld));
-  OpenKit({{"old.txt", TimeOf(kKit), "replacement"}, {"blocked/x.txt", TimeOf(kKit), "x"}});
-  // Moving into the backup works; once the entry that fails is reached, the template
-  // directory takes no changes, so the original cannot come back out of the backup.
+  // The name given twice puts the first replacement in place, its original in the backup;
+  // once the entry that fails is reached, the template directory takes no changes, so the
+  // original cannot come back out of the backup.
+  OpenKit({{"old.txt", TimeOf(kKit), "replacement"},
+           {"old.txt", TimeOf(kKit + 10), "replacement 2"},
+           {"blocked/x.txt", TimeOf(kKit), "x"}});
   struct RefusingTarget {
     std::string target, trigger;
     bool refused = false;
@@ -554,24 +563,32 @@ TEST_F(InstallJobTest, OriginalThatCannotBeMovedBackIsKeptShownAndRestoredByTheN
   EXPECT_FALSE(WorkFolderLeft());
 }
 
-// A folder of the template directory on a file system of its own (reached here through a
-// link): its files cannot be renamed into the backup folder and are copied there instead.
+// A folder of the template directory on a file system of its own (a bind mount of another
+// file system's folder): its files cannot be renamed into the backup folder and are copied
+// there instead.
 class OtherFileSystemTest : public InstallJobTest {
  protected:
   void SetUp() override {
     InstallJobTest::SetUp();
     other_.reset(new OtherFileSystemDirectory(scratch_.Child(".")));
     if (!other_->Found()) GTEST_SKIP() << "no second file system here";
-    ASSERT_TRUE(MakeDirectories(target_));
-    ASSERT_EQ(symlink(other_->Path().c_str(), Target("mount").c_str()), 0);
+    ASSERT_TRUE(MakeDirectories(Target("mount")));
+    if (mount(other_->Path().c_str(), Target("mount").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
+    }
+    mounted_ = true;
     ASSERT_TRUE(WriteFileAt(Target("a.txt"), "old a", kOld, 5000));
     ASSERT_TRUE(WriteFileAt(Target("mount/b.txt"), "old b", kOld, 7000));
     ASSERT_EQ(chmod(Target("mount/b.txt").c_str(), 0640), 0);
     ASSERT_TRUE(SetModificationTime(other_->Path(), kOld + 1));
   }
-  void TearDown() override { other_.reset(); }
+  void TearDown() override {
+    if (mounted_) umount2(Target("mount").c_str(), MNT_DETACH);
+    other_.reset();
+  }
 
   std::unique_ptr<OtherFileSystemDirectory> other_;
+  bool mounted_ = false;
 };
 
 TEST_F(OtherFileSystemTest, CopiedOriginalsComeBackWholeOnFailureAndGoOnSuccess) {

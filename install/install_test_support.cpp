@@ -1,5 +1,9 @@
 #include "install/install_test_support.h"
 
+#include <unistd.h>
+
+#include "fs/beneath.h"
+
 #include <stdexcept>
 
 #include "app/string_table.h"
@@ -57,3 +61,10 @@ std::vector<std::string> ShellCommandLog::Lines() const {
 }
 
 
+
+RootDescriptor::RootDescriptor(const std::string& directory)
+    : descriptor_(OpenRootDirectory(directory.c_str())) {}
+
+RootDescriptor::~RootDescriptor() {
+  if (descriptor_ >= 0) close(descriptor_);
+}

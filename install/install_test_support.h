@@ -56,4 +56,17 @@ class ShellCommandLog {
   StandInCommands stand_ins_;
 };
 
+// A template directory held open, as a run holds it, for the calls that take its descriptor.
+class RootDescriptor {
+ public:
+  explicit RootDescriptor(const std::string& directory);
+  ~RootDescriptor();
+  RootDescriptor(const RootDescriptor&) = delete;
+  RootDescriptor& operator=(const RootDescriptor&) = delete;
+  int get() const { return descriptor_; }
+
+ private:
+  int descriptor_;
+};
+
 #endif  // INSTALL_INSTALL_TEST_SUPPORT_H_

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -11,6 +12,8 @@
 namespace {
 
 constexpr std::size_t kTimePayloadBytes = 12;
+// kMadeIdentity: the kind, device, inode and size before the path.
+constexpr uint32_t kIdentityPayloadBytes = 25;
 
 void AppendUint32(uint32_t value, NarrowString* out) {
   char bytes[4];
@@ -21,6 +24,16 @@ void AppendUint32(uint32_t value, NarrowString* out) {
 uint32_t ReadUint32(const unsigned char* bytes) {
   return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
          (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+}
+
+uint64_t ReadUint64(const unsigned char* bytes) {
+  return static_cast<uint64_t>(ReadUint32(bytes)) |
+         (static_cast<uint64_t>(ReadUint32(bytes + 4)) << 32);
+}
+
+void AppendUint64(uint64_t value, NarrowString* out) {
+  AppendUint32(static_cast<uint32_t>(value), out);
+  AppendUint32(static_cast<uint32_t>(value >> 32), out);
 }
 
 void AppendTime(const JournalRecord& record, NarrowString* out) {
@@ -73,6 +86,30 @@ bool DecodePayload(uint8_t kind, const unsigned char* payload, uint32_t length,
       record->retracted = static_cast<JournalKind>(payload[0]);
       record->path = NarrowString(text + 1, length - 1);
       return true;
+    case JournalKind::kMadeIdentity: {
+      if (length < kIdentityPayloadBytes) return false;
+      const JournalKind made = static_cast<JournalKind>(payload[0]);
+      if (made != JournalKind::kMadeDirectory && made != JournalKind::kNewFile) return false;
+      record->retracted = made;
+      record->identity.device = ReadUint64(payload + 1);
+      record->identity.inode = ReadUint64(payload + 9);
+      record->identity.size = ReadUint64(payload + 17);
+      record->path =
+          NarrowString(text + kIdentityPayloadBytes, length - kIdentityPayloadBytes);
+      return true;
+    }
+    case JournalKind::kOwner: {
+      constexpr uint32_t kFixed = 4 + 8 + kRunNumberBytes + 1;
+      if (length < kFixed) return false;
+      record->pid = ReadUint32(payload);
+      record->start_ticks = ReadUint64(payload + 4);
+      record->run_number = NarrowString(text + 12, kRunNumberBytes);
+      const uint32_t boot_length = payload[12 + kRunNumberBytes];
+      if (length - kFixed < boot_length) return false;
+      record->boot_id = NarrowString(text + kFixed, boot_length);
+      record->host = NarrowString(text + kFixed + boot_length, length - kFixed - boot_length);
+      return true;
+    }
     default:
       return false;
   }
@@ -95,6 +132,28 @@ void EncodeJournalRecord(const JournalRecord& record, NarrowString* out) {
       const char kind = static_cast<char>(record.retracted);
       payload.Append(&kind, 1);
       payload.Append(record.path.Data(), record.path.Length());
+      break;
+    }
+    case JournalKind::kMadeIdentity: {
+      const char kind = static_cast<char>(record.retracted);
+      payload.Append(&kind, 1);
+      AppendUint64(record.identity.device, &payload);
+      AppendUint64(record.identity.inode, &payload);
+      AppendUint64(record.identity.size, &payload);
+      payload.Append(record.path.Data(), record.path.Length());
+      break;
+    }
+    case JournalKind::kOwner: {
+      AppendUint32(record.pid, &payload);
+      AppendUint64(record.start_ticks, &payload);
+      NarrowString run = record.run_number;
+      while (run.Length() < kRunNumberBytes) run.Append("0");
+      payload.Append(run.Data(), kRunNumberBytes);
+      const std::size_t boot_length = record.boot_id.Length() < 255 ? record.boot_id.Length() : 255;
+      const char length_byte = static_cast<char>(boot_length);
+      payload.Append(&length_byte, 1);
+      payload.Append(record.boot_id.Data(), boot_length);
+      payload.Append(record.host.Data(), record.host.Length());
       break;
     }
     default:
@@ -131,48 +190,58 @@ bool DecodeJournal(const char* data, std::size_t size, std::vector<JournalRecord
   return true;
 }
 
-ErrorCode ReadJournalFile(const NarrowString& path, std::vector<JournalRecord>* records,
-                          bool* valid) {
+ErrorCode ReadJournal(int descriptor, std::vector<JournalRecord>* records, bool* valid) {
   records->clear();
   *valid = false;
-  const int descriptor = open(path.CStr(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (descriptor < 0) return ErrorCodeFromErrno(errno);
   NarrowString bytes;
   char chunk[65536];
-  int error = 0;
   for (;;) {
     const ssize_t got = read(descriptor, chunk, sizeof chunk);
     if (got < 0) {
       if (errno == EINTR) continue;
-      error = errno;
-      break;
+      return ErrorCodeFromErrno(errno);
     }
     if (got == 0) break;
+    // A journal that grows while it is read is no journal of a run that has ended.
+    if (bytes.Length() + static_cast<std::size_t>(got) > kJournalMaxBytes) {
+      return kErrorInvalidData;
+    }
     bytes.Append(chunk, static_cast<std::size_t>(got));
   }
-  close(descriptor);
-  if (error != 0) return ErrorCodeFromErrno(error);
   *valid = DecodeJournal(bytes.Data(), bytes.Length(), records);
   return kSuccess;
 }
 
 JournalWriter::~JournalWriter() { Close(); }
 
-ErrorCode JournalWriter::Create(const NarrowString& path) {
+ErrorCode JournalWriter::Create(int folder, const char* name) {
   Close();
-  descriptor_ = open(path.CStr(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_CLOEXEC,
-                     kJournalFileMode);
+  descriptor_ = openat(folder, name,
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_CLOEXEC,
+                       kJournalFileMode);
   if (descriptor_ < 0) return ErrorCodeFromErrno(errno);
   queued_.Clear();
   queued_.Append(kJournalMagic, kJournalMagicBytes);
+  written_ = synced_ = 0;
   return kSuccess;
 }
 
-ErrorCode JournalWriter::OpenForAppend(const NarrowString& path) {
+ErrorCode JournalWriter::OpenForAppend(int folder, const char* name) {
   Close();
-  descriptor_ = open(path.CStr(), O_WRONLY | O_NOFOLLOW | O_APPEND | O_CLOEXEC);
+  descriptor_ = openat(folder, name, O_WRONLY | O_NOFOLLOW | O_APPEND | O_CLOEXEC);
   if (descriptor_ < 0) return ErrorCodeFromErrno(errno);
+  struct stat64 status;
+  written_ = synced_ = fstat64(descriptor_, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
   queued_.Clear();
+  return kSuccess;
+}
+
+ErrorCode JournalWriter::Sync() {
+  ErrorCode code = Flush();
+  if (code != kSuccess) return code;
+  if (synced_ == written_) return kSuccess;
+  if (fdatasync(descriptor_) != 0) return ErrorCodeFromErrno(errno);
+  synced_ = written_;
   return kSuccess;
 }
 
@@ -181,6 +250,7 @@ void JournalWriter::Add(const JournalRecord& record) { EncodeJournalRecord(recor
 ErrorCode JournalWriter::Flush() {
   if (queued_.Empty()) return kSuccess;
   if (descriptor_ < 0) return kErrorInvalidHandle;
+  if (written_ + queued_.Length() > kJournalMaxBytes) return kErrorDiskFull;
   std::size_t done = 0;
   while (done < queued_.Length()) {
     const ssize_t written = write(descriptor_, queued_.Data() + done, queued_.Length() - done);
@@ -190,10 +260,12 @@ ErrorCode JournalWriter::Flush() {
       // What reached the file is a whole prefix of records or a cut one; either reads back
       // as the records before the cut, and the queue is written again after them.
       if (done > 0) queued_ = NarrowString(queued_.Data() + done, queued_.Length() - done);
+      written_ += done;
       return ErrorCodeFromErrno(error);
     }
     done += static_cast<std::size_t>(written);
   }
+  written_ += done;
   queued_.Clear();
   return kSuccess;
 }

@@ -6,9 +6,10 @@
 // JournalWriter appends records to the journal file. Records are collected with Add and
 // written with Flush, in one write(2) for all records added since the last Flush: the run
 // flushes right before the change the records describe, so the records of one change (its
-// temporary file, its backup, the time of its folder) cost one system call together. There
-// is no fsync: the records reach the kernel before the change does, which is what a killed
-// process needs (see docs/behaviour.md for a power loss).
+// temporary file, its backup, the time of its folder) cost one system call together. That
+// is what a killed process needs. A power cut also needs the records on the disk before a
+// rename, link or removal they guard: Sync makes them durable, once for a whole batch of
+// such changes (install/transaction.h).
 
 #ifndef INSTALL_JOURNAL_H_
 #define INSTALL_JOURNAL_H_
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "fs/beneath.h"
 #include "fs/error_codes.h"
 #include "install/journal_format.h"
 #include "text/narrow_string.h"
@@ -31,8 +33,17 @@ struct JournalRecord {
   uint32_t nanoseconds = 0;
   // kMadeTarget: the directories above the template directory that the run made.
   uint32_t levels = 0;
-  // kRetracted: the kind of the record it takes back (path is that record's path).
+  // kRetracted: the kind of the record it takes back (path is that record's path);
+  // kMadeIdentity: the kind of what was made (kMadeDirectory or kNewFile).
   JournalKind retracted = JournalKind::kNewFile;
+  // kMadeIdentity: what the run made at path.
+  NodeIdentity identity;
+  // kOwner: the run that keeps the journal.
+  uint32_t pid = 0;
+  uint64_t start_ticks = 0;
+  NarrowString run_number;  // kRunNumberBytes bytes
+  NarrowString boot_id;
+  NarrowString host;
 };
 
 // Appends the encoded record to out.
@@ -45,10 +56,10 @@ void EncodeJournalRecord(const JournalRecord& record, NarrowString* out);
 // too short for its kind); the records before it are kept.
 bool DecodeJournal(const char* data, std::size_t size, std::vector<JournalRecord>* records);
 
-// Reads the journal file at path. 0 with *valid telling whether it is a journal at all, or
-// the code of a failed open or read.
-ErrorCode ReadJournalFile(const NarrowString& path, std::vector<JournalRecord>* records,
-                          bool* valid);
+// Reads the journal open as descriptor, at most kJournalMaxBytes of it (the caller has
+// checked its size). 0 with *valid telling whether it is a journal at all, or the code of a
+// failed read.
+ErrorCode ReadJournal(int descriptor, std::vector<JournalRecord>* records, bool* valid);
 
 class JournalWriter {
  public:
@@ -57,22 +68,31 @@ class JournalWriter {
   JournalWriter(const JournalWriter&) = delete;
   JournalWriter& operator=(const JournalWriter&) = delete;
 
-  // Creates a new journal at path (exclusively, never through a link) and queues the magic.
-  ErrorCode Create(const NarrowString& path);
-  // Opens the existing journal at path for appending (a roll-back that records more).
-  ErrorCode OpenForAppend(const NarrowString& path);
+  // Creates a new journal as name in folder (exclusively, never through a link) and queues
+  // the magic.
+  ErrorCode Create(int folder, const char* name);
+  // Opens the existing journal name in folder for appending (a roll-back that records
+  // more).
+  ErrorCode OpenForAppend(int folder, const char* name);
   bool IsOpen() const { return descriptor_ >= 0; }
 
   // Queues the record; nothing is written yet.
   void Add(const JournalRecord& record);
   // Writes what is queued. On failure the queue is kept and the change it guards must not be
-  // made. 0 when nothing is queued.
+  // made. 0 when nothing is queued. A journal that would grow past kJournalMaxBytes is
+  // kErrorDiskFull, and nothing is written.
   ErrorCode Flush();
+  // Flushes, then makes everything written durable (fdatasync).
+  ErrorCode Sync();
+  // Whether every record added so far is durable.
+  bool IsSynced() const { return queued_.Empty() && synced_ == written_; }
   void Close();
 
  private:
   int descriptor_ = -1;
   NarrowString queued_;
+  uint64_t written_ = 0;
+  uint64_t synced_ = 0;
 };
 
 #endif  // INSTALL_JOURNAL_H_

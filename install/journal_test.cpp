@@ -14,7 +14,7 @@
 namespace {
 
 std::vector<JournalRecord> EveryKind() {
-  std::vector<JournalRecord> records(7);
+  std::vector<JournalRecord> records(9);
   records[0].kind = JournalKind::kMadeTarget;
   records[0].levels = 3;
   records[0].seconds = -86400;
@@ -34,6 +34,16 @@ std::vector<JournalRecord> EveryKind() {
   records[6].kind = JournalKind::kRetracted;
   records[6].retracted = JournalKind::kTempFile;
   records[6].path = ".t5new0-1";
+  records[7].kind = JournalKind::kMadeIdentity;
+  records[7].retracted = JournalKind::kNewFile;
+  records[7].identity = {uint64_t{1} << 40, uint64_t{7} << 33, 12345};
+  records[7].path = "dir/new.txt";
+  records[8].kind = JournalKind::kOwner;
+  records[8].pid = 4000000000u;
+  records[8].start_ticks = uint64_t{1} << 50;
+  records[8].run_number = "0123456789abcdef";
+  records[8].boot_id = "5f0d9d1e-boot";
+  records[8].host = "host\xff";
   return records;
 }
 
@@ -46,7 +56,12 @@ std::string Encoded(const std::vector<JournalRecord>& records) {
 bool Same(const JournalRecord& a, const JournalRecord& b) {
   return a.kind == b.kind && a.path == b.path && a.seconds == b.seconds &&
          a.nanoseconds == b.nanoseconds && a.levels == b.levels &&
-         (a.kind != JournalKind::kRetracted || a.retracted == b.retracted);
+         (a.kind != JournalKind::kRetracted || a.retracted == b.retracted) &&
+         (a.kind != JournalKind::kMadeIdentity ||
+          (a.retracted == b.retracted && a.identity.SameNode(b.identity) &&
+           a.identity.size == b.identity.size)) &&
+         a.pid == b.pid && a.start_ticks == b.start_ticks && a.run_number == b.run_number &&
+         a.boot_id == b.boot_id && a.host == b.host;
 }
 
 }  // namespace
@@ -124,10 +139,16 @@ TEST(JournalTest, RollbackIgnoresRecordsThatLeaveTheTemplateDirectoryOrAreRetrac
     records.push_back(retract);
   }
   TempNames names;
-  // Nothing to undo, so the rollback is complete and removes its work folder.
-  EXPECT_TRUE(RollBackRecords(NarrowOf(target + "/"), records, nullptr, &names));
+  RootDescriptor root(target);
+  RollbackContext context;
+  context.root = root.get();
+  context.names = &names;
+  // Nothing the records name is the run's; the original that no record explains goes back
+  // to its empty name, and then the rollback is complete and removes its work folder.
+  EXPECT_TRUE(RollBackRecords(context, records));
   TreeState after = SnapshotTree(scratch.Child("."));
   TreeState expected = before;
+  expected["tmplts/precious"] = before.at("tmplts/.t5stp/backup/precious");
   for (const char* gone :
        {"tmplts/.t5stp", "tmplts/.t5stp/backup", "tmplts/.t5stp/backup/precious"}) {
     expected.erase(gone);

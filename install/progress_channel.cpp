@@ -77,13 +77,26 @@ void ProgressChannel::Post(int32_t code, const WideString& message, int32_t perc
     message_ = message;
     percent_ = percent;
     directory_changed_ = directory_changed;
+    note_ = false;
   }
   if (observer_ != nullptr) observer_(observer_context_, code, message, percent);
 }
 
+void ProgressChannel::PostNote(const WideString& text) {
+  {
+    Hold hold(this);
+    result_code_ = 0;
+    message_ = text;
+    percent_ = 0;
+    directory_changed_ = false;
+    note_ = true;
+  }
+  if (observer_ != nullptr) observer_(observer_context_, 0, text, 0);
+}
+
 ProgressReport ProgressChannel::Read() {
   Hold hold(this);
-  return ProgressReport{result_code_, message_, percent_, directory_changed_};
+  return ProgressReport{result_code_, message_, percent_, directory_changed_, note_};
 }
 
 void ProgressChannel::SetObserver(ProgressObserver observer, void* context) {

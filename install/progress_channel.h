@@ -32,6 +32,9 @@ struct ProgressReport {
   // A failed run whose rollback could not undo everything: the message names the folder
   // that holds what could not be put back, and the template directory is not as it was.
   bool directory_changed = false;
+  // A running job's word to show as it is (it waits for another installation into the same
+  // directory), not a destination path; code and percent are 0 then.
+  bool note = false;
 };
 
 // Called by Post on the posting thread after the report is stored and the lock is released.
@@ -68,6 +71,9 @@ class ProgressChannel {
   void Post(int32_t code, const WideString& message, int32_t percent,
             bool directory_changed = false);
 
+  // Stores text as a note of the running job (see ProgressReport::note), with code and
+  // percent 0. The next Post replaces it.
+  void PostNote(const WideString& text);
   // Copies of code, message and percent, taken together.
   ProgressReport Read();
 
@@ -100,6 +106,7 @@ class ProgressChannel {
   WideString message_;
   int32_t percent_;
   bool directory_changed_;
+  bool note_ = false;
   bool lock_made_;
   ProgressObserver observer_;
   void* observer_context_;

@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 
+#include "fs/beneath.h"
 #include "fs/copy_file.h"
-#include "fs/directory_finder.h"
 #include "fs/directory_listing.h"
 #include "fs/file_layer.h"
 #include "fs/remove_tree.h"
@@ -29,93 +31,238 @@ bool MayChange(int64_t* changes_left) {
   return true;
 }
 
-// Removes the file the run made at path; a directory there is not the run's file and stays.
-bool RemoveRunsFile(const NarrowString& path) {
-  if (unlink(path.CStr()) == 0 || errno == ENOENT || errno == ENOTDIR) return true;
-  return errno == EISDIR;
+// A descriptor that closes itself.
+class Folder {
+ public:
+  explicit Folder(int descriptor) : descriptor_(descriptor) {}
+  ~Folder() {
+    if (descriptor_ >= 0) close(descriptor_);
+  }
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  int get() const { return descriptor_; }
+  bool ok() const { return descriptor_ >= 0; }
+
+ private:
+  int descriptor_;
+};
+
+// What the records say the run made and owns.
+class RunsOwn {
+ public:
+  RunsOwn(const RollbackContext& context, const std::vector<JournalRecord>& records) {
+    if (!context.run_number.Empty()) run_numbers_.insert(context.run_number);
+    for (const JournalRecord& record : records) {
+      if (record.kind == JournalKind::kOwner) run_numbers_.insert(record.run_number);
+      if (record.kind != JournalKind::kMadeIdentity) continue;
+      auto& map = record.retracted == JournalKind::kMadeDirectory ? folders_ : files_;
+      map.insert({record.path, record.identity});
+    }
+  }
+
+  bool IsTempName(const char* name) const {
+    for (const NarrowString& run : run_numbers_) {
+      if (IsTempNameOfRun(name, run)) return true;
+    }
+    return false;
+  }
+
+  // Whether the node now at name in folder is a file the run made at relative, as the run
+  // left it: the same node, and the size it wrote (a freed inode number is soon given to
+  // the next new file, and a file the user wrote to since is the user's).
+  bool IsOwnFile(int folder, const char* name, const NarrowString& relative) const {
+    NodeIdentity now;
+    if (!IdentityAt(folder, name, &now)) return false;
+    auto range = files_.equal_range(relative);
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second.SameNode(now) && it->second.size == now.size) return true;
+    }
+    return false;
+  }
+
+  // Whether the folder open as folder is not known to be someone else's: the run recorded
+  // it as made with that identity, or recorded no identity for it (killed between making
+  // it and writing that record; a folder then goes only while empty).
+  bool MayBeOwnFolder(int folder, const NarrowString& relative) const {
+    auto range = folders_.equal_range(relative);
+    if (range.first == range.second) return true;
+    NodeIdentity now;
+    if (!IdentityOf(folder, &now)) return false;
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second.SameNode(now)) return true;
+    }
+    return false;
+  }
+
+ private:
+  std::set<NarrowString> run_numbers_;
+  std::multimap<NarrowString, NodeIdentity> files_;
+  std::multimap<NarrowString, NodeIdentity> folders_;
+};
+
+// Removes the run's own entries of the folder open as folder (at relative): its temporary
+// files and the files it made. False when a removal failed.
+bool RemoveOwnEntries(int folder, const NarrowString& relative, const RunsOwn& own,
+                      int64_t* changes_left, bool* stopped) {
+  DirectoryListing listing;
+  if (listing.OpenAt(folder, ".") != kSuccess) return false;
+  std::vector<NarrowString> names;
+  bool complete = listing.ReadAll(&names) == kSuccess;
+  for (const NarrowString& name : names) {
+    if (relative.Empty() && name == NarrowString(kWorkFolderName)) continue;
+    if (!own.IsTempName(name.CStr()) &&
+        !own.IsOwnFile(folder, name.CStr(), JoinPath(relative, name))) {
+      continue;
+    }
+    if (!MayChange(changes_left)) {
+      *stopped = true;
+      return false;
+    }
+    if (unlinkat(folder, name.CStr(), 0) != 0 && errno != ENOENT && errno != EISDIR) {
+      complete = false;
+    }
+  }
+  return complete;
 }
 
-// Moves the original of relative back from the backup folder. True when it is back or was
-// never moved away.
-bool RestoreOriginal(const NarrowString& target, const NarrowString& relative,
-                     JournalWriter* journal, TempNames* names) {
-  const NarrowString backup = BackupPath(target, relative);
-  const NarrowString path = JoinPath(target, relative);
-  NodeKind kind = NodeKind::kNothing;
-  if (QueryNode(backup.CStr(), &kind) != kSuccess) return false;
-  if (IsAbsent(kind)) return true;
-  if (kind == NodeKind::kDirectory) return false;
-  if (rename(backup.CStr(), path.CStr()) == 0) return true;
+// Whether name holds the same bytes in both folders (neither followed).
+bool SameBytes(int first_folder, int second_folder, const char* name) {
+  Folder first(openat(first_folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  Folder second(openat(second_folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!first.ok() || !second.ok()) return false;
+  char a[16384], b[16384];
+  for (;;) {
+    const ssize_t got_a = read(first.get(), a, sizeof a);
+    if (got_a < 0) return false;
+    ssize_t got_b = 0;
+    while (got_b < got_a) {
+      const ssize_t got = read(second.get(), b + got_b, static_cast<std::size_t>(got_a - got_b));
+      if (got < 0) return false;
+      if (got == 0) break;
+      got_b += got;
+    }
+    if (got_b != got_a || std::memcmp(a, b, static_cast<std::size_t>(got_a)) != 0) return false;
+    if (got_a == 0) return read(second.get(), b, 1) == 0;
+  }
+}
+
+// Puts back the original of relative held in the backup folder. True when it is back, was
+// never moved away, or was removed as a second name of a file still in place.
+bool RestoreOriginal(const RollbackContext& context, int work, const NarrowString& relative,
+                     const RunsOwn& own) {
+  const char* name = nullptr;
+  const NarrowString backup_relative = JoinPath(NarrowString(kBackupFolderName), relative);
+  Folder backup(OpenParentBeneath(work, backup_relative, &name));
+  if (!backup.ok()) return errno == ENOENT;
+  NodeIdentity held;
+  mode_t mode = 0;
+  if (!IdentityAt(backup.get(), name, &held, &mode)) return errno == ENOENT;
+  if (S_ISDIR(mode)) return false;
+  const NarrowString parent = RelativeParent(relative);
+  Folder folder(OpenFolderBeneath(context.root, parent, O_PATH));
+  // The original's folder is gone or is no folder now (a link): the original stays kept.
+  if (!folder.ok()) return false;
+  NodeIdentity now;
+  if (IdentityAt(folder.get(), name, &now)) {
+    // The backup is a second name of the very file still in place: the name never changed.
+    if (now.SameNode(held)) return unlinkat(backup.get(), name, 0) == 0 || errno == ENOENT;
+    // Something that is not the run's own is never overwritten. An original copied from
+    // another file system has an identity of its own: a name that still holds the same
+    // bytes is that original, unchanged.
+    if (!own.IsOwnFile(folder.get(), name, relative)) {
+      if (now.device == held.device || !SameBytes(folder.get(), backup.get(), name)) {
+        return false;
+      }
+      return unlinkat(backup.get(), name, 0) == 0 || errno == ENOENT;
+    }
+  } else if (errno != ENOENT) {
+    return false;
+  }
+  if (renameat(backup.get(), name, folder.get(), name) == 0) return true;
   if (errno != EXDEV) return false;
   // The original's folder is on a file system of its own: copy it to a temporary name
   // there, recorded first, and rename that over the name.
-  const NarrowString temp_relative = names->Next(RelativeParent(relative));
-  if (journal != nullptr && journal->IsOpen()) {
+  const NarrowString temp_relative = context.names->Next(parent);
+  if (context.journal != nullptr && context.journal->IsOpen()) {
     JournalRecord record;
     record.kind = JournalKind::kTempFile;
     record.path = temp_relative;
-    journal->Add(record);
-    if (journal->Flush() != kSuccess) return false;
+    context.journal->Add(record);
+    if (context.journal->Sync() != kSuccess) return false;
   }
-  const NarrowString temp = JoinPath(target, temp_relative);
-  if (CopyFileExclusively(backup, temp) != kSuccess) return false;
-  if (rename(temp.CStr(), path.CStr()) != 0) {
-    unlink(temp.CStr());
+  const char* temp_name = NameOf(temp_relative);
+  if (CopyFileExclusively(DescriptorPath(backup.get(), name),
+                          DescriptorPath(folder.get(), temp_name)) != kSuccess) {
     return false;
   }
-  unlink(backup.CStr());
+  if (renameat(folder.get(), temp_name, folder.get(), name) != 0) {
+    unlinkat(folder.get(), temp_name, 0);
+    return false;
+  }
+  unlinkat(backup.get(), name, 0);
   return true;
 }
 
-// Removes every entry of the template directory the run made, but its work folder.
-bool EmptyMadeTarget(const NarrowString& target) {
+// Appends the relative paths of every file held in the backup folder to *held.
+bool ListBackups(int folder, const NarrowString& relative, std::vector<NarrowString>* held) {
   DirectoryListing listing;
-  const ErrorCode opened = listing.Open(target, Links::kFollowed);
-  if (opened != kSuccess) return opened == kErrorNotFound;
+  if (listing.OpenAt(folder, ".") != kSuccess) return false;
   std::vector<NarrowString> names;
-  // What was listed goes even when the listing was cut short, but then the target is not
-  // known to be empty.
-  bool removed = listing.ReadAll(&names) == kSuccess;
-  listing.Close();
+  bool complete = listing.ReadAll(&names) == kSuccess;
   for (const NarrowString& name : names) {
-    if (name == NarrowString(kWorkFolderName)) continue;
-    if (RemoveTree(JoinPath(target, name)) != kSuccess) removed = false;
+    const NarrowString path = JoinPath(relative, name);
+    NodeIdentity identity;
+    mode_t mode = 0;
+    if (!IdentityAt(folder, name.CStr(), &identity, &mode)) continue;
+    if (!S_ISDIR(mode)) {
+      held->push_back(path);
+      continue;
+    }
+    Folder child(openat(folder, name.CStr(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!child.ok() || !ListBackups(child.get(), path, held)) complete = false;
   }
-  return removed;
+  return complete;
 }
 
 // Removes the template directory the run made and the directories it made above it (each
 // only while it is empty), then gives the directory that holds them its time back.
-void RemoveMadeLevels(const NarrowString& target, const JournalRecord& made) {
+void RemoveMadeLevels(int root, const NarrowString& target, const JournalRecord& made) {
+  NodeIdentity root_identity, named;
+  // Only the directory the run holds open, not something put at its name since.
+  if (!IdentityOf(root, &root_identity)) return;
   NarrowString level = WithoutTrailingSlashes(target);
+  if (!IdentityAt(AT_FDCWD, level.CStr(), &named) || !named.SameNode(root_identity)) return;
   for (uint32_t i = 0; i <= made.levels; ++i) {
     if (rmdir(level.CStr()) != 0 || !ParentDirectory(level, &level)) return;
   }
-  PutBackModificationTime(level, made.seconds, made.nanoseconds);
+  Folder holder(OpenRootDirectory(level.CStr()));
+  if (holder.ok()) PutBackModificationTime(holder.get(), NarrowString(), made.seconds, made.nanoseconds);
 }
 
 }  // namespace
 
-ErrorCode RemoveWorkFolder(const NarrowString& target, int64_t* changes_left) {
-  const NarrowString folder = WorkFolderPath(target);
+ErrorCode RemoveWorkFolder(int root, int64_t* changes_left) {
+  Folder work(openat(root, kWorkFolderName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!work.ok()) return errno == ENOENT ? kSuccess : ErrorCodeFromErrno(errno);
   if (!MayChange(changes_left)) return kErrorCancelled;
   // Nothing that says what to do with the backups goes before they are gone: a removal that
   // fails or is cut short is finished by the next run, which still finds what the journal
   // (or the committed marker) says.
-  const ErrorCode code = RemoveTree(JoinPath(folder, NarrowString(kBackupFolderName)));
+  const ErrorCode code = RemoveTreeAt(work.get(), kBackupFolderName);
   if (code != kSuccess) return code;
   for (const char* name : {kCommittedFileName, kJournalFileName}) {
     if (!MayChange(changes_left)) return kErrorCancelled;
-    const NarrowString file = JoinPath(folder, NarrowString(name));
-    if (unlink(file.CStr()) != 0 && errno != ENOENT) return ErrorCodeFromErrno(errno);
+    if (unlinkat(work.get(), name, 0) != 0 && errno != ENOENT) return ErrorCodeFromErrno(errno);
   }
   // The journal goes with the folder in one step.
-  if (rmdir(folder.CStr()) != 0 && errno != ENOENT) return ErrorCodeFromErrno(errno);
+  if (unlinkat(root, kWorkFolderName, AT_REMOVEDIR) != 0 && errno != ENOENT) {
+    return ErrorCodeFromErrno(errno);
+  }
   return kSuccess;
 }
 
-bool RollBackRecords(const NarrowString& target, const std::vector<JournalRecord>& records,
-                     JournalWriter* journal, TempNames* names, int64_t* changes_left) {
+bool RollBackRecords(const RollbackContext& context, const std::vector<JournalRecord>& records) {
+  int64_t* const changes_left = context.changes_left;
   std::set<RecordKey> retracted;
   bool made_target = false;
   JournalRecord made;
@@ -130,29 +277,62 @@ bool RollBackRecords(const NarrowString& target, const std::vector<JournalRecord
     return record.kind == kind && !record.path.Empty() &&
            IsContainedRelativePath(record.path) && retracted.count({kind, record.path}) == 0;
   };
+  const RunsOwn own(context, records);
+  const int root = context.root;
 
   bool complete = true;
+  bool stopped = false;
   for (const JournalRecord& record : records) {
-    if (live(record, JournalKind::kTempFile) || live(record, JournalKind::kNewFile)) {
-      if (!MayChange(changes_left)) return false;
-      if (!RemoveRunsFile(JoinPath(target, record.path))) complete = false;
+    const bool temp = live(record, JournalKind::kTempFile);
+    if (!temp && !live(record, JournalKind::kNewFile)) continue;
+    const char* name = nullptr;
+    Folder folder(OpenParentBeneath(root, record.path, &name));
+    // A folder on the way that is gone, or is a link now: nothing of the run's is there.
+    if (!folder.ok()) continue;
+    const bool runs = temp ? own.IsTempName(name) : own.IsOwnFile(folder.get(), name, record.path);
+    if (!runs) continue;
+    if (!MayChange(changes_left)) return false;
+    if (unlinkat(folder.get(), name, 0) != 0 && errno != ENOENT && errno != EISDIR) {
+      complete = false;
     }
   }
   for (auto record = records.rbegin(); record != records.rend(); ++record) {
     if (!live(*record, JournalKind::kMadeDirectory)) continue;
+    Folder folder(OpenFolderBeneath(root, record->path, 0));
+    if (!folder.ok() || !own.MayBeOwnFolder(folder.get(), record->path)) continue;
+    if (!RemoveOwnEntries(folder.get(), record->path, own, changes_left, &stopped)) {
+      if (stopped) return false;
+      complete = false;
+    }
+    const char* name = nullptr;
+    Folder parent(OpenParentBeneath(root, record->path, &name));
+    if (!parent.ok()) continue;
     if (!MayChange(changes_left)) return false;
-    if (RemoveTree(JoinPath(target, record->path)) != kSuccess) complete = false;
+    // A folder that still holds something else is the user's now, with what it holds.
+    unlinkat(parent.get(), name, AT_REMOVEDIR);
   }
   if (made_target) {
-    if (!MayChange(changes_left)) return false;
-    if (!EmptyMadeTarget(target)) complete = false;
+    if (!RemoveOwnEntries(root, NarrowString(), own, changes_left, &stopped)) {
+      if (stopped) return false;
+      complete = false;
+    }
   }
 
-  std::set<NarrowString> restored;
-  for (const JournalRecord& record : records) {
-    if (!live(record, JournalKind::kBackedUp) || !restored.insert(record.path).second) continue;
-    if (!MayChange(changes_left)) return false;
-    if (!RestoreOriginal(target, record.path, journal, names)) complete = false;
+  Folder work(openat(root, kWorkFolderName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (work.ok()) {
+    // Every original held, whether a record names it or not: a backup is never dropped
+    // while its name holds something else.
+    std::vector<NarrowString> held;
+    Folder backups(openat(work.get(), kBackupFolderName,
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (backups.ok() && !ListBackups(backups.get(), NarrowString(), &held)) complete = false;
+    // No backup folder, or something else at its name, holds no original.
+    if (!backups.ok() && errno != ENOENT && errno != ENOTDIR && errno != ELOOP) complete = false;
+    for (const NarrowString& relative : held) {
+      if (!IsContainedRelativePath(relative)) continue;
+      if (!MayChange(changes_left)) return false;
+      if (!RestoreOriginal(context, work.get(), relative, own)) complete = false;
+    }
   }
 
   // The times go back while the journal still names them; the one the removal of the work
@@ -164,23 +344,30 @@ bool RollBackRecords(const NarrowString& target, const std::vector<JournalRecord
     }
     if (record->path.Empty()) target_time = &*record;
     if (!MayChange(changes_left)) return false;
-    PutBackModificationTime(JoinPath(target, record->path), record->seconds, record->nanoseconds);
+    PutBackModificationTime(root, record->path, record->seconds, record->nanoseconds);
   }
   if (!complete) return false;
-  if (journal != nullptr) journal->Close();
-  if (RemoveWorkFolder(target, changes_left) != kSuccess) return false;
+  if (context.journal != nullptr) context.journal->Close();
+  if (RemoveWorkFolder(root, changes_left) != kSuccess) return false;
   if (target_time != nullptr) {
-    PutBackModificationTime(target, target_time->seconds, target_time->nanoseconds);
+    PutBackModificationTime(root, NarrowString(), target_time->seconds, target_time->nanoseconds);
   }
-  if (made_target) RemoveMadeLevels(target, made);
+  if (made_target && context.target != nullptr) RemoveMadeLevels(root, *context.target, made);
   return true;
 }
 
-void PutBackModificationTime(const NarrowString& path, int64_t seconds, uint32_t nanoseconds) {
+void PutBackModificationTime(int root, const NarrowString& relative, int64_t seconds,
+                             uint32_t nanoseconds) {
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(seconds);
   times[1].tv_nsec = static_cast<long>(nanoseconds);
-  utimensat(AT_FDCWD, path.CStr(), times, 0);
+  if (relative.Empty()) {
+    futimens(root, times);
+    return;
+  }
+  const char* name = nullptr;
+  Folder folder(OpenParentBeneath(root, relative, &name));
+  if (folder.ok()) utimensat(folder.get(), name, times, AT_SYMLINK_NOFOLLOW);
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "install/journal_format.h"
 #include "install/relative_path.h"
@@ -27,4 +28,12 @@ NarrowString TempNames::Next(const NarrowString& relative_directory) {
   std::snprintf(name, sizeof name, "%s%s-%llu", kTempNamePrefix, run_,
                 static_cast<unsigned long long>(++counter_));
   return JoinPath(relative_directory, NarrowString(name));
+}
+
+bool IsTempNameOfRun(const char* name, const NarrowString& run_number) {
+  const std::size_t prefix = sizeof kTempNamePrefix - 1;
+  if (run_number.Length() != kRunNumberBytes) return false;
+  return std::strncmp(name, kTempNamePrefix, prefix) == 0 &&
+         std::strncmp(name + prefix, run_number.CStr(), kRunNumberBytes) == 0 &&
+         name[prefix + kRunNumberBytes] == '-';
 }

@@ -17,10 +17,15 @@ class TempNames {
   // A new name in the folder relative_directory (relative to the template directory; empty
   // for the directory itself), as a relative path.
   NarrowString Next(const NarrowString& relative_directory);
+  // The run number the names carry (kRunNumberBytes characters).
+  NarrowString RunNumber() const { return NarrowString(run_); }
 
  private:
   char run_[17];
   uint64_t counter_ = 0;
 };
+
+// Whether name (a last name, no "/") is a temporary name of the run with run_number.
+bool IsTempNameOfRun(const char* name, const NarrowString& run_number);
 
 #endif  // INSTALL_TEMP_NAMES_H_

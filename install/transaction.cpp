@@ -6,14 +6,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cassert>
+#include <cstdio>
+
+#include "fs/beneath.h"
 #include "fs/copy_file.h"
-#include "fs/directory_finder.h"
 #include "fs/file_layer.h"
 #include "fs/make_directory.h"
 #include "install/journal_format.h"
 #include "install/recovery.h"
 #include "install/relative_path.h"
 #include "install/rollback.h"
+#include "install/run_owner.h"
 #include "text/locale_conversions.h"
 
 namespace {
@@ -33,6 +37,14 @@ JournalRecord PathRecord(JournalKind kind, const NarrowString& path) {
   return record;
 }
 
+JournalRecord IdentityRecord(JournalKind made, const NarrowString& path,
+                             const NodeIdentity& identity) {
+  JournalRecord record = PathRecord(JournalKind::kMadeIdentity, path);
+  record.retracted = made;
+  record.identity = identity;
+  return record;
+}
+
 }  // namespace
 
 Transaction::Transaction(StopSignal* stop) : stop_(stop != nullptr ? stop : &never_stopped_) {}
@@ -40,59 +52,103 @@ Transaction::Transaction(StopSignal* stop) : stop_(stop != nullptr ? stop : &nev
 Transaction::~Transaction() { End(); }
 
 void Transaction::End() {
+  for (PendingFile& file : pending_) AbandonFile(&file);
+  pending_.clear();
   journal_.Close();
   if (folder_descriptor_ >= 0) close(folder_descriptor_);
   folder_descriptor_ = -1;
+  for (const auto& device : written_devices_) close(device.second);
+  written_devices_.clear();
+  if (work_ >= 0) close(work_);
+  work_ = -1;
   lock_.Release();
+  if (root_ >= 0) close(root_);
+  root_ = -1;
+  if (state_ == State::kBegun) state_ = State::kEnded;
 }
 
 int Transaction::FolderDescriptor(const NarrowString& directory) {
   if (folder_descriptor_ >= 0 && folder_ == directory) return folder_descriptor_;
   if (folder_descriptor_ >= 0) close(folder_descriptor_);
   folder_ = directory;
-  folder_descriptor_ =
-      open(JoinPath(target_, directory).CStr(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  folder_descriptor_ = OpenFolderBeneath(root_, directory, O_PATH);
   return folder_descriptor_;
 }
 
 NarrowString Transaction::BackupFolder() const { return WorkFolderPath(target_); }
 
 ErrorCode Transaction::BeginTransaction(const WideString& target) {
+  assert(state_ == State::kIdle);
   if (!ToLocaleBytesExact(target, &target_)) return kErrorInvalidParameter;
   if (target_.Empty() || target_[0] != '/') return kErrorPathNotFound;
   if (target_[target_.Length() - 1] != '/') target_.Append("/");
 
-  ErrorCode code = MakeTarget();
-  if (code != kSuccess) return code;
-  code = LockTarget();
-  if (code != kSuccess) {
-    // Without the lock the directory may already be another run's: nothing is undone.
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     records_.clear();
-    return code;
-  }
-  if (!made_target_) {
-    const RecoveryOutcome outcome = RecoverWorkFolder(target_, &names_);
-    if (outcome == RecoveryOutcome::kRolledBack) rolled_back_interrupted_run_ = true;
-    if (outcome == RecoveryOutcome::kKept) {
-      restore_incomplete_ = true;
-      return kErrorInvalidParameter;
+    ErrorCode code = MakeTarget();
+    if (code != kSuccess) return code;
+    code = OpenAndLockTarget();
+    if (code == kErrorNotFound) continue;  // gone while this run waited: make it again
+    if (code != kSuccess) {
+      // Without the lock the directory may already be another run's: nothing is undone.
+      records_.clear();
+      End();
+      return code;
     }
-    return kSuccess;
+    state_ = State::kBegun;
+    if (made_target_) {
+      // A directory the run made is recorded at once: a run killed right after still leaves
+      // nothing behind.
+      code = EnsureJournal();
+      if (code == kSuccess) code = Guard(false);
+      return code;
+    }
+    code = RecoverLeftWorkFolder();
+    if (code != kSuccess) return code;
+    // A killed run that had made the directory took it with it: this run makes it anew.
+    struct stat64 status;
+    if (fstat64(root_, &status) == 0 && status.st_nlink > 0 && TargetStillNamed()) {
+      return kSuccess;
+    }
+    End();
+    state_ = State::kIdle;
   }
-  // A directory the run made is recorded at once: a run killed right after still leaves
-  // nothing behind.
-  code = EnsureJournal();
-  if (code == kSuccess) code = journal_.Flush();
-  return code;
+  return kErrorNotFound;
+}
+
+ErrorCode Transaction::RecoverLeftWorkFolder() {
+  RecoveryDetail detail;
+  const RecoveryOutcome outcome =
+      RecoverWorkFolder(root_, target_, lock_.Held(), &names_, &detail);
+  switch (outcome) {
+    case RecoveryOutcome::kNothingLeft:
+    case RecoveryOutcome::kTidiedUp:
+      return kSuccess;
+    case RecoveryOutcome::kRolledBack:
+      rolled_back_interrupted_run_ = true;
+      return kSuccess;
+    case RecoveryOutcome::kKept:
+      restore_incomplete_ = true;
+      refusal_ = WorkFolderRefusal::kKept;
+      break;
+    case RecoveryOutcome::kUntrusted:
+      refusal_ = WorkFolderRefusal::kUntrusted;
+      break;
+    case RecoveryOutcome::kBusy:
+      refusal_ = WorkFolderRefusal::kBusy;
+      break;
+  }
+  refusal_reason_ = detail.reason;
+  return kErrorInvalidParameter;
 }
 
 ErrorCode Transaction::MakeTarget() {
   made_target_ = false;
   levels_above_target_ = 0;
   const NarrowString directory = WithoutTrailingSlashes(target_);
-  // Anything at the name counts as there; a file in the way shows when it is locked.
-  if (PathExists(directory.CStr())) return kSuccess;
+  // Anything at the name counts as there; what it is shows when it is opened.
   struct stat64 status = {};
+  if (lstat64(directory.CStr(), &status) == 0) return kSuccess;
 
   std::vector<NarrowString> missing(1, directory);
   NarrowString holder;
@@ -132,27 +188,45 @@ ErrorCode Transaction::MakeTarget() {
   return kSuccess;
 }
 
-ErrorCode Transaction::LockTarget() {
+ErrorCode Transaction::OpenAndLockTarget() {
   const NarrowString directory = WithoutTrailingSlashes(target_);
-  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-    switch (lock_.Acquire(directory, stop_)) {
-      case TargetLock::Outcome::kLocked:
-        return kSuccess;
-      case TargetLock::Outcome::kBusy:
-      case TargetLock::Outcome::kStopped:
-        return kErrorCancelled;
-      case TargetLock::Outcome::kFailed:
-        return lock_.Code();
-      case TargetLock::Outcome::kGone: {
-        // The run that held the lock removed the directory it had made; make it anew.
-        records_.clear();
-        const ErrorCode code = MakeTarget();
-        if (code != kSuccess) return code;
-        break;
-      }
-    }
+  root_ = OpenRootDirectory(directory.CStr());
+  if (root_ < 0) {
+    // A link at the template directory's own name is not followed.
+    if (errno == ELOOP || errno == ENOTDIR) return kErrorInvalidParameter;
+    return errno == ENOENT ? kErrorNotFound : ErrorCodeFromErrno(errno);
   }
-  return kErrorNotFound;
+  if (!IdentityOf(root_, &root_identity_)) return ErrorCodeFromErrno(errno);
+  auto tell = [this]() {
+    uint32_t pid = 0;
+    if (!ReadWorkFolderOwnerPid(root_, &pid)) pid = LockHolderPid(root_);
+    char text[64] = "";
+    if (pid != 0) std::snprintf(text, sizeof text, " (pid %u)", pid);
+    NarrowString line("setup: waiting for another installation into ");
+    line.Append(target_);
+    line.Append(text);
+    if (wait_observer_) wait_observer_(line);
+  };
+  switch (lock_.Acquire(root_, directory, stop_, tell)) {
+    case TargetLock::Outcome::kLocked:
+      return kSuccess;
+    case TargetLock::Outcome::kBusy:
+    case TargetLock::Outcome::kStopped:
+      return kErrorCancelled;
+    case TargetLock::Outcome::kFailed:
+      return lock_.Code();
+    case TargetLock::Outcome::kGone:
+      close(root_);
+      root_ = -1;
+      return kErrorNotFound;
+  }
+  return kErrorInvalidParameter;
+}
+
+bool Transaction::TargetStillNamed() const {
+  NodeIdentity named;
+  return IdentityAt(AT_FDCWD, WithoutTrailingSlashes(target_).CStr(), &named) &&
+         named.SameNode(root_identity_);
 }
 
 void Transaction::AddRecord(const JournalRecord& record) {
@@ -164,17 +238,26 @@ void Transaction::AddPathRecord(JournalKind kind, const NarrowString& path) {
   AddRecord(PathRecord(kind, path));
 }
 
+ErrorCode Transaction::Guard(bool durable) {
+  return durable ? journal_.Sync() : journal_.Flush();
+}
+
 ErrorCode Transaction::EnsureJournal() {
   if (journal_.IsOpen()) return kSuccess;
-  const NarrowString folder = WorkFolderPath(target_);
   struct stat64 status;
-  const bool have_time = !made_target_ && stat64(target_.CStr(), &status) == 0;
-  if (mkdir(folder.CStr(), kWorkFolderMode) != 0) return ErrorCodeFromErrno(errno);
-  const ErrorCode code = journal_.Create(JoinPath(folder, NarrowString(kJournalFileName)));
+  const bool have_time = !made_target_ && fstat64(root_, &status) == 0;
+  if (mkdirat(root_, kWorkFolderName, kWorkFolderMode) != 0) return ErrorCodeFromErrno(errno);
+  work_ = openat(root_, kWorkFolderName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (work_ < 0) return ErrorCodeFromErrno(errno);
+  const ErrorCode code = journal_.Create(work_, kJournalFileName);
   if (code != kSuccess) {
-    rmdir(folder.CStr());
+    close(work_);
+    work_ = -1;
+    unlinkat(root_, kWorkFolderName, AT_REMOVEDIR);
     return code;
   }
+  // Who keeps the folder comes first: another run reads it before anything else.
+  journal_.Add(CurrentRunOwner(names_.RunNumber()));
   for (const JournalRecord& record : records_) journal_.Add(record);
   if (have_time) {
     // The work folder changed the template directory's time; it is the first to come back
@@ -193,17 +276,15 @@ ErrorCode Transaction::Retract(JournalKind kind, const NarrowString& path) {
   JournalRecord record = PathRecord(JournalKind::kRetracted, path);
   record.retracted = kind;
   AddRecord(record);
-  return journal_.Flush();
+  return Guard(false);
 }
 
 void Transaction::NoteDirectoryChange(const NarrowString& directory) {
   if (directory.Empty()) entries_changed_target_ = true;
   if (IsRunsOwnDirectory(directory) || changed_directories_.count(directory) != 0) return;
   struct stat64 status;
-  // The directory the entries live in, also when it is reached through a link.
-  if (stat64(JoinPath(target_, directory).CStr(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-    return;
-  }
+  const int folder = directory.Empty() ? root_ : FolderDescriptor(directory);
+  if (folder < 0 || fstat64(folder, &status) != 0 || !S_ISDIR(status.st_mode)) return;
   changed_directories_.insert(directory);
   JournalRecord record = PathRecord(JournalKind::kDirectoryTime, directory);
   record.seconds = static_cast<int64_t>(status.st_mtim.tv_sec);
@@ -217,11 +298,24 @@ bool Transaction::IsRunsOwnDirectory(const NarrowString& directory) const {
 }
 
 ErrorCode Transaction::CreateDirectoryRecorded(const NarrowString& directory) {
+  assert(state_ == State::kBegun);
   if (directory.Empty()) return kSuccess;
   if (created_lookup_.count(directory) != 0 || existing_lookup_.count(directory) != 0) {
     return kSuccess;
   }
-  if (PathExists(JoinPath(target_, directory).CStr())) {
+  // Anything at a level's name (not followed) counts as there: what it is shows when the
+  // folder is opened. A level below something that is no folder is missing, and making it
+  // fails.
+  auto exists = [this](const NarrowString& level) {
+    const char* name = nullptr;
+    const int parent = OpenParentBeneath(root_, level, &name);
+    if (parent < 0) return false;
+    NodeIdentity identity;
+    const bool found = IdentityAt(parent, name, &identity);
+    close(parent);
+    return found;
+  };
+  if (exists(directory)) {
     existing_lookup_.insert(directory);
     return kSuccess;
   }
@@ -229,36 +323,40 @@ ErrorCode Transaction::CreateDirectoryRecorded(const NarrowString& directory) {
   std::vector<NarrowString> missing(1, directory);
   NarrowString holder = RelativeParent(directory);
   while (!holder.Empty() && created_lookup_.count(holder) == 0 &&
-         existing_lookup_.count(holder) == 0 &&
-         !PathExists(JoinPath(target_, holder).CStr())) {
+         existing_lookup_.count(holder) == 0 && !exists(holder)) {
     missing.push_back(holder);
     holder = RelativeParent(holder);
   }
   const bool own = IsRunsOwnDirectory(holder);
-  if (!own) {
-    ErrorCode code = EnsureJournal();
-    if (code != kSuccess) return code;
-    NoteDirectoryChange(holder);
-    for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
-      AddPathRecord(JournalKind::kMadeDirectory, *level);
-    }
-    code = journal_.Flush();
-    if (code != kSuccess) return code;
-  }
+  ErrorCode code = EnsureJournal();
+  if (code != kSuccess) return code;
+  if (!own) NoteDirectoryChange(holder);
   for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
-    const NarrowString path = JoinPath(target_, *level);
-    if (mkdir(path.CStr(), kNewDirectoryMode) == 0) {
-      if (level + 1 != missing.rend()) KeepUsableAsParent(AT_FDCWD, path.CStr());
+    AddPathRecord(JournalKind::kMadeDirectory, *level);
+  }
+  code = Guard(false);
+  if (code != kSuccess) return code;
+  for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
+    const char* name = nullptr;
+    const int parent = OpenParentBeneath(root_, *level, &name);
+    if (parent < 0) return kErrorNotFound;
+    if (mkdirat(parent, name, kNewDirectoryMode) == 0) {
+      NodeIdentity identity;
+      if (level + 1 != missing.rend()) KeepUsableAsParent(parent, name);
+      if (IdentityAt(parent, name, &identity)) {
+        AddRecord(IdentityRecord(JournalKind::kMadeDirectory, *level, identity));
+      }
+      close(parent);
       created_lookup_.insert(*level);
       created_directories_.push_back(*level);
       continue;
     }
-    if (errno == EEXIST) {
+    const int error = errno;
+    close(parent);
+    if (error == EEXIST) {
       // Someone else made it in between: it is not the run's to remove.
-      if (!own) {
-        const ErrorCode code = Retract(JournalKind::kMadeDirectory, *level);
-        if (code != kSuccess) return code;
-      }
+      code = Retract(JournalKind::kMadeDirectory, *level);
+      if (code != kSuccess) return code;
       existing_lookup_.insert(*level);
       continue;
     }
@@ -269,6 +367,7 @@ ErrorCode Transaction::CreateDirectoryRecorded(const NarrowString& directory) {
 
 ErrorCode Transaction::BeginFile(const NarrowString& relative, bool replaces,
                                  PendingFile* file) {
+  assert(state_ == State::kBegun);
   const NarrowString directory = RelativeParent(relative);
   const bool own = IsRunsOwnDirectory(directory);
   file->relative = relative;
@@ -286,7 +385,7 @@ ErrorCode Transaction::BeginFile(const NarrowString& relative, bool replaces,
     } else if (own_files_.count(relative) == 0) {
       AddPathRecord(JournalKind::kBackedUp, relative);
     }
-    code = journal_.Flush();
+    code = Guard(false);
     if (code != kSuccess) return code;
   }
   const int folder = FolderDescriptor(directory);
@@ -296,6 +395,12 @@ ErrorCode Transaction::BeginFile(const NarrowString& relative, bool replaces,
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
     if (file->descriptor >= 0) {
       file->created = true;
+      if (!IdentityOf(file->descriptor, &file->identity)) return ErrorCodeFromErrno(errno);
+      // The file system is synced before the file takes its name.
+      if (written_devices_.count(file->identity.device) == 0) {
+        const int sync_folder = OpenFolderBeneath(root_, directory, 0);
+        if (sync_folder >= 0) written_devices_[file->identity.device] = sync_folder;
+      }
       return kSuccess;
     }
     if (errno != EEXIST) return ErrorCodeFromErrno(errno);
@@ -303,7 +408,7 @@ ErrorCode Transaction::BeginFile(const NarrowString& relative, bool replaces,
       ErrorCode code = Retract(JournalKind::kTempFile, file->temp_relative);
       file->temp_relative = names_.Next(directory);
       AddPathRecord(JournalKind::kTempFile, file->temp_relative);
-      if (code == kSuccess) code = journal_.Flush();
+      if (code == kSuccess) code = Guard(false);
       if (code != kSuccess) return code;
     } else {
       file->temp_relative = names_.Next(directory);
@@ -317,15 +422,48 @@ void Transaction::AbandonFile(PendingFile* file) {
   file->descriptor = -1;
   if (!file->created) return;
   file->created = false;
+  if (root_ < 0) return;
+  // The run's own temporary file, looked up in its folder without following a link.
   const int folder = FolderDescriptor(RelativeParent(file->relative));
-  if (folder >= 0) {
-    unlinkat(folder, NameOf(file->temp_relative), 0);
-  } else {
-    unlink(JoinPath(target_, file->temp_relative).CStr());
-  }
+  if (folder >= 0) unlinkat(folder, NameOf(file->temp_relative), 0);
 }
 
-ErrorCode Transaction::FinishFile(PendingFile* file) {
+ErrorCode Transaction::CompleteFile(PendingFile* file, uint64_t size) {
+  assert(state_ == State::kBegun && file->descriptor < 0 && file->created);
+  file->identity.size = size;
+  // Its identity is what lets a rollback tell the run's file from one put there since.
+  AddRecord(IdentityRecord(JournalKind::kNewFile, file->relative, file->identity));
+  pending_.push_back(*file);
+  file->created = false;
+  return kSuccess;
+}
+
+ErrorCode Transaction::SyncWrittenFileSystems() {
+  if (syncfs(root_) != 0) return ErrorCodeFromErrno(errno);
+  for (const auto& device : written_devices_) {
+    if (device.first == root_identity_.device) continue;
+    if (syncfs(device.second) != 0) return ErrorCodeFromErrno(errno);
+  }
+  return kSuccess;
+}
+
+ErrorCode Transaction::PublishPending() {
+  assert(state_ == State::kBegun);
+  if (pending_.empty()) return kSuccess;
+  // Data first, then the records that name it, then the names: a power cut leaves either the
+  // old name with its original, or the new name with whole data and a durable record of it.
+  ErrorCode code = journal_.Flush();
+  if (code == kSuccess) code = SyncWrittenFileSystems();
+  if (code == kSuccess) code = Guard(true);
+  std::size_t done = 0;
+  for (; code == kSuccess && done < pending_.size(); ++done) code = PublishFile(&pending_[done]);
+  for (std::size_t i = done; i < pending_.size(); ++i) AbandonFile(&pending_[i]);
+  pending_.clear();
+  return code;
+}
+
+ErrorCode Transaction::PublishFile(PendingFile* file) {
+  assert(journal_.IsSynced());
   const NarrowString directory = RelativeParent(file->relative);
   const bool own = IsRunsOwnDirectory(directory);
   if (file->replaces && !own && own_files_.count(file->relative) == 0) {
@@ -347,95 +485,118 @@ ErrorCode Transaction::FinishFile(PendingFile* file) {
   return kSuccess;
 }
 
-ErrorCode Transaction::EnsureBackupDirectory(const NarrowString& relative_directory) {
+int Transaction::OpenBackupFolder(const NarrowString& relative_directory, ErrorCode* code) {
   NarrowString level(kBackupFolderName);
   NarrowString rest = relative_directory;
   for (;;) {
     if (backup_directories_made_.count(level) == 0) {
-      const NarrowString path = JoinPath(WorkFolderPath(target_), level);
-      NodeKind kind = NodeKind::kNothing;
-      if (mkdir(path.CStr(), kWorkFolderMode) != 0 &&
-          !(errno == EEXIST && QueryNode(path.CStr(), &kind) == kSuccess &&
-            kind == NodeKind::kDirectory)) {
-        return kErrorNotFound;
+      const char* name = nullptr;
+      const int parent = OpenParentBeneath(work_, level, &name);
+      NodeIdentity identity;
+      mode_t mode = 0;
+      const bool made = parent >= 0 && (mkdirat(parent, name, kWorkFolderMode) == 0 ||
+                                        (errno == EEXIST && IdentityAt(parent, name, &identity, &mode) &&
+                                         S_ISDIR(mode)));
+      if (parent >= 0) close(parent);
+      if (!made) {
+        *code = kErrorNotFound;
+        return -1;
       }
       backup_directories_made_.insert(level);
     }
-    if (rest.Empty()) return kSuccess;
+    if (rest.Empty()) break;
     const NarrowString::size_type slash = rest.Find("/");
     const NarrowString name =
         slash == NarrowString::npos ? rest : NarrowString(rest, 0, slash);
     rest = slash == NarrowString::npos ? NarrowString() : NarrowString(rest, slash + 1);
     if (!name.Empty()) level = JoinPath(level, name);
   }
+  const int folder = OpenFolderBeneath(work_, level, O_PATH);
+  if (folder < 0) *code = ErrorCodeFromErrno(errno);
+  return folder;
 }
 
 ErrorCode Transaction::BackUpFile(const NarrowString& relative) {
-  const NarrowString path = JoinPath(target_, relative);
-  const NarrowString backup = BackupPath(target_, relative);
-  NodeKind kind = NodeKind::kNothing;
-  ErrorCode code = QueryNode(path.CStr(), &kind);
-  if (code != kSuccess || kind == NodeKind::kNothing) return code;
-  // A directory where the kit has a file is neither moved away nor replaced; a folder on the
-  // way that is no folder any more fails the run as well.
-  if (kind == NodeKind::kDirectory || kind == NodeKind::kPathBlocked) return kErrorInvalidParameter;
+  const int folder = FolderDescriptor(RelativeParent(relative));
+  if (folder < 0) return errno == ENOENT ? kSuccess : kErrorInvalidParameter;
+  const char* name = NameOf(relative);
+  NodeIdentity identity;
+  mode_t mode = 0;
+  if (!IdentityAt(folder, name, &identity, &mode)) {
+    return errno == ENOENT ? kSuccess : ErrorCodeFromErrno(errno);
+  }
+  // A directory where the kit has a file is neither moved away nor replaced.
+  if (S_ISDIR(mode)) return kErrorInvalidParameter;
+  ErrorCode code = kSuccess;
+  const int backup = OpenBackupFolder(RelativeParent(relative), &code);
+  if (backup < 0) return code;
   // Only this run fills its backup folder: an original held already is the true one.
-  if (QueryNode(backup.CStr(), &kind) == kSuccess && !IsAbsent(kind)) return kSuccess;
-  code = EnsureBackupDirectory(RelativeParent(relative));
-  if (code != kSuccess) return code;
+  NodeIdentity held;
+  if (IdentityAt(backup, name, &held)) {
+    close(backup);
+    return kSuccess;
+  }
   // A second name for the very file: the original stays at its name until the new file is
   // renamed over it, so the name is never empty, not even for a moment. Where the file
   // system has no hard links, the file itself is moved.
-  if (linkat(AT_FDCWD, path.CStr(), AT_FDCWD, backup.CStr(), 0) == 0 ||
+  if (linkat(folder, name, backup, name, 0) == 0 ||
       ((errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK) &&
-       rename(path.CStr(), backup.CStr()) == 0)) {
+       renameat(folder, name, backup, name) == 0)) {
+    close(backup);
     holds_originals_ = true;
     return kSuccess;
   }
   const int failure = errno;
-  // The original went away since it was looked at: there is nothing to keep. Any other
-  // ENOENT (the backup folder gone) is a failure like the rest.
-  if (failure == ENOENT && QueryNode(path.CStr(), &kind) == kSuccess &&
-      kind == NodeKind::kNothing) {
+  // The original went away since it was looked at: there is nothing to keep.
+  if (failure == ENOENT && !IdentityAt(folder, name, &held) && errno == ENOENT) {
+    close(backup);
     return kSuccess;
   }
-  if (failure != EXDEV) return ErrorCodeFromErrno(failure);
+  if (failure != EXDEV) {
+    close(backup);
+    return ErrorCodeFromErrno(failure);
+  }
   // The file's folder is a mount of its own: a whole copy is made under a temporary name of
   // the backup folder, which only then takes the backup's name. The file itself stays until
-  // the new one replaces it.
-  const NarrowString copy = BackupPath(target_, names_.Next(RelativeParent(relative)));
-  code = CopyFileExclusively(path, copy);
-  if (code != kSuccess) return code;
-  if (rename(copy.CStr(), backup.CStr()) != 0) {
+  // the new one replaces it. The folders are named through their descriptors.
+  const NarrowString copy_name(NameOf(names_.Next(NarrowString())));
+  code = CopyFileExclusively(DescriptorPath(folder, name), DescriptorPath(backup, copy_name.CStr()));
+  if (code == kSuccess && renameat(backup, copy_name.CStr(), backup, name) != 0) {
     code = ErrorCodeFromErrno(errno);
-    unlink(copy.CStr());
-    return code;
+    unlinkat(backup, copy_name.CStr(), 0);
   }
-  holds_originals_ = true;
-  return kSuccess;
+  close(backup);
+  if (code == kSuccess) holds_originals_ = true;
+  return code;
 }
 
 ErrorCode Transaction::Commit() {
+  assert(state_ == State::kBegun);
   if (!journal_.IsOpen()) {
     End();
     return kSuccess;
   }
-  // The originals go only once the new files are on disk: a power loss must not take both.
-  // A failed sync leaves the run undoable: Rollback still has every original.
-  if (holds_originals_ && syncfs(lock_.Descriptor()) != 0) return ErrorCodeFromErrno(errno);
+  ErrorCode code = PublishPending();
+  if (code != kSuccess) return code;
+  // A directory swapped for another under the run's feet: the run is undone where it was made.
+  if (!TargetStillNamed()) return kErrorInvalidParameter;
+  // Every new file and name is on the disk before the commit point, and so before the
+  // originals go and the settings record the directory.
+  code = SyncWrittenFileSystems();
+  if (code != kSuccess) return code;
   journal_.Close();
-  const NarrowString folder = WorkFolderPath(target_);
   // The commit point: from here on, the run is finished, never rolled back.
-  if (rename(JoinPath(folder, NarrowString(kJournalFileName)).CStr(),
-             JoinPath(folder, NarrowString(kCommittedFileName)).CStr()) != 0) {
+  if (renameat(work_, kJournalFileName, work_, kCommittedFileName) != 0) {
     return ErrorCodeFromErrno(errno);
   }
+  // The marker reaches the disk before any backup goes.
+  if (fsync(work_) != 0) return ErrorCodeFromErrno(errno);
   // What cannot be removed now is removed by the next run.
-  RemoveWorkFolder(target_);
+  RemoveWorkFolder(root_);
   if (!made_target_ && !entries_changed_target_) {
     for (const JournalRecord& record : records_) {
       if (record.kind != JournalKind::kDirectoryTime || !record.path.Empty()) continue;
-      PutBackModificationTime(target_, record.seconds, record.nanoseconds);
+      PutBackModificationTime(root_, NarrowString(), record.seconds, record.nanoseconds);
       break;
     }
   }
@@ -444,8 +605,17 @@ ErrorCode Transaction::Commit() {
 }
 
 void Transaction::Rollback() {
-  if (!records_.empty()) {
-    restore_incomplete_ = !RollBackRecords(target_, records_, &journal_, &names_);
+  for (PendingFile& file : pending_) AbandonFile(&file);
+  pending_.clear();
+  if (!records_.empty() && root_ >= 0) {
+    journal_.Flush();
+    RollbackContext context;
+    context.root = root_;
+    context.target = &target_;
+    context.run_number = names_.RunNumber();
+    context.journal = &journal_;
+    context.names = &names_;
+    restore_incomplete_ = !RollBackRecords(context, records_);
   }
   End();
 }

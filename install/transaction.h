@@ -1,31 +1,43 @@
 // Transaction: what one installation run does to the template directory, made so that the
-// run can be undone whatever happens to it: a failure, a full disk, or the process killed.
+// run can be undone whatever happens to it: a failure, a full disk, the process killed, or
+// the power cut.
 //
-// Rules the run keeps (install/journal_format.h has the on-disk layout):
+// Rules the run keeps (install/journal_format.h has the on-disk layout, the states of the
+// work folder and what each record proves):
+//   - One directory, held open: the template directory is opened once (never through a link
+//     at its own name) and everything the run and its rollback do happens relative to that
+//     descriptor, name by name, without following a link (fs/beneath.h). A directory
+//     swapped for a link while the run works changes nothing outside the directory the run
+//     opened, and the commit then fails, so the run is undone there.
 //   - No half-written file under a final name: a file is written under a temporary name in
-//     its own folder (created exclusively), stamped, closed, and only then renamed over its
-//     final name.
+//     its own folder (created exclusively), stamped and closed; the run's files wait so
+//     until PublishPending, which makes their data durable with one sync of the file system
+//     and only then renames them over their final names.
 //   - A backup is a second name for the very file: the file being replaced is hard-linked
 //     (or, where the file system has no hard links, renamed) into the backup folder of the
-//     run's work folder, which lies in the template directory and so on its file system; a
-//     backup needs no free space and cannot be partial, and the new file then replaces the
-//     name in one rename, so the name never stands empty. Only where the file's folder is on
-//     another file system (a mount inside the template directory) is it copied there, to a
-//     temporary name that becomes the backup's name once the copy is whole; the file itself
-//     is not touched until the new one replaces it.
-//   - Write-ahead journal: every change is recorded in the work folder's journal before it
-//     is made (install/journal.h), so a run killed at any point is rolled back by the next
-//     one (install/recovery.h). Changes inside a directory the run made need no record of
-//     their own: the directory goes as a whole.
-//   - One run at a time per template directory (install/target_lock.h), for the whole run.
-//   - Rollback removes the run's new files and folders first and then moves the originals
+//     run's work folder, so a backup needs no free space and cannot be partial, and the
+//     name never stands empty. Only where the file's folder is on another file system (a
+//     mount inside the template directory) is it copied there, under a temporary name that
+//     becomes the backup's name once the copy is whole.
+//   - Write-ahead journal: every change is recorded before it is made, through Guard. A
+//     record reaches the kernel before its change (enough for a kill); the records before a
+//     rename, link or removal are also on the disk before it (enough for a power cut).
+//     Everything the run makes is recorded with its identity (device and inode), so that a
+//     rollback removes only what is still the run's own, and nothing a user put there since.
+//   - One run at a time per template directory (install/target_lock.h), for the whole run;
+//     a work folder found there is finished only when its run is proven to have ended.
+//   - Rollback removes the run's new files and folders first and then puts the originals
 //     back (install/rollback.h); what cannot be put back stays in the work folder, and
 //     RestoreIncomplete says so.
 // The work folder is made on the run's first change: a run that finds everything up to date
-// changes nothing at all, not even a directory's time. When a run succeeds, the commit syncs
-// the file system once (only when originals are held: they must not go before the new files
-// are on disk), marks the journal committed, and removes the work folder; the template
-// directory then gets its time back unless the run changed its own entries.
+// changes nothing at all, not even a directory's time. When a run succeeds, the commit
+// publishes what waits, syncs the file system, marks the journal committed, syncs that, and
+// removes the work folder; the template directory then gets its time back unless the run
+// changed its own entries. Two syncs of the file system per run, whatever its size.
+//
+// Calls in order: BeginTransaction, then CreateDirectoryRecorded / BeginFile / CompleteFile
+// or AbandonFile / PublishPending in any number, then exactly one of Commit or Rollback (or
+// End, as a killed process would leave it). Debug builds assert the order.
 //
 // Paths: the template directory is taken as a WideString and converted once; everything else
 // is bytes relative to it. Everything runs on the worker thread.
@@ -34,9 +46,12 @@
 #define INSTALL_TRANSACTION_H_
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <set>
 #include <vector>
 
+#include "fs/beneath.h"
 #include "fs/error_codes.h"
 #include "install/journal.h"
 #include "install/stop_signal.h"
@@ -52,6 +67,15 @@ struct PendingFile {
   int descriptor = -1;         // the temporary file, open for writing
   bool replaces = false;       // something is at the final name and is moved away first
   bool created = false;        // the temporary file exists
+  NodeIdentity identity;       // the temporary file's device and inode, and its size
+};
+
+// Why BeginTransaction refused a directory that holds a work folder it did not finish.
+enum class WorkFolderRefusal {
+  kNone,
+  kKept,       // a rollback could not undo everything: the originals wait there
+  kUntrusted,  // not this user's own, open to others, a link, or no journal of a run
+  kBusy,       // its run may still be at work (no locks here, or another host)
 };
 
 class Transaction {
@@ -64,12 +88,20 @@ class Transaction {
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
 
+  // Called once, on the worker thread, when the run has to wait for another installation
+  // into the same directory; the text says so (and names the other process where known).
+  void SetWaitObserver(std::function<void(const NarrowString& text)> observer) {
+    wait_observer_ = std::move(observer);
+  }
+
   // Begins a run into target (ends with "/"): converts it (an unencodable target is
   // kErrorInvalidParameter; an empty or relative one kErrorPathNotFound), makes it and its
-  // missing parents (recorded), locks it, and finishes a work folder left by a killed run.
-  // A work folder that cannot be finished fails with kErrorInvalidParameter and
-  // RestoreIncomplete() then names it. Other codes: those of making the directory (2) and
-  // of the lock wait (kErrorCancelled).
+  // missing parents (recorded), opens it (a link at its name is kErrorInvalidParameter),
+  // locks it, and finishes a work folder left by a killed run. A work folder that cannot be
+  // finished, is not trusted, or whose run may still be at work fails with
+  // kErrorInvalidParameter and Refusal() then says why (RestoreIncomplete() for one whose
+  // rollback is incomplete). Other codes: those of making the directory (2) and of the lock
+  // wait (kErrorCancelled).
   ErrorCode BeginTransaction(const WideString& target);
 
   // Makes directory (relative; empty for the template directory) and its missing parents,
@@ -83,18 +115,25 @@ class Transaction {
   // must not be a directory). On success file holds the open descriptor; on failure
   // nothing is left.
   ErrorCode BeginFile(const NarrowString& relative, bool replaces, PendingFile* file);
-  // Completes a file whose bytes are written and whose descriptor is closed (descriptor
-  // -1): keeps what is at the final name in the backup, unless it is the run's own or
-  // there is nothing, then renames the temporary file over the final name. On failure the
-  // temporary file is removed and the original, if any, is either back in place or held in
-  // the backup for the rollback.
-  ErrorCode FinishFile(PendingFile* file);
+  // Takes a file whose size bytes are written and whose descriptor is closed (descriptor -1)
+  // into the batch that PublishPending puts in place, and records its identity.
+  ErrorCode CompleteFile(PendingFile* file, uint64_t size);
+  // Puts every completed file in place: syncs the file systems they lie on and the journal,
+  // then, file by file, keeps what is at the final name in the backup (unless it is the
+  // run's own or there is nothing) and renames the temporary file over the final name. On
+  // failure the files not yet in place are abandoned and the originals, if any, are either
+  // back in place or held in the backup for the rollback.
+  ErrorCode PublishPending();
+  // Whether completed files wait for PublishPending.
+  bool HasPending() const { return !pending_.empty(); }
   // Removes the temporary file of a file that is not completed (closing it if open).
   void AbandonFile(PendingFile* file);
 
   // Keeps the run's changes: see above. Fails (with the run's changes still undoable by
-  // Rollback) only when the journal cannot be marked committed; failures after that leave a
-  // work folder that the next run tidies up, and do not undo the run.
+  // Rollback) when a file cannot be put in place, a sync fails, the template directory's
+  // name no longer names the directory the run opened, or the journal cannot be marked
+  // committed; failures after that leave a work folder that the next run tidies up, and do
+  // not undo the run.
   ErrorCode Commit();
   // Undoes the run (RestoreIncomplete tells whether all of it). Releases the lock.
   void Rollback();
@@ -119,16 +158,34 @@ class Transaction {
   NarrowString BackupFolder() const;
   // Whether BeginTransaction rolled back the work folder of a killed run.
   bool RolledBackInterruptedRun() const { return rolled_back_interrupted_run_; }
+  // Why BeginTransaction refused the directory's work folder, and in words for standard
+  // error (empty unless refused).
+  WorkFolderRefusal Refusal() const { return refusal_; }
+  const NarrowString& RefusalReason() const { return refusal_reason_; }
 
  private:
   // Tests look at the records and the directories made (install/install_test_access.h).
   friend class InstallTestAccess;
 
+  enum class State { kIdle, kBegun, kEnded };
+
   // Makes the template directory and the missing levels above it; records how many it made.
   ErrorCode MakeTarget();
-  ErrorCode LockTarget();
+  // Opens the template directory as the run's root and locks it.
+  ErrorCode OpenAndLockTarget();
+  // Finishes a work folder a killed run left; kSuccess or the refusal's code.
+  ErrorCode RecoverLeftWorkFolder();
   // Makes the work folder and its journal, when not yet made.
   ErrorCode EnsureJournal();
+  // The write-ahead step before every change: writes the records added so far, and makes
+  // them durable too when the change is a rename, link or removal (durable).
+  ErrorCode Guard(bool durable);
+  // Syncs every file system the run has written to.
+  ErrorCode SyncWrittenFileSystems();
+  // Whether the template directory's name still names the directory the run opened.
+  bool TargetStillNamed() const;
+  // Puts one completed file in place (see PublishPending).
+  ErrorCode PublishFile(PendingFile* file);
   void AddRecord(const JournalRecord& record);
   void AddPathRecord(JournalKind kind, const NarrowString& path);
   // Adds kRetracted for a record whose name was taken by someone else, and writes it.
@@ -137,13 +194,20 @@ class Transaction {
   void NoteDirectoryChange(const NarrowString& directory);
   // Gives what is at relative its name in the backup folder (see above).
   ErrorCode BackUpFile(const NarrowString& relative);
-  // Makes the folders of the backup tree that relative's original needs.
-  ErrorCode EnsureBackupDirectory(const NarrowString& relative_directory);
+  // Makes the folders of the backup tree that relative's original needs and opens the one
+  // for it (-1 with the code in *code).
+  int OpenBackupFolder(const NarrowString& relative_directory, ErrorCode* code);
 
+  State state_ = State::kIdle;
+  std::function<void(const NarrowString&)> wait_observer_;
   StopSignal* stop_;
   // Waited on when no stop signal is given: never requested.
   StopSignal never_stopped_;
   NarrowString target_;
+  // The template directory, opened once; and the work folder, once made.
+  int root_ = -1;
+  int work_ = -1;
+  NodeIdentity root_identity_;
   TargetLock lock_;
   JournalWriter journal_;
   TempNames names_;
@@ -162,6 +226,12 @@ class Transaction {
   int folder_descriptor_ = -1;
   // Final names this run has written in folders it did not make.
   std::set<NarrowString> own_files_;
+  // Completed files waiting to be put in place.
+  std::vector<PendingFile> pending_;
+  // One open folder per file system the run has written to, for syncfs.
+  std::map<uint64_t, int> written_devices_;
+  WorkFolderRefusal refusal_ = WorkFolderRefusal::kNone;
+  NarrowString refusal_reason_;
   bool holds_originals_ = false;
   bool entries_changed_target_ = false;
   bool restore_incomplete_ = false;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -41,7 +42,8 @@ class TransactionTest : public ::testing::Test {
       return kErrorInvalidParameter;
     }
     file.descriptor = -1;
-    return transaction->FinishFile(&file);
+    code = transaction->CompleteFile(&file, bytes.size());
+    return code != kSuccess ? code : transaction->PublishPending();
   }
 
   // The tree the killed-run tests start from: files to replace, a folder to fill.
@@ -102,8 +104,17 @@ TEST_F(TransactionTest, CreateDirectoryRecordedMakesAndRecordsEveryNewLevelOuter
   EXPECT_TRUE(IsDirectory(Target("existing")));
 }
 
-// What the journal costs: a record per change outside the run's own folders, none inside.
+// What the journal costs: inside the run's own folders, one record of what it made (its
+// identity) and no temporary-file or backup record; outside them, the temporary and the new
+// file as well.
 TEST_F(TransactionTest, FilesInTheRunsOwnFoldersNeedNoRecord) {
+  auto count = [](const Transaction& transaction, JournalKind kind) {
+    std::size_t n = 0;
+    for (const JournalRecord& record : InstallTestAccess::Records(transaction)) {
+      n += record.kind == kind ? 1 : 0;
+    }
+    return n;
+  };
   {
     Transaction made;
     ASSERT_EQ(made.BeginTransaction(WideFromAscii(target_ + "/made/")), kSuccess);
@@ -111,8 +122,10 @@ TEST_F(TransactionTest, FilesInTheRunsOwnFoldersNeedNoRecord) {
     ASSERT_EQ(made.CreateDirectoryRecorded(NarrowOf("x/y")), kSuccess);
     ASSERT_EQ(WriteFile(&made, "x/y/f", "f"), kSuccess);
     ASSERT_EQ(WriteFile(&made, "top", "t"), kSuccess);
-    ASSERT_EQ(InstallTestAccess::Records(made).size(), 1u);
-    EXPECT_EQ(InstallTestAccess::Records(made)[0].kind, JournalKind::kMadeTarget);
+    EXPECT_EQ(count(made, JournalKind::kMadeTarget), 1u);
+    EXPECT_EQ(count(made, JournalKind::kMadeDirectory), 2u);
+    EXPECT_EQ(count(made, JournalKind::kMadeIdentity), 4u);  // x, x/y, x/y/f, top
+    EXPECT_EQ(InstallTestAccess::Records(made).size(), 7u);
     EXPECT_EQ(made.Commit(), kSuccess);
   }
   Transaction transaction;
@@ -120,10 +133,10 @@ TEST_F(TransactionTest, FilesInTheRunsOwnFoldersNeedNoRecord) {
   ASSERT_EQ(transaction.CreateDirectoryRecorded(NarrowOf("new/deeper")), kSuccess);
   const std::size_t after_directories = InstallTestAccess::Records(transaction).size();
   ASSERT_EQ(WriteFile(&transaction, "new/deeper/f", "f"), kSuccess);
-  EXPECT_EQ(InstallTestAccess::Records(transaction).size(), after_directories);
+  EXPECT_EQ(InstallTestAccess::Records(transaction).size(), after_directories + 1);
   ASSERT_EQ(WriteFile(&transaction, "existing-folder-file", "e"), kSuccess);
-  // The temporary and the new file.
-  EXPECT_EQ(InstallTestAccess::Records(transaction).size(), after_directories + 2);
+  // The temporary, the new file and its identity.
+  EXPECT_EQ(InstallTestAccess::Records(transaction).size(), after_directories + 4);
   EXPECT_EQ(transaction.Commit(), kSuccess);
   EXPECT_FALSE(Exists(Target(".t5stp")));
   EXPECT_EQ(ReadWholeFile(Target("new/deeper/f")), "f");
@@ -154,7 +167,10 @@ TEST_F(TransactionTest, KilledRunIsRolledBackEvenWhenTheRollbackIsStoppedAtAnySt
     // A rollback stopped after budget changes, then one left to finish.
     int64_t changes_left = budget;
     TempNames names;
-    const RecoveryOutcome first = RecoverWorkFolder(NarrowOf(target_ + "/"), &names, &changes_left);
+    RecoveryDetail detail;
+    RootDescriptor root(target_);
+    const RecoveryOutcome first =
+        RecoverWorkFolder(root.get(), NarrowOf(target_ + "/"), true, &names, &detail, &changes_left);
     completed_within_budget = first == RecoveryOutcome::kRolledBack;
     Transaction next;
     ASSERT_EQ(next.BeginTransaction(WideTarget()), kSuccess) << "budget " << budget;
@@ -234,4 +250,79 @@ TEST_F(TransactionTest, RunThatWaitedWhileTheDirectoryWentMakesItAgain) {
   EXPECT_EQ(second.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
   first.Rollback();
   EXPECT_TRUE(second.get());
+}
+
+// A killed run is rolled back by the next start long after the user went on working: what
+// the user saved since, in the directory the run made, in a folder it made, or at a name
+// where the run had put a file, stays, and so do the folders holding it.
+TEST_F(TransactionTest, RollbackRemovesOnlyWhatTheRunMadeAndKeepsWhatTheUserAddedSince) {
+  {
+    Transaction transaction;
+    ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
+    ASSERT_TRUE(InstallTestAccess::MadeTarget(transaction));
+    ASSERT_EQ(transaction.CreateDirectoryRecorded(NarrowOf("n/deeper")), kSuccess);
+    ASSERT_EQ(transaction.CreateDirectoryRecorded(NarrowOf("gone")), kSuccess);
+    for (const char* name : {"top.txt", "n/x.txt", "n/deeper/y.txt", "replaced.txt"}) {
+      ASSERT_EQ(WriteFile(&transaction, name, "the run's"), kSuccess);
+    }
+    transaction.End();  // killed
+  }
+  ASSERT_TRUE(WriteWholeFile(Target("readme-mine.txt"), "mine"));
+  ASSERT_TRUE(MakeDirectories(Target("mine")));
+  ASSERT_TRUE(WriteWholeFile(Target("mine/notes.txt"), "mine"));
+  ASSERT_TRUE(WriteWholeFile(Target("n/mine.txt"), "mine"));
+  // The user's own file at a name where the run had put one.
+  ASSERT_EQ(unlink(Target("replaced.txt").c_str()), 0);
+  ASSERT_TRUE(WriteWholeFile(Target("replaced.txt"), "mine"));
+
+  Transaction next;
+  ASSERT_EQ(next.BeginTransaction(WideTarget()), kSuccess);
+  EXPECT_TRUE(next.RolledBackInterruptedRun());
+  next.End();
+  for (const char* name : {"readme-mine.txt", "mine/notes.txt", "n/mine.txt", "replaced.txt"}) {
+    EXPECT_EQ(ReadWholeFile(Target(name)), "mine") << name;
+  }
+  for (const char* gone : {"top.txt", "n/x.txt", "n/deeper", "gone", ".t5stp"}) {
+    EXPECT_FALSE(Exists(Target(gone))) << gone;
+  }
+}
+
+// Without a lock to prove it ended, a work folder is taken over only from a run that is
+// proven dead: one that is alive (here: this very process) is left exactly as it is.
+TEST_F(TransactionTest, AWorkFolderOfARunThatMayLiveIsNeverTakenOver) {
+  MakeOriginalTree();
+  const TreeState original = SnapshotTree(target_);
+  RunAndKill();
+  const TreeState left = SnapshotTree(target_);
+  TempNames names;
+  RecoveryDetail detail;
+  {
+    RootDescriptor root(target_);
+    EXPECT_EQ(RecoverWorkFolder(root.get(), NarrowOf(target_ + "/"), false, &names, &detail),
+              RecoveryOutcome::kBusy);
+  }
+  EXPECT_NE(std::string(detail.reason.CStr()).find(std::to_string(getpid())), std::string::npos);
+  EXPECT_EQ(DescribeDifferences(left, SnapshotTree(target_)), "");
+
+  // The journal's owner made a process that has ended: a child, reaped.
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  const std::string journal = Target(".t5stp/journal");
+  std::string bytes = ReadWholeFile(journal);
+  const uint32_t dead = static_cast<uint32_t>(child);
+  ASSERT_EQ(bytes[kJournalMagicBytes], static_cast<char>(JournalKind::kOwner));
+  for (int i = 0; i < 4; ++i) {
+    bytes[kJournalMagicBytes + kJournalRecordHeaderBytes + i] =
+        static_cast<char>((dead >> (8 * i)) & 0xFF);
+  }
+  ASSERT_TRUE(WriteWholeFile(journal, bytes));
+  ASSERT_EQ(chmod(journal.c_str(), kJournalFileMode), 0);
+  {
+    RootDescriptor root(target_);
+    EXPECT_EQ(RecoverWorkFolder(root.get(), NarrowOf(target_ + "/"), false, &names, &detail),
+              RecoveryOutcome::kRolledBack);
+  }
+  EXPECT_EQ(DescribeDifferences(original, SnapshotTree(target_)), "");
 }

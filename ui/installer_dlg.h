@@ -136,8 +136,9 @@ class CInstallerDlg : public CWnd {
   bool WaitForInstallation(WideString* failure_text, bool* directory_changed);
   // After the checks: rolls back what a killed installation left in the default template
   // directory, unless another installer is at work there. Standard error says so; what
-  // cannot be put back is shown with where it is kept.
-  void FinishInterruptedInstallation();
+  // cannot be put back is shown with where it is kept, and a work folder that cannot be
+  // trusted is shown and left alone. False when the directory must not be installed into.
+  bool FinishInterruptedInstallation();
   // One turn of the main loop: waits for at least one event (the wake-up timer provides one
   // regularly).
   void TurnMainLoopOnce();

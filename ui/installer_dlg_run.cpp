@@ -57,7 +57,8 @@ void CInstallerDlg::RunSteps() {
     return;
   }
   if (!RunPreinstallChecks()) return;
-  FinishInterruptedInstallation();
+  // A silent run has no other directory to turn to; the wizard's user may choose one.
+  if (!FinishInterruptedInstallation() && silent_) return;
   if (silent_ && target_directory_.Empty()) {
     // Silent mode takes the checks' directory as it is; an empty one would put the
     // templates into the current directory.
@@ -238,7 +239,13 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* director
   for (;;) {
     const bool worker_ended = worker_.HasEnded();
     const ProgressReport report = channel_.Read();
-    if (progress_page_ && main_window_ != nullptr) progress_page_->SetProgress(report.percent);
+    if (progress_page_ && main_window_ != nullptr) {
+      if (report.note) {
+        progress_page_->ShowNote(report.message);
+      } else {
+        progress_page_->SetProgress(report.percent);
+      }
+    }
     outcome = JudgeProgress(report.code, report.percent, worker_ended);
     if (outcome == InstallationOutcome::kFailed) {
       *failure_text = report.message;
@@ -265,21 +272,36 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* director
   return outcome == InstallationOutcome::kSucceeded;
 }
 
-void CInstallerDlg::FinishInterruptedInstallation() {
+bool CInstallerDlg::FinishInterruptedInstallation() {
   NarrowString target;
   if (!ToLocaleBytesExact(target_directory_, &target) || target.Empty() || target[0] != '/') {
-    return;
+    return true;
   }
-  switch (RecoverTemplateDirectory(target)) {
+  if (target[target.Length() - 1] != '/') target.Append("/");
+  RecoveryDetail detail;
+  const RecoveryOutcome outcome = RecoverTemplateDirectory(target, &detail);
+  switch (outcome) {
     case RecoveryOutcome::kRolledBack:
       ReportInterruptedInstallationRolledBack(target);
-      break;
+      return true;
     case RecoveryOutcome::kKept:
+      ReportWorkFolderLeftAlone(target, outcome, detail);
       MessageBox(this, InstallJob::RestoreFailureText(WorkFolderPath(target)),
                  kMessageBoxErrorOk);
-      break;
+      return false;
+    case RecoveryOutcome::kUntrusted: {
+      ReportWorkFolderLeftAlone(target, outcome, detail);
+      WideString text = Text("IDS_ERROR_UNTRUSTED");
+      text.Append(u'\n');
+      text.Append(FromLocaleBytes(WorkFolderPath(target)));
+      MessageBox(this, text, kMessageBoxErrorOk);
+      return false;
+    }
+    case RecoveryOutcome::kBusy:
+      ReportWorkFolderLeftAlone(target, outcome, detail);
+      return false;
     default:
-      break;
+      return true;
   }
 }
 

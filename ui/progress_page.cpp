@@ -28,9 +28,16 @@ ProgressPage::ProgressPage(GtkWidget* fixed, int bar_width)
 void ProgressPage::SetProgress(int percent) {
   if (percent < 0) percent = 0;
   if (percent > kFullPercent) percent = kFullPercent;
-  if (percent == shown_percent_) return;
+  if (percent == shown_percent_ && !noted_) return;
+  noted_ = false;
   shown_percent_ = percent;
   gtk_label_set_text(GTK_LABEL(status_label_),
                      (percent == kFullPercent ? finish_text_ : start_text_).CStr());
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(progress_bar_), percent / 100.0);
+}
+
+void ProgressPage::ShowNote(const WideString& text) {
+  if (noted_) return;
+  noted_ = true;
+  gtk_label_set_text(GTK_LABEL(status_label_), ToLocaleBytes(text).CStr());
 }

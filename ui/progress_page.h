@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 
 #include "text/narrow_string.h"
+#include "text/wide_string.h"
 #include "ui/wizard_dialog_page.h"
 
 class ProgressPage : public WizardDialogPage {
@@ -18,6 +19,9 @@ class ProgressPage : public WizardDialogPage {
   // Shows percent (0 to 100; values outside are shown as the nearer end). Showing the
   // percentage already shown changes no widget, so an unchanged state causes no redraw.
   void SetProgress(int percent);
+  // Shows text in the status label in place of the start text (the wait for another
+  // installation), until SetProgress is next called.
+  void ShowNote(const WideString& text);
 
  private:
   friend class WizardTestAccess;
@@ -27,6 +31,7 @@ class ProgressPage : public WizardDialogPage {
   NarrowString start_text_;
   NarrowString finish_text_;
   int shown_percent_ = -1;  // none shown yet
+  bool noted_ = false;      // a note is shown in place of the start text
 };
 
 #endif  // UI_PROGRESS_PAGE_H_
