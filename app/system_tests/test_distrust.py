@@ -115,8 +115,9 @@ class DistrustTest(SetupRunCase):
                 "-e", "inject=%s:signal=%s:when=%d" % (RENAMES, sig, when)]
         if preload:
             argv += ["-E", "LD_PRELOAD=" + preload]
-        tracer = self.start(program=argv + [os.path.join(setup_run_case.BUILD, "setup")], **how)
-        tracer.program = None
+        program = os.path.join(setup_run_case.BUILD, "setup")
+        tracer = self.start(program=argv + [program], **how)
+        tracer.program, tracer.setup = None, program
         self.addCleanup(self.stop_traced, tracer)
         if sig == "KILL":
             tracer.communicate(timeout=120)
@@ -126,9 +127,8 @@ class DistrustTest(SetupRunCase):
             if tracer.poll() is not None:
                 self.fail("the run ended before its rename %d" % when)
             if tracer.program is None:
-                with open("/proc/%d/task/%d/children" % (tracer.pid, tracer.pid)) as f:
-                    children = f.read().split()
-                tracer.program = int(children[0]) if children else None
+                # strace forks probes of its own before the program.
+                tracer.program = self.child_running(tracer.pid, tracer.setup)
             if tracer.program is not None and os.path.exists(log):
                 with open(log) as f:
                     stops = f.read().count("--- stopped by SIGSTOP ---")
@@ -138,17 +138,36 @@ class DistrustTest(SetupRunCase):
                 except FileNotFoundError:
                     pass  # the program has just ended: the next round says so
             time.sleep(0.01)
-        self.fail("the run never stopped at its rename %d" % when)
+        with open(log) as f:
+            self.fail("the run never stopped at its rename %d; strace saw:\n%s" % (
+                when, "".join(f.readlines()[-6:])))
+
+    @staticmethod
+    def child_running(parent, program):
+        """The PID of parent's child that runs program, or None."""
+        with open("/proc/%d/task/%d/children" % (parent, parent)) as f:
+            children = [int(pid) for pid in f.read().split()]
+        for pid in children:
+            try:
+                if os.readlink("/proc/%d/exe" % pid) == os.path.realpath(program):
+                    return pid
+            except FileNotFoundError:
+                pass
+        return None
 
     def resume(self, tracer):
         os.kill(tracer.program, signal.SIGCONT)
         return self.finish(tracer)
 
     def stop_traced(self, tracer):
-        if tracer.poll() is None and tracer.program is not None:
+        """Kills the program, then lets strace reap it, so that it holds nothing open."""
+        if tracer.poll() is None:
+            pid = tracer.program or self.child_running(tracer.pid, tracer.setup)
             try:
-                os.kill(tracer.program, signal.SIGKILL)
-            except ProcessLookupError:
+                if pid is not None:
+                    os.kill(pid, signal.SIGKILL)
+                    tracer.wait(timeout=30)
+            except (ProcessLookupError, subprocess.TimeoutExpired):
                 pass
         self.stop(tracer)
 
@@ -246,9 +265,9 @@ class DistrustTest(SetupRunCase):
         real = self.target() + ".real"
         os.rename(self.target(), real)
         os.symlink(outside, self.target())
-        self.resume(tracer)
-        self.assertEqual(os.listdir(outside), [])
-        self.assertEqual(sorted(os.listdir(real)), sorted(new))
+        stderr = self.resume(tracer)
+        self.assertEqual(os.listdir(outside), [], stderr)
+        self.assertEqual(sorted(os.listdir(real)), sorted(new), stderr)
         found = {name: self.read(os.path.join(real, name)) for name in new}
         self.assertIn(found, (old, new), "neither the old nor the new template directory")
 
@@ -310,8 +329,10 @@ class DistrustTest(SetupRunCase):
             os.close(fd)
         if end is not None:
             end()
-        self.assertEqual(subprocess.run(["umount", self.mnt]).returncode, 0)
-        self.assertEqual(self.mount_image().returncode, 0)
+        unmounted = subprocess.run(["umount", self.mnt], capture_output=True, text=True)
+        self.assertEqual(unmounted.returncode, 0, unmounted.stderr)
+        mounted = self.mount_image()
+        self.assertEqual(mounted.returncode, 0, mounted.stderr)
 
     def test_a_power_cut_right_after_a_first_installation(self):
         home = self.mount_ext4()
@@ -391,7 +412,8 @@ class DistrustTest(SetupRunCase):
                                      os.path.join(setup_run_case.BUILD, "setup")])
         self.addCleanup(self.stop, second)
         stderr = self.finish(second)
-        self.assertEqual(tree(self.target()), before, "the second run changed the first's work")
+        self.assertEqual(tree(self.target()), before,
+                         "the second run changed the first's work: " + stderr)
         self.assertNotEqual(stderr.strip(), "", "the second run said nothing")
         self.resume(first)
         self.assert_all_new(new)
