@@ -121,6 +121,9 @@ class DistrustTest(SetupRunCase):
         self.addCleanup(self.stop_traced, tracer)
         if sig == "KILL":
             tracer.communicate(timeout=120)
+            # strace ends the way its program ended.
+            self.assertEqual(tracer.returncode, -signal.SIGKILL,
+                             "the run was not killed at its rename %d" % when)
             return tracer
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
@@ -203,7 +206,8 @@ class DistrustTest(SetupRunCase):
     def test_work_folders_that_are_not_the_users_own_are_left_alone(self):
         if os.geteuid() != 0:
             self.skipTest("needs root to plant files as another user and run as a third")
-        # The user (nobody) and the planter share the template directory through a group.
+        # The template directory is the user's (nobody's), shared with the planter through
+        # its group; the planter's link leads to the user's home.
         make_kit(self.kit, [("k.txt", b"kit\n")])
         documents = os.path.join(self.home, "Documents")
         profile = os.path.join(self.home, ".profile")
