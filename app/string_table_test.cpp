@@ -32,7 +32,8 @@ const char* const kIdentifiers[kTextSetSize] = {
     "IDS_PROGRESS_START",    "IDS_ERROR_FINISH",      "IDS_CANCEL_FINISH",
     "IDS_BROWSE_SELDIR",     "IDS_BROWSE_OK",         "IDS_BROWSE_CANCEL",
     "IDS_WELCOME_TITLE",     "IDS_SETUP_EXISTEDTARGET", "IDS_DESTINATION_PROMPT",
-    "IDS_TEMPLATE_CATALOG",  "IDS_ERROR_RESTORE",
+    "IDS_TEMPLATE_CATALOG",  "IDS_ERROR_RESTORE",     "IDS_ERROR_SETTINGS",
+    "IDS_ERROR_UNTRUSTED",
 };
 
 struct Language {
@@ -240,6 +241,16 @@ TEST_F(StringTableTest, TextsAreKeptByteForByte) {
             u"Sei sicuro di voler annullare l'installazione?");
   EXPECT_EQ(U16(TextOf(3, "IDS_DEFPROVIDER")), u"<Доставчик>");
   EXPECT_EQ(U16(TextOf(2, "IDS_WIZARD_CANCEL")), u"Ləğv etmə");
+  // The two texts that a path follows on the next line.
+  EXPECT_EQ(U16(TextOf(5, "IDS_ERROR_SETTINGS")),
+            u"The templates were installed, but the template directory could not be recorded "
+            u"in the launcher's settings file:");
+  EXPECT_EQ(U16(TextOf(5, "IDS_ERROR_UNTRUSTED")),
+            u"The template directory holds a work folder of an earlier installation that this "
+            u"installation program cannot trust (it belongs to another user, others can change "
+            u"it, or it is damaged). It was left as it is, and nothing was installed into the "
+            u"directory. The folder:");
+  EXPECT_EQ(U16(TextOf(17, "IDS_ERROR_SETTINGS")).substr(0, 21), u"Шаблоны установлены, ");
 }
 
 TEST_F(StringTableTest, EachLoadReturnsAnIndependentString) {

@@ -16,7 +16,7 @@ struct TextPair {
   const char* text;        // UTF-8
 };
 
-constexpr std::size_t kTextSetSize = 32;
+constexpr std::size_t kTextSetSize = 34;
 
 extern const TextPair kArmenianTexts[kTextSetSize];
 extern const TextPair kAzerbaijaniTexts[kTextSetSize];

@@ -35,4 +35,6 @@ const TextPair kAzerbaijaniTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Şablonlar kataloquna yolu göstərin. Proqram göstərilmiş kataloqa şablonları və konfiqurasiya fayllarını quraşdıracaq."},
     {"IDS_TEMPLATE_CATALOG", "Şablonlar kataloqu:"},
     {"IDS_ERROR_RESTORE", "Quraşdırma uğursuz oldu və şablon qovluğu tam bərpa edilə bilmədi. Yerinə qaytarıla bilməyən orijinal fayllar bu qovluqda saxlanılır:"},
+    {"IDS_ERROR_SETTINGS", "Şablonlar quraşdırıldı, lakin şablon qovluğunu işəsalma proqramının parametrlər faylına yazmaq mümkün olmadı:"},
+    {"IDS_ERROR_UNTRUSTED", "Şablon qovluğunda əvvəlki quraşdırmanın iş qovluğu var və bu quraşdırma proqramı ona etibar edə bilməz (o, başqa istifadəçiyə məxsusdur, başqaları onu dəyişə bilər və ya zədələnib). O, olduğu kimi saxlanıldı və qovluğa heç nə quraşdırılmadı. Qovluq:"},
 };

@@ -35,4 +35,6 @@ const TextPair kGermanTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Geben Sie den Pfad zum Vorlagenverzeichnis an. Das Installationsprogramm installiert Vorlagen und Konfigurationsdateien in das angegebene Verzeichnis."},
     {"IDS_TEMPLATE_CATALOG", "Vorlagenverzeichnis:"},
     {"IDS_ERROR_RESTORE", "Die Installation ist fehlgeschlagen, und das Vorlagenverzeichnis konnte nicht vollständig wiederhergestellt werden. Die Originaldateien, die nicht zurückgelegt werden konnten, befinden sich in diesem Ordner:"},
+    {"IDS_ERROR_SETTINGS", "Die Vorlagen wurden installiert, aber das Vorlagenverzeichnis konnte nicht in die Einstellungsdatei des Startprogramms eingetragen werden:"},
+    {"IDS_ERROR_UNTRUSTED", "Das Vorlagenverzeichnis enthält einen Arbeitsordner einer früheren Installation, dem dieses Installationsprogramm nicht vertrauen kann (er gehört einem anderen Benutzer, andere können ihn ändern, oder er ist beschädigt). Er wurde unverändert gelassen, und in das Verzeichnis wurde nichts installiert. Der Ordner:"},
 };

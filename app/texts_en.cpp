@@ -35,4 +35,6 @@ const TextPair kEnglishTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Specify path to template directory. The installation program will install templates and configuration files to the specified directory."},
     {"IDS_TEMPLATE_CATALOG", "Template directory:"},
     {"IDS_ERROR_RESTORE", "The installation failed, and the template directory could not be restored completely. The original files that could not be put back are kept in this folder:"},
+    {"IDS_ERROR_SETTINGS", "The templates were installed, but the template directory could not be recorded in the launcher's settings file:"},
+    {"IDS_ERROR_UNTRUSTED", "The template directory holds a work folder of an earlier installation that this installation program cannot trust (it belongs to another user, others can change it, or it is damaged). It was left as it is, and nothing was installed into the directory. The folder:"},
 };

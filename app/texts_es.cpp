@@ -35,4 +35,6 @@ const TextPair kSpanishTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Indique la ruta al catálogo de plantillas. El programa de la instalación instalará las plantillas y los archivos de la configuración en el catálogo indicado."},
     {"IDS_TEMPLATE_CATALOG", "Catálogo de modelos:"},
     {"IDS_ERROR_RESTORE", "La instalación ha fallado y el directorio de plantillas no se ha podido restaurar por completo. Los archivos originales que no se pudieron devolver a su lugar se conservan en esta carpeta:"},
+    {"IDS_ERROR_SETTINGS", "Las plantillas se han instalado, pero el directorio de plantillas no se ha podido registrar en el archivo de configuración del lanzador:"},
+    {"IDS_ERROR_UNTRUSTED", "El directorio de plantillas contiene una carpeta de trabajo de una instalación anterior en la que este programa de instalación no puede confiar (pertenece a otro usuario, otros pueden modificarla o está dañada). Se ha dejado tal como estaba y no se ha instalado nada en el directorio. La carpeta:"},
 };

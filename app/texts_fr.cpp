@@ -35,4 +35,6 @@ const TextPair kFrenchTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Indiquez le chemin vers le catalogue des modèles. Le programme d’installation installe les modèles et les fichiers de configuration dans le catalogue indiqué."},
     {"IDS_TEMPLATE_CATALOG", "Catalogue des modèles:"},
     {"IDS_ERROR_RESTORE", "L'installation a échoué et le répertoire des modèles n'a pas pu être entièrement restauré. Les fichiers d'origine qui n'ont pas pu être remis en place sont conservés dans ce dossier :"},
+    {"IDS_ERROR_SETTINGS", "Les modèles ont été installés, mais le répertoire des modèles n'a pas pu être enregistré dans le fichier de paramètres du lanceur :"},
+    {"IDS_ERROR_UNTRUSTED", "Le répertoire des modèles contient un dossier de travail d'une installation précédente auquel ce programme d'installation ne peut pas se fier (il appartient à un autre utilisateur, d'autres peuvent le modifier, ou il est endommagé). Il a été laissé tel quel, et rien n'a été installé dans le répertoire. Le dossier :"},
 };

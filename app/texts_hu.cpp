@@ -35,4 +35,6 @@ const TextPair kHungarianTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Adja meg az útvonalat a sablonkönyvtárhoz. A telepítőprogram automatikusan telepíti a sablonokat és a konfigurációs fájlokat a megadott könyvtárba."},
     {"IDS_TEMPLATE_CATALOG", "Sablonkönyvtár:"},
     {"IDS_ERROR_RESTORE", "A telepítés nem sikerült, és a sablonkönyvtárat nem lehetett teljesen visszaállítani. Az eredeti fájlok, amelyeket nem lehetett visszatenni, ebben a mappában találhatók:"},
+    {"IDS_ERROR_SETTINGS", "A sablonok telepítése megtörtént, de a sablonkönyvtárat nem lehetett bejegyezni az indítóprogram beállításfájljába:"},
+    {"IDS_ERROR_UNTRUSTED", "A sablonkönyvtár egy korábbi telepítés munkamappáját tartalmazza, amelyben ez a telepítőprogram nem bízhat meg (egy másik felhasználóé, mások módosíthatják, vagy sérült). Változatlanul maradt, és a könyvtárba semmi sem lett telepítve. A mappa:"},
 };

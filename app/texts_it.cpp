@@ -35,4 +35,6 @@ const TextPair kItalianTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Specificare il percorso alla directory di modelli Il programma di installazione installerà i modelli e i file di configurazione nella directory specificata."},
     {"IDS_TEMPLATE_CATALOG", "Directory di modelli:"},
     {"IDS_ERROR_RESTORE", "L'installazione non è riuscita e la directory dei modelli non è stata ripristinata completamente. I file originali che non è stato possibile rimettere al loro posto sono conservati in questa cartella:"},
+    {"IDS_ERROR_SETTINGS", "I modelli sono stati installati, ma non è stato possibile registrare la directory dei modelli nel file delle impostazioni del programma di avvio:"},
+    {"IDS_ERROR_UNTRUSTED", "La directory dei modelli contiene una cartella di lavoro di un'installazione precedente di cui questo programma di installazione non può fidarsi (appartiene a un altro utente, altri possono modificarla oppure è danneggiata). È stata lasciata com'era e nella directory non è stato installato nulla. La cartella:"},
 };

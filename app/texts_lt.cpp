@@ -35,4 +35,6 @@ const TextPair kLithuanianTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Nurodykite šablonų katalogo kelią. Diegimo programa įkels konfigūracijos šablonus ir failus į nurodytą katalogą."},
     {"IDS_TEMPLATE_CATALOG", "Šablonų katalogas:"},
     {"IDS_ERROR_RESTORE", "Įdiegti nepavyko, o šablonų katalogo nepavyko visiškai atkurti. Originalūs failai, kurių nepavyko grąžinti į vietą, laikomi šiame aplanke:"},
+    {"IDS_ERROR_SETTINGS", "Šablonai įdiegti, tačiau šablonų katalogo nepavyko įrašyti į paleidimo programos nustatymų failą:"},
+    {"IDS_ERROR_UNTRUSTED", "Šablonų kataloge yra ankstesnio diegimo darbinis aplankas, kuriuo ši diegimo programa negali pasitikėti (jis priklauso kitam naudotojui, kiti gali jį keisti arba jis sugadintas). Jis paliktas toks, koks yra, ir į katalogą nieko neįdiegta. Aplankas:"},
 };

@@ -35,4 +35,6 @@ const TextPair kLatvianTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Norādiet ceļu uz šablonu katalogu. Instalācijas programma ievietos šablonus un failu konfigurācijas norādītajā katalogā."},
     {"IDS_TEMPLATE_CATALOG", "Šablonu katalogs:"},
     {"IDS_ERROR_RESTORE", "Instalēšana neizdevās, un veidņu direktoriju nevarēja pilnībā atjaunot. Sākotnējie faili, kurus nevarēja novietot atpakaļ, ir saglabāti šajā mapē:"},
+    {"IDS_ERROR_SETTINGS", "Veidnes tika instalētas, taču veidņu direktoriju nevarēja ierakstīt palaišanas programmas iestatījumu failā:"},
+    {"IDS_ERROR_UNTRUSTED", "Veidņu direktorijā ir iepriekšējas instalēšanas darba mape, kurai šī instalēšanas programma nevar uzticēties (tā pieder citam lietotājam, citi to var mainīt, vai tā ir bojāta). Tā atstāta, kāda ir, un direktorijā nekas netika instalēts. Mape:"},
 };

@@ -35,4 +35,6 @@ const TextPair kPolishTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Wskaż ścieżkę do katalogu szablonów. Program instalacyjny zainstaluje szablony i pliki konfiguracji w podanym katalogu."},
     {"IDS_TEMPLATE_CATALOG", "Katalog szablonów:"},
     {"IDS_ERROR_RESTORE", "Instalacja nie powiodła się, a katalogu szablonów nie udało się w pełni przywrócić. Oryginalne pliki, których nie udało się przywrócić, są przechowywane w tym folderze:"},
+    {"IDS_ERROR_SETTINGS", "Szablony zostały zainstalowane, ale nie udało się zapisać katalogu szablonów w pliku ustawień programu uruchamiającego:"},
+    {"IDS_ERROR_UNTRUSTED", "Katalog szablonów zawiera folder roboczy wcześniejszej instalacji, któremu ten program instalacyjny nie może ufać (należy do innego użytkownika, inni mogą go zmieniać lub jest uszkodzony). Pozostawiono go bez zmian i nic nie zostało zainstalowane w katalogu. Folder:"},
 };

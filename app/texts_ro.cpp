@@ -35,4 +35,6 @@ const TextPair kRomanianTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Indicaţi calea către catalogul de şabloane. Programul va instala şabloanele şi fişierele configuraţiei în catalogul indicat."},
     {"IDS_TEMPLATE_CATALOG", "Catalogul şabloanelor:"},
     {"IDS_ERROR_RESTORE", "Instalarea a eșuat, iar directorul de șabloane nu a putut fi restaurat complet. Fișierele originale care nu au putut fi puse la loc sunt păstrate în acest dosar:"},
+    {"IDS_ERROR_SETTINGS", "Șabloanele au fost instalate, dar directorul de șabloane nu a putut fi înregistrat în fișierul de setări al programului de lansare:"},
+    {"IDS_ERROR_UNTRUSTED", "Directorul de șabloane conține un dosar de lucru al unei instalări anterioare în care acest program de instalare nu poate avea încredere (aparține altui utilizator, alții îl pot modifica sau este deteriorat). A fost lăsat așa cum este și nu s-a instalat nimic în director. Dosarul:"},
 };

@@ -35,4 +35,6 @@ const TextPair kTurkmenTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Sablonlar katalogyna yoly gorkezin. Gurnama programmasy sablonlary we fayllary gorkezilen kataloga gurnar."},
     {"IDS_TEMPLATE_CATALOG", "Sablonlaryn katalogy:"},
     {"IDS_ERROR_RESTORE", "Gurnama şowsuz boldy we şablon katalogyny doly dikeldip bolmady. Ýerine gaýtaryp bolmadyk asyl faýllar şu bukjada saklanýar:"},
+    {"IDS_ERROR_SETTINGS", "Şablonlar gurnaldy, emma şablon katalogyny işlediji programmanyň sazlamalar faýlyna ýazyp bolmady:"},
+    {"IDS_ERROR_UNTRUSTED", "Şablon katalogynda öňki gurnamanyň iş bukjasy bar, bu gurnama programmasy oňa ynanyp bilmeýär (ol başga ulanyja degişli, beýlekiler ony üýtgedip bilýär ýa-da ol zaýalanan). Ol bolşy ýaly galdyryldy we kataloga hiç zat gurnalmady. Bukja:"},
 };

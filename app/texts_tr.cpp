@@ -35,4 +35,6 @@ const TextPair kTurkishTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Şablon klasörüne yolu belirtin. Yükleme programı şablonları ve konfigürasyon dosyalarını belirtilen klasöre yükleyecek."},
     {"IDS_TEMPLATE_CATALOG", "Şablon klasörü:"},
     {"IDS_ERROR_RESTORE", "Kurulum başarısız oldu ve şablon dizini tamamen geri yüklenemedi. Yerine geri konulamayan özgün dosyalar şu klasörde saklanıyor:"},
+    {"IDS_ERROR_SETTINGS", "Şablonlar kuruldu, ancak şablon dizini başlatıcının ayar dosyasına kaydedilemedi:"},
+    {"IDS_ERROR_UNTRUSTED", "Şablon dizini, bu kurulum programının güvenemeyeceği önceki bir kurulumun çalışma klasörünü içeriyor (başka bir kullanıcıya ait, başkaları tarafından değiştirilebilir veya hasarlı). Olduğu gibi bırakıldı ve dizine hiçbir şey kurulmadı. Klasör:"},
 };

@@ -35,4 +35,6 @@ const TextPair kVietnameseTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "Hãy chỉ ra đường dẫn tới thư mục các khuôn mẫu. Chương trình cài đặt sẽ đặt các khuôn mẫu và tệp cấu hình vào thư mục được chỉ ra."},
     {"IDS_TEMPLATE_CATALOG", "Thư mục các khuôn mẫu:"},
     {"IDS_ERROR_RESTORE", "Cài đặt thất bại và không thể khôi phục hoàn toàn thư mục mẫu. Các tệp gốc không thể đưa trở lại được giữ trong thư mục này:"},
+    {"IDS_ERROR_SETTINGS", "Các mẫu đã được cài đặt, nhưng không thể ghi thư mục mẫu vào tệp cài đặt của trình khởi chạy:"},
+    {"IDS_ERROR_UNTRUSTED", "Thư mục mẫu chứa một thư mục làm việc của lần cài đặt trước mà chương trình cài đặt này không thể tin cậy (nó thuộc về người dùng khác, người khác có thể thay đổi nó, hoặc nó bị hỏng). Thư mục đó được giữ nguyên và không có gì được cài đặt vào thư mục mẫu. Thư mục:"},
 };

@@ -35,4 +35,6 @@ const TextPair kChineseTexts[kTextSetSize] = {
     {"IDS_DESTINATION_PROMPT", "制定模型目录的路今后.安装程序把模型和配置文件安装到指定的目录."},
     {"IDS_TEMPLATE_CATALOG", "模型目录:"},
     {"IDS_ERROR_RESTORE", "安装失败，模板目录未能完全恢复。未能放回原处的原始文件保存在以下文件夹中："},
+    {"IDS_ERROR_SETTINGS", "模板已安装，但未能将模板目录记录到启动程序的设置文件中："},
+    {"IDS_ERROR_UNTRUSTED", "模板目录中有一个先前安装留下的工作文件夹，本安装程序无法信任它（它属于其他用户、其他人可以修改它，或者它已损坏）。该文件夹保持原样，未向模板目录安装任何内容。文件夹："},
 };

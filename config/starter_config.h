@@ -25,6 +25,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "config/settings_file_write.h"
 #include "text/wide_string.h"
 
 struct SettingsEntry {
@@ -59,24 +60,15 @@ class SettingsLayer {
   std::vector<std::unordered_set<std::string>> folded_values_;
 };
 
-// Failure codes of writing the user file.
-enum SettingsWriteResult : int {
-  kSettingsWritten = 0,
-  // The file could not be opened for writing, created or put in place, or its path is no
-  // regular file or cannot be encoded.
-  kSettingsCannotOpen = 1,
-  // A line could not be encoded (nothing is written then), or the content could not be
-  // written or flushed.
-  kSettingsCannotWrite = 2,
-};
-
 class StarterConfig {
  public:
   explicit StarterConfig(bool alternative) : alternative_(alternative) {}
 
   // Reads the common file into the common layer, then the user file into the user layer.
   // Missing or unreadable files leave their layer empty; a failure while reading one file
-  // keeps what was added before it and does not stop the other file.
+  // keeps what was added before it and does not stop the other file. An in-place rewrite of
+  // either file that a killed writer left unfinished is finished first
+  // (FinishInterruptedSettingsRewrite), so what is read is the old content or the new.
   void Read();
 
   // Sets the values of "ConfigurationTemplatesLocation" in the user layer: the first entry
@@ -86,19 +78,18 @@ class StarterConfig {
 
   // Rewrites the user file whole from the user layer, creating its directory first when
   // the file does not exist, and trying once more after making the directory again when
-  // the first attempt fails. Keys and values are converted with ToLocaleBytesExact, so a
-  // line read from the file is written back with exactly its bytes; a key or value that
-  // cannot be encoded makes the write fail before anything is written.
+  // the first attempt fails (not when the file belongs to someone else). Keys and values are
+  // converted with ToLocaleBytesExact, so a line read from the file is written back with
+  // exactly its bytes; a key or value that cannot be encoded makes the write fail before
+  // anything is written.
   //
-  // A symbolic link is followed to the file it names. Where the file exists it must be a
+  // How the file is put in place, kept whole when the writer is killed or the file system
+  // is full, and when it is not written because it belongs to someone else, is
+  // WriteSettingsFile's (config/settings_file_write.h). Where the file exists it must be a
   // regular file that can be opened for writing, else nothing is written (a FIFO or a
-  // device is never opened). It is then replaced atomically when it can be: the new content
-  // goes to a new file in the same directory, which gets the old file's owner, group and
-  // permission bits, is flushed to disk and renamed over the old file; a failed write
-  // leaves the old file as it was. Where that cannot be done (no new file can be made in
-  // the directory, or given the owner), or would split the file from its other names (it
-  // has several hard links), the file is rewritten where it is, keeping all of them.
-  SettingsWriteResult Write() const;
+  // device is never opened). On failure *error_number (when given) is the system's reason,
+  // EILSEQ for a line or a path that cannot be encoded.
+  SettingsWriteResult Write(int* error_number = nullptr) const;
 
   WideString UserFilePath() const;
   WideString CommonFilePath() const;
@@ -117,8 +108,10 @@ class StarterConfig {
 void GetTemplateLocations(std::vector<WideString>* list, bool alternative);
 
 // Writes the list, cleaned of duplicates, as the values of "ConfigurationTemplatesLocation"
-// into the user file and returns the result of writing. The list itself is not changed.
-SettingsWriteResult SetTemplateLocations(const std::vector<WideString>& list, bool alternative);
+// into the user file and returns the result of writing (with the reason of a failure in
+// *error_number, when given, as StarterConfig::Write). The list itself is not changed.
+SettingsWriteResult SetTemplateLocations(const std::vector<WideString>& list, bool alternative,
+                                         int* error_number = nullptr);
 
 // Removes every element that equals an earlier one under CompareNoCase once a "/" is
 // appended to each that ends in neither "/" nor "\"; the kept elements are not changed.

@@ -1,18 +1,23 @@
 #include "config/starter_config.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <iostream>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "config/settings_file_write.h"
 #include "config/well_known_locations.h"
 #include "testing/locale_override.h"
 #include "testing/scratch_home.h"
@@ -135,21 +140,21 @@ TEST_F(StarterConfigTest, PermissionBitsAndSymbolicLinksSurviveARewrite) {
   EXPECT_EQ(ListNames(home_ + "/elsewhere"), std::vector<std::string>{"real.cfg"});
 }
 
-// The file stays the user's file: its owner and group (given away only where the tests
-// run as root), and every hard link to it sees the new content.
-TEST_F(StarterConfigTest, RewriteKeepsOwnerGroupAndHardLinks) {
+// The file stays the user's file: its group (given away only where the tests run as root)
+// and mode, and every hard link to it sees the new content.
+TEST_F(StarterConfigTest, RewriteKeepsGroupModeAndHardLinks) {
   WriteFile(user_, "K=v\n");
   chmod(user_.c_str(), 0664);
   const bool root = geteuid() == 0;
   if (root) {
-    ASSERT_EQ(chown(user_.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown(user_.c_str(), 0, 65534), 0);
   }
   ASSERT_EQ(SetTemplateLocations(Wide({u"/t/"}), false), kSettingsWritten);
   struct stat st;
   ASSERT_EQ(stat(user_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0664u);
   if (root) {
-    EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(65534u, 65534u));
+    EXPECT_EQ(st.st_gid, 65534u);
   }
 
   const std::string other = home_ + "/other-name.cfg";
@@ -160,6 +165,139 @@ TEST_F(StarterConfigTest, RewriteKeepsOwnerGroupAndHardLinks) {
   ASSERT_EQ(stat(user_.c_str(), &st), 0);
   EXPECT_EQ(linked.st_ino, st.st_ino);
   EXPECT_EQ(ReadWholeFile(other), "K=v\nConfigurationTemplatesLocation=/u/\n");
+  // The rewrite in place leaves no copy behind, next to the file or in the home.
+  EXPECT_EQ(ListNames(home_ + "/.Tavlo/tavlostart"), std::vector<std::string>{"tavlostart.cfg"});
+  EXPECT_EQ(ListNames(home_), (std::vector<std::string>{".Tavlo", "other-name.cfg"}));
+}
+
+// A root run (sudo keeps HOME) finds the settings of another user: neither their file, nor a
+// file a link leads to that is not root's, nor any file through a link that is not root's,
+// is rewritten; the write says why.
+TEST_F(StarterConfigTest, RootNeverRewritesAnotherUsersFileOrFollowsTheirLinks) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+  const std::string passwd = home_ + "/elsewhere/passwd";
+  const std::string passwd_content =
+      "root:x:0:0:root:/root:/bin/sh\nu:x:1000:1000::/home/u:/bin/sh\n";
+  WriteFile(passwd, passwd_content);
+  ASSERT_EQ(chown(passwd.c_str(), 65534, 65534), 0);
+  ASSERT_TRUE(MakeDirectories(home_ + "/.Tavlo/tavlostart"));
+  ASSERT_EQ(symlink(passwd.c_str(), user_.c_str()), 0);
+  int error_number = 0;
+  EXPECT_EQ(SetTemplateLocations(Wide({u"/t/"}), false, &error_number), kSettingsNotOwned);
+  EXPECT_EQ(error_number, EPERM);
+  EXPECT_EQ(ReadWholeFile(passwd), passwd_content);
+
+  // The link is the user's, the file root's: the user chose the file.
+  const std::string system_file = home_ + "/elsewhere/system";
+  WriteFile(system_file, "a:b\n");
+  ASSERT_EQ(unlink(user_.c_str()), 0);
+  ASSERT_EQ(symlink(system_file.c_str(), user_.c_str()), 0);
+  ASSERT_EQ(lchown(user_.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(SetTemplateLocations(Wide({u"/t/"}), false), kSettingsNotOwned);
+  EXPECT_EQ(ReadWholeFile(system_file), "a:b\n");
+
+  // The settings file itself belongs to the user.
+  ASSERT_EQ(unlink(user_.c_str()), 0);
+  WriteFile(user_, "K=v\n");
+  ASSERT_EQ(chown(user_.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(SetTemplateLocations(Wide({u"/t/"}), false), kSettingsNotOwned);
+  EXPECT_EQ(ReadWholeFile(user_), "K=v\n");
+  struct stat st;
+  ASSERT_EQ(stat(user_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(ListNames(home_ + "/.Tavlo/tavlostart"), std::vector<std::string>{"tavlostart.cfg"});
+}
+
+// A tmpfs of a few pages mounted over the settings directory, removed with the test.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(const std::string& path) : path_(path) {
+    mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k,mode=0755") == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+// A file with two hard links is rewritten where it is. On a full file system the longer
+// content does not fit: the write fails with the reason, and the file keeps every old byte.
+TEST_F(StarterConfigTest, InPlaceRewriteOnAFullFileSystemKeepsTheOldBytesWhole) {
+  const std::string dir = home_ + "/.Tavlo/tavlostart";
+  ASSERT_TRUE(MakeDirectories(dir));
+  SmallFileSystem small(dir);
+  if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs (needs root): " << strerror(errno);
+  std::string old_content;
+  for (int i = 0; old_content.size() < 8100; ++i)
+    old_content += "Key" + std::to_string(i) + "=some value of the launcher\n";
+  WriteFile(user_, old_content);
+  ASSERT_EQ(link(user_.c_str(), (dir + "/second-name.cfg").c_str()), 0);
+  // Fills the file system up.
+  {
+    const std::string filler = dir + "/filler";
+    const int fd = open(filler.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(4096, 'x');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    while (write(fd, "x", 1) > 0) {
+    }
+    close(fd);
+  }
+  std::vector<WideString> many;
+  for (int i = 0; i < 200; ++i)
+    many.push_back(WideString(u"/templates/number/") + WideString::FormatInteger(i, 10));
+  int error_number = 0;
+  EXPECT_EQ(SetTemplateLocations(many, false, &error_number), kSettingsCannotWrite);
+  EXPECT_EQ(error_number, ENOSPC);
+  EXPECT_EQ(ReadWholeFile(user_), old_content);
+  EXPECT_EQ(ReadWholeFile(dir + "/second-name.cfg"), old_content);
+  EXPECT_EQ(ListNames(dir),
+            (std::vector<std::string>{"filler", "second-name.cfg", "tavlostart.cfg"}));
+  EXPECT_EQ(ListNames(home_), std::vector<std::string>{".Tavlo"});
+}
+
+// A writer killed while it copies into the file leaves the file torn and its rewrite copy
+// beside it: the next start finishes the copy before it reads, and the next write builds on
+// the finished content. A copy that a kill cut short is dropped, and the file stays.
+TEST_F(StarterConfigTest, InterruptedInPlaceRewriteIsFinishedByTheNextStart) {
+  const std::string old_content = "Old=1\nConfigurationTemplatesLocation=/old\n";
+  const std::string new_content = "Old=1\nAdded=2\nConfigurationTemplatesLocation=/copied\n";
+  WriteFile(user_, old_content);
+  int error_number = 0;
+  ASSERT_EQ(WriteSettingsRewriteCopy(NarrowString(user_.c_str()), new_content, &error_number),
+            kSettingsWritten);
+  const std::string copy = home_ + "/.Tavlo/tavlostart/.tavlostart.cfg.rewrite";
+  ASSERT_TRUE(Exists(copy));
+  // Half of the new bytes copied over the old ones, as a kill during the copy leaves it.
+  ASSERT_TRUE(WriteWholeFile(user_, new_content.substr(0, 20) + old_content.substr(20)));
+  std::vector<WideString> list;
+  GetTemplateLocations(&list, false);
+  EXPECT_EQ(AsBytes(list), std::vector<std::string>{"/copied"});
+  EXPECT_EQ(ReadWholeFile(user_), new_content);
+  EXPECT_FALSE(Exists(copy));
+
+  // Left again, then the next write: it works on the finished content.
+  ASSERT_EQ(WriteSettingsRewriteCopy(NarrowString(user_.c_str()), new_content + "Late=3\n",
+                                     &error_number),
+            kSettingsWritten);
+  ASSERT_EQ(SetTemplateLocations(Wide({u"/new/"}), false), kSettingsWritten);
+  EXPECT_EQ(ReadWholeFile(user_), "Old=1\nAdded=2\nConfigurationTemplatesLocation=/new/\nLate=3\n");
+  EXPECT_FALSE(Exists(copy));
+
+  // A copy cut short by a kill while it was made: the file was never touched.
+  ASSERT_EQ(WriteSettingsRewriteCopy(NarrowString(user_.c_str()), "Other=9\n", &error_number),
+            kSettingsWritten);
+  const std::string whole = ReadWholeFile(copy);
+  ASSERT_TRUE(WriteWholeFile(copy, whole.substr(0, whole.size() - 1)));
+  const std::string before = ReadWholeFile(user_);
+  GetTemplateLocations(&list, false);
+  EXPECT_EQ(ReadWholeFile(user_), before);
+  EXPECT_FALSE(Exists(copy));
 }
 
 // A location the locale cannot encode is not written shortened: nothing is written.
@@ -173,10 +311,11 @@ TEST_F(StarterConfigTest, UnencodableLocationWritesNothing) {
 }
 
 // Runs SetTemplateLocations in a child process, as the user nobody when the tests run as
-// root (permission bits do not stop root), and returns its result. The settings directory
-// and file are given to that user first.
-int SetLocationsAsUser(const std::string& dir, const std::string& file) {
-  if (geteuid() == 0 && (chown(dir.c_str(), 65534, 65534) != 0 ||
+// root (permission bits do not stop root), and returns its result. The home, the settings
+// directory and the file are given to that user first, as a user's own are theirs.
+int SetLocationsAsUser(const std::string& home, const std::string& dir, const std::string& file) {
+  if (geteuid() == 0 && (chown(home.c_str(), 65534, 65534) != 0 ||
+                         chown(dir.c_str(), 65534, 65534) != 0 ||
                          chown(file.c_str(), 65534, 65534) != 0)) {
     return -2;
   }
@@ -198,12 +337,14 @@ TEST_F(StarterConfigTest, WritableFileInAReadOnlyDirectoryIsRewrittenInPlace) {
   chmod(dir.c_str(), 0555);
   struct stat before;
   ASSERT_EQ(stat(user_.c_str(), &before), 0);
-  EXPECT_EQ(SetLocationsAsUser(dir, user_), kSettingsWritten);
+  EXPECT_EQ(SetLocationsAsUser(home_, dir, user_), kSettingsWritten);
   chmod(dir.c_str(), 0755);
   EXPECT_EQ(ReadWholeFile(user_), "ConfigurationTemplatesLocation=/new/\n");
   struct stat after;
   ASSERT_EQ(stat(user_.c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
+  // The rewrite copy went to the home, and went again.
+  EXPECT_EQ(ListNames(home_), std::vector<std::string>{".Tavlo"});
 }
 
 // A file the user may not write is left alone, even where the directory would allow
@@ -212,7 +353,7 @@ TEST_F(StarterConfigTest, WriteProtectedFileIsNotReplaced) {
   WriteFile(user_, "ConfigurationTemplatesLocation=/old\n");
   const std::string dir = home_ + "/.Tavlo/tavlostart";
   chmod(user_.c_str(), 0444);
-  EXPECT_EQ(SetLocationsAsUser(dir, user_), kSettingsCannotOpen);
+  EXPECT_EQ(SetLocationsAsUser(home_, dir, user_), kSettingsCannotOpen);
   EXPECT_EQ(ReadWholeFile(user_), "ConfigurationTemplatesLocation=/old\n");
   EXPECT_EQ(ListNames(dir), std::vector<std::string>{"tavlostart.cfg"});
 }
@@ -248,6 +389,9 @@ TEST_F(StarterConfigTest, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
   }
   std::cout << "killed writers left the old file " << saw_old << " times, the new one "
             << saw_new << " times\n";
+  // What the kills left beside the file goes with the next write.
+  ASSERT_EQ(SetTemplateLocations(Wide({u"/new/"}), false), kSettingsWritten);
+  EXPECT_EQ(ListNames(home_ + "/.Tavlo/tavlostart"), std::vector<std::string>{"tavlostart.cfg"});
 }
 
 }  // namespace

@@ -5,17 +5,42 @@
 #include <unistd.h>
 #include <wordexp.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <string>
 
-#include "fs/shell_commands.h"
 #include "text/locale_conversions.h"
 
 namespace {
 
 constexpr int kProductMajorVersion = 5;
 
-bool IsExistingDirectory(const NarrowString& path, struct stat* st) {
-  return stat(path.CStr(), st) == 0 && S_ISDIR(st->st_mode);
+// Whether this user may create entries in the existing directory. Asked by creating a file
+// without a name there, which a kill cannot leave behind and which changes nothing; where
+// the file system has no such files, by a hidden file that is removed at once, after which
+// the directory gets its times back.
+bool CanCreateIn(const std::string& directory) {
+  int fd = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    close(fd);
+    return true;
+  }
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+  struct stat before;
+  if (stat(directory.c_str(), &before) != 0) return false;
+  std::string name = directory;
+  if (name.back() != '/') name.push_back('/');
+  name.append(".TavloXXXXXX");
+  fd = mkstemp(&name[0]);
+  if (fd < 0) return false;
+  close(fd);
+  unlink(name.c_str());
+  // Asking must not look like a change. Only the directory's owner may set its times; for
+  // anyone else the probe stays visible as a newer time, which does not change the answer,
+  // so the result is not examined.
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  utimensat(AT_FDCWD, directory.c_str(), times, 0);
+  return true;
 }
 
 }  // namespace
@@ -69,27 +94,18 @@ WideString AltStarterConfigPath() {
 
 bool ProbeDirectoryWritable(const WideString& directory) {
   NarrowString bytes;
-  if (!ToLocaleBytesExact(directory, &bytes)) return false;
-  struct stat before;
-  if (!bytes.Empty() && IsExistingDirectory(bytes, &before)) {
-    // The probe goes into the directory that is asked about, whatever TMPDIR says.
-    NarrowString name = bytes;
-    if (name[name.Length() - 1] != '/') name.Append('/');
-    name.Append("TavloXXXXXX");
-    int fd = mkstemp(name.MutableData());
-    if (fd < 0) return false;
-    close(fd);
-    // Removed by its bytes: a round trip through the locale could name another file.
-    unlink(name.CStr());
-    // Asking must not look like a change: the directory gets its times back. Only its
-    // owner may set them; for anyone else the probe stays visible as a newer time, which
-    // does not change the answer, so the result is not examined.
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    utimensat(AT_FDCWD, bytes.CStr(), times, 0);
-    return true;
+  if (!ToLocaleBytesExact(directory, &bytes) || bytes.Empty() || bytes[0] != '/') return false;
+  // The directory itself, or else the nearest ancestor that exists: a directory that is
+  // still to be made can be made where that ancestor takes new entries.
+  std::string path(bytes.Data(), bytes.Length());
+  for (;;) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) && CanCreateIn(path);
+    // Something that exists but leads nowhere (a dangling link), or a path that cannot be
+    // examined, can never become the directory.
+    if (errno != ENOENT || lstat(path.c_str(), &st) == 0) return false;
+    const std::size_t slash = path.rfind('/');
+    path.erase(slash == 0 ? 1 : slash);
   }
-  WideString probe;
-  if (ShellCreateTempFile(directory, WideString(u"Tavlo"), &probe) != 0) return false;
-  ShellRemoveFile(probe);
-  return true;
 }

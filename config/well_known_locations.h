@@ -41,15 +41,16 @@ WideString CommonStarterConfigPath();
 WideString AltStarterConfigDirectory();
 WideString AltStarterConfigPath();
 
-// Whether a file can be created in directory. For an existing directory a probe file with
-// the name prefix "Tavlo" is created in that directory itself (exclusively, so nothing
-// already there is touched) and removed again. A path that does not name an existing
-// directory is answered by whether a probe file can be created in the temporary directory
-// (TMPDIR when it names an existing directory, else /tmp), so a directory that does not
-// exist yet counts as writable, and a directory whose path cannot be encoded does not.
-// Nothing is left behind: the probed directory gets its
-// modification time back, where the user may set it (owner or privileged); elsewhere the
-// probe shows as a change of the directory's time, which is all it changes.
+// Whether the templates could be installed into directory: for an existing directory,
+// whether this user may create entries in it; for one that does not exist yet, whether it
+// could be made, that is whether the nearest ancestor that exists is a directory in which
+// this user may create entries. The answer comes from that directory itself, never from the
+// temporary directory, so a location under a read-only or missing root is not usable. A
+// path that is relative, empty or cannot be encoded is not usable either. The probe is a
+// file without a name (O_TMPFILE), which nothing, not even a kill, can leave behind; where
+// the file system has no such files, a hidden file ".TavloXXXXXX" made exclusively and
+// removed at once, after which the directory gets its times back where the user may set
+// them (owner or privileged).
 bool ProbeDirectoryWritable(const WideString& directory);
 
 #endif  // CONFIG_WELL_KNOWN_LOCATIONS_H_

@@ -289,7 +289,9 @@ bool RollBackRecords(const RollbackContext& context, const std::vector<JournalRe
     Folder folder(OpenParentBeneath(root, record.path, &name));
     // A folder on the way that is gone, or is a link now: nothing of the run's is there.
     if (!folder.ok()) continue;
-    const bool runs = temp ? own.IsTempName(name) : own.IsOwnFile(folder.get(), name, record.path);
+    // A temporary-file record names a file of this run, or of the roll-back that recorded
+    // it (which has a run number of its own); either way the name has that form.
+    const bool runs = temp ? HasTempNameForm(name) : own.IsOwnFile(folder.get(), name, record.path);
     if (!runs) continue;
     if (!MayChange(changes_left)) return false;
     if (unlinkat(folder.get(), name, 0) != 0 && errno != ENOENT && errno != EISDIR) {

@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -36,4 +37,18 @@ bool IsTempNameOfRun(const char* name, const NarrowString& run_number) {
   return std::strncmp(name, kTempNamePrefix, prefix) == 0 &&
          std::strncmp(name + prefix, run_number.CStr(), kRunNumberBytes) == 0 &&
          name[prefix + kRunNumberBytes] == '-';
+}
+
+bool HasTempNameForm(const char* name) {
+  const std::size_t prefix = sizeof kTempNamePrefix - 1;
+  if (std::strncmp(name, kTempNamePrefix, prefix) != 0) return false;
+  const char* p = name + prefix;
+  for (std::size_t i = 0; i < kRunNumberBytes; ++i, ++p) {
+    if (!std::isxdigit(static_cast<unsigned char>(*p))) return false;
+  }
+  if (*p++ != '-' || *p == '\0') return false;
+  for (; *p != '\0'; ++p) {
+    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+  }
+  return true;
 }

@@ -27,5 +27,8 @@ class TempNames {
 
 // Whether name (a last name, no "/") is a temporary name of the run with run_number.
 bool IsTempNameOfRun(const char* name, const NarrowString& run_number);
+// Whether name has the form of a temporary name of any run: kTempNamePrefix, a run number
+// of hexadecimal digits, "-" and a decimal counter.
+bool HasTempNameForm(const char* name);
 
 #endif  // INSTALL_TEMP_NAMES_H_

@@ -60,7 +60,8 @@
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
 
-// A file being written: what BeginFile made and FinishFile completes.
+// A file being written: what BeginFile made, CompleteFile queues and PublishPending puts in
+// place.
 struct PendingFile {
   NarrowString relative;       // the final name, relative to the template directory
   NarrowString temp_relative;  // the temporary name it is written under

@@ -326,3 +326,22 @@ TEST_F(TransactionTest, AWorkFolderOfARunThatMayLiveIsNeverTakenOver) {
   }
   EXPECT_EQ(DescribeDifferences(original, SnapshotTree(target_)), "");
 }
+
+// The killed run had made the template directory: its rollback takes the directory away,
+// and the run that rolled it back makes it anew instead of failing.
+TEST_F(TransactionTest, ARunThatRollsBackAKilledRunsNewDirectoryMakesItAgain) {
+  {
+    Transaction killed;
+    ASSERT_EQ(killed.BeginTransaction(WideTarget()), kSuccess);
+    ASSERT_EQ(WriteFile(&killed, "a.txt", "a"), kSuccess);
+    killed.End();
+  }
+  Transaction next;
+  ASSERT_EQ(next.BeginTransaction(WideTarget()), kSuccess);
+  EXPECT_TRUE(next.RolledBackInterruptedRun());
+  EXPECT_TRUE(InstallTestAccess::MadeTarget(next));
+  ASSERT_EQ(WriteFile(&next, "b.txt", "b"), kSuccess);
+  EXPECT_EQ(next.Commit(), kSuccess);
+  EXPECT_FALSE(Exists(Target("a.txt")));
+  EXPECT_EQ(ReadWholeFile(Target("b.txt")), "b");
+}

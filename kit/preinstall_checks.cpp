@@ -40,11 +40,26 @@ bool ContainsText(const WideString& text, const char16_t* pattern) {
   return text.Find(pattern) != WideString::npos;
 }
 
+// Whether directory holds a work folder of an installation (an interrupted one: a finished
+// run leaves none).
+bool HoldsWorkFolder(const WideString& directory) {
+  NarrowString bytes;
+  if (!ToLocaleBytesExact(CleanTargetDirectory(directory), &bytes) || bytes.Empty()) return false;
+  if (bytes[bytes.Length() - 1] != '/') bytes.Append("/");
+  bytes.Append(".t5stp");
+  struct stat64 status;
+  return lstat64(bytes.CStr(), &status) == 0;
+}
+
 // The first usable location, in list order; later ones are not probed. Empty when none is.
-WideString FirstUsableLocation(const std::vector<WideString>& locations) {
+// Locations passed over that hold an interrupted installation's work folder are appended to
+// *stranded.
+WideString FirstUsableLocation(const std::vector<WideString>& locations,
+                               std::vector<WideString>* stranded) {
   WideString expanded;
   for (const WideString& location : locations) {
     if (UsableLocation(location, &expanded)) return expanded;
+    if (!expanded.Empty() && HoldsWorkFolder(expanded)) stranded->push_back(expanded);
   }
   return WideString();
 }
@@ -127,8 +142,11 @@ bool UsableLocation(const WideString& location, WideString* expanded) {
   *expanded = ExpandHomeDirectory(location);
   const WideString cleaned = CleanTargetDirectory(*expanded);
   const bool emptied_by_cleaning = cleaned.Empty() && !expanded->Empty();
-  if (!emptied_by_cleaning && !IsAbsolutePath(cleaned)) return false;
-  return ProbeDirectoryWritable(*expanded);
+  if (emptied_by_cleaning) return true;
+  if (!IsAbsolutePath(cleaned)) return false;
+  // The directory the templates would go to is the cleaned one ("file://" removed), so
+  // that is the one asked.
+  return ProbeDirectoryWritable(cleaned);
 }
 
 NarrowString PreinstallMessageId(PreinstallResult result) {
@@ -164,7 +182,7 @@ PreinstallResult RunPreinstallSteps(bool use_current_directory,
     findings->locations_from_alternative_file = !template_locations->empty();
   }
 
-  WideString target = FirstUsableLocation(*template_locations);
+  WideString target = FirstUsableLocation(*template_locations, &findings->stranded_work_folders);
   if (target.Empty()) {
     target = ProductDataDirectory();
     target.Append(u"tmplts/");

@@ -72,8 +72,9 @@ WideString CleanTargetDirectory(const WideString& directory);
 // directory it stands for in *expanded: the location with "~" and "~/..." expanded to the
 // home directory (ExpandHomeDirectory). Not usable: a location that is relative once
 // cleaned (CleanTargetDirectory; "~user/...", "tmpl", "C:/tmpl"), one whose path cannot be
-// encoded, and one that fails the writability probe (ProbeDirectoryWritable). A location
-// that cleaning empties (a web address) stays usable, and gives an empty target.
+// encoded, and one whose cleaned path fails the writability probe (ProbeDirectoryWritable:
+// a missing directory is usable only where it could be made). A location that cleaning
+// empties (a web address) stays usable without a probe, and gives an empty target.
 bool UsableLocation(const WideString& location, WideString* expanded);
 
 enum class PreinstallResult {
@@ -96,6 +97,9 @@ struct PreinstallFindings {
   bool locations_from_alternative_file = false;
   // The cleaned default target directory; empty when cleaning emptied it.
   WideString target_directory;
+  // Listed locations passed over (not writable) that hold an interrupted installation's
+  // work folder: what it keeps stays there, and the user must hear where.
+  std::vector<WideString> stranded_work_folders;
 };
 
 // Runs the five steps above. Locations read from the settings are appended to

@@ -262,3 +262,25 @@ TEST_F(PreinstallChecksTest, KitThatIsADirectoryIsFoundButDamaged) {
 }
 
 }  // namespace
+
+// A location passed over for the next one may hold what an interrupted installation kept:
+// the checks name it, so that the user hears where it is.
+TEST_F(PreinstallChecksTest, APassedOverLocationWithAWorkFolderIsNamed) {
+  WriteKitFile(DemoKitWriter(), KitPathInWork(scratch_));
+  const std::string stranded = scratch_.Child("stranded");
+  const std::string plain = scratch_.Child("plain");
+  ASSERT_TRUE(MakeDirectories(stranded + "/.t5stp/backup"));
+  ASSERT_TRUE(MakeDirectories(plain));
+  // No new file goes into an immutable folder, not even the superuser's.
+  ImmutableGuard stranded_guard(stranded), plain_guard(plain);
+  if (!SetImmutable(stranded, true) || !SetImmutable(plain, true)) {
+    GTEST_SKIP() << "no immutable attribute here";
+  }
+  ScratchHome::WriteSettings(scratch_.UserSettingsPath(),
+                             {"ConfigurationTemplatesLocation=" + plain,
+                              "ConfigurationTemplatesLocation=" + stranded});
+  EXPECT_EQ(Check(), PreinstallResult::kReady);
+  EXPECT_EQ(AsciiOf(findings_.target_directory), scratch_.DefaultTarget());
+  ASSERT_EQ(findings_.stranded_work_folders.size(), 1u);
+  EXPECT_EQ(AsciiOf(findings_.stranded_work_folders[0]), stranded);
+}

@@ -15,13 +15,28 @@
 #include "config/starter_config.h"
 #include "text/wide_string.h"
 
+// Which save failed, and why.
+struct SettingsWriteFailure {
+  SettingsWriteResult result = kSettingsWritten;
+  // The settings file that could not be written.
+  WideString path;
+  // The system's reason (errno); 0 where none is known (an exception while saving).
+  int error_number = 0;
+};
+
 // Updates *locations as described and saves it. Returns kSettingsWritten when every save
 // that was made succeeded (or none was due), else the result of the first failed save
-// (kSettingsCannotOpen also when saving raised an exception). The installer ignores a failed
-// write: the installation itself has succeeded.
+// (kSettingsCannotOpen also when saving raised an exception), which *failure (when given)
+// then describes. The installation itself has succeeded either way: the caller reports the
+// failure and keeps the success.
 SettingsWriteResult RecordInstalledDirectory(const WideString& target_directory,
                                              std::vector<WideString>* locations,
                                              bool locations_from_alternative_file,
-                                             bool alternative_file_exists);
+                                             bool alternative_file_exists,
+                                             SettingsWriteFailure* failure = nullptr);
+
+// The text that reports a failed save: IDS_ERROR_SETTINGS, then on the next line the
+// settings file's path, followed by ": " and the system's reason where one is known.
+WideString SettingsFailureText(const SettingsWriteFailure& failure);
 
 #endif  // UI_INSTALLED_DIRECTORY_RECORD_H_

@@ -49,6 +49,7 @@
 #include "text/wide_string.h"
 #include "ui/cwnd.h"
 #include "ui/dir_select_page.h"
+#include "ui/installed_directory_record.h"
 #include "ui/message_page.h"
 #include "ui/progress_page.h"
 #include "ui/success_final_page.h"
@@ -139,6 +140,10 @@ class CInstallerDlg : public CWnd {
   // cannot be put back is shown with where it is kept, and a work folder that cannot be
   // trusted is shown and left alone. False when the directory must not be installed into.
   bool FinishInterruptedInstallation();
+  // Tells that the installed directory could not be recorded in the launcher's settings
+  // (SettingsFailureText): on standard error, prefixed "setup: ", without a main window, else
+  // in a message box. The run stays a success.
+  void ReportSettingsFailure(const SettingsWriteFailure& failure);
   // One turn of the main loop: waits for at least one event (the wake-up timer provides one
   // regularly).
   void TurnMainLoopOnce();

@@ -84,6 +84,12 @@ bool CInstallerDlg::RunPreinstallChecks() {
   alternative_file_exists_ = findings.alternative_file_exists;
   locations_from_alternative_file_ = findings.locations_from_alternative_file;
   target_directory_ = findings.target_directory;
+  for (const WideString& stranded : findings.stranded_work_folders) {
+    std::fprintf(stderr,
+                 "setup: %s cannot be written, so it was passed over; what an interrupted "
+                 "installation left there stays in its work folder .t5stp\n",
+                 ToLocaleBytes(stranded).CStr());
+  }
   if (result == PreinstallResult::kReady) return true;
   MessageBox(this, LoadText(PreinstallMessageId(result)), kMessageBoxErrorOk);
   return false;
@@ -219,8 +225,12 @@ void CInstallerDlg::StartInstallation() {
     if (directory_changed && error_page_) error_page_->SetText(failure_text);
   } else {
     ShowSuccessPage();
-    RecordInstalledDirectory(target_directory_, &TemplateLocations,
-                             locations_from_alternative_file_, alternative_file_exists_);
+    SettingsWriteFailure failure;
+    if (RecordInstalledDirectory(target_directory_, &TemplateLocations,
+                                 locations_from_alternative_file_, alternative_file_exists_,
+                                 &failure) != kSettingsWritten) {
+      ReportSettingsFailure(failure);
+    }
   }
   HandlePendingClose();
 }
@@ -270,6 +280,17 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* director
   // A finished run is not repeated: the worker ends instead of starting another pass.
   worker_.RequestStop();
   return outcome == InstallationOutcome::kSucceeded;
+}
+
+void CInstallerDlg::ReportSettingsFailure(const SettingsWriteFailure& failure) {
+  // The templates are installed and the success page stays; only the launcher will not find
+  // them by itself, which the user must know.
+  const WideString text = SettingsFailureText(failure);
+  if (main_window_ == nullptr) {
+    std::fprintf(stderr, "setup: %s\n", ToLocaleBytes(text).CStr());
+  } else {
+    MessageBox(this, text, kMessageBoxErrorOk);
+  }
 }
 
 bool CInstallerDlg::FinishInterruptedInstallation() {

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -50,11 +52,19 @@ class InstallerDlgTest : public ::testing::Test {
     }
   }
 
-  // A settings location below a regular file: it passes the writability probe (it does not
-  // exist yet) but no directory can be made there, so the installation fails.
+  // A directory below a regular file: none can be made there, so an installation into it
+  // typed on the directory page fails (as a settings location it fails the probe).
   std::string UnmakeableLocation() {
     EXPECT_TRUE(WriteWholeFile(scratch_.Child("blocker"), PatternBytes(4, 2)));
     return scratch_.Child("blocker/templates");
+  }
+
+  // An existing template directory with a directory where the kit has a file: it passes the
+  // writability probe, and the installation fails at that entry.
+  std::string FailingLocation() {
+    const std::string location = scratch_.Child("blocked");
+    EXPECT_TRUE(MakeDirectories(location + "/" + DemoKitFiles()[0]));
+    return location;
   }
 
   // Runs the dialog, which must show exactly one message, and returns it: answered in its
@@ -108,7 +118,7 @@ TEST_F(InstallerDlgTest, SilentRunInstallsAndRecordsTheDirectory) {
 
 TEST_F(InstallerDlgTest, SilentRunFailureShowsTheWorkersTextAndRecordsNothing) {
   WriteDemoKit();
-  const std::vector<std::string> settings = {std::string(kKey) + UnmakeableLocation()};
+  const std::vector<std::string> settings = {std::string(kKey) + FailingLocation()};
   WizardScratch::WriteSettings(scratch_.UserSettingsPath(), settings);
   auto dialog = MakeDialog(true);
   EXPECT_EQ(RunAndTakeTheOneMessage(dialog.get()), "Installation error");
@@ -116,6 +126,36 @@ TEST_F(InstallerDlgTest, SilentRunFailureShowsTheWorkersTextAndRecordsNothing) {
     EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kErrorPage);
   }
   EXPECT_EQ(ReadWholeFile(scratch_.UserSettingsPath()), settings[0] + "\n");
+}
+
+// The settings cannot take the installed directory (a regular file stands where their
+// directory belongs): the run stays a success, and says what was not recorded, where and
+// why, in the message box, or on standard error without a display.
+TEST_F(InstallerDlgTest, AFailedRecordIsReportedAndTheRunStaysASuccess) {
+  WriteDemoKit();
+  ASSERT_TRUE(MakeDirectories(scratch_.Home() + "/.Tavlo"));
+  ASSERT_TRUE(WriteWholeFile(scratch_.Home() + "/.Tavlo/tavlostart", PatternBytes(3, 1)));
+  auto dialog = MakeDialog(true);
+  std::string message;
+  if (DisplayAvailable()) {
+    MessageBoxAnswerer answerer({GTK_RESPONSE_OK});
+    dialog->Run();
+    ASSERT_EQ(answerer.seen().size(), 1u);
+    message = answerer.seen()[0].text;
+    EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
+  } else {
+    testing::internal::CaptureStderr();
+    dialog->Run();
+    const std::string output = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(output.compare(0, 7, "setup: "), 0) << output;
+    ASSERT_EQ(output.back(), '\n');
+    message = output.substr(7, output.size() - 8);
+  }
+  ExpectInstalledIn(scratch_.DefaultTarget());
+  EXPECT_EQ(message,
+            "The templates were installed, but the template directory could not be recorded in "
+            "the launcher's settings file:\n" +
+                scratch_.UserSettingsPath() + ": " + std::strerror(ENOTDIR));
 }
 
 TEST_F(InstallerDlgTest, SilentRunWithEmptyTargetWritesNothing) {

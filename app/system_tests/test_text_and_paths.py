@@ -8,6 +8,7 @@ The cases about times also run the 32-bit program under qemu-i386 when BUILD_I38
 one; without it, or without qemu-i386, that part of them is skipped with the reason.
 """
 
+import errno
 import os
 import shutil
 import stat
@@ -106,8 +107,12 @@ class TextAndPaths(SetupRunCase):
         os.makedirs(os.path.dirname(path))
         os.mkfifo(path)
         # The run reads the settings before anything else and records the directory at the
-        # end; opening the FIFO at either point would wait forever.
-        self.assertEqual(self.run_setup(), "")
+        # end; opening the FIFO at either point would wait forever. The directory is not
+        # recorded there, and the run says so.
+        self.assertEqual(self.run_setup(),
+                         "setup: The templates were installed, but the template directory could "
+                         "not be recorded in the launcher's settings file:\n%s: %s\n"
+                         % (path, os.strerror(errno.EINVAL)))
         self.assertEqual(self.read("a.txt"), b"a")
         self.assertTrue(stat.S_ISFIFO(os.lstat(path).st_mode))
 
