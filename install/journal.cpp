@@ -99,16 +99,9 @@ bool DecodePayload(uint8_t kind, const unsigned char* payload, uint32_t length,
       return true;
     }
     case JournalKind::kOwner: {
-      constexpr uint32_t kFixed = 4 + 8 + kRunNumberBytes + 1;
-      if (length < kFixed) return false;
-      record->pid = ReadUint32(payload);
-      record->start_ticks = ReadUint64(payload + 4);
-      record->run_number = NarrowString(text + 12, kRunNumberBytes);
-      const uint32_t boot_length = payload[12 + kRunNumberBytes];
-      if (length - kFixed < boot_length) return false;
-      record->boot_id = NarrowString(text + kFixed, boot_length);
-      record->host = NarrowString(text + kFixed + boot_length, length - kFixed - boot_length);
-      return true;
+      record->path = NarrowString(text, length);
+      RunOwner owner;
+      return ReadRunOwner(*record, &owner);
     }
     default:
       return false;
@@ -116,6 +109,40 @@ bool DecodePayload(uint8_t kind, const unsigned char* payload, uint32_t length,
 }
 
 }  // namespace
+
+JournalRecord RunOwnerRecord(const RunOwner& owner) {
+  NarrowString payload;
+  AppendUint32(owner.pid, &payload);
+  AppendUint64(owner.start_ticks, &payload);
+  NarrowString run = owner.run_number;
+  while (run.Length() < kRunNumberBytes) run.Append("0");
+  payload.Append(run.Data(), kRunNumberBytes);
+  const std::size_t boot_length = owner.boot_id.Length() < 255 ? owner.boot_id.Length() : 255;
+  const char length_byte = static_cast<char>(boot_length);
+  payload.Append(&length_byte, 1);
+  payload.Append(owner.boot_id.Data(), boot_length);
+  payload.Append(owner.host.Data(), owner.host.Length());
+  JournalRecord record;
+  record.kind = JournalKind::kOwner;
+  record.path = payload;
+  return record;
+}
+
+bool ReadRunOwner(const JournalRecord& record, RunOwner* owner) {
+  constexpr std::size_t kFixed = 4 + 8 + kRunNumberBytes + 1;
+  const std::size_t length = record.path.Length();
+  if (record.kind != JournalKind::kOwner || length < kFixed) return false;
+  const unsigned char* payload = reinterpret_cast<const unsigned char*>(record.path.Data());
+  const char* text = record.path.Data();
+  const std::size_t boot_length = payload[12 + kRunNumberBytes];
+  if (length - kFixed < boot_length) return false;
+  owner->pid = ReadUint32(payload);
+  owner->start_ticks = ReadUint64(payload + 4);
+  owner->run_number = NarrowString(text + 12, kRunNumberBytes);
+  owner->boot_id = NarrowString(text + kFixed, boot_length);
+  owner->host = NarrowString(text + kFixed + boot_length, length - kFixed - boot_length);
+  return true;
+}
 
 void EncodeJournalRecord(const JournalRecord& record, NarrowString* out) {
   NarrowString payload;
@@ -141,19 +168,6 @@ void EncodeJournalRecord(const JournalRecord& record, NarrowString* out) {
       AppendUint64(record.identity.inode, &payload);
       AppendUint64(record.identity.size, &payload);
       payload.Append(record.path.Data(), record.path.Length());
-      break;
-    }
-    case JournalKind::kOwner: {
-      AppendUint32(record.pid, &payload);
-      AppendUint64(record.start_ticks, &payload);
-      NarrowString run = record.run_number;
-      while (run.Length() < kRunNumberBytes) run.Append("0");
-      payload.Append(run.Data(), kRunNumberBytes);
-      const std::size_t boot_length = record.boot_id.Length() < 255 ? record.boot_id.Length() : 255;
-      const char length_byte = static_cast<char>(boot_length);
-      payload.Append(&length_byte, 1);
-      payload.Append(record.boot_id.Data(), boot_length);
-      payload.Append(record.host.Data(), record.host.Length());
       break;
     }
     default:

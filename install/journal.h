@@ -36,15 +36,23 @@ struct JournalRecord {
   // kRetracted: the kind of the record it takes back (path is that record's path);
   // kMadeIdentity: the kind of what was made (kMadeDirectory or kNewFile).
   JournalKind retracted = JournalKind::kNewFile;
-  // kMadeIdentity: what the run made at path.
+  // kMadeIdentity: what the run made at path. (A kOwner record keeps its payload in path:
+  // see ReadRunOwner.)
   NodeIdentity identity;
-  // kOwner: the run that keeps the journal.
+};
+
+// The run that keeps a journal: its first record (install/run_owner.h).
+struct RunOwner {
   uint32_t pid = 0;
   uint64_t start_ticks = 0;
   NarrowString run_number;  // kRunNumberBytes bytes
   NarrowString boot_id;
   NarrowString host;
 };
+
+// The kOwner record of owner, and back; false when the record is no whole owner record.
+JournalRecord RunOwnerRecord(const RunOwner& owner);
+bool ReadRunOwner(const JournalRecord& record, RunOwner* owner);
 
 // Appends the encoded record to out.
 void EncodeJournalRecord(const JournalRecord& record, NarrowString* out);

@@ -119,27 +119,27 @@ bool HoldsNothingOfARun(int work, bool journal_without_changes) {
   return true;
 }
 
-// The owner record, when the journal has one.
-const JournalRecord* OwnerOf(const std::vector<JournalRecord>& records) {
-  if (!records.empty() && records.front().kind == JournalKind::kOwner) return &records.front();
-  return nullptr;
+// The owner record, when the journal begins with one.
+bool OwnerOf(const std::vector<JournalRecord>& records, RunOwner* owner) {
+  return !records.empty() && ReadRunOwner(records.front(), owner);
 }
 
 // Whether the run that wrote records is proven to have ended; *detail says why not.
 bool RunHasEnded(const std::vector<JournalRecord>& records, bool lock_held,
                  RecoveryDetail* detail) {
-  const JournalRecord* owner = OwnerOf(records);
-  const OwnerState state = owner != nullptr ? JudgeRunOwner(*owner) : OwnerState::kUnknown;
+  RunOwner owner;
+  const bool known = OwnerOf(records, &owner);
+  const OwnerState state = known ? JudgeRunOwner(owner) : OwnerState::kUnknown;
   // The lock proves it on this host; a journal of another host is that host's business,
   // since a lock need not reach across hosts.
-  if (lock_held && (owner == nullptr || state != OwnerState::kUnknown)) return true;
+  if (lock_held && (!known || state != OwnerState::kUnknown)) return true;
   if (state == OwnerState::kEnded) return true;
   char text[160];
-  if (owner == nullptr) {
+  if (!known) {
     std::snprintf(text, sizeof text, "its run cannot be proven to have ended");
   } else {
-    std::snprintf(text, sizeof text, "its run (pid %u on %s) may still be at work", owner->pid,
-                  owner->host.CStr());
+    std::snprintf(text, sizeof text, "its run (pid %u on %s) may still be at work", owner.pid,
+                  owner.host.CStr());
   }
   detail->reason = NarrowString(text);
   return false;
@@ -229,9 +229,9 @@ bool ReadWorkFolderOwnerPid(int root, uint32_t* pid) {
   if (got <= 0) return false;
   std::vector<JournalRecord> records;
   if (!DecodeJournal(head, static_cast<std::size_t>(got), &records)) return false;
-  const JournalRecord* owner = OwnerOf(records);
-  if (owner == nullptr) return false;
-  *pid = owner->pid;
+  RunOwner owner;
+  if (!OwnerOf(records, &owner)) return false;
+  *pid = owner.pid;
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "fs/beneath.h"
@@ -52,11 +53,18 @@ class RunsOwn {
  public:
   RunsOwn(const RollbackContext& context, const std::vector<JournalRecord>& records) {
     if (!context.run_number.Empty()) run_numbers_.insert(context.run_number);
+    if (context.made_files != nullptr) {
+      for (const NodeIdentity& made : *context.made_files) files_.insert(Key(made));
+    }
     for (const JournalRecord& record : records) {
-      if (record.kind == JournalKind::kOwner) run_numbers_.insert(record.run_number);
+      RunOwner owner;
+      if (ReadRunOwner(record, &owner)) run_numbers_.insert(owner.run_number);
       if (record.kind != JournalKind::kMadeIdentity) continue;
-      auto& map = record.retracted == JournalKind::kMadeDirectory ? folders_ : files_;
-      map.insert({record.path, record.identity});
+      if (record.retracted == JournalKind::kMadeDirectory) {
+        folders_.insert({record.path, record.identity});
+      } else {
+        files_.insert(Key(record.identity));
+      }
     }
   }
 
@@ -67,17 +75,14 @@ class RunsOwn {
     return false;
   }
 
-  // Whether the node now at name in folder is a file the run made at relative, as the run
-  // left it: the same node, and the size it wrote (a freed inode number is soon given to
-  // the next new file, and a file the user wrote to since is the user's).
-  bool IsOwnFile(int folder, const char* name, const NarrowString& relative) const {
+  // Whether the node now at name in folder is a file the run made, as the run left it: the
+  // same node, and the size it wrote (a freed inode number is soon given to the next new
+  // file, and a file the user wrote to since is the user's). The name does not matter: the
+  // run never gives a file it made another name.
+  bool IsOwnFile(int folder, const char* name) const {
     NodeIdentity now;
     if (!IdentityAt(folder, name, &now)) return false;
-    auto range = files_.equal_range(relative);
-    for (auto it = range.first; it != range.second; ++it) {
-      if (it->second.SameNode(now) && it->second.size == now.size) return true;
-    }
-    return false;
+    return files_.count(Key(now)) != 0;
   }
 
   // Whether the folder open as folder is not known to be someone else's: the run recorded
@@ -95,8 +100,13 @@ class RunsOwn {
   }
 
  private:
+  using FileKey = std::tuple<uint64_t, uint64_t, uint64_t>;
+  static FileKey Key(const NodeIdentity& identity) {
+    return FileKey(identity.device, identity.inode, identity.size);
+  }
+
   std::set<NarrowString> run_numbers_;
-  std::multimap<NarrowString, NodeIdentity> files_;
+  std::set<FileKey> files_;
   std::multimap<NarrowString, NodeIdentity> folders_;
 };
 
@@ -111,7 +121,7 @@ bool RemoveOwnEntries(int folder, const NarrowString& relative, const RunsOwn& o
   for (const NarrowString& name : names) {
     if (relative.Empty() && name == NarrowString(kWorkFolderName)) continue;
     if (!own.IsTempName(name.CStr()) &&
-        !own.IsOwnFile(folder, name.CStr(), JoinPath(relative, name))) {
+        !own.IsOwnFile(folder, name.CStr())) {
       continue;
     }
     if (!MayChange(changes_left)) {
@@ -169,7 +179,7 @@ bool RestoreOriginal(const RollbackContext& context, int work, const NarrowStrin
     // Something that is not the run's own is never overwritten. An original copied from
     // another file system has an identity of its own: a name that still holds the same
     // bytes is that original, unchanged.
-    if (!own.IsOwnFile(folder.get(), name, relative)) {
+    if (!own.IsOwnFile(folder.get(), name)) {
       if (now.device == held.device || !SameBytes(folder.get(), backup.get(), name)) {
         return false;
       }
@@ -291,7 +301,7 @@ bool RollBackRecords(const RollbackContext& context, const std::vector<JournalRe
     if (!folder.ok()) continue;
     // A temporary-file record names a file of this run, or of the roll-back that recorded
     // it (which has a run number of its own); either way the name has that form.
-    const bool runs = temp ? HasTempNameForm(name) : own.IsOwnFile(folder.get(), name, record.path);
+    const bool runs = temp ? HasTempNameForm(name) : own.IsOwnFile(folder.get(), name);
     if (!runs) continue;
     if (!MayChange(changes_left)) return false;
     if (unlinkat(folder.get(), name, 0) != 0 && errno != ENOENT && errno != EISDIR) {

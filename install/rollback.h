@@ -49,6 +49,9 @@ struct RollbackContext {
   // The run number of the temporary names of the run being undone, when known in memory
   // (the journal's kOwner record names it otherwise).
   NarrowString run_number;
+  // The files the run made, known in memory beside the records (the journal's
+  // kMadeIdentity records of files name them otherwise).
+  const std::vector<NodeIdentity>* made_files = nullptr;
   // When open, first receives the names of the temporary files a move back across file
   // systems makes.
   JournalWriter* journal = nullptr;

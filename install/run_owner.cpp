@@ -51,9 +51,8 @@ uint64_t StartTicks(uint32_t pid) {
 
 }  // namespace
 
-JournalRecord CurrentRunOwner(const NarrowString& run_number) {
-  JournalRecord record;
-  record.kind = JournalKind::kOwner;
+RunOwner CurrentRunOwner(const NarrowString& run_number) {
+  RunOwner record;
   record.pid = static_cast<uint32_t>(getpid());
   record.start_ticks = StartTicks(record.pid);
   record.run_number = run_number;
@@ -62,7 +61,7 @@ JournalRecord CurrentRunOwner(const NarrowString& run_number) {
   return record;
 }
 
-OwnerState JudgeRunOwner(const JournalRecord& owner) {
+OwnerState JudgeRunOwner(const RunOwner& owner) {
   const NarrowString host = HostName();
   const NarrowString boot = BootId();
   if (host.Empty() || boot.Empty() || !(owner.host == host)) return OwnerState::kUnknown;

@@ -10,8 +10,8 @@
 #include "install/journal.h"
 #include "text/narrow_string.h"
 
-// The kOwner record of this process, for a run whose temporary names carry run_number.
-JournalRecord CurrentRunOwner(const NarrowString& run_number);
+// This process, as the owner of a run whose temporary names carry run_number.
+RunOwner CurrentRunOwner(const NarrowString& run_number);
 
 enum class OwnerState {
   kEnded,    // same host: an earlier boot, or no live process with that id and start time
@@ -19,6 +19,6 @@ enum class OwnerState {
   kUnknown,  // another host, or this host's identity cannot be read
 };
 
-OwnerState JudgeRunOwner(const JournalRecord& owner);
+OwnerState JudgeRunOwner(const RunOwner& owner);
 
 #endif  // INSTALL_RUN_OWNER_H_

@@ -257,7 +257,7 @@ ErrorCode Transaction::EnsureJournal() {
     return code;
   }
   // Who keeps the folder comes first: another run reads it before anything else.
-  journal_.Add(CurrentRunOwner(names_.RunNumber()));
+  journal_.Add(RunOwnerRecord(CurrentRunOwner(names_.RunNumber())));
   for (const JournalRecord& record : records_) journal_.Add(record);
   if (have_time) {
     // The work folder changed the template directory's time; it is the first to come back
@@ -431,8 +431,10 @@ void Transaction::AbandonFile(PendingFile* file) {
 ErrorCode Transaction::CompleteFile(PendingFile* file, uint64_t size) {
   assert(state_ == State::kBegun && file->descriptor < 0 && file->created);
   file->identity.size = size;
-  // Its identity is what lets a rollback tell the run's file from one put there since.
-  AddRecord(IdentityRecord(JournalKind::kNewFile, file->relative, file->identity));
+  // Its identity is what lets a rollback tell the run's file from one put there since. In
+  // memory the identity alone is kept: a run never gives its files another name.
+  journal_.Add(IdentityRecord(JournalKind::kNewFile, file->relative, file->identity));
+  made_files_.push_back(file->identity);
   pending_.push_back(*file);
   file->created = false;
   return kSuccess;
@@ -621,6 +623,7 @@ void Transaction::Rollback() {
     context.root = root_;
     context.target = &target_;
     context.run_number = names_.RunNumber();
+    context.made_files = &made_files_;
     context.journal = &journal_;
     context.names = &names_;
     restore_incomplete_ = !RollBackRecords(context, records_);

@@ -233,6 +233,8 @@ class Transaction {
   // Completed files waiting to be put in place.
   std::vector<PendingFile> pending_;
   NarrowString failed_relative_;
+  // The identity of every file the run made (their journal records are on disk only).
+  std::vector<NodeIdentity> made_files_;
   // One open folder per file system the run has written to, for syncfs.
   std::map<uint64_t, int> written_devices_;
   WorkFolderRefusal refusal_ = WorkFolderRefusal::kNone;
