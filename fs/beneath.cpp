@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +95,8 @@ void Fill(const struct stat64& status, NodeIdentity* identity, mode_t* mode) {
   identity->device = static_cast<uint64_t>(status.st_dev);
   identity->inode = static_cast<uint64_t>(status.st_ino);
   identity->size = static_cast<uint64_t>(status.st_size);
+  identity->seconds = static_cast<int64_t>(status.st_mtim.tv_sec);
+  identity->nanoseconds = static_cast<uint32_t>(status.st_mtim.tv_nsec);
   if (mode != nullptr) *mode = status.st_mode;
 }
 
@@ -119,4 +122,34 @@ NarrowString DescriptorPath(int folder, const char* name) {
   NarrowString path(prefix);
   path.Append(name);
   return path;
+}
+
+bool SyncEntry(int folder, const char* name) {
+  const int file = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (file < 0) return false;
+  const bool synced = fsync(file) == 0;
+  const int error = errno;
+  close(file);
+  if (!synced) {
+    errno = error;
+    return false;
+  }
+  const int directory = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return false;
+  const bool done = fsync(directory) == 0;
+  const int directory_error = errno;
+  close(directory);
+  errno = directory_error;
+  return done;
+}
+
+bool RenameNoReplace(int from_folder, const char* from_name, int to_folder, const char* to_name) {
+  if (renameat2(from_folder, from_name, to_folder, to_name, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  struct stat64 status;
+  if (fstatat64(to_folder, to_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return renameat(from_folder, from_name, to_folder, to_name) == 0;
 }

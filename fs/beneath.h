@@ -20,16 +20,24 @@
 
 #include "text/narrow_string.h"
 
-// The device and inode of a file or folder, and a file's size: what an installation records
+// The device and inode of a file or folder, and a file's size and time: what an installation records
 // of what it made, so that it later removes a name only while the name still holds that very
 // thing.
 struct NodeIdentity {
   uint64_t device = 0;
   uint64_t inode = 0;
   uint64_t size = 0;
+  // The modification time: a file the user changed in place since has another one.
+  int64_t seconds = 0;
+  uint32_t nanoseconds = 0;
 
   bool SameNode(const NodeIdentity& other) const {
     return device == other.device && inode == other.inode;
+  }
+  // The same node, unchanged since: same size and time too.
+  bool SameFile(const NodeIdentity& other) const {
+    return SameNode(other) && size == other.size && seconds == other.seconds &&
+           nanoseconds == other.nanoseconds;
   }
 };
 
@@ -51,6 +59,16 @@ int OpenParentBeneath(int root, const NarrowString& relative, const char** name)
 bool IdentityAt(int folder, const char* name, NodeIdentity* identity, mode_t* mode = nullptr);
 // The identity of an open descriptor.
 bool IdentityOf(int descriptor, NodeIdentity* identity, mode_t* mode = nullptr);
+
+// Makes the file name in folder and the folder's entries durable (fsync of both): for a
+// copy onto another file system, whose journal keeps no order with this one's. False with
+// errno on failure.
+bool SyncEntry(int folder, const char* name);
+
+// Renames from_name in from_folder to to_name in to_folder unless something is at to_name:
+// EEXIST then. Where the file system cannot refuse atomically (no RENAME_NOREPLACE), a name
+// looked at just before is refused the same way, and the rename is plain.
+bool RenameNoReplace(int from_folder, const char* from_name, int to_folder, const char* to_name);
 
 // A path that names name inside the folder open as folder through /proc/self/fd, for calls
 // that take only paths (a copy across file systems): the folder is the one held open, not

@@ -192,7 +192,7 @@ ErrorCode InstallJob::InstallEntry(DistributionKit* kit, std::size_t j,
     return code;
   }
   // The file takes its name with the others of the batch, once their data is on the disk.
-  return transaction_.CompleteFile(&file, kit->Entry(j).size);
+  return transaction_.CompleteFile(&file);
 }
 
 WideString InstallJob::RefusalText(const Transaction& transaction) {
@@ -299,6 +299,12 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
                                   : JoinPath(transaction_.Target(), transaction_.FailedRelativePath());
     return ReportError(code, count == 0 ? 0 : Percentage(count - 1, count),
                        CauseOf(code, error_number, path));
+  }
+  if (transaction_.TidyUpDeferred()) {
+    std::fprintf(stderr,
+                 "setup: the installation into %s is complete, but the disk did not confirm it; "
+                 "its work folder %s stays until the next start\n",
+                 transaction_.Target().CStr(), transaction_.BackupFolder().CStr());
   }
   channel->Post(0, LoadText(NarrowString("IDS_INSTALL_FINISH")), 100);
   PauseAfterFinish();

@@ -6,14 +6,15 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <new>
 
 #include "fs/file_layer.h"
 
 namespace {
 
 constexpr std::size_t kTimePayloadBytes = 12;
-// kMadeIdentity: the kind, device, inode and size before the path.
-constexpr uint32_t kIdentityPayloadBytes = 25;
+// kMadeIdentity: the kind, device, inode, size and time before the path.
+constexpr uint32_t kIdentityPayloadBytes = 37;
 
 void AppendUint32(uint32_t value, NarrowString* out) {
   char bytes[4];
@@ -94,6 +95,9 @@ bool DecodePayload(uint8_t kind, const unsigned char* payload, uint32_t length,
       record->identity.device = ReadUint64(payload + 1);
       record->identity.inode = ReadUint64(payload + 9);
       record->identity.size = ReadUint64(payload + 17);
+      record->identity.seconds = static_cast<int64_t>(ReadUint64(payload + 25));
+      record->identity.nanoseconds = ReadUint32(payload + 33);
+      if (record->identity.nanoseconds >= 1000000000u) return false;
       record->path =
           NarrowString(text + kIdentityPayloadBytes, length - kIdentityPayloadBytes);
       return true;
@@ -167,6 +171,8 @@ void EncodeJournalRecord(const JournalRecord& record, NarrowString* out) {
       AppendUint64(record.identity.device, &payload);
       AppendUint64(record.identity.inode, &payload);
       AppendUint64(record.identity.size, &payload);
+      AppendUint64(static_cast<uint64_t>(record.identity.seconds), &payload);
+      AppendUint32(record.identity.nanoseconds, &payload);
       payload.Append(record.path.Data(), record.path.Length());
       break;
     }
@@ -180,8 +186,10 @@ void EncodeJournalRecord(const JournalRecord& record, NarrowString* out) {
   out->Append(payload.Data(), payload.Length());
 }
 
-bool DecodeJournal(const char* data, std::size_t size, std::vector<JournalRecord>* records) {
+bool DecodeJournal(const char* data, std::size_t size, std::vector<JournalRecord>* records,
+                   std::size_t* whole_bytes) {
   records->clear();
+  if (whole_bytes != nullptr) *whole_bytes = size < kJournalMagicBytes ? 0 : kJournalMagicBytes;
   // A journal killed while its magic was written holds a part of it, and no record.
   if (size < kJournalMagicBytes) return std::memcmp(data, kJournalMagic, size) == 0;
   if (std::memcmp(data, kJournalMagic, kJournalMagicBytes) != 0) return false;
@@ -198,13 +206,19 @@ bool DecodeJournal(const char* data, std::size_t size, std::vector<JournalRecord
     if (!DecodePayload(kind, bytes + position + kJournalRecordHeaderBytes, length, &record)) {
       break;
     }
+    if (records->size() == kJournalMaxRecords) {
+      records->clear();
+      return false;
+    }
     records->push_back(record);
     position += kJournalRecordHeaderBytes + length;
+    if (whole_bytes != nullptr) *whole_bytes = position;
   }
   return true;
 }
 
-ErrorCode ReadJournal(int descriptor, std::vector<JournalRecord>* records, bool* valid) {
+ErrorCode ReadJournal(int descriptor, std::vector<JournalRecord>* records, bool* valid,
+                      std::size_t* whole_bytes) try {
   records->clear();
   *valid = false;
   NarrowString bytes;
@@ -222,8 +236,12 @@ ErrorCode ReadJournal(int descriptor, std::vector<JournalRecord>* records, bool*
     }
     bytes.Append(chunk, static_cast<std::size_t>(got));
   }
-  *valid = DecodeJournal(bytes.Data(), bytes.Length(), records);
+  *valid = DecodeJournal(bytes.Data(), bytes.Length(), records, whole_bytes);
   return kSuccess;
+} catch (const std::bad_alloc&) {
+  records->clear();
+  *valid = false;
+  return kErrorDiskFull;
 }
 
 JournalWriter::~JournalWriter() { Close(); }
@@ -237,13 +255,19 @@ ErrorCode JournalWriter::Create(int folder, const char* name) {
   queued_.Clear();
   queued_.Append(kJournalMagic, kJournalMagicBytes);
   written_ = synced_ = 0;
+  records_ = 0;
   return kSuccess;
 }
 
-ErrorCode JournalWriter::OpenForAppend(int folder, const char* name) {
+ErrorCode JournalWriter::OpenForAppend(int folder, const char* name, std::size_t whole_bytes) {
   Close();
   descriptor_ = openat(folder, name, O_WRONLY | O_NOFOLLOW | O_APPEND | O_CLOEXEC);
   if (descriptor_ < 0) return ErrorCodeFromErrno(errno);
+  if (ftruncate64(descriptor_, static_cast<off64_t>(whole_bytes)) != 0) {
+    const int error = errno;
+    Close();
+    return ErrorCodeFromErrno(error);
+  }
   struct stat64 status;
   written_ = synced_ = fstat64(descriptor_, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
   queued_.Clear();
@@ -259,12 +283,17 @@ ErrorCode JournalWriter::Sync() {
   return kSuccess;
 }
 
-void JournalWriter::Add(const JournalRecord& record) { EncodeJournalRecord(record, &queued_); }
+void JournalWriter::Add(const JournalRecord& record) {
+  EncodeJournalRecord(record, &queued_);
+  ++records_;
+}
 
 ErrorCode JournalWriter::Flush() {
   if (queued_.Empty()) return kSuccess;
   if (descriptor_ < 0) return kErrorInvalidHandle;
-  if (written_ + queued_.Length() > kJournalMaxBytes) return kErrorDiskFull;
+  if (written_ + queued_.Length() > kJournalMaxBytes || records_ >= kJournalMaxRecords) {
+    return kErrorDiskFull;
+  }
   std::size_t done = 0;
   while (done < queued_.Length()) {
     const ssize_t written = write(descriptor_, queued_.Data() + done, queued_.Length() - done);

@@ -62,12 +62,17 @@ void EncodeJournalRecord(const JournalRecord& record, NarrowString* out);
 // read then. Reading stops at the first record that
 // is cut short or damaged (an unknown kind, a length beyond the limit or the end, a payload
 // too short for its kind); the records before it are kept.
-bool DecodeJournal(const char* data, std::size_t size, std::vector<JournalRecord>* records);
+// A journal of more than kJournalMaxRecords records is no journal of this program (false).
+// whole_bytes, when given, receives the length of the magic and the whole records read.
+bool DecodeJournal(const char* data, std::size_t size, std::vector<JournalRecord>* records,
+                   std::size_t* whole_bytes = nullptr);
 
 // Reads the journal open as descriptor, at most kJournalMaxBytes of it (the caller has
 // checked its size). 0 with *valid telling whether it is a journal at all, or the code of a
-// failed read.
-ErrorCode ReadJournal(int descriptor, std::vector<JournalRecord>* records, bool* valid);
+// failed read (kErrorDiskFull when there is no memory for it). whole_bytes: as for
+// DecodeJournal.
+ErrorCode ReadJournal(int descriptor, std::vector<JournalRecord>* records, bool* valid,
+                      std::size_t* whole_bytes = nullptr);
 
 class JournalWriter {
  public:
@@ -80,8 +85,9 @@ class JournalWriter {
   // the magic.
   ErrorCode Create(int folder, const char* name);
   // Opens the existing journal name in folder for appending (a roll-back that records
-  // more).
-  ErrorCode OpenForAppend(int folder, const char* name);
+  // more), first cutting it to whole_bytes: a record cut short at its end would swallow the
+  // records appended after it.
+  ErrorCode OpenForAppend(int folder, const char* name, std::size_t whole_bytes);
   bool IsOpen() const { return descriptor_ >= 0; }
 
   // Queues the record; nothing is written yet.
@@ -101,6 +107,7 @@ class JournalWriter {
   NarrowString queued_;
   uint64_t written_ = 0;
   uint64_t synced_ = 0;
+  std::size_t records_ = 0;
 };
 
 #endif  // INSTALL_JOURNAL_H_

@@ -50,8 +50,10 @@
 //                      names, 1 byte: the length of the boot id, the boot id, then the host
 //                      name
 //     kMadeIdentity    1 byte: the kind of the thing made ('D' a folder, 'N' a file), 8 bytes
-//                      LE device, 8 bytes LE inode, 8 bytes LE size, then the path: what the
-//                      run made at that path, written before the file takes its final name
+//                      LE device, 8 bytes LE inode, 8 bytes LE size, 8 bytes LE seconds
+//                      (signed) and 4 bytes LE nanoseconds of its modification time, then the
+//                      path: what the run made at that path, written before the file takes
+//                      its final name
 // A record is written before the change it describes; a record whose change never happened
 // is harmless when rolled back (it names something that is not there). A journal cut short
 // (the last record incomplete) is read up to its last whole record.
@@ -133,6 +135,11 @@ constexpr uint32_t kJournalMaxPayloadBytes = 1u << 20;
 // write more fails before its change, and a larger file found on disk is no journal of
 // ours: it is left alone and reported.
 constexpr uint64_t kJournalMaxBytes = 128ull << 20;
+
+// The most records a start reads from a journal (a record in memory takes far more than its
+// few bytes on disk): about 700,000 replaced files. A run that would write more fails before
+// that change, like one that would pass kJournalMaxBytes.
+constexpr std::size_t kJournalMaxRecords = std::size_t{1} << 21;
 
 // The length of a run number in temporary names.
 constexpr std::size_t kRunNumberBytes = 16;

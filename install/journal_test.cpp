@@ -36,7 +36,7 @@ std::vector<JournalRecord> EveryKind() {
   records[6].path = ".t5new0-1";
   records[7].kind = JournalKind::kMadeIdentity;
   records[7].retracted = JournalKind::kNewFile;
-  records[7].identity = {uint64_t{1} << 40, uint64_t{7} << 33, 12345};
+  records[7].identity = {uint64_t{1} << 40, uint64_t{7} << 33, 12345, -86400, 999999999};
   records[7].path = "dir/new.txt";
   RunOwner owner;
   owner.pid = 4000000000u;
@@ -59,8 +59,7 @@ bool Same(const JournalRecord& a, const JournalRecord& b) {
          a.nanoseconds == b.nanoseconds && a.levels == b.levels &&
          (a.kind != JournalKind::kRetracted || a.retracted == b.retracted) &&
          (a.kind != JournalKind::kMadeIdentity ||
-          (a.retracted == b.retracted && a.identity.SameNode(b.identity) &&
-           a.identity.size == b.identity.size));
+          (a.retracted == b.retracted && a.identity.SameFile(b.identity)));
 }
 
 }  // namespace

@@ -168,22 +168,25 @@ RecoveryOutcome RecoverWorkFolder(int root, const NarrowString& target, bool loc
     if (!journal.ok()) continue;
     std::vector<JournalRecord> records;
     bool valid = false;
-    if (ReadJournal(journal.get(), &records, &valid) != kSuccess || !valid) {
+    std::size_t whole_bytes = 0;
+    if (ReadJournal(journal.get(), &records, &valid, &whole_bytes) != kSuccess || !valid) {
       return Refuse(detail, "its journal", " is not a journal of this program");
     }
     if (!RunHasEnded(records, lock_held, detail)) return RecoveryOutcome::kBusy;
     const bool committed = std::strcmp(name, kCommittedFileName) == 0;
     if (committed || !HasChanges(records)) {
       if (!committed && !HoldsNothingOfARun(work.get(), true)) break;
-      return RemoveWorkFolder(root, changes_left) == kSuccess ? RecoveryOutcome::kTidiedUp
-                                                              : RecoveryOutcome::kKept;
+      return RemoveWorkFolder(root, changes_left, work.get()) == kSuccess
+                 ? RecoveryOutcome::kTidiedUp
+                 : RecoveryOutcome::kKept;
     }
     JournalWriter append;
     // Without a journal to append to, a move back across file systems is still made; it
     // only cannot name its temporary file for a roll-back that is itself killed.
-    append.OpenForAppend(work.get(), kJournalFileName);
+    append.OpenForAppend(work.get(), kJournalFileName, whole_bytes);
     RollbackContext context;
     context.root = root;
+    context.work = work.get();
     context.target = &target;
     context.journal = &append;
     context.names = names;
@@ -195,8 +198,9 @@ RecoveryOutcome RecoverWorkFolder(int root, const NarrowString& target, bool loc
   if (!HoldsNothingOfARun(work.get(), false)) {
     return Refuse(detail, "it", " holds files that no journal of this program explains");
   }
-  return RemoveWorkFolder(root, changes_left) == kSuccess ? RecoveryOutcome::kTidiedUp
-                                                          : RecoveryOutcome::kKept;
+  return RemoveWorkFolder(root, changes_left, work.get()) == kSuccess
+             ? RecoveryOutcome::kTidiedUp
+             : RecoveryOutcome::kKept;
 }
 
 RecoveryOutcome RecoverTemplateDirectory(const NarrowString& target, RecoveryDetail* detail) {

@@ -9,8 +9,10 @@
 // folder planted by someone else must not make this user's run delete or replace files on
 // that someone's behalf. On a file system without Unix owners and modes (vfat, some network
 // mounts), every file shows the mounting user and the mount's one mode: a mount that lets
-// others write fails the check (others can indeed change the folder), and one that does
-// not passes it, rightly, since then only this user can have written there.
+// others write fails the check (others can indeed change the folder). One that does not
+// passes it, although on a network mount with mapped users other clients may still write
+// there; what keeps that safe is that even a trusted journal acts only inside the template
+// directory, through walks that follow no link, and only on what it proves the run made.
 //
 // A folder is also left alone while its run may still be at work: the caller holds the
 // directory's lock, which proves the run that wrote the folder has ended; where the file

@@ -76,8 +76,8 @@ class RunsOwn {
   }
 
   // Whether the node now at name in folder is a file the run made, as the run left it: the
-  // same node, and the size it wrote (a freed inode number is soon given to the next new
-  // file, and a file the user wrote to since is the user's). The name does not matter: the
+  // same node, with the size and time it had (a freed inode number is soon given to the next
+  // new file, and a file the user wrote to since is the user's). The name does not matter: the
   // run never gives a file it made another name.
   bool IsOwnFile(int folder, const char* name) const {
     NodeIdentity now;
@@ -100,9 +100,10 @@ class RunsOwn {
   }
 
  private:
-  using FileKey = std::tuple<uint64_t, uint64_t, uint64_t>;
+  using FileKey = std::tuple<uint64_t, uint64_t, uint64_t, int64_t, uint32_t>;
   static FileKey Key(const NodeIdentity& identity) {
-    return FileKey(identity.device, identity.inode, identity.size);
+    return FileKey(identity.device, identity.inode, identity.size, identity.seconds,
+                   identity.nanoseconds);
   }
 
   std::set<NarrowString> run_numbers_;
@@ -205,10 +206,14 @@ bool RestoreOriginal(const RollbackContext& context, int work, const NarrowStrin
                           DescriptorPath(folder.get(), temp_name)) != kSuccess) {
     return false;
   }
-  if (renameat(folder.get(), temp_name, folder.get(), name) != 0) {
+  // The copy, and then its name, are durable before the backup goes: the two file systems
+  // keep no order with each other.
+  if (!SyncEntry(folder.get(), temp_name) ||
+      renameat(folder.get(), temp_name, folder.get(), name) != 0) {
     unlinkat(folder.get(), temp_name, 0);
     return false;
   }
+  if (!SyncEntry(folder.get(), name)) return false;
   unlinkat(backup.get(), name, 0);
   return true;
 }
@@ -251,8 +256,10 @@ void RemoveMadeLevels(int root, const NarrowString& target, const JournalRecord&
 
 }  // namespace
 
-ErrorCode RemoveWorkFolder(int root, int64_t* changes_left) {
-  Folder work(openat(root, kWorkFolderName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+ErrorCode RemoveWorkFolder(int root, int64_t* changes_left, int checked) {
+  Folder work(checked >= 0 ? fcntl(checked, F_DUPFD_CLOEXEC, 0)
+                           : openat(root, kWorkFolderName,
+                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!work.ok()) return errno == ENOENT ? kSuccess : ErrorCodeFromErrno(errno);
   if (!MayChange(changes_left)) return kErrorCancelled;
   // Nothing that says what to do with the backups goes before they are gone: a removal that
@@ -330,7 +337,10 @@ bool RollBackRecords(const RollbackContext& context, const std::vector<JournalRe
     }
   }
 
-  Folder work(openat(root, kWorkFolderName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  Folder work(context.work >= 0 ? fcntl(context.work, F_DUPFD_CLOEXEC, 0)
+                                 : openat(root, kWorkFolderName,
+                                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  std::set<NarrowString> backed_up_now;
   if (work.ok()) {
     // Every original held, whether a record names it or not: a backup is never dropped
     // while its name holds something else.
@@ -344,7 +354,18 @@ bool RollBackRecords(const RollbackContext& context, const std::vector<JournalRe
       if (!IsContainedRelativePath(relative)) continue;
       if (!MayChange(changes_left)) return false;
       if (!RestoreOriginal(context, work.get(), relative, own)) complete = false;
+      backed_up_now.insert(relative);
     }
+  }
+  // A name recorded as backed up whose original was gone before the backup was made: the
+  // run's file there goes, as a new file would.
+  for (const JournalRecord& record : records) {
+    if (!live(record, JournalKind::kBackedUp) || backed_up_now.count(record.path) != 0) continue;
+    const char* name = nullptr;
+    Folder folder(OpenParentBeneath(root, record.path, &name));
+    if (!folder.ok() || !own.IsOwnFile(folder.get(), name)) continue;
+    if (!MayChange(changes_left)) return false;
+    if (unlinkat(folder.get(), name, 0) != 0 && errno != ENOENT) complete = false;
   }
 
   // The times go back while the journal still names them; the one the removal of the work
@@ -360,7 +381,7 @@ bool RollBackRecords(const RollbackContext& context, const std::vector<JournalRe
   }
   if (!complete) return false;
   if (context.journal != nullptr) context.journal->Close();
-  if (RemoveWorkFolder(root, changes_left) != kSuccess) return false;
+  if (RemoveWorkFolder(root, changes_left, work.ok() ? work.get() : -1) != kSuccess) return false;
   if (target_time != nullptr) {
     PutBackModificationTime(root, NarrowString(), target_time->seconds, target_time->nanoseconds);
   }

@@ -46,6 +46,8 @@ struct RollbackContext {
   // The template directory, open, and its path (for removing it when the run made it).
   int root = -1;
   const NarrowString* target = nullptr;
+  // The work folder as the caller checked it, when it did (else it is opened by name).
+  int work = -1;
   // The run number of the temporary names of the run being undone, when known in memory
   // (the journal's kOwner record names it otherwise).
   NarrowString run_number;
@@ -70,7 +72,8 @@ bool RollBackRecords(const RollbackContext& context, const std::vector<JournalRe
 // the committed marker and the journal, then the folder, each only once what comes before it
 // is gone. 0, or the code of the first failure, which ends the removal (kErrorCancelled when
 // changes_left ran out).
-ErrorCode RemoveWorkFolder(int root, int64_t* changes_left = nullptr);
+// work: the work folder as the caller checked it, or -1 to open it by name.
+ErrorCode RemoveWorkFolder(int root, int64_t* changes_left = nullptr, int work = -1);
 
 // Gives relative (beneath root; empty for root itself) back the modification time a record
 // kept, without following a link. Best effort: a folder's time that cannot be put back loses

@@ -24,10 +24,17 @@ NarrowString ReadSmallFile(const char* path) {
 
 NarrowString BootId() { return ReadSmallFile("/proc/sys/kernel/random/boot_id"); }
 
+// The host: its name and its machine id. A name alone is not enough: two machines of one
+// name may share a network file system. Empty when either cannot be read.
 NarrowString HostName() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return NarrowString();
-  return NarrowString(name);
+  const NarrowString machine = ReadSmallFile("/etc/machine-id");
+  if (machine.Empty() || name[0] == '\0') return NarrowString();
+  NarrowString host(name);
+  host.Append(" ");
+  host.Append(machine);
+  return host;
 }
 
 // Field 22 of /proc/<pid>/stat: the process's start time in clock ticks since boot. 0 when
@@ -54,6 +61,7 @@ uint64_t StartTicks(uint32_t pid) {
 RunOwner CurrentRunOwner(const NarrowString& run_number) {
   RunOwner record;
   record.pid = static_cast<uint32_t>(getpid());
+  // This process's own entry, as another process would read it.
   record.start_ticks = StartTicks(record.pid);
   record.run_number = run_number;
   record.boot_id = BootId();
@@ -64,9 +72,13 @@ RunOwner CurrentRunOwner(const NarrowString& run_number) {
 OwnerState JudgeRunOwner(const RunOwner& owner) {
   const NarrowString host = HostName();
   const NarrowString boot = BootId();
-  if (host.Empty() || boot.Empty() || !(owner.host == host)) return OwnerState::kUnknown;
+  // A record with a field it could not fill proves nothing.
+  if (host.Empty() || boot.Empty() || owner.boot_id.Empty() || owner.pid == 0 ||
+      owner.start_ticks == 0 || !(owner.host == host)) {
+    return OwnerState::kUnknown;
+  }
+  // The same machine, booted since: every process of the earlier boot has ended.
   if (!(owner.boot_id == boot)) return OwnerState::kEnded;
-  if (owner.pid == 0) return OwnerState::kUnknown;
   const uint64_t ticks = StartTicks(owner.pid);
   return ticks != 0 && ticks == owner.start_ticks ? OwnerState::kAlive : OwnerState::kEnded;
 }

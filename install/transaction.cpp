@@ -395,7 +395,11 @@ ErrorCode Transaction::BeginFile(const NarrowString& relative, bool replaces,
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
     if (file->descriptor >= 0) {
       file->created = true;
-      if (!IdentityOf(file->descriptor, &file->identity)) return ErrorCodeFromErrno(errno);
+      if (!IdentityOf(file->descriptor, &file->identity)) {
+        const int error = errno;
+        AbandonFile(file);
+        return ErrorCodeFromErrno(error);
+      }
       // The file system is synced before the file takes its name.
       if (written_devices_.count(file->identity.device) == 0) {
         const int sync_folder = OpenFolderBeneath(root_, directory, 0);
@@ -428,9 +432,15 @@ void Transaction::AbandonFile(PendingFile* file) {
   if (folder >= 0) unlinkat(folder, NameOf(file->temp_relative), 0);
 }
 
-ErrorCode Transaction::CompleteFile(PendingFile* file, uint64_t size) {
+ErrorCode Transaction::CompleteFile(PendingFile* file) {
   assert(state_ == State::kBegun && file->descriptor < 0 && file->created);
-  file->identity.size = size;
+  // The file as written and stamped.
+  const int folder = FolderDescriptor(RelativeParent(file->relative));
+  if (folder < 0 || !IdentityAt(folder, NameOf(file->temp_relative), &file->identity)) {
+    const int error = errno;
+    AbandonFile(file);
+    return ErrorCodeFromErrno(error);
+  }
   // Its identity is what lets a rollback tell the run's file from one put there since. In
   // memory the identity alone is kept: a run never gives its files another name.
   journal_.Add(IdentityRecord(JournalKind::kNewFile, file->relative, file->identity));
@@ -483,8 +493,14 @@ ErrorCode Transaction::PublishFile(PendingFile* file) {
     }
   }
   const int folder = FolderDescriptor(directory);
-  if (folder < 0 ||
-      renameat(folder, NameOf(file->temp_relative), folder, NameOf(file->relative)) != 0) {
+  // Where nothing was when the run looked, nothing is replaced now: a file the user saved
+  // there meanwhile stays, and the run fails.
+  const bool renamed =
+      folder >= 0 &&
+      (file->replaces
+           ? renameat(folder, NameOf(file->temp_relative), folder, NameOf(file->relative)) == 0
+           : RenameNoReplace(folder, NameOf(file->temp_relative), folder, NameOf(file->relative)));
+  if (!renamed) {
     const int error = errno;
     AbandonFile(file);
     errno = error;
@@ -569,12 +585,16 @@ ErrorCode Transaction::BackUpFile(const NarrowString& relative) {
   // The file's folder is a mount of its own: a whole copy is made under a temporary name of
   // the backup folder, which only then takes the backup's name. The file itself stays until
   // the new one replaces it. The folders are named through their descriptors.
+  // The copy is durable before the new file may replace the original on the other file
+  // system: the two journals keep no order with each other.
   const NarrowString copy_name(NameOf(names_.Next(NarrowString())));
   code = CopyFileExclusively(DescriptorPath(folder, name), DescriptorPath(backup, copy_name.CStr()));
+  if (code == kSuccess && !SyncEntry(backup, copy_name.CStr())) code = ErrorCodeFromErrno(errno);
   if (code == kSuccess && renameat(backup, copy_name.CStr(), backup, name) != 0) {
     code = ErrorCodeFromErrno(errno);
-    unlinkat(backup, copy_name.CStr(), 0);
   }
+  if (code == kSuccess && !SyncEntry(backup, name)) code = ErrorCodeFromErrno(errno);
+  if (code != kSuccess) unlinkat(backup, copy_name.CStr(), 0);
   close(backup);
   if (code == kSuccess) holds_originals_ = true;
   return code;
@@ -599,8 +619,15 @@ ErrorCode Transaction::Commit() {
   if (renameat(work_, kJournalFileName, work_, kCommittedFileName) != 0) {
     return ErrorCodeFromErrno(errno);
   }
-  // The marker reaches the disk before any backup goes.
-  if (fsync(work_) != 0) return ErrorCodeFromErrno(errno);
+  committed_ = true;
+  // The marker reaches the disk before any backup goes. Where it cannot be made durable, the
+  // backups stay for the next start, which finds the marker and tidies up; the run itself
+  // is complete either way.
+  if (fsync(work_) != 0) {
+    tidy_up_deferred_ = true;
+    End();
+    return kSuccess;
+  }
   // What cannot be removed now is removed by the next run.
   RemoveWorkFolder(root_);
   if (!made_target_ && !entries_changed_target_) {
@@ -615,6 +642,12 @@ ErrorCode Transaction::Commit() {
 }
 
 void Transaction::Rollback() {
+  // A committed run is finished: nothing of it is undone.
+  assert(!committed_);
+  if (committed_) {
+    End();
+    return;
+  }
   for (PendingFile& file : pending_) AbandonFile(&file);
   pending_.clear();
   if (!records_.empty() && root_ >= 0) {

@@ -116,9 +116,10 @@ class Transaction {
   // must not be a directory). On success file holds the open descriptor; on failure
   // nothing is left.
   ErrorCode BeginFile(const NarrowString& relative, bool replaces, PendingFile* file);
-  // Takes a file whose size bytes are written and whose descriptor is closed (descriptor -1)
-  // into the batch that PublishPending puts in place, and records its identity.
-  ErrorCode CompleteFile(PendingFile* file, uint64_t size);
+  // Takes a file whose bytes are written and stamped and whose descriptor is closed
+  // (descriptor -1) into the batch that PublishPending puts in place, and records its
+  // identity as it is now. On failure the temporary file is removed.
+  ErrorCode CompleteFile(PendingFile* file);
   // Puts every completed file in place: syncs the file systems they lie on and the journal,
   // then, file by file, keeps what is at the final name in the backup (unless it is the
   // run's own or there is nothing) and renames the temporary file over the final name. On
@@ -139,8 +140,12 @@ class Transaction {
   // committed; failures after that leave a work folder that the next run tidies up, and do
   // not undo the run.
   ErrorCode Commit();
-  // Undoes the run (RestoreIncomplete tells whether all of it). Releases the lock.
+  // Undoes the run (RestoreIncomplete tells whether all of it). Releases the lock. Never
+  // after the commit point.
   void Rollback();
+  // Whether a successful Commit left its backups for the next start, since the commit
+  // point could not be made durable (the disk failed a sync).
+  bool TidyUpDeferred() const { return tidy_up_deferred_; }
   // Releases the lock (Commit and Rollback do it too).
   void End();
 
@@ -240,6 +245,8 @@ class Transaction {
   WorkFolderRefusal refusal_ = WorkFolderRefusal::kNone;
   NarrowString refusal_reason_;
   bool holds_originals_ = false;
+  bool committed_ = false;
+  bool tidy_up_deferred_ = false;
   bool entries_changed_target_ = false;
   bool restore_incomplete_ = false;
   bool rolled_back_interrupted_run_ = false;

@@ -1,5 +1,6 @@
 #include "install/transaction.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -42,7 +43,7 @@ class TransactionTest : public ::testing::Test {
       return kErrorInvalidParameter;
     }
     file.descriptor = -1;
-    code = transaction->CompleteFile(&file, bytes.size());
+    code = transaction->CompleteFile(&file);
     return code != kSuccess ? code : transaction->PublishPending();
   }
 
@@ -275,6 +276,14 @@ TEST_F(TransactionTest, RollbackRemovesOnlyWhatTheRunMadeAndKeepsWhatTheUserAdde
   // The user's own file at a name where the run had put one.
   ASSERT_EQ(unlink(Target("replaced.txt").c_str()), 0);
   ASSERT_TRUE(WriteWholeFile(Target("replaced.txt"), "mine"));
+  // The run's own file, changed in place to as many bytes, at a later time.
+  {
+    const int file = open(Target("top.txt").c_str(), O_WRONLY);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(pwrite(file, "THE RUN'S", 9, 0), 9);
+    close(file);
+    ASSERT_TRUE(SetModificationTime(Target("top.txt"), kOld + 100));
+  }
 
   Transaction next;
   ASSERT_EQ(next.BeginTransaction(WideTarget()), kSuccess);
@@ -283,7 +292,8 @@ TEST_F(TransactionTest, RollbackRemovesOnlyWhatTheRunMadeAndKeepsWhatTheUserAdde
   for (const char* name : {"readme-mine.txt", "mine/notes.txt", "n/mine.txt", "replaced.txt"}) {
     EXPECT_EQ(ReadWholeFile(Target(name)), "mine") << name;
   }
-  for (const char* gone : {"top.txt", "n/x.txt", "n/deeper", "gone", ".t5stp"}) {
+  EXPECT_EQ(ReadWholeFile(Target("top.txt")), "THE RUN'S");
+  for (const char* gone : {"n/x.txt", "n/deeper", "gone", ".t5stp"}) {
     EXPECT_FALSE(Exists(Target(gone))) << gone;
   }
 }
