@@ -4,12 +4,14 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "config/starter_config.h"
 #include "config/well_known_locations.h"
 #include "fs/directory_finder.h"
+#include "kit/built_in_key.h"
 #include "kit/temp_directory.h"
 #include "text/locale_conversions.h"
 
@@ -181,9 +183,16 @@ PreinstallResult RunPreinstallSteps(bool use_current_directory,
     return PreinstallResult::kNoSpace;
   }
 
-  const ErrorCode opened = kit->Open(kit_path);
+  // A build with a vendor's key takes only kits that key signed.
+  const ErrorCode opened = kit->Open(kit_path, BuiltInKitKey());
   // A sound kit that does not fit into what the space check saw is no damaged kit.
   if (opened == kErrorDiskFull) return PreinstallResult::kNoSpace;
-  if (opened != kSuccess) return PreinstallResult::kKitDamaged;
+  if (opened != kSuccess) {
+    // The user's message only says that the kit is damaged; the cause is for whoever
+    // looks at standard error (a vendor, a support desk).
+    std::fprintf(stderr, "setup: %s: %s\n", ToLocaleBytes(kit_path).CStr(),
+                 kit->FailureReason().CStr());
+    return PreinstallResult::kKitDamaged;
+  }
   return PreinstallResult::kReady;
 }

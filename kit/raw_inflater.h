@@ -51,6 +51,12 @@ class RawInflater {
   // The engine's own status code of the last call, for messages.
   int EngineStatus() const { return engine_status_; }
 
+  // Once kEnded: how many of the bytes reported as taken lie after the stream's end. zlib
+  // takes exactly the stream (0); ISA-L reads ahead into its bit buffer and, near the end of
+  // its input, into a buffer of its own, so the end of the stream lies that many bytes
+  // before the end of what it took (possibly in an earlier piece of input).
+  std::size_t BytesTakenPastEnd() const;
+
  private:
   struct ZlibState;
   struct IsalState;
