@@ -9,8 +9,8 @@ static ErrorCode Damaged(NarrowString* failure, const NarrowString& text) {
   return kErrorInvalidData;
 }
 
-ErrorCode JudgeKitSeal(const KitStreamEnd& end, const KitPublicKey* required_signer,
-                       KitSeal* seal, NarrowString* failure) {
+ErrorCode JudgeKitSeal(const KitStreamEnd& end, const KitPublicKey* required_signer, KitSeal* seal,
+                       NarrowString* failure) {
   *seal = KitSeal();
   std::memcpy(seal->digest, end.digest, kDigestBytes);
   KitTrailer trailer;
@@ -40,7 +40,8 @@ ErrorCode JudgeKitSeal(const KitStreamEnd& end, const KitPublicKey* required_sig
   const NarrowString wanted = KeyFingerprint(*required_signer);
   if (!seal->is_signed) {
     return Damaged(failure, NarrowString("the kit is not signed; this program accepts only kits "
-                                         "signed by key ") + wanted);
+                                         "signed by key ") +
+                                wanted);
   }
   if (sodium_memcmp(seal->signer.bytes, required_signer->bytes, kPublicKeyBytes) != 0) {
     return Damaged(failure, NarrowString("the kit is signed by key ") +

@@ -42,9 +42,11 @@ class KitSealTest : public ::testing::Test {
   // still inflates: only the digest can tell.
   Bytes Kit(bool with_trailer = true, const KitSecretKey* signer = nullptr) {
     KitWriter writer;
-    writer.AddDescription(KitInfo{WideFromAscii("en"), WideFromAscii("P"), WideFromAscii("V"), WideFromAscii("")});
-    EXPECT_EQ(writer.AddEntry(WideFromAscii("data.bin"), TimeOf(1577836800), PatternBytes(65536, 7)),
-              kSuccess);
+    writer.AddDescription(
+        KitInfo{WideFromAscii("en"), WideFromAscii("P"), WideFromAscii("V"), WideFromAscii("")});
+    EXPECT_EQ(
+        writer.AddEntry(WideFromAscii("data.bin"), TimeOf(1577836800), PatternBytes(65536, 7)),
+        kSuccess);
     writer.SetCompressionLevel(0);
     writer.SetTrailer(with_trailer);
     if (signer != nullptr) writer.SetSigningKey(*signer);
@@ -123,9 +125,9 @@ TEST_F(KitSealTest, ARequiredSignerTakesOnlyItsOwnSignature) {
 
   const Bytes foreign = Kit(true, &other_secret_);
   EXPECT_EQ(Open(foreign, &test_public_), kErrorInvalidData);
-  EXPECT_NE(reason_.find("signed by key " + std::string(KeyFingerprint(kit_->Seal().signer)
-                                                             .CStr())),
-            std::string::npos);
+  EXPECT_NE(
+      reason_.find("signed by key " + std::string(KeyFingerprint(kit_->Seal().signer).CStr())),
+      std::string::npos);
   EXPECT_EQ(Open(Kit(), &test_public_), kErrorInvalidData);
   EXPECT_NE(reason_.find("not signed"), std::string::npos) << reason_;
   EXPECT_EQ(Open(Kit(false), &test_public_), kErrorInvalidData);

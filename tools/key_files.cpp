@@ -60,7 +60,8 @@ bool ReadKeyFile(const NarrowString& path, const char* word, unsigned char* byte
   char text[512];
   std::size_t filled = 0;
   ssize_t count = 0;
-  while (filled < sizeof text && (count = read(descriptor, text + filled, sizeof text - filled)) != 0) {
+  while (filled < sizeof text &&
+         (count = read(descriptor, text + filled, sizeof text - filled)) != 0) {
     if (count < 0) {
       if (errno == EINTR) continue;
       *failure = SystemFailure("cannot read", path, errno);
@@ -99,8 +100,8 @@ bool WriteNewKeyPair(const NarrowString& secret_path, const NarrowString& public
   const std::string secret_line = KeyLine(kSecretKeyWord, secret.bytes, kSecretKeyBytes);
   sodium_memzero(secret.bytes, sizeof secret.bytes);
   if (!WriteNewFile(secret_path, secret_line, 0600, true, failure)) return false;
-  if (!WriteNewFile(public_path, KeyLine(kPublicKeyWord, made->bytes, kPublicKeyBytes), 0666,
-                    false, failure)) {
+  if (!WriteNewFile(public_path, KeyLine(kPublicKeyWord, made->bytes, kPublicKeyBytes), 0666, false,
+                    failure)) {
     unlink(secret_path.CStr());
     return false;
   }
