@@ -292,6 +292,14 @@ TEST_F(EfdtoolTest, PackHonoursTheUmaskAndSaysWhatLooksWrong) {
   EXPECT_NE(nothing.err.find("warning: \"" + empty + "\" holds no files"), std::string::npos)
       << nothing.err;
 
+  // A failure names the path and the system's reason, not a number.
+  const ToolRun missing = Run({"list", scratch_.Child("none.efd")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find(scratch_.Child("none.efd") + " cannot be found: the kit file cannot "
+                             "be opened: No such file or directory"),
+            std::string::npos)
+      << missing.err;
+
   const ToolRun version = Run({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "efdtool " SETUP_VERSION "\n");

@@ -105,10 +105,12 @@ static bool AddFile(const NarrowString& directory, const NarrowString& relative,
     *failure = Quoted(path) + " has a modification time before 1601";
     return false;
   }
-  const ErrorCode code = writer->AddFileEntry(name, time, wide_path);
-  if (code != kSuccess) {
-    *failure = NarrowString("cannot take ") + Quoted(path) +
-               (code == kErrorInvalidParameter ? " (4 GiB or more, or unreadable)" : "");
+  if (!FitsUint32(static_cast<uint64_t>(status.st_size))) {
+    *failure = Quoted(path) + " holds 4 GiB or more, more than a kit entry can";
+    return false;
+  }
+  if (writer->AddFileEntry(name, time, wide_path) != kSuccess) {
+    *failure = NarrowString("cannot read ") + Quoted(path) + ": " + std::strerror(errno);
     return false;
   }
   *bytes += static_cast<uint64_t>(status.st_size);
