@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "kit/container_format.h"
 #include "kit/distribution_kit.h"
 #include "kit/kit_trailer.h"
 #include "testing/kit_builders.h"
@@ -38,15 +39,16 @@ class KitSealTest : public ::testing::Test {
     ReadTestKey("other_key.secret", other_secret_.bytes, kSecretKeyBytes);
   }
 
-  // A kit of one 64 KiB entry, stored without compression, so that a flipped bit in its data
-  // still inflates: only the digest can tell.
-  Bytes Kit(bool with_trailer = true, const KitSecretKey* signer = nullptr) {
+  // A kit of one entry (64 KiB unless given), stored without compression, so that a flipped
+  // bit in its data still inflates: only the digest can tell.
+  Bytes Kit(bool with_trailer = true, const KitSecretKey* signer = nullptr,
+            std::size_t data_bytes = 65536) {
     KitWriter writer;
     writer.AddDescription(
         KitInfo{WideFromAscii("en"), WideFromAscii("P"), WideFromAscii("V"), WideFromAscii("")});
-    EXPECT_EQ(
-        writer.AddEntry(WideFromAscii("data.bin"), TimeOf(1577836800), PatternBytes(65536, 7)),
-        kSuccess);
+    EXPECT_EQ(writer.AddEntry(WideFromAscii("data.bin"), TimeOf(1577836800),
+                              PatternBytes(data_bytes, 7)),
+              kSuccess);
     writer.SetCompressionLevel(0);
     writer.SetTrailer(with_trailer);
     if (signer != nullptr) writer.SetSigningKey(*signer);
@@ -81,6 +83,19 @@ TEST_F(KitSealTest, ASoundTrailerOpensAndNamesTheStreamDigest) {
   crypto_hash_sha256(digest, kit.data(), kit.size() - kTrailerBytes);
   EXPECT_EQ(std::memcmp(kit_->Seal().digest, digest, kDigestBytes), 0);
   EXPECT_EQ(std::memcmp(kit.data() + kit.size() - kTrailerBytes, kTrailerMagic, 8), 0);
+}
+
+TEST_F(KitSealTest, TheTrailerIsFoundWhereverTheStreamEndsAgainstTheReadPieces) {
+  // The kit is read in pieces of kInflateInputBytes, and ISA-L takes bytes past the stream's
+  // end; streams ending just before, at and just after a piece boundary must all be placed
+  // exactly.
+  const std::size_t probe = 200000;
+  const std::size_t probe_stream = Kit(false, nullptr, probe).size();
+  const std::size_t at_boundary = probe + kInflateInputBytes - probe_stream;
+  for (std::size_t data = at_boundary - 24; data <= at_boundary + 24; ++data) {
+    ASSERT_EQ(Open(Kit(true, nullptr, data)), kSuccess) << data << ": " << reason_;
+    EXPECT_TRUE(kit_->Seal().has_trailer) << data;
+  }
 }
 
 TEST_F(KitSealTest, AFlippedBitInTheStreamOrTheTrailerMakesTheKitDamaged) {
