@@ -160,7 +160,7 @@ static ErrorCode InflatePieces(FileHandle kit, uint64_t kit_size, FileHandle con
 static ErrorCode InflateWithEngine(RawInflater::Engine engine, FileHandle kit, uint64_t kit_size,
                                    FileHandle container, int64_t container_start,
                                    uint64_t max_container_bytes, RawInflater::Status* status,
-                                   int* engine_status, KitStreamEnd* end,
+                                   const char** engine_text, KitStreamEnd* end,
                                    NarrowString* failure) {
   if (FileSeek(container, container_start, kFileSeekBegin) != container_start) {
     SetSystemFailure(failure, "the container file cannot be written from its start");
@@ -176,7 +176,7 @@ static ErrorCode InflateWithEngine(RawInflater::Engine engine, FileHandle kit, u
   end->stream_bytes = 0;
   const ErrorCode code = InflatePieces(kit, kit_size, container, max_container_bytes, &inflater,
                                        status, &digest, &end->stream_bytes, failure);
-  *engine_status = inflater.EngineStatus();
+  *engine_text = inflater.FailureText();
   digest.Finish(end->digest);
   return code;
 }
@@ -210,26 +210,24 @@ static ErrorCode InflateOpenFiles(FileHandle kit, FileHandle container,
   }
   RawInflater::Engine engine = RawInflater::DefaultEngine();
   RawInflater::Status status = RawInflater::Status::kMore;
-  int engine_status = 0;
+  const char* engine_text = "";
   ErrorCode code = InflateWithEngine(engine, kit, static_cast<uint64_t>(kit_size), container,
                                      container_start, max_container_bytes, &status,
-                                     &engine_status, end, failure);
+                                     &engine_text, end, failure);
   if (code == kSuccess && status != RawInflater::Status::kEnded &&
       engine != RawInflater::Engine::kZlib) {
     // A stream that does not end cleanly is judged by zlib, as every build judges it: ISA-L
     // notices some damage only later in the stream, or not before the input runs out.
     engine = RawInflater::Engine::kZlib;
     code = InflateWithEngine(engine, kit, static_cast<uint64_t>(kit_size), container,
-                             container_start, max_container_bytes, &status, &engine_status,
+                             container_start, max_container_bytes, &status, &engine_text,
                              end, failure);
   }
   if (code != kSuccess) return code;
   if (status == RawInflater::Status::kFailed) {
     if (failure != nullptr) {
-      char text[96];
-      std::snprintf(text, sizeof text, "the kit is not valid DEFLATE data (inflate status %d)",
-                    engine_status);
-      *failure = text;
+      *failure = "the kit is not valid DEFLATE data: ";
+      failure->Append(engine_text);
     }
     return kErrorInvalidData;
   }

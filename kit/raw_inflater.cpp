@@ -60,6 +60,13 @@ RawInflater::~RawInflater() {
   if (zlib_ && zlib_->ready) inflateEnd(&zlib_->stream);
 }
 
+const char* RawInflater::FailureText() const {
+  if (!Ready()) return "the inflater could not be set up";
+  // zlib's messages are static texts.
+  if (zlib_ && zlib_->stream.msg != nullptr) return zlib_->stream.msg;
+  return "invalid compressed data";
+}
+
 std::size_t RawInflater::BytesTakenPastEnd() const {
 #ifdef SETUP_HAVE_ISAL
   if (isal_ && last_ == Status::kEnded) {
