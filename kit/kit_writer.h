@@ -2,8 +2,9 @@
 //
 // The writer collects the layout, the description records and the entries (name, time and
 // contents, from memory or from a file) and writes the container as one raw DEFLATE kit file
-// ended by an integrity trailer (kit/kit_trailer.h), or as the plain container. File contents are streamed at write time in fixed-size pieces,
-// so memory use does not depend on the entries' sizes; only the records are held in memory.
+// ended by an integrity trailer (kit/kit_trailer.h), or as the plain container. File contents
+// are streamed at write time in fixed-size pieces, so memory use does not depend on the
+// entries' sizes; only the records are held in memory.
 //
 // Names and strings are stored as given: the writer does not change "/" into "\" and does
 // not check names (a kit meant for installation should pass kit/entry_name_check.h; tests
