@@ -1,9 +1,10 @@
 // The layout of a distribution kit and of the container inside it.
 //
-// A kit file is one raw DEFLATE stream (no zlib or gzip wrapping); inflating it yields the
-// container. All container integers are unsigned 32-bit little-endian; a counted string is a
-// 32-bit unit count n followed by n UTF-16LE code units, unterminated and unpadded. The
-// container is, in order:
+// A kit file is one raw DEFLATE stream (no zlib or gzip wrapping), which may be followed by
+// an integrity trailer (kit/kit_trailer.h) and by bytes that readers ignore; inflating the
+// stream yields the container (docs/kit-format.md). All container integers are unsigned
+// 32-bit little-endian; a counted string is a 32-bit unit count n followed by n UTF-16LE code
+// units, unterminated and unpadded. The container is, in order:
 //
 //   layout flag        4       0: layout A (one description), other: layout B
 //   description block  varies  A: product, vendor, document as three counted strings,

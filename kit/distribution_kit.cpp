@@ -22,13 +22,14 @@ DistributionKit::~DistributionKit() {
   if (container_handle_ != kNoFileHandle) FileClose(container_handle_);
 }
 
-ErrorCode DistributionKit::Open(const WideString& kit_path) {
+ErrorCode DistributionKit::Open(const WideString& kit_path, const KitPublicKey* required_signer) {
   if (container_handle_ != kNoFileHandle) {
     failure_reason_ = "the kit is already open";
     return kErrorInvalidParameter;
   }
   descriptions_.clear();
   failure_reason_.Clear();
+  seal_ = KitSeal();
   try {
     // The container has no name: nothing is left in the temporary directory however the
     // program ends, and no other process can reach it.
@@ -43,7 +44,12 @@ ErrorCode DistributionKit::Open(const WideString& kit_path) {
     container_handle_ = descriptor;
 
     NarrowString reason;
-    RaiseOnFailure(InflateKitInto(kit_path, container_handle_, &reason), reason);
+    KitStreamEnd end;
+    RaiseOnFailure(
+        InflateKitInto(kit_path, container_handle_, &reason, kMaxContainerBytes, &end), reason);
+    // The trailer before the container: a kit changed after packing is reported as such,
+    // not by whichever record the change happened to break.
+    RaiseOnFailure(JudgeKitSeal(end, required_signer, &seal_, &reason), reason);
     RaiseOnFailure(ReadContainer(container_handle_, &descriptions_, &entries_, &reason), reason);
   } catch (const KitOpenFault& fault) {
     entries_.clear();

@@ -29,6 +29,8 @@
 #include "fs/error_codes.h"
 #include "fs/file_layer.h"
 #include "kit/kit_records.h"
+#include "kit/kit_seal.h"
+#include "kit/kit_trailer.h"
 #include "kit/temp_directory.h"
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
@@ -40,13 +42,18 @@ class DistributionKit {
   DistributionKit(const DistributionKit&) = delete;
   DistributionKit& operator=(const DistributionKit&) = delete;
 
-  // Opens the kit at kit_path: creates the container file, inflates the kit into it and
-  // reads it (kit/container_reader.h). Returns 0, or the code of the step that failed (1013
-  // container not created, 112 no room for the container, 2 or 87 from the file layer, 13
-  // invalid DEFLATE data or a damaged container); on failure the file table is emptied and
+  // Opens the kit at kit_path: creates the container file, inflates the kit into it, judges
+  // its integrity trailer (kit/kit_seal.h; required_signer, when not null, is the key that
+  // must have signed the kit) and reads the container (kit/container_reader.h). Returns 0,
+  // or the code of the step that failed (1013 container not created, 112 no room for the
+  // container, 2 or 87 from the file layer, 13 invalid DEFLATE data, a damaged or missing
+  // trailer or signature, or a damaged container); on failure the file table is emptied and
   // the container closed (and so gone). Meant to be called once: on a kit that is already
   // open it returns 87 and changes nothing.
-  ErrorCode Open(const WideString& kit_path);
+  ErrorCode Open(const WideString& kit_path, const KitPublicKey* required_signer = nullptr);
+
+  // What the trailer of the kit last opened showed (valid after a successful Open).
+  const KitSeal& Seal() const { return seal_; }
 
   // What made the last Open fail, for people (efdtool verify); empty after a success.
   const NarrowString& FailureReason() const { return failure_reason_; }
@@ -105,6 +112,7 @@ class DistributionKit {
   // cannot be made in the kernel.
   std::unique_ptr<unsigned char[]> copy_buffer_;
   NarrowString failure_reason_;
+  KitSeal seal_;
 };
 
 #endif  // KIT_DISTRIBUTION_KIT_H_

@@ -1,15 +1,27 @@
 #include "kit/inflate_kit.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "fs/file_layer.h"
 #include "kit/raw_inflater.h"
+#include "kit/stream_digest.h"
 
 static void SetFailure(NarrowString* failure, const char* text) {
   if (failure != nullptr) *failure = text;
+}
+
+// text, then the system's reason for the call that just failed.
+static void SetSystemFailure(NarrowString* failure, const char* text) {
+  if (failure == nullptr) return;
+  const int error = errno;
+  *failure = text;
+  failure->Append(": ");
+  failure->Append(std::strerror(error));
 }
 
 // Inflated bytes on their way to the container: collected until the buffer is full, so
@@ -39,7 +51,7 @@ class ContainerOutput {
     uint32_t count = 0;
     const ErrorCode code =
         FileWrite(container_, buffer_.data(), static_cast<uint32_t>(filled_), &count, nullptr);
-    if (code != kSuccess) SetFailure(failure, "writing the container file failed");
+    if (code != kSuccess) SetSystemFailure(failure, "writing the container file failed");
     filled_ = 0;
     return code;
   }
@@ -52,21 +64,56 @@ class ContainerOutput {
   uint64_t total_ = 0;
 };
 
+// The digest of the stream's bytes before offset.
+struct DigestCheckpoint {
+  StreamDigest digest;
+  uint64_t offset = 0;
+};
+
+static ErrorCode DigestFailure(NarrowString* failure) {
+  SetFailure(failure, "the end of the kit's stream cannot be placed");
+  return kErrorInvalidData;
+}
+
+// Adds the kit's bytes [from, to) to digest, read again through buffer (kInflateInputBytes).
+static ErrorCode AddKitBytes(FileHandle kit, uint64_t from, uint64_t to, StreamDigest* digest,
+                             unsigned char* buffer) {
+  while (from < to) {
+    const uint64_t left = to - from;
+    const uint32_t wanted =
+        static_cast<uint32_t>(left < kInflateInputBytes ? left : kInflateInputBytes);
+    uint32_t got = 0;
+    const ErrorCode code = FileReadAt(kit, from, buffer, wanted, &got);
+    if (code != kSuccess) return code;
+    if (got == 0) return kErrorInvalidData;
+    digest->Add(buffer, got);
+    from += got;
+  }
+  return kSuccess;
+}
+
 // Reads the kit piece by piece and runs it through the inflater into the container. Returns
-// the code that ends the inflation; *status is the inflater's last verdict.
+// the code that ends the inflation; *status is the inflater's last verdict. Every byte of
+// the stream that the inflater takes goes into *digest; *stream_bytes is the length taken.
 static ErrorCode InflatePieces(FileHandle kit, uint64_t kit_size, FileHandle container,
                                uint64_t max_container_bytes, RawInflater* inflater,
-                               RawInflater::Status* status, NarrowString* failure) {
+                               RawInflater::Status* status, StreamDigest* digest,
+                               uint64_t* stream_bytes, NarrowString* failure) {
   ContainerOutput output(container, max_container_bytes);
   std::unique_ptr<unsigned char[]> piece(new unsigned char[kInflateInputBytes]);
+  // The digest as it stood at the start of the previous and of the current piece: the end
+  // of the stream lies in one of them when the engine took bytes past it.
+  DigestCheckpoint previous, current;
   for (uint64_t offset = 0; offset < kit_size;) {
+    previous = current;
+    current = DigestCheckpoint{*digest, offset};
     const uint64_t left = kit_size - offset;
     const uint32_t wanted =
         static_cast<uint32_t>(left < kInflateInputBytes ? left : kInflateInputBytes);
     uint32_t got = 0;
     const ErrorCode read = FileReadAt(kit, offset, piece.get(), wanted, &got);
     if (read != kSuccess) {
-      SetFailure(failure, "the kit file cannot be read");
+      SetSystemFailure(failure, "the kit file cannot be read");
       return read;
     }
     // A kit that shrank while it was read ends where it ends now.
@@ -86,7 +133,23 @@ static ErrorCode InflatePieces(FileHandle kit, uint64_t kit_size, FileHandle con
       code = output.Take(offered - space, failure);
     } while (code == kSuccess && *status == RawInflater::Status::kMore &&
              (output_was_full || input_left > 0));
+    const std::size_t taken = static_cast<std::size_t>(got) - input_left;
+    digest->Add(piece.get(), taken);
+    *stream_bytes += taken;
     if (code != kSuccess) return code;
+    if (*status == RawInflater::Status::kEnded && inflater->BytesTakenPastEnd() > 0) {
+      const uint64_t past = inflater->BytesTakenPastEnd();
+      if (past > *stream_bytes) return DigestFailure(failure);
+      *stream_bytes -= past;
+      const DigestCheckpoint& start = *stream_bytes >= current.offset ? current : previous;
+      if (*stream_bytes < start.offset) return DigestFailure(failure);
+      *digest = start.digest;
+      const ErrorCode read = AddKitBytes(kit, start.offset, *stream_bytes, digest, piece.get());
+      if (read != kSuccess) {
+        SetSystemFailure(failure, "the kit file cannot be read");
+        return read;
+      }
+    }
     // Once the stream has ended or failed, the rest of the kit is not read.
     if (*status != RawInflater::Status::kMore) break;
   }
@@ -97,9 +160,10 @@ static ErrorCode InflatePieces(FileHandle kit, uint64_t kit_size, FileHandle con
 static ErrorCode InflateWithEngine(RawInflater::Engine engine, FileHandle kit, uint64_t kit_size,
                                    FileHandle container, int64_t container_start,
                                    uint64_t max_container_bytes, RawInflater::Status* status,
-                                   int* engine_status, NarrowString* failure) {
+                                   const char** engine_text, KitStreamEnd* end,
+                                   NarrowString* failure) {
   if (FileSeek(container, container_start, kFileSeekBegin) != container_start) {
-    SetFailure(failure, "the container file cannot be written from its start");
+    SetSystemFailure(failure, "the container file cannot be written from its start");
     return LastErrorCode();
   }
   RawInflater inflater(engine);
@@ -108,70 +172,99 @@ static ErrorCode InflateWithEngine(RawInflater::Engine engine, FileHandle kit, u
     return kErrorInvalidParameter;
   }
   *status = RawInflater::Status::kMore;
-  const ErrorCode code = InflatePieces(kit, kit_size, container, max_container_bytes,
-                                       &inflater, status, failure);
-  *engine_status = inflater.EngineStatus();
+  StreamDigest digest;
+  end->stream_bytes = 0;
+  const ErrorCode code = InflatePieces(kit, kit_size, container, max_container_bytes, &inflater,
+                                       status, &digest, &end->stream_bytes, failure);
+  *engine_text = inflater.FailureText();
+  digest.Finish(end->digest);
   return code;
 }
 
+// The bytes after the stream, as many as a trailer has, into end->tail.
+static ErrorCode ReadTail(FileHandle kit, uint64_t kit_size, KitStreamEnd* end,
+                          NarrowString* failure) {
+  end->tail.clear();
+  if (end->stream_bytes >= kit_size) return kSuccess;
+  const uint64_t left = kit_size - end->stream_bytes;
+  end->tail.resize(static_cast<std::size_t>(left < kTrailerBytes ? left : kTrailerBytes));
+  uint32_t got = 0;
+  const ErrorCode code = FileReadAt(kit, end->stream_bytes, end->tail.data(),
+                                    static_cast<uint32_t>(end->tail.size()), &got);
+  if (code != kSuccess) {
+    SetSystemFailure(failure, "the kit file cannot be read after its stream");
+    return code;
+  }
+  end->tail.resize(got);
+  return kSuccess;
+}
+
 static ErrorCode InflateOpenFiles(FileHandle kit, FileHandle container,
-                                  uint64_t max_container_bytes, NarrowString* failure) {
+                                  uint64_t max_container_bytes, KitStreamEnd* end,
+                                  NarrowString* failure) {
   const int64_t kit_size = FileSeek(kit, 0, kFileSeekEnd);
   const int64_t container_start = FileSeek(container, 0, kFileSeekCurrent);
   if (kit_size < 0 || container_start < 0) {
-    SetFailure(failure, "the size of the kit file cannot be taken");
+    SetSystemFailure(failure, "the size of the kit file cannot be taken");
     return LastErrorCode();
   }
   RawInflater::Engine engine = RawInflater::DefaultEngine();
   RawInflater::Status status = RawInflater::Status::kMore;
-  int engine_status = 0;
+  const char* engine_text = "";
   ErrorCode code = InflateWithEngine(engine, kit, static_cast<uint64_t>(kit_size), container,
                                      container_start, max_container_bytes, &status,
-                                     &engine_status, failure);
+                                     &engine_text, end, failure);
   if (code == kSuccess && status != RawInflater::Status::kEnded &&
       engine != RawInflater::Engine::kZlib) {
     // A stream that does not end cleanly is judged by zlib, as every build judges it: ISA-L
     // notices some damage only later in the stream, or not before the input runs out.
     engine = RawInflater::Engine::kZlib;
     code = InflateWithEngine(engine, kit, static_cast<uint64_t>(kit_size), container,
-                             container_start, max_container_bytes, &status, &engine_status,
-                             failure);
+                             container_start, max_container_bytes, &status, &engine_text,
+                             end, failure);
   }
   if (code != kSuccess) return code;
   if (status == RawInflater::Status::kFailed) {
     if (failure != nullptr) {
-      char text[96];
-      std::snprintf(text, sizeof text, "the kit is not valid DEFLATE data (inflate status %d)",
-                    engine_status);
-      *failure = text;
+      *failure = "the kit is not valid DEFLATE data: ";
+      failure->Append(engine_text);
     }
     return kErrorInvalidData;
   }
+  end->ended = status == RawInflater::Status::kEnded;
+  if (end->ended) {
+    code = ReadTail(kit, static_cast<uint64_t>(kit_size), end, failure);
+    if (code != kSuccess) return code;
+  }
   // A container file that already held more bytes must end where the inflated data ends.
   code = FileTruncateHere(container);
-  if (code != kSuccess) SetFailure(failure, "the container file cannot be cut to its length");
+  if (code != kSuccess) {
+    SetSystemFailure(failure, "the container file cannot be cut to its length");
+  }
   return code;
 }
 
 static ErrorCode OpenKit(const WideString& kit_path, FileHandle* kit, NarrowString* failure) {
   const ErrorCode code =
       FileOpen(kit_path, kFileAccessRead, 0, kFileOpenExisting, kit, kSequentialFileAttributes);
-  if (code != kSuccess) SetFailure(failure, "the kit file cannot be opened");
+  if (code != kSuccess) SetSystemFailure(failure, "the kit file cannot be opened");
   return code;
 }
 
 ErrorCode InflateKitInto(const WideString& kit_path, FileHandle container, NarrowString* failure,
-                         uint64_t max_container_bytes) {
+                         uint64_t max_container_bytes, KitStreamEnd* end) {
   FileHandle kit = kNoFileHandle;
   const ErrorCode code = OpenKit(kit_path, &kit, failure);
   if (code != kSuccess) return code;
-  const ErrorCode inflated = InflateOpenFiles(kit, container, max_container_bytes, failure);
+  KitStreamEnd unused;
+  const ErrorCode inflated = InflateOpenFiles(kit, container, max_container_bytes,
+                                              end != nullptr ? end : &unused, failure);
   FileClose(kit);
   return inflated;
 }
 
 ErrorCode InflateKit(const WideString& kit_path, const WideString& container_path,
-                     NarrowString* failure, uint64_t max_container_bytes) {
+                     NarrowString* failure, uint64_t max_container_bytes, KitStreamEnd* end) {
   // The kit first: when both cannot be opened, the kit's failure is the one reported, and a
   // kit that cannot be opened leaves the container file alone.
   FileHandle kit = kNoFileHandle;
@@ -181,16 +274,18 @@ ErrorCode InflateKit(const WideString& kit_path, const WideString& container_pat
   code = FileOpen(container_path, kFileAccessWrite, 0, kFileCreateAlways, &container,
                   kNormalFileAttributes);
   if (code != kSuccess) {
-    SetFailure(failure, "the container file cannot be opened for writing");
+    SetSystemFailure(failure, "the container file cannot be opened for writing");
     FileClose(kit);
     return code;
   }
-  code = InflateOpenFiles(kit, container, max_container_bytes, failure);
+  KitStreamEnd unused;
+  code = InflateOpenFiles(kit, container, max_container_bytes, end != nullptr ? end : &unused,
+                          failure);
   FileClose(kit);
   // Closing the container can report a delayed write failure.
   const ErrorCode close_code = FileClose(container);
   if (code == kSuccess && close_code != kSuccess) {
-    SetFailure(failure, "closing the container file failed");
+    SetSystemFailure(failure, "closing the container file failed");
     code = close_code;
   }
   return code;

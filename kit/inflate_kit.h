@@ -1,6 +1,7 @@
 // Inflating a kit file into its container file.
 //
-// The kit file is one raw DEFLATE stream; bytes after the end of the stream are ignored. It
+// The kit file is one raw DEFLATE stream; what follows its end is not inflated (it may be an
+// integrity trailer, which the caller judges from KitStreamEnd). It
 // is read in pieces of kInflateInputBytes into one buffer and inflated into one output
 // buffer of kInflateOutputBytes, which is written to the container file whenever it is
 // full, so memory use does not grow with the kit.
@@ -14,12 +15,24 @@
 #define KIT_INFLATE_KIT_H_
 
 #include <cstdint>
+#include <vector>
 
 #include "fs/error_codes.h"
 #include "fs/file_layer.h"
 #include "kit/container_format.h"
+#include "kit/kit_trailer.h"
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
+
+// Where the stream ended, for the check of the integrity trailer (kit/kit_trailer.h).
+struct KitStreamEnd {
+  bool ended = false;         // the stream's final block was reached
+  uint64_t stream_bytes = 0;  // the bytes of the kit that the stream takes
+  // The SHA-256 of those bytes (only meaningful when ended).
+  unsigned char digest[kDigestBytes] = {};
+  // The bytes after the stream, at most kTrailerBytes of them (empty unless ended).
+  std::vector<unsigned char> tail;
+};
 
 // Inflates the kit at kit_path into the file at container_path (created when missing, and
 // cut to the inflated length). The kit is opened first: a kit that cannot be opened leaves
@@ -33,15 +46,18 @@
 //   kErrorInvalidData (13) when the kit is not valid DEFLATE data, or when the container
 //     would grow beyond max_container_bytes (every container position is 32-bit; the limit
 //     also stops a kit that inflates without end from filling the disk).
-// failure, when present, receives what went wrong on failure.
+// failure, when present, receives what went wrong on failure, with the system's reason where
+// a system call failed. end, when present, receives where the stream ended and its digest.
 ErrorCode InflateKit(const WideString& kit_path, const WideString& container_path,
                      NarrowString* failure = nullptr,
-                     uint64_t max_container_bytes = kMaxContainerBytes);
+                     uint64_t max_container_bytes = kMaxContainerBytes,
+                     KitStreamEnd* end = nullptr);
 
 // The same into the container open (for writing) as container, from its current position;
 // the caller keeps and closes the handle. A full disk while writing is kErrorDiskFull.
 ErrorCode InflateKitInto(const WideString& kit_path, FileHandle container,
                          NarrowString* failure = nullptr,
-                         uint64_t max_container_bytes = kMaxContainerBytes);
+                         uint64_t max_container_bytes = kMaxContainerBytes,
+                         KitStreamEnd* end = nullptr);
 
 #endif  // KIT_INFLATE_KIT_H_

@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "kit/container_records.h"
@@ -16,6 +18,11 @@ static constexpr uint32_t kStreamPieceBytes = 65536;
 static ErrorCode Failed(ErrorCode code, NarrowString* failure, const NarrowString& text) {
   if (failure != nullptr) *failure = text;
   return code;
+}
+
+// text, then the system's reason for the call that just failed.
+static NarrowString WithReason(const NarrowString& text) {
+  return text + ": " + std::strerror(errno);
 }
 
 static NarrowString Quoted(const WideString& text) {
@@ -161,7 +168,7 @@ ErrorCode KitWriter::StreamFile(const PendingEntry& entry, ByteSink* sink,
     }
     code = sink->Write(piece.data(), count);
     if (code != kSuccess) {
-      Failed(code, failure, "writing the kit failed");
+      Failed(code, failure, WithReason("writing the kit failed"));
       break;
     }
     remaining -= count;
@@ -183,11 +190,11 @@ ErrorCode KitWriter::WriteTo(ByteSink* sink, NarrowString* failure) const {
   ErrorCode code = EncodeRecords(&records, failure);
   if (code != kSuccess) return code;
   code = sink->Write(records.data(), records.size());
-  if (code != kSuccess) return Failed(code, failure, "writing the kit failed");
+  if (code != kSuccess) return Failed(code, failure, WithReason("writing the kit failed"));
   for (const PendingEntry& entry : entries_) {
     if (entry.source_path.Empty()) {
       code = sink->Write(entry.data.data(), entry.data.size());
-      if (code != kSuccess) return Failed(code, failure, "writing the kit failed");
+      if (code != kSuccess) return Failed(code, failure, WithReason("writing the kit failed"));
     } else {
       code = StreamFile(entry, sink, failure);
       if (code != kSuccess) return code;
@@ -200,16 +207,33 @@ ErrorCode KitWriter::WriteKit(const WideString& kit_path, NarrowString* failure)
   RawDeflateFile kit;
   ErrorCode code = kit.Create(kit_path, compression_level_);
   if (code != kSuccess) {
-    return Failed(code, failure, NarrowString("cannot create ") + Quoted(kit_path));
+    const char* reason = std::strerror(errno);
+    return Failed(code, failure, NarrowString("cannot create ") + Quoted(kit_path) + ": " + reason);
   }
   code = WriteTo(&kit, failure);
-  if (code == kSuccess) {
-    code = kit.Finish();
-    if (code != kSuccess) Failed(code, failure, "finishing the kit failed");
-  }
+  if (code == kSuccess) code = FinishKit(&kit, failure);
   if (code != kSuccess) {
     kit.Abandon();
     RemoveFile(kit_path);
+  }
+  return code;
+}
+
+ErrorCode KitWriter::FinishKit(RawDeflateFile* kit, NarrowString* failure) const {
+  KitTrailer trailer;
+  ErrorCode code = kit->EndStream(trailer.digest);
+  if (code == kSuccess && with_trailer_) {
+    if (signed_ && !SignTrailer(signing_key_, &trailer)) {
+      return Failed(kErrorInvalidParameter, failure,
+                    "the kit cannot be signed: the secret key is not a sound Ed25519 key");
+    }
+    unsigned char bytes[kTrailerBytes];
+    EncodeTrailer(trailer, bytes);
+    code = kit->AppendAfterStream(bytes, sizeof bytes);
+  }
+  if (code == kSuccess) code = kit->Close();
+  if (code != kSuccess) {
+    Failed(code, failure, WithReason("finishing the kit failed"));
   }
   return code;
 }

@@ -1,9 +1,10 @@
 // KitWriter: builds a distribution kit, the counterpart of DistributionKit's reader.
 //
 // The writer collects the layout, the description records and the entries (name, time and
-// contents, from memory or from a file) and writes the container as one raw DEFLATE kit file,
-// or as the plain container. File contents are streamed at write time in fixed-size pieces,
-// so memory use does not depend on the entries' sizes; only the records are held in memory.
+// contents, from memory or from a file) and writes the container as one raw DEFLATE kit file
+// ended by an integrity trailer (kit/kit_trailer.h), or as the plain container. File contents
+// are streamed at write time in fixed-size pieces, so memory use does not depend on the
+// entries' sizes; only the records are held in memory.
 //
 // Names and strings are stored as given: the writer does not change "/" into "\" and does
 // not check names (a kit meant for installation should pass kit/entry_name_check.h; tests
@@ -27,8 +28,11 @@
 #include "kit/byte_sink.h"
 #include "kit/container_format.h"
 #include "kit/kit_records.h"
+#include "kit/kit_trailer.h"
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
+
+class RawDeflateFile;
 
 class KitWriter {
  public:
@@ -53,11 +57,20 @@ class KitWriter {
   // zlib level for WriteKit (0-9 or Z_DEFAULT_COMPRESSION, the default).
   void SetCompressionLevel(int level) { compression_level_ = level; }
 
+  // WriteKit ends the kit with an integrity trailer (kit/kit_trailer.h) unless this is set
+  // to false: then the kit is the stream alone, as other packers make it.
+  void SetTrailer(bool with_trailer) { with_trailer_ = with_trailer; }
+  // WriteKit signs the trailer with secret.
+  void SetSigningKey(const KitSecretKey& secret) {
+    signing_key_ = secret;
+    signed_ = true;
+  }
+
   // The container's size in bytes when written (records and data).
   uint64_t ContainerBytes() const;
 
-  // Writes the kit (raw DEFLATE of the container) to kit_path. On failure the partly
-  // written file is removed. failure, when present, receives what went wrong.
+  // Writes the kit (raw DEFLATE of the container, then the trailer) to kit_path. On failure
+  // the partly written file is removed. failure, when present, receives what went wrong.
   ErrorCode WriteKit(const WideString& kit_path, NarrowString* failure = nullptr) const;
   // Writes the plain container (what inflating the kit yields) to path; on failure the
   // partly written file is removed.
@@ -77,9 +90,14 @@ class KitWriter {
   // The container up to the data area: layout flag, descriptions, entry count and records.
   ErrorCode EncodeRecords(std::vector<unsigned char>* out, NarrowString* failure) const;
   ErrorCode StreamFile(const PendingEntry& entry, ByteSink* sink, NarrowString* failure) const;
+  // Ends the stream, appends the trailer and closes the kit.
+  ErrorCode FinishKit(RawDeflateFile* kit, NarrowString* failure) const;
 
   uint32_t layout_flag_;
   int compression_level_ = Z_DEFAULT_COMPRESSION;
+  bool with_trailer_ = true;
+  bool signed_ = false;
+  KitSecretKey signing_key_ = {};
   std::vector<KitInfo> descriptions_;
   std::vector<PendingEntry> entries_;
 };

@@ -13,6 +13,7 @@
 #include "config/starter_config.h"
 #include "config/well_known_locations.h"
 #include "fs/directory_finder.h"
+#include "kit/built_in_key.h"
 #include "kit/temp_directory.h"
 #include "text/locale_conversions.h"
 
@@ -228,7 +229,8 @@ PreinstallResult RunPreinstallSteps(bool use_current_directory,
     return PreinstallResult::kNoSpace;
   }
 
-  const ErrorCode opened = kit->Open(kit_path);
+  // A build with a vendor's key takes only kits that key signed.
+  const ErrorCode opened = kit->Open(kit_path, BuiltInKitKey());
   const NarrowString kit_bytes = ToLocaleBytes(kit_path);
   // A sound kit that does not fit into what the space check saw is no damaged kit.
   if (opened == kErrorDiskFull) {

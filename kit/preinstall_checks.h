@@ -17,7 +17,8 @@
 //   4. three times the kit's size must fit into the free space of the temporary directory's
 //      file system, else kNoSpace and the kit is not opened (a kit size that cannot be read
 //      skips this step; free space that cannot be read counts as none, see TempFreeSpace);
-//   5. the kit is opened, else kKitDamaged (whatever code Open gave, except a full disk
+//   5. the kit is opened (signed by the built-in key, in a build that has one:
+//      kit/built_in_key.h), else kKitDamaged (whatever code Open gave, except a full disk
 //      while the container is written, which is kNoSpace, and a kit file that this process
 //      cannot open for reading, which is kKitUnreadable).
 // Every failure leaves its cause in the findings: the path and the system's reason, or the

@@ -1,6 +1,12 @@
 #include "kit/raw_deflate_file.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
+
+#include "fs/error_codes.h"
 #include "kit/container_format.h"
+#include "text/locale_conversions.h"
 
 // Output chunk and the largest input slice handed to zlib at once (its counts are 32-bit).
 static constexpr uInt kDeflateChunkBytes = 65536;
@@ -20,9 +26,14 @@ void RawDeflateFile::Abandon() {
 
 ErrorCode RawDeflateFile::Create(const WideString& path, int level) {
   Abandon();
-  ErrorCode code =
-      FileOpen(path, kFileAccessWrite, 0, kFileCreateAlways, &file_, kNormalFileAttributes);
-  if (code != kSuccess) return code;
+  // Opened here rather than through the file layer, whose files are the installer's own:
+  // a kit is for whoever may run the installer, so it gets what the umask allows.
+  NarrowString bytes;
+  if (!ToLocaleBytesExact(path, &bytes)) return kErrorInvalidParameter;
+  const int descriptor = open64(bytes.CStr(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (descriptor < 0) return errno == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
+  file_ = descriptor;
+  digest_ = StreamDigest();
   stream_ = z_stream{};
   if (deflateInit2(&stream_, level, Z_DEFLATED, kRawDeflateWindowBits, 8, Z_DEFAULT_STRATEGY) !=
       Z_OK) {
@@ -43,6 +54,7 @@ ErrorCode RawDeflateFile::Deflate(int flush) {
     if (status == Z_STREAM_ERROR) return kErrorInvalidParameter;
     const uint32_t produced = kDeflateChunkBytes - stream_.avail_out;
     if (produced > 0) {
+      digest_.Add(output_.data(), produced);
       uint32_t written = 0;
       const ErrorCode code = FileWrite(file_, output_.data(), produced, &written, nullptr);
       if (code != kSuccess) return code;
@@ -65,17 +77,41 @@ ErrorCode RawDeflateFile::Write(const unsigned char* data, std::size_t length) {
   return kSuccess;
 }
 
-ErrorCode RawDeflateFile::Finish() {
+ErrorCode RawDeflateFile::EndStream(unsigned char digest[kDigestBytes]) {
   if (!stream_started_) return kErrorInvalidParameter;
   stream_.next_in = nullptr;
   stream_.avail_in = 0;
-  ErrorCode code = Deflate(Z_FINISH);
-  if (code == kSuccess) code = FileTruncateHere(file_);
+  const ErrorCode code = Deflate(Z_FINISH);
   deflateEnd(&stream_);
   stream_started_ = false;
+  digest_.Finish(digest);
+  return code;
+}
+
+ErrorCode RawDeflateFile::AppendAfterStream(const unsigned char* data, std::size_t length) {
+  if (file_ == kNoFileHandle || stream_started_ || !FitsUint32(length)) {
+    return kErrorInvalidParameter;
+  }
+  uint32_t written = 0;
+  return FileWrite(file_, data, static_cast<uint32_t>(length), &written, nullptr);
+}
+
+ErrorCode RawDeflateFile::Close() {
+  if (file_ == kNoFileHandle) return kErrorInvalidParameter;
+  const ErrorCode code = FileTruncateHere(file_);
   const ErrorCode close_code = FileClose(file_);
   file_ = kNoFileHandle;
   return code != kSuccess ? code : close_code;
+}
+
+ErrorCode RawDeflateFile::Finish() {
+  unsigned char digest[kDigestBytes];
+  const ErrorCode code = EndStream(digest);
+  if (code != kSuccess) {
+    Abandon();
+    return code;
+  }
+  return Close();
 }
 
 ErrorCode WriteRawDeflateFile(const WideString& path, const unsigned char* data,

@@ -2,9 +2,11 @@
 // is made) into a file through the file layer, compressing as the bytes arrive, so memory
 // use does not depend on how much is written.
 //
-// Use: Create, any number of Write calls, Finish. A file that is not finished (a failure,
-// or destruction before Finish) is closed and holds an incomplete stream; removing it is
-// the caller's business.
+// Use: Create, any number of Write calls, Finish; or, for bytes after the stream (the
+// integrity trailer), EndStream, AppendAfterStream and Close. A file that is not finished (a
+// failure, or destruction before Finish) is closed and holds an incomplete stream; removing
+// it is the caller's business. A file that Create makes gets the mode 0666 less the umask,
+// as any file-writing tool gives.
 
 #ifndef KIT_RAW_DEFLATE_FILE_H_
 #define KIT_RAW_DEFLATE_FILE_H_
@@ -15,6 +17,8 @@
 
 #include "fs/file_layer.h"
 #include "kit/byte_sink.h"
+#include "kit/kit_trailer.h"
+#include "kit/stream_digest.h"
 #include "text/wide_string.h"
 
 class RawDeflateFile : public ByteSink {
@@ -31,6 +35,13 @@ class RawDeflateFile : public ByteSink {
   ErrorCode Write(const unsigned char* data, std::size_t length) override;
   // Ends the stream, writes what is left, cuts the file at its end and closes it.
   ErrorCode Finish();
+  // Ends the stream and writes what is left; *digest receives the SHA-256 of every byte of
+  // the stream as written.
+  ErrorCode EndStream(unsigned char digest[kDigestBytes]);
+  // Writes bytes after the ended stream.
+  ErrorCode AppendAfterStream(const unsigned char* data, std::size_t length);
+  // Cuts the file at its end and closes it.
+  ErrorCode Close();
   // Stops without finishing: ends the stream and closes the file, which then holds an
   // incomplete stream.
   void Abandon();
@@ -43,6 +54,7 @@ class RawDeflateFile : public ByteSink {
   bool stream_started_ = false;
   FileHandle file_ = kNoFileHandle;
   std::vector<unsigned char> output_;
+  StreamDigest digest_;
 };
 
 // Raw-deflates length bytes into the file at path in one go (test kits and fuzz seeds).

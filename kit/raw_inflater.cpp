@@ -60,6 +60,23 @@ RawInflater::~RawInflater() {
   if (zlib_ && zlib_->ready) inflateEnd(&zlib_->stream);
 }
 
+const char* RawInflater::FailureText() const {
+  if (!Ready()) return "the inflater could not be set up";
+  // zlib's messages are static texts.
+  if (zlib_ && zlib_->stream.msg != nullptr) return zlib_->stream.msg;
+  return "invalid compressed data";
+}
+
+std::size_t RawInflater::BytesTakenPastEnd() const {
+#ifdef SETUP_HAVE_ISAL
+  if (isal_ && last_ == Status::kEnded) {
+    return static_cast<std::size_t>(isal_->state.read_in_length / 8) +
+           static_cast<std::size_t>(isal_->state.tmp_in_size);
+  }
+#endif
+  return 0;
+}
+
 bool RawInflater::Ready() const { return (zlib_ && zlib_->ready) || isal_ != nullptr; }
 
 RawInflater::Status RawInflater::Inflate(const unsigned char** input, std::size_t* input_left,

@@ -48,8 +48,17 @@ class RawInflater {
   Status Inflate(const unsigned char** input, std::size_t* input_left, unsigned char** output,
                  std::size_t* output_left);
 
-  // The engine's own status code of the last call, for messages.
+  // The engine's own status code of the last call.
   int EngineStatus() const { return engine_status_; }
+  // What the engine says is wrong with the data after kFailed, for people (zlib's message,
+  // such as "invalid stored block lengths"); a static text, never null.
+  const char* FailureText() const;
+
+  // Once kEnded: how many of the bytes reported as taken lie after the stream's end. zlib
+  // takes exactly the stream (0); ISA-L reads ahead into its bit buffer and, near the end of
+  // its input, into a buffer of its own, so the end of the stream lies that many bytes
+  // before the end of what it took (possibly in an earlier piece of input).
+  std::size_t BytesTakenPastEnd() const;
 
  private:
   struct ZlibState;

@@ -265,3 +265,76 @@ TEST(FuzzSeedsTest, SeedContainersAreSound) {
     EXPECT_FALSE(descriptions.empty()) << name;
   }
 }
+
+TEST_F(EfdtoolTest, PackHonoursTheUmaskAndSaysWhatLooksWrong) {
+  const mode_t previous = umask(022);
+  const std::string kit = scratch_.Child("k.efd");
+  const ToolRun packed = Run({"pack", "--describe", "en:P:V:docs/missing.htm", kit, MakeTree()});
+  umask(previous);
+  EXPECT_EQ(packed.status, 0) << packed.err;
+  struct stat status;
+  ASSERT_EQ(stat(kit.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0644u);
+  EXPECT_NE(packed.err.find("warning: the description document \"docs/missing.htm\""),
+            std::string::npos)
+      << packed.err;
+  EXPECT_EQ(Run({"pack", "--describe", "en:P:V:a\\b.txt", kit, MakeTree()}).err.find("warning"),
+            std::string::npos);
+
+  const ToolRun unknown = Run({"pack", "--describe", "english:P:V:", kit, MakeTree()});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("the codes are: ar az bg de en"), std::string::npos) << unknown.err;
+
+  const std::string empty = scratch_.Child("empty");
+  ASSERT_TRUE(MakeDirectories(empty));
+  const ToolRun nothing = Run({"pack", kit, empty});
+  EXPECT_EQ(nothing.status, 0);
+  EXPECT_NE(nothing.err.find("warning: \"" + empty + "\" holds no files"), std::string::npos)
+      << nothing.err;
+
+  // A failure names the path and the system's reason, not a number.
+  const ToolRun missing = Run({"list", scratch_.Child("none.efd")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find(scratch_.Child("none.efd") + " cannot be found: the kit file cannot "
+                             "be opened: No such file or directory"),
+            std::string::npos)
+      << missing.err;
+
+  const ToolRun version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "efdtool " SETUP_VERSION "\n");
+}
+
+TEST_F(EfdtoolTest, KeygenSignAndVerifyAgainstAKey) {
+  const std::string secret = scratch_.Child("s.key"), pub = scratch_.Child("p.key");
+  const mode_t previous = umask(0);
+  const ToolRun made = Run({"keygen", secret, pub});
+  umask(previous);
+  ASSERT_EQ(made.status, 0) << made.err;
+  struct stat status;
+  ASSERT_EQ(stat(secret.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(Run({"keygen", secret, scratch_.Child("again")}).status, 1);  // never overwritten
+  const std::string fingerprint = made.out.substr(made.out.find("(key ") + 5, 16);
+  ASSERT_EQ(Run({"keygen", scratch_.Child("s2"), scratch_.Child("p2")}).status, 0);
+
+  const std::string kit = scratch_.Child("signed.efd"), plain = scratch_.Child("plain.efd");
+  ASSERT_EQ(Run({"pack", "--sign", secret, kit, MakeTree()}).status, 0);
+  ASSERT_EQ(Run({"pack", plain, MakeTree()}).status, 0);
+  const ToolRun verified = Run({"verify", "--key", pub, kit});
+  EXPECT_EQ(verified.status, 0) << verified.err;
+  EXPECT_NE(verified.out.find("signed by key " + fingerprint), std::string::npos) << verified.out;
+  EXPECT_NE(verified.out.find("stream SHA-256 "), std::string::npos);
+  const ToolRun unsigned_plain = Run({"verify", plain});
+  EXPECT_EQ(unsigned_plain.status, 0);
+  EXPECT_NE(unsigned_plain.out.find("not signed"), std::string::npos);
+
+  const ToolRun foreign = Run({"verify", "--key", scratch_.Child("p2"), kit});
+  EXPECT_EQ(foreign.status, 1);
+  EXPECT_NE(foreign.err.find("signed by key " + fingerprint), std::string::npos) << foreign.err;
+  EXPECT_EQ(Run({"verify", "--key", pub, plain}).status, 1);
+  // A public key file is no secret key.
+  const ToolRun wrong = Run({"pack", "--sign", pub, kit, MakeTree()});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find(pub), std::string::npos);
+}

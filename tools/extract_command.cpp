@@ -1,6 +1,8 @@
 #include "tools/extract_command.h"
 
+#include <cerrno>
 #include <cinttypes>
+#include <cstring>
 #include <string>
 
 #include "kit/distribution_kit.h"
@@ -11,7 +13,8 @@
 
 namespace {
 
-std::string CodeText(ErrorCode code) { return " (code " + std::to_string(code) + ")"; }
+// The system's reason for the file layer's failure that just happened.
+std::string SystemReason() { return std::string(": ") + std::strerror(errno); }
 
 // Writes entry index below tree; false with *failure.
 bool ExtractOne(DistributionKit* kit, std::size_t index, ContainedTree* tree,
@@ -35,14 +38,17 @@ bool ExtractOne(DistributionKit* kit, std::size_t index, ContainedTree* tree,
         const FileHandle handle = descriptor;
         ErrorCode code = kit->CopyEntryTo(index, handle);
         if (code != kSuccess) {
-          *fill_failure = "cannot copy the entry's bytes" + CodeText(code);
+          *fill_failure = "cannot copy the entry's bytes" +
+                          (code == kErrorInvalidData
+                               ? std::string(": the kit's container ends inside them")
+                               : SystemReason());
           return false;
         }
         // CopyEntryTo stamps the file as the installer does, without a word when that fails;
         // here a time that cannot be set is a failure.
         code = FileSetTimes(handle, nullptr, nullptr, &entry.time);
         if (code != kSuccess) {
-          *fill_failure = "cannot set the modification time" + CodeText(code);
+          *fill_failure = "cannot set the modification time" + SystemReason();
           return false;
         }
         return true;

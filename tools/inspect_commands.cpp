@@ -5,6 +5,7 @@
 #include "kit/distribution_kit.h"
 #include "text/locale_conversions.h"
 #include "tools/file_time_text.h"
+#include "tools/key_files.h"
 #include "tools/tool_kit.h"
 
 static uint64_t DataBytes(const DistributionKit& kit) {
@@ -36,11 +37,33 @@ int RunList(const NarrowString& kit_path, std::FILE* out, std::FILE* err) {
   return 0;
 }
 
-int RunVerify(const NarrowString& kit_path, std::FILE* out, std::FILE* err) {
+int RunVerify(const NarrowString& kit_path, const NarrowString* key_path, std::FILE* out,
+              std::FILE* err) {
+  KitPublicKey key;
+  if (key_path != nullptr) {
+    NarrowString failure;
+    if (!ReadPublicKeyFile(*key_path, &key, &failure)) {
+      std::fprintf(err, "efdtool verify: %s\n", failure.CStr());
+      return 1;
+    }
+  }
   DistributionKit kit;
-  if (!OpenKitForTool(kit_path, "verify", &kit, err)) return 1;
+  // The kit opens as in a setup built with that key: unsigned or another key's is refused.
+  if (!OpenKitForTool(kit_path, "verify", &kit, err, key_path != nullptr ? &key : nullptr)) {
+    return 1;
+  }
   std::fprintf(out, "%s is sound: %zu %s, %zu %s, %" PRIu64 " bytes\n", kit_path.CStr(),
                kit.DescriptionCount(), kit.DescriptionCount() == 1 ? "description" : "descriptions",
                kit.EntryCount(), kit.EntryCount() == 1 ? "entry" : "entries", DataBytes(kit));
+  const KitSeal& seal = kit.Seal();
+  std::fprintf(out, "stream SHA-256 %s\n", HexText(seal.digest, kDigestBytes).CStr());
+  if (!seal.has_trailer) {
+    std::fprintf(out, "no integrity trailer: not signed\n");
+  } else if (!seal.is_signed) {
+    std::fprintf(out, "integrity trailer: hash matches, not signed\n");
+  } else {
+    std::fprintf(out, "integrity trailer: hash matches, signed by key %s\n",
+                 KeyFingerprint(seal.signer).CStr());
+  }
   return 0;
 }

@@ -14,7 +14,11 @@
 int RunList(const NarrowString& kit_path, std::FILE* out, std::FILE* err);
 
 // Says whether the kit is sound; if not, what is wrong (which record, which field) on err.
-// Returns 0 for a sound kit, else 1.
-int RunVerify(const NarrowString& kit_path, std::FILE* out, std::FILE* err);
+// For a sound kit it prints the SHA-256 of the compressed stream and whether the kit has an
+// integrity trailer, is signed, and by which key (its fingerprint, kit/kit_trailer.h).
+// key_path, when not null, names a public key file: the kit must be signed by that key.
+// Returns 0 for a sound kit (signed by the key, when one is given), else 1.
+int RunVerify(const NarrowString& kit_path, const NarrowString* key_path, std::FILE* out,
+              std::FILE* err);
 
 #endif  // TOOLS_INSPECT_COMMANDS_H_

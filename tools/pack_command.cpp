@@ -5,12 +5,17 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
+#include <set>
+#include <string>
 
+#include "app/string_table.h"
 #include "kit/container_format.h"
 #include "kit/entry_name_check.h"
 #include "kit/kit_writer.h"
+#include "text/locale_conversions.h"
 #include "tools/describe_option.h"
 #include "tools/file_time_text.h"
+#include "tools/key_files.h"
 #include "tools/locale_text.h"
 #include "tools/tree_walk.h"
 
@@ -40,15 +45,42 @@ static bool EntryNameOf(const NarrowString& relative, WideString* name, NarrowSt
   return true;
 }
 
-static bool AddDescriptions(const PackOptions& options, KitWriter* writer, NarrowString* failure) {
+// Whether a text set of the installer has the language (compared as the installer compares
+// a description's language: without regard to case); *codes receives every code there is.
+static bool TextSetHas(const WideString& language, NarrowString* codes) {
+  std::set<std::string> sorted;
+  bool found = false;
+  for (const auto& row : GetStringTable()) {
+    sorted.insert(row.second.code.CStr());
+    if (CompareNoCase(language, FromLocaleBytes(row.second.code)) == 0) found = true;
+  }
+  for (const std::string& code : sorted) {
+    if (!codes->Empty()) codes->Append(" ");
+    codes->Append(code.c_str());
+  }
+  return found;
+}
+
+static bool AddDescriptions(const PackOptions& options, KitWriter* writer,
+                            std::vector<KitInfo>* added, NarrowString* failure) {
   for (const NarrowString& text : options.descriptions) {
     KitInfo info;
     if (!ParseDescribeOption(text, &info, failure)) return false;
-    if (!options.single_description && info.language.Empty()) {
-      *failure = Quoted(text) + " has no LANG";
-      return false;
+    if (!options.single_description) {
+      NarrowString codes;
+      if (info.language.Empty()) {
+        *failure = Quoted(text) + " has no LANG";
+        return false;
+      }
+      // A description in a language no text set has is never shown by the installer.
+      if (!TextSetHas(info.language, &codes)) {
+        *failure = Quoted(text) + ": no text set of the installer has the language " +
+                   Quoted(ToLocaleBytes(info.language)) + "; the codes are: " + codes;
+        return false;
+      }
     }
     writer->AddDescription(info);
+    added->push_back(info);
   }
   return true;
 }
@@ -73,14 +105,39 @@ static bool AddFile(const NarrowString& directory, const NarrowString& relative,
     *failure = Quoted(path) + " has a modification time before 1601";
     return false;
   }
-  const ErrorCode code = writer->AddFileEntry(name, time, wide_path);
-  if (code != kSuccess) {
-    *failure = NarrowString("cannot take ") + Quoted(path) +
-               (code == kErrorInvalidParameter ? " (4 GiB or more, or unreadable)" : "");
+  if (!FitsUint32(static_cast<uint64_t>(status.st_size))) {
+    *failure = Quoted(path) + " holds 4 GiB or more, more than a kit entry can";
+    return false;
+  }
+  if (writer->AddFileEntry(name, time, wide_path) != kSuccess) {
+    *failure = NarrowString("cannot read ") + Quoted(path) + ": " + std::strerror(errno);
     return false;
   }
   *bytes += static_cast<uint64_t>(status.st_size);
   return true;
+}
+
+// What a vendor may mean but more likely did not: a description document that the kit does
+// not hold, or a kit without files.
+static void WarnAboutContent(const std::vector<KitInfo>& descriptions,
+                             const std::set<std::string>& packed_names,
+                             const NarrowString& directory, std::FILE* err) {
+  if (packed_names.empty()) {
+    std::fprintf(err, "efdtool pack: warning: %s holds no files; the kit installs nothing\n",
+                 Quoted(directory).CStr());
+  }
+  for (const KitInfo& info : descriptions) {
+    if (info.description.Empty()) continue;
+    WideString document = info.description;
+    document.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+    const NarrowString name = ToLocaleBytes(document);
+    if (packed_names.count(name.CStr()) == 0) {
+      std::fprintf(err,
+                   "efdtool pack: warning: the description document %s is no file of %s; "
+                   "the installer will find nothing to open\n",
+                   Quoted(ToLocaleBytes(info.description)).CStr(), Quoted(directory).CStr());
+    }
+  }
 }
 
 int RunPack(const PackOptions& options, std::FILE* out, std::FILE* err) {
@@ -89,7 +146,15 @@ int RunPack(const PackOptions& options, std::FILE* out, std::FILE* err) {
   }
   KitWriter writer(options.single_description ? kLayoutSingleDescription : kLayoutPerLanguage);
   NarrowString failure;
-  if (!AddDescriptions(options, &writer, &failure)) return Fail(err, 2, failure);
+  std::vector<KitInfo> descriptions;
+  if (!AddDescriptions(options, &writer, &descriptions, &failure)) return Fail(err, 2, failure);
+  if (options.sign) {
+    KitSecretKey secret;
+    if (!ReadSecretKeyFile(options.secret_key_path, &secret, &failure)) {
+      return Fail(err, 1, failure);
+    }
+    writer.SetSigningKey(secret);
+  }
 
   NarrowString directory = options.directory;
   while (directory.Length() > 1 && directory[directory.Length() - 1] == '/') {
@@ -106,6 +171,7 @@ int RunPack(const PackOptions& options, std::FILE* out, std::FILE* err) {
   const bool kit_exists = stat64(options.kit_path.CStr(), &kit_status) == 0;
   uint64_t bytes = 0;
   std::size_t packed = 0;
+  std::set<std::string> packed_names;
   for (const NarrowString& relative : files) {
     struct stat64 status;
     const NarrowString path = directory + "/" + relative;
@@ -114,8 +180,10 @@ int RunPack(const PackOptions& options, std::FILE* out, std::FILE* err) {
       continue;
     }
     if (!AddFile(directory, relative, &writer, &bytes, &failure)) return Fail(err, 1, failure);
+    packed_names.insert(relative.CStr());
     ++packed;
   }
+  WarnAboutContent(descriptions, packed_names, directory, err);
 
   WideString kit_path;
   if (!WideFromLocaleExactly(options.kit_path, &kit_path)) {

@@ -28,9 +28,10 @@ class TerminationSignalsHeld {
   sigset_t previous_;
 };
 
-// Opens the kit at kit_path (bytes in the locale's encoding); on failure writes
-// "efdtool COMMAND: ..." with the reason to err and returns false.
+// Opens the kit at kit_path (bytes in the locale's encoding), signed by required_signer when
+// that is not null; on failure writes "efdtool COMMAND: KIT is damaged: ..." (or "cannot be
+// found", "cannot be opened") with the reason to err and returns false.
 bool OpenKitForTool(const NarrowString& kit_path, const char* command, DistributionKit* kit,
-                    std::FILE* err);
+                    std::FILE* err, const KitPublicKey* required_signer = nullptr);
 
 #endif  // TOOLS_TOOL_KIT_H_

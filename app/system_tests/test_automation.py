@@ -239,7 +239,7 @@ class Automation(SetupRunCase):
         subprocess.run(["chown", "-R", "%d:%d" % (NOBODY, NOBODY), self.root], check=True)
         # Files take their names at the end of the run, one rename at a time here.
         process, _ = self.slowed(["usecwd", "-S", "--exit-status", "--log=" + self.log],
-                                 delay_us=200000, also=("renameat",), user=NOBODY)
+                                 delay_us=200000, also=("renameat", "renameat2"), user=NOBODY)
 
         def replaced():
             try:
