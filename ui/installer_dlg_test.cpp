@@ -308,10 +308,40 @@ TEST_F(WizardWindowTest, WiderLabelsWidenTheButtonRowToTheLeft) {
   ExpectRequestedSize(Wizard::NextButton(*dialog), width, 30);
 }
 
-// In every language of the table, on every page: each widget shown gets at least the size it
-// asks for (its natural size), and the widgets on the container stay inside the window and
-// do not cover each other. A label counts with the part its text takes, at its alignment.
-TEST_F(WizardWindowTest, EveryLanguageFitsOnEveryPage) {
+// The text size of the whole process's GTK settings, scaled for the lifetime of the object
+// (1.0 leaves the default font alone) and put back afterwards.
+class FontScale {
+ public:
+  explicit FontScale(double factor) {
+    g_object_get(gtk_settings_get_default(), "gtk-font-name", &old_name_, nullptr);
+    if (factor == 1.0) return;
+    PangoFontDescription* font = pango_font_description_from_string(old_name_);
+    pango_font_description_set_size(
+        font, static_cast<gint>(pango_font_description_get_size(font) * factor));
+    gchar* name = pango_font_description_to_string(font);
+    g_object_set(gtk_settings_get_default(), "gtk-font-name", name, nullptr);
+    g_free(name);
+    pango_font_description_free(font);
+  }
+  ~FontScale() {
+    g_object_set(gtk_settings_get_default(), "gtk-font-name", old_name_, nullptr);
+    g_free(old_name_);
+  }
+  FontScale(const FontScale&) = delete;
+  FontScale& operator=(const FontScale&) = delete;
+
+ private:
+  gchar* old_name_ = nullptr;
+};
+
+class WizardFontTest : public WizardWindowTest, public ::testing::WithParamInterface<double> {};
+
+// In every language of the table, on every page, at the default text size and at 150 %: each
+// widget shown gets at least the size it asks for (its natural size), and the widgets on the
+// container stay inside the window and do not cover each other. A label counts with the part
+// its text takes, at its alignment.
+TEST_P(WizardFontTest, EveryLanguageFitsOnEveryPage) {
+  const FontScale font(GetParam());
   std::vector<NarrowString> codes;
   for (const auto& [number, entry] : GetStringTable()) {
     if (FindLanguage(entry.code) == number) codes.push_back(entry.code);
@@ -346,6 +376,8 @@ TEST_F(WizardWindowTest, EveryLanguageFitsOnEveryPage) {
     ExpectNothingCutOrCovered(Wizard::FixedContainer(*dialog), language + " error");
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(TextSizes, WizardFontTest, ::testing::Values(1.0, 1.5));
 
 TEST_F(WizardWindowTest, WelcomeTextIsPlainText) {
   WriteDemoKit("<b>Big & Small</b>", "A&B <i>");
