@@ -2,8 +2,9 @@
 // and the one direction of every window.
 //
 // GTK translates its words with gettext from its "gtk20" catalogue, which follows the
-// LANGUAGE variable. Before GTK is initialised, LANGUAGE is made the program's language code
-// alone (zh, whose texts are simplified Chinese, as zh_CN), replacing the user's own list,
+// LANGUAGE variable. Before GTK is initialised, LANGUAGE is made the language of the texts the
+// program shows, alone (a code that carries the English texts, such as "ar", as en; zh, whose
+// texts are simplified Chinese, as zh_CN), replacing the user's own list,
 // which could name another language than the program's: GTK's words then come in the
 // program's language where the system has GTK's translation for it, and in English where
 // it has none. gettext ignores LANGUAGE under the plain C locale, where GTK stays English.

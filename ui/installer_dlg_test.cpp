@@ -20,7 +20,9 @@
 
 #include "app/string_table.h"
 #include "install/install_job.h"
+#include "testing/environment_override.h"
 #include "testing/kit_builders.h"
+#include "testing/locale_override.h"
 #include "testing/test_files.h"
 #include "testing/text_helpers.h"
 #include "text/locale_conversions.h"
@@ -378,6 +380,27 @@ TEST_P(WizardFontTest, EveryLanguageFitsOnEveryPage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(TextSizes, WizardFontTest, ::testing::Values(1.0, 1.5));
+
+// GTK takes UTF-8 whatever the locale. Under a Latin-1 locale, a home named with the Latin-1
+// byte of "\u00fc" shows as "h\u00fc" in the entry, and a typed ".../x\u00fc" installs into
+// the folder named with that Latin-1 byte.
+TEST_F(WizardWindowTest, PathsUnderALatin1LocaleAreShownAndTypedAsText) {
+  WriteDemoKit();
+  const std::string home = scratch_.Child("h\xfc");
+  ASSERT_TRUE(MakeDirectories(home));
+  EnvironmentOverride home_variable("HOME", home.c_str());
+  LocaleOverride latin1("de_DE.ISO-8859-1");
+  auto dialog = OpenWizard();
+  Click(Wizard::NextButton(*dialog));
+  GtkEntry* entry = GTK_ENTRY(Wizard::Entry(*Wizard::DirectoryPage(*dialog)));
+  EXPECT_EQ(std::string(gtk_entry_get_text(entry)),
+            scratch_.Child("h\xc3\xbc") + "/.tavlo5/Tavlo/tavlo5/tmplts/");
+  gtk_entry_set_text(entry, (scratch_.Child("srv/x") + "\xc3\xbc").c_str());
+  Click(Wizard::NextButton(*dialog));
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
+  ExpectInstalledIn(scratch_.Child("srv/x\xfc"));
+  EXPECT_FALSE(Exists(scratch_.Child("srv/x\xc3\xbc")));
+}
 
 TEST_F(WizardWindowTest, WelcomeTextIsPlainText) {
   WriteDemoKit("<b>Big & Small</b>", "A&B <i>");
