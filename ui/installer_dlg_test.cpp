@@ -356,6 +356,14 @@ TEST_P(WizardFontTest, EveryLanguageFitsOnEveryPage) {
     ASSERT_TRUE(dialog->RunPreinstallChecks());
     dialog->CreateMainWindow();
     const std::string language = code.CStr();
+    if (GetParam() == 1.0) {
+      // At the default font every language keeps the usual window.
+      int width = 0;
+      int height = 0;
+      gtk_window_get_size(GTK_WINDOW(Wizard::MainWindow(*dialog)), &width, &height);
+      EXPECT_EQ(width, 500) << language;
+      EXPECT_EQ(height, 360) << language;
+    }
 
     dialog->ShowWelcomePage();
     DrainEvents();
