@@ -124,7 +124,8 @@ CInstallerDlg::CInstallerDlg(int argument_count, char** argument_vector, bool si
   height_ = layout_.window_height;
   caption_ = caption;
 
-  // Without it GTK's own words follow the environment's languages; English is fine then.
+  // Where LANGUAGE cannot be set, GTK's own words follow the environment's languages: a
+  // lesser look, not a failure of the run.
   static_cast<void>(PrepareGtkLanguage(language_code_));
   has_display_ = gtk_init_check(&argument_count_, &argument_vector_) != FALSE;
   if (has_display_) UseLeftToRightDirection();
