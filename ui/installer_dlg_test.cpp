@@ -193,8 +193,9 @@ TEST_F(InstallerDlgTest, WithoutDisplayAndNotSilentOnlyReports) {
   EXPECT_FALSE(Exists(scratch_.DefaultTarget()));
 }
 
-// The interactive wizard; needs a display.
-class WizardWindowTest : public InstallerDlgTest {
+// The interactive wizard; needs a display. A parametrised test takes the text size as its
+// parameter (1.0: the default font).
+class WizardWindowTest : public InstallerDlgTest, public ::testing::WithParamInterface<double> {
  protected:
   void SetUp() override {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
@@ -336,13 +337,11 @@ class FontScale {
   gchar* old_name_ = nullptr;
 };
 
-class WizardFontTest : public WizardWindowTest, public ::testing::WithParamInterface<double> {};
-
 // In every language of the table, on every page, at the default text size and at 150 %: each
 // widget shown gets at least the size it asks for (its natural size), and the widgets on the
 // container stay inside the window and do not cover each other. A label counts with the part
 // its text takes, at its alignment.
-TEST_P(WizardFontTest, EveryLanguageFitsOnEveryPage) {
+TEST_P(WizardWindowTest, EveryLanguageFitsOnEveryPage) {
   const FontScale font(GetParam());
   std::vector<NarrowString> codes;
   for (const auto& [number, entry] : GetStringTable()) {
@@ -387,7 +386,7 @@ TEST_P(WizardFontTest, EveryLanguageFitsOnEveryPage) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(TextSizes, WizardFontTest, ::testing::Values(1.0, 1.5));
+INSTANTIATE_TEST_SUITE_P(TextSizes, WizardWindowTest, ::testing::Values(1.0, 1.5));
 
 // GTK takes UTF-8 whatever the locale. Under a Latin-1 locale, a home named with the Latin-1
 // byte of "\u00fc" shows as "h\u00fc" in the entry, and a typed ".../x\u00fc" installs into
