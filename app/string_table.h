@@ -40,9 +40,8 @@ void SetCurrentLanguage(int number);
 int GetCurrentLanguage();
 
 // The text of identifier in the current language, decoded from its UTF-8 (FromUtf8), so it
-// is right under every locale. Empty when the
-// current number selects no entry (0 before SetCurrentLanguage) or the identifier is not in
-// its set; never taken from another language.
+// is right under every locale. Empty when the current number selects no entry (0 before
+// SetCurrentLanguage) or the identifier is not in its set; never taken from another language.
 WideString LoadText(const NarrowString& identifier);
 
 #endif  // APP_STRING_TABLE_H_

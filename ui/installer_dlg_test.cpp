@@ -22,6 +22,7 @@
 #include "install/install_job.h"
 #include "testing/environment_override.h"
 #include "testing/kit_builders.h"
+#include "testing/language_override.h"
 #include "testing/locale_override.h"
 #include "testing/test_files.h"
 #include "testing/text_helpers.h"
@@ -388,16 +389,18 @@ TEST_P(WizardWindowTest, EveryLanguageFitsOnEveryPage) {
 
 INSTANTIATE_TEST_SUITE_P(TextSizes, WizardWindowTest, ::testing::Values(1.0, 1.5));
 
-// GTK takes UTF-8 whatever the locale. Under a Latin-1 locale, a home named with the Latin-1
-// byte of "\u00fc" shows as "h\u00fc" in the entry, and a typed ".../x\u00fc" installs into
-// the folder named with that Latin-1 byte.
+// GTK takes UTF-8 whatever the locale. Under a Latin-1 locale the German texts reach it as
+// UTF-8, a home named with the Latin-1 byte of "\u00fc" shows as "h\u00fc" in the entry, and
+// a typed ".../x\u00fc" installs into the folder named with that Latin-1 byte.
 TEST_F(WizardWindowTest, PathsUnderALatin1LocaleAreShownAndTypedAsText) {
   WriteDemoKit();
   const std::string home = scratch_.Child("h\xfc");
   ASSERT_TRUE(MakeDirectories(home));
   EnvironmentOverride home_variable("HOME", home.c_str());
   LocaleOverride latin1("de_DE.ISO-8859-1");
-  auto dialog = OpenWizard();
+  const LanguageOverride german("de");
+  auto dialog = OpenWizard(u"de");
+  EXPECT_EQ(LabelText(Wizard::BackButton(*dialog)), "< Zur\xc3\xbc" "ck");
   Click(Wizard::NextButton(*dialog));
   GtkEntry* entry = GTK_ENTRY(Wizard::Entry(*Wizard::DirectoryPage(*dialog)));
   EXPECT_EQ(std::string(gtk_entry_get_text(entry)),
