@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "app/text_sets.h"
-#include "text/locale_conversions.h"
+#include "text/utf8_text.h"
 
 namespace {
 
@@ -70,5 +70,5 @@ WideString LoadText(const NarrowString& identifier) {
   if (language == table.end()) return WideString();
   const auto text = language->second.texts.find(identifier);
   if (text == language->second.texts.end()) return WideString();
-  return FromLocaleBytes(text->second);
+  return FromUtf8(text->second);
 }

@@ -39,10 +39,9 @@ void SetCurrentLanguage(int number);
 // language for a while can put it back.
 int GetCurrentLanguage();
 
-// The text of identifier in the current language, decoded with FromLocaleBytes (so it is
-// right under a UTF-8 locale and the C locale, which convert as UTF-8). Empty when the
-// current number selects no entry (0 before SetCurrentLanguage) or the identifier is not in
-// its set; never taken from another language.
+// The text of identifier in the current language, decoded from its UTF-8 (FromUtf8), so it
+// is right under every locale. Empty when the current number selects no entry (0 before
+// SetCurrentLanguage) or the identifier is not in its set; never taken from another language.
 WideString LoadText(const NarrowString& identifier);
 
 #endif  // APP_STRING_TABLE_H_

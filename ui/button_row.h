@@ -2,8 +2,8 @@
 // window: Back and Next side by side, then a gap, then Cancel, whose right edge lies 10
 // pixels inside the window's.
 //
-// The three share one width: 80 pixels, which gives the positions 230, 310 and 410, unless a
-// label of the chosen language needs more. Then all three take the widest need and the row
+// The three share one width: 80 pixels, which gives the positions 230, 310 and 410 in the
+// 500-pixel window, unless a label of the chosen language needs more. Then all three take the widest need and the row
 // grows to the left, keeping Cancel's right edge and the gap, so that no label is cut and
 // the buttons keep one size whatever page is shown.
 
@@ -22,7 +22,9 @@ struct ButtonRow {
 };
 
 // The row for buttons whose widest label needs widest_need pixels (the natural width of a
-// button with that label, frame and padding included).
-ButtonRow LayOutButtonRow(int widest_need);
+// button with that label, frame and padding included), in a window window_width wide.
+ButtonRow LayOutButtonRow(int widest_need, int window_width);
+// The width a row of buttons widest_need wide takes, with the window's margins on both sides.
+int ButtonRowWindowWidth(int widest_need);
 
 #endif  // UI_BUTTON_ROW_H_

@@ -7,20 +7,20 @@
 
 #include "app/string_table.h"
 #include "text/locale_conversions.h"
+#include "text/utf8_text.h"
 #include "ui/button_row.h"
+#include "ui/gtk_language.h"
 #include "ui/page_picture.xpm.h"
+#include "ui/welcome_text.h"
 #include "ui/window_icon.xpm.h"
 
 namespace {
 
-constexpr int kWindowWidth = 500;
-constexpr int kWindowHeight = 360;
 constexpr int kFrameMargin = 10;
-constexpr int kSeparatorTop = 310;
 constexpr int kSeparatorHeight = 5;
 
 NarrowString TextForGtk(const char* identifier) {
-  return ToLocaleBytes(LoadText(NarrowString(identifier)));
+  return ToUtf8(LoadText(NarrowString(identifier)));
 }
 
 CInstallerDlg* DialogOf(gpointer data) { return static_cast<CInstallerDlg*>(data); }
@@ -46,33 +46,65 @@ void OnWindowDestroy(GtkWidget* /*window*/, gpointer dialog) {
 // A button on the container at the left of the row, still at its natural size.
 GtkWidget* MakeButton(GtkWidget* fixed, const char* text_identifier) {
   GtkWidget* button = gtk_button_new_with_label(TextForGtk(text_identifier).CStr());
-  gtk_fixed_put(GTK_FIXED(fixed), button, 0, kButtonRowTop);
+  gtk_fixed_put(GTK_FIXED(fixed), button, 0, 0);
   return button;
 }
 
-// The width the button needs for its label: its natural width in the window's style.
-int NaturalWidth(GtkWidget* button) {
+// The size a widget asks for in the window's style.
+GtkRequisition NaturalSize(GtkWidget* widget) {
   GtkRequisition natural;
-  gtk_widget_size_request(button, &natural);
-  return natural.width;
+  gtk_widget_size_request(widget, &natural);
+  return natural;
 }
 
-// Gives the buttons their common size and their places in the row. The widest need counts
-// Next's later label, Finish, too, so that the row does not change on the final pages.
-void PlaceButtonRow(GtkWidget* fixed, GtkWidget* back, GtkWidget* next, GtkWidget* cancel) {
-  int widest = std::max({NaturalWidth(back), NaturalWidth(next), NaturalWidth(cancel)});
+// The natural size of a widget made only to be measured on the container, then destroyed.
+GtkRequisition MeasureOnce(GtkWidget* fixed, GtkWidget* widget) {
+  gtk_fixed_put(GTK_FIXED(fixed), widget, 0, 0);
+  const GtkRequisition natural = NaturalSize(widget);
+  gtk_widget_destroy(widget);
+  return natural;
+}
+
+GtkRequisition MeasureLabel(GtkWidget* fixed, const NarrowString& text) {
+  return MeasureOnce(fixed, gtk_label_new(text.CStr()));
+}
+
+// The height of the text wrapped as the page's text label wraps it, width pixels wide.
+int WrappedHeight(GtkWidget* fixed, const WideString& text, int width) {
+  GtkWidget* label = gtk_label_new(ToUtf8(text).CStr());
+  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  gtk_widget_set_size_request(label, width, -1);
+  return MeasureOnce(fixed, label).height;
+}
+
+// The widest and tallest natural size of the three buttons. Next counts with its later
+// label, Finish, too, so that the row does not change on the final pages.
+GtkRequisition ButtonNeed(GtkWidget* back, GtkWidget* next, GtkWidget* cancel) {
+  GtkRequisition need = {0, 0};
+  for (GtkWidget* button : {back, next, cancel}) {
+    const GtkRequisition natural = NaturalSize(button);
+    need.width = std::max(need.width, natural.width);
+    need.height = std::max(need.height, natural.height);
+  }
   const NarrowString next_label(gtk_button_get_label(GTK_BUTTON(next)));
   gtk_button_set_label(GTK_BUTTON(next), TextForGtk("IDS_WIZARD_FINISH").CStr());
-  widest = std::max(widest, NaturalWidth(next));
+  const GtkRequisition finish = NaturalSize(next);
+  need.width = std::max(need.width, finish.width);
+  need.height = std::max(need.height, finish.height);
   gtk_button_set_label(GTK_BUTTON(next), next_label.CStr());
+  return need;
+}
 
-  const ButtonRow row = LayOutButtonRow(widest);
+// Gives the buttons their common size and their places in the row.
+void PlaceButtonRow(GtkWidget* fixed, const WizardLayout& layout, GtkWidget* back,
+                    GtkWidget* next, GtkWidget* cancel) {
+  const ButtonRow& row = layout.buttons;
   for (GtkWidget* button : {back, next, cancel}) {
-    gtk_widget_set_size_request(button, row.width, kButtonHeight);
+    gtk_widget_set_size_request(button, row.width, layout.button_height);
   }
-  gtk_fixed_move(GTK_FIXED(fixed), back, row.back_left, kButtonRowTop);
-  gtk_fixed_move(GTK_FIXED(fixed), next, row.next_left, kButtonRowTop);
-  gtk_fixed_move(GTK_FIXED(fixed), cancel, row.cancel_left, kButtonRowTop);
+  gtk_fixed_move(GTK_FIXED(fixed), back, row.back_left, layout.button_top);
+  gtk_fixed_move(GTK_FIXED(fixed), next, row.next_left, layout.button_top);
+  gtk_fixed_move(GTK_FIXED(fixed), cancel, row.cancel_left, layout.button_top);
 }
 
 }  // namespace
@@ -87,11 +119,16 @@ CInstallerDlg::CInstallerDlg(int argument_count, char** argument_vector, bool si
   confirm_close_ = true;
   argument_count_ = argument_count;
   argument_vector_ = argument_vector;
-  width_ = kWindowWidth;
-  height_ = kWindowHeight;
+  layout_ = DefaultWizardLayout();
+  width_ = layout_.window_width;
+  height_ = layout_.window_height;
   caption_ = caption;
 
+  // Where LANGUAGE cannot be set, GTK's own words follow the environment's languages: a
+  // lesser look, not a failure of the run.
+  static_cast<void>(PrepareGtkLanguage(language_code_));
   has_display_ = gtk_init_check(&argument_count_, &argument_vector_) != FALSE;
+  if (has_display_) UseLeftToRightDirection();
 
   silent_ = silent;
   locations_from_alternative_file_ = false;
@@ -110,9 +147,60 @@ CInstallerDlg::~CInstallerDlg() {
 
 WideString CInstallerDlg::GetTitle() const { return FromLocaleBytes(caption_); }
 
+WizardLayout CInstallerDlg::MeasureLayout() {
+  WizardNeeds needs;
+  const GtkRequisition buttons = ButtonNeed(back_button_, next_button_, cancel_button_);
+  needs.button_width = buttons.width;
+  needs.button_height = buttons.height;
+  const GtkRequisition check_box = MeasureOnce(
+      fixed_, gtk_check_button_new_with_label(TextForGtk("IDS_SUCCESS_OPENDESCR").CStr()));
+  needs.check_box_width = check_box.width;
+  needs.check_box_height = check_box.height;
+  const GtkRequisition caption = MeasureLabel(fixed_, TextForGtk("IDS_TEMPLATE_CATALOG"));
+  needs.caption_width = caption.width;
+  needs.caption_height = caption.height;
+  const GtkRequisition entry = MeasureOnce(fixed_, gtk_entry_new());
+  needs.entry_width = entry.width;
+  needs.entry_height = entry.height;
+  const GtkRequisition browse = MeasureOnce(fixed_, gtk_button_new_with_label("..."));
+  needs.browse_width = browse.width;
+  needs.browse_height = browse.height;
+  for (const char* status : {"IDS_PROGRESS_START", "IDS_INSTALL_FINISH"}) {
+    const GtkRequisition label = MeasureLabel(fixed_, TextForGtk(status));
+    needs.status_width = std::max(needs.status_width, label.width);
+    needs.status_height = std::max(needs.status_height, label.height);
+  }
+  needs.bar_height = MeasureOnce(fixed_, gtk_progress_bar_new()).height;
+
+  const int column = TextColumnWidth(needs);
+  needs.prompt_height =
+      WrappedHeight(fixed_, LoadText(NarrowString("IDS_DESTINATION_PROMPT")), column);
+  needs.success_text_height =
+      WrappedHeight(fixed_, LoadText(NarrowString("IDS_SUCCESS_FINISH")), column);
+  needs.page_text_height = needs.success_text_height;
+  for (const WideString& text :
+       {WelcomeText(kit_, language_code_), LoadText(NarrowString("IDS_ERROR_FINISH")),
+        LoadText(NarrowString("IDS_CANCEL_FINISH"))}) {
+    needs.page_text_height = std::max(needs.page_text_height, WrappedHeight(fixed_, text, column));
+  }
+  return LayOutWizard(needs);
+}
+
 void CInstallerDlg::CreateMainWindow() {
   main_window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   GtkWindow* window = GTK_WINDOW(main_window_);
+  fixed_ = gtk_fixed_new();
+  gtk_container_add(GTK_CONTAINER(main_window_), fixed_);
+
+  back_button_ = MakeButton(fixed_, "IDS_WIZARD_BACK");
+  next_button_ = MakeButton(fixed_, "IDS_WIZARD_NEXT");
+  gtk_widget_set_can_default(next_button_, TRUE);
+  gtk_widget_grab_default(next_button_);
+  cancel_button_ = MakeButton(fixed_, "IDS_WIZARD_CANCEL");
+  layout_ = MeasureLayout();
+  width_ = layout_.window_width;
+  height_ = layout_.window_height;
+  PlaceButtonRow(fixed_, layout_, back_button_, next_button_, cancel_button_);
 
   gtk_window_set_position(window, GTK_WIN_POS_CENTER);
   GdkGeometry geometry = {};
@@ -131,25 +219,15 @@ void CInstallerDlg::CreateMainWindow() {
   window_icon_ = gdk_pixbuf_new_from_xpm_data(window_icon_xpm);
   if (window_icon_ != nullptr) gtk_window_set_icon(window, window_icon_);
 
-  fixed_ = gtk_fixed_new();
-  gtk_container_add(GTK_CONTAINER(main_window_), fixed_);
-
   g_signal_connect(main_window_, "destroy", G_CALLBACK(OnWindowDestroy), this);
   g_signal_connect(main_window_, "delete_event", G_CALLBACK(OnDeleteEvent), this);
   g_signal_connect(main_window_, "key_press_event", G_CALLBACK(OnKeyPressEvent), this);
 
-  gtk_window_set_title(window, caption_.CStr());
+  gtk_window_set_title(window, ToUtf8(GetTitle()).CStr());
 
   GtkWidget* separator = gtk_hseparator_new();
-  gtk_widget_set_size_request(separator, width_ - 2 * kFrameMargin, kSeparatorHeight);
-  gtk_fixed_put(GTK_FIXED(fixed_), separator, kFrameMargin, kSeparatorTop);
-
-  back_button_ = MakeButton(fixed_, "IDS_WIZARD_BACK");
-  next_button_ = MakeButton(fixed_, "IDS_WIZARD_NEXT");
-  gtk_widget_set_can_default(next_button_, TRUE);
-  gtk_widget_grab_default(next_button_);
-  cancel_button_ = MakeButton(fixed_, "IDS_WIZARD_CANCEL");
-  PlaceButtonRow(fixed_, back_button_, next_button_, cancel_button_);
+  gtk_widget_set_size_request(separator, layout_.separator_width, kSeparatorHeight);
+  gtk_fixed_put(GTK_FIXED(fixed_), separator, kFrameMargin, layout_.separator_top);
 
   g_signal_connect(back_button_, "clicked", G_CALLBACK(OnBackClicked), this);
   g_signal_connect(next_button_, "clicked", G_CALLBACK(OnNextClicked), this);
@@ -168,6 +246,7 @@ void CInstallerDlg::ShowPage(WizardDialogPage* page) {
   }
   current_page_ = page;
   if (page == nullptr) return;
+  page->Arrange(layout_);
   for (GtkWidget* widget : page->widgets()) gtk_widget_show(widget);
   page->OnActivate();
 }

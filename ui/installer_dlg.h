@@ -4,6 +4,8 @@
 // 500 x 360, centred, non-resizable, modal window with the page picture, a separator and
 // the Back, Next and Cancel buttons (one width for all three, wide enough for the longest
 // label of the language: ui/button_row.h), on which the wizard pages are shown one at a time.
+// Where a text of the chosen language needs more room at the font in force, the window and
+// the widgets concerned are larger from the start (ui/wizard_layout.h).
 //
 // Pages and buttons by PageKind (English labels):
 //   1 welcome    Back insensitive (Back and Next hidden in silent mode), "Next >", Cancel
@@ -41,7 +43,9 @@
 // cause. How the start ended is outcome().
 //
 // Every text the dialog shows is fetched with LoadText when it is needed and handed to GTK
-// through ToLocaleBytes, as plain text. All of it runs on the user-interface thread.
+// as UTF-8 (ToUtf8), as plain text, whatever the locale. GTK's own words come in the chosen
+// language, and every window reads left to right (ui/gtk_language.h). All of it runs on the
+// user-interface thread.
 
 #ifndef UI_INSTALLER_DLG_H_
 #define UI_INSTALLER_DLG_H_
@@ -69,6 +73,7 @@
 #include "ui/run_tally.h"
 #include "ui/success_final_page.h"
 #include "ui/wizard_dialog_page.h"
+#include "ui/wizard_layout.h"
 
 // PageKind values.
 enum : int {
@@ -163,6 +168,9 @@ class CInstallerDlg : public CWnd {
 
   // Run without the final stop and join.
   void RunSteps();
+  // The window's geometry for what the buttons (made already) and the pages' texts need at
+  // the font in force.
+  WizardLayout MeasureLayout();
   // Starts the worker on the channel and turns the loop until the run has ended: true for
   // success; otherwise *failure_text receives the worker's failure text (IDS_INSTALL_ERROR
   // when the worker is gone without a report) and *directory_changed whether the run's
@@ -266,6 +274,8 @@ class CInstallerDlg : public CWnd {
   bool progress_line_wanted_ = false;
   bool progress_line_shown_ = false;
   NarrowString progress_line_;
+  // The window's geometry; ShowPage arranges each page by it.
+  WizardLayout layout_;
 };
 
 #endif  // UI_INSTALLER_DLG_H_

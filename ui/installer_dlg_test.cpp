@@ -20,7 +20,10 @@
 
 #include "app/string_table.h"
 #include "install/install_job.h"
+#include "testing/environment_override.h"
 #include "testing/kit_builders.h"
+#include "testing/language_override.h"
+#include "testing/locale_override.h"
 #include "testing/test_files.h"
 #include "testing/text_helpers.h"
 #include "text/locale_conversions.h"
@@ -204,8 +207,9 @@ TEST_F(InstallerDlgTest, WithoutDisplayAndNotSilentOnlyReports) {
   EXPECT_FALSE(Exists(scratch_.DefaultTarget()));
 }
 
-// The interactive wizard; needs a display.
-class WizardWindowTest : public InstallerDlgTest {
+// The interactive wizard; needs a display. A parametrised test takes the text size as its
+// parameter (1.0: the default font).
+class WizardWindowTest : public InstallerDlgTest, public ::testing::WithParamInterface<double> {
  protected:
   void SetUp() override {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
@@ -321,10 +325,38 @@ TEST_F(WizardWindowTest, WiderLabelsWidenTheButtonRowToTheLeft) {
   ExpectRequestedSize(Wizard::NextButton(*dialog), width, 30);
 }
 
-// In every language of the table, on every page: each widget shown gets at least the size it
-// asks for (its natural size), and the widgets on the container stay inside the window and
-// do not cover each other. A label counts with the part its text takes, at its alignment.
-TEST_F(WizardWindowTest, EveryLanguageFitsOnEveryPage) {
+// The text size of the whole process's GTK settings, scaled for the lifetime of the object
+// (1.0 leaves the default font alone) and put back afterwards.
+class FontScale {
+ public:
+  explicit FontScale(double factor) {
+    g_object_get(gtk_settings_get_default(), "gtk-font-name", &old_name_, nullptr);
+    if (factor == 1.0) return;
+    PangoFontDescription* font = pango_font_description_from_string(old_name_);
+    pango_font_description_set_size(
+        font, static_cast<gint>(pango_font_description_get_size(font) * factor));
+    gchar* name = pango_font_description_to_string(font);
+    g_object_set(gtk_settings_get_default(), "gtk-font-name", name, nullptr);
+    g_free(name);
+    pango_font_description_free(font);
+  }
+  ~FontScale() {
+    g_object_set(gtk_settings_get_default(), "gtk-font-name", old_name_, nullptr);
+    g_free(old_name_);
+  }
+  FontScale(const FontScale&) = delete;
+  FontScale& operator=(const FontScale&) = delete;
+
+ private:
+  gchar* old_name_ = nullptr;
+};
+
+// In every language of the table, on every page, at the default text size and at 150 %: each
+// widget shown gets at least the size it asks for (its natural size), and the widgets on the
+// container stay inside the window and do not cover each other. A label counts with the part
+// its text takes, at its alignment.
+TEST_P(WizardWindowTest, EveryLanguageFitsOnEveryPage) {
+  const FontScale font(GetParam());
   std::vector<NarrowString> codes;
   for (const auto& [number, entry] : GetStringTable()) {
     if (FindLanguage(entry.code) == number) codes.push_back(entry.code);
@@ -337,6 +369,14 @@ TEST_F(WizardWindowTest, EveryLanguageFitsOnEveryPage) {
     ASSERT_TRUE(dialog->RunPreinstallChecks());
     dialog->CreateMainWindow();
     const std::string language = code.CStr();
+    if (GetParam() == 1.0) {
+      // At the default font every language keeps the usual window.
+      int width = 0;
+      int height = 0;
+      gtk_window_get_size(GTK_WINDOW(Wizard::MainWindow(*dialog)), &width, &height);
+      EXPECT_EQ(width, 500) << language;
+      EXPECT_EQ(height, 360) << language;
+    }
 
     dialog->ShowWelcomePage();
     DrainEvents();
@@ -358,6 +398,31 @@ TEST_F(WizardWindowTest, EveryLanguageFitsOnEveryPage) {
     DrainEvents();
     ExpectNothingCutOrCovered(Wizard::FixedContainer(*dialog), language + " error");
   }
+}
+
+INSTANTIATE_TEST_SUITE_P(TextSizes, WizardWindowTest, ::testing::Values(1.0, 1.5));
+
+// GTK takes UTF-8 whatever the locale. Under a Latin-1 locale the German texts reach it as
+// UTF-8, a home named with the Latin-1 byte of "\u00fc" shows as "h\u00fc" in the entry, and
+// a typed ".../x\u00fc" installs into the folder named with that Latin-1 byte.
+TEST_F(WizardWindowTest, PathsUnderALatin1LocaleAreShownAndTypedAsText) {
+  WriteDemoKit();
+  const std::string home = scratch_.Child("h\xfc");
+  ASSERT_TRUE(MakeDirectories(home));
+  EnvironmentOverride home_variable("HOME", home.c_str());
+  LocaleOverride latin1("de_DE.ISO-8859-1");
+  const LanguageOverride german("de");
+  auto dialog = OpenWizard(u"de");
+  EXPECT_EQ(LabelText(Wizard::BackButton(*dialog)), "< Zur\xc3\xbc" "ck");
+  Click(Wizard::NextButton(*dialog));
+  GtkEntry* entry = GTK_ENTRY(Wizard::Entry(*Wizard::DirectoryPage(*dialog)));
+  EXPECT_EQ(std::string(gtk_entry_get_text(entry)),
+            scratch_.Child("h\xc3\xbc") + "/.tavlo5/Tavlo/tavlo5/tmplts/");
+  gtk_entry_set_text(entry, (scratch_.Child("srv/x") + "\xc3\xbc").c_str());
+  Click(Wizard::NextButton(*dialog));
+  EXPECT_EQ(Wizard::CurrentPageKind(*dialog), kSuccessPage);
+  ExpectInstalledIn(scratch_.Child("srv/x\xfc"));
+  EXPECT_FALSE(Exists(scratch_.Child("srv/x\xc3\xbc")));
 }
 
 TEST_F(WizardWindowTest, WelcomeTextIsPlainText) {

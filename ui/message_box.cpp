@@ -1,6 +1,7 @@
 #include "ui/message_box.h"
 
 #include "text/locale_conversions.h"
+#include "text/utf8_text.h"
 
 namespace {
 
@@ -54,17 +55,16 @@ void WriteMessageToStream(std::FILE* stream, const NarrowString& caption,
 }
 
 int MessageBox(const CWnd* owner, const WideString& text, MessageBoxFlags flags) {
-  const NarrowString text_bytes = ToLocaleBytes(text);
   if (gdk_display_get_default() == nullptr) {
     const NarrowString caption =
         owner != nullptr ? ToLocaleBytes(owner->GetTitle()) : NarrowString();
-    WriteMessageToStream(stderr, caption, text_bytes);
+    WriteMessageToStream(stderr, caption, ToLocaleBytes(text));
     return kMessageBoxNoAnswer;
   }
   GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, MessageTypeOfFlags(flags),
-                                             ButtonsOfFlags(flags), "%s", text_bytes.CStr());
+                                             ButtonsOfFlags(flags), "%s", ToUtf8(text).CStr());
   if (owner != nullptr) {
-    gtk_window_set_title(GTK_WINDOW(dialog), ToLocaleBytes(owner->GetTitle()).CStr());
+    gtk_window_set_title(GTK_WINDOW(dialog), ToUtf8(owner->GetTitle()).CStr());
   }
   const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);

@@ -7,11 +7,13 @@
 //
 // The text is shown as plain text through a "%s" format, so percent signs and markup
 // characters appear as they are. With an owner, the message window's title is the owner's
-// GetTitle().
+// GetTitle(). GTK is given both as UTF-8 whatever the locale; its own button labels come in
+// the language GTK was prepared for (ui/gtk_language.h).
 //
 // Without a display (GTK could not be initialised, as in a silent run with no X server) no
 // window is made and nobody is asked: the owner's title (when there is one) and then the
-// text are written to standard error, each on a line of its own, and the answer is 0.
+// text are written to standard error in the locale's encoding, each on a line of its own,
+// and the answer is 0.
 //
 // User-interface thread only. It needs no main window and may run before the main loop
 // does; the message window runs a modal loop of its own until it is answered.

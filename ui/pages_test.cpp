@@ -108,15 +108,20 @@ TEST_F(PagesTest, DirectoryPagePathRoundTrip) {
 }
 
 // A path whose bytes are not all text (read from the system under a UTF-8 locale) is shown
-// with a replacement, and comes back whole as long as the field is not edited.
+// with the byte escaped, and comes back whole as long as the field is not edited; an edit
+// that keeps the escape keeps the byte.
 TEST_F(PagesTest, DirectoryPageKeepsAPathItCannotShowExactly) {
   DirSelectPage page(fixed_, picture_);
   const WideString path = FromLocaleBytes(NarrowString("/home/h\xe9/tpl"));
   page.SetPath(path);
-  EXPECT_EQ(std::string(gtk_entry_get_text(GTK_ENTRY(Wizard::Entry(page)))),
-            "/home/h\xef\xbf\xbd/tpl");
+  GtkEntry* entry = GTK_ENTRY(Wizard::Entry(page));
+  EXPECT_EQ(std::string(gtk_entry_get_text(entry)), "/home/h\\xE9/tpl");
   EXPECT_TRUE(page.GetPath() == path);
-  gtk_entry_set_text(GTK_ENTRY(Wizard::Entry(page)), "/home/other");
+  gtk_entry_set_text(entry, "/home/h\\xe9/tpl/x\\x41\\x7f");
+  NarrowString edited;
+  ASSERT_TRUE(ToLocaleBytesExact(page.GetPath(), &edited));
+  EXPECT_EQ(StringOf(edited), "/home/h\xe9/tpl/x\\x41\\x7f");
+  gtk_entry_set_text(entry, "/home/other");
   EXPECT_EQ(AsciiOf(page.GetPath()), "/home/other");
 }
 

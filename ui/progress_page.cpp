@@ -1,14 +1,11 @@
 #include "ui/progress_page.h"
 
 #include "app/string_table.h"
-#include "text/locale_conversions.h"
+#include "text/utf8_text.h"
 
 namespace {
 
 constexpr int kPageLeft = 10;
-constexpr int kStatusTop = 130;
-constexpr int kBarTop = 150;
-constexpr int kBarHeight = 20;
 constexpr int kFullPercent = 100;
 
 }  // namespace
@@ -17,12 +14,21 @@ ProgressPage::ProgressPage(GtkWidget* fixed, int bar_width)
     : WizardDialogPage(fixed),
       status_label_(gtk_label_new(nullptr)),
       progress_bar_(gtk_progress_bar_new()),
-      start_text_(ToLocaleBytes(LoadText(NarrowString("IDS_PROGRESS_START")))),
-      finish_text_(ToLocaleBytes(LoadText(NarrowString("IDS_INSTALL_FINISH")))) {
-  Place(status_label_, kPageLeft, kStatusTop);
-  gtk_widget_set_size_request(progress_bar_, bar_width, kBarHeight);
-  Place(progress_bar_, kPageLeft, kBarTop);
+      start_text_(ToUtf8(LoadText(NarrowString("IDS_PROGRESS_START")))),
+      finish_text_(ToUtf8(LoadText(NarrowString("IDS_INSTALL_FINISH")))) {
+  Place(status_label_, kPageLeft, 0);
+  Place(progress_bar_, kPageLeft, 0);
+  const WizardLayout layout = DefaultWizardLayout();
+  ProgressPage::Arrange(layout);
+  gtk_widget_set_size_request(progress_bar_, bar_width, layout.bar_height);
   SetProgress(0);
+}
+
+void ProgressPage::Arrange(const WizardLayout& layout) {
+  WizardDialogPage::Arrange(layout);
+  gtk_fixed_move(GTK_FIXED(fixed_), status_label_, kPageLeft, layout.status_top);
+  gtk_fixed_move(GTK_FIXED(fixed_), progress_bar_, kPageLeft, layout.bar_top);
+  gtk_widget_set_size_request(progress_bar_, layout.bar_width, layout.bar_height);
 }
 
 void ProgressPage::SetProgress(int percent) {
@@ -39,5 +45,5 @@ void ProgressPage::SetProgress(int percent) {
 void ProgressPage::ShowNote(const WideString& text) {
   if (noted_) return;
   noted_ = true;
-  gtk_label_set_text(GTK_LABEL(status_label_), ToLocaleBytes(text).CStr());
+  gtk_label_set_text(GTK_LABEL(status_label_), ToUtf8(text).CStr());
 }

@@ -13,8 +13,11 @@
 
 class ProgressPage : public WizardDialogPage {
  public:
-  // The bar is bar_width x 20 pixels; the page starts at 0 %.
+  // The bar is bar_width x 20 pixels until the page is arranged; the page starts at 0 %.
   ProgressPage(GtkWidget* fixed, int bar_width);
+
+  // The status label and the bar at their places; the bar as wide as the layout's.
+  void Arrange(const WizardLayout& layout) override;
 
   // Shows percent (0 to 100; values outside are shown as the nearer end). Showing the
   // percentage already shown changes no widget, so an unchanged state causes no redraw.

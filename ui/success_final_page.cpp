@@ -1,20 +1,20 @@
 #include "ui/success_final_page.h"
 
 #include "app/string_table.h"
-#include "text/locale_conversions.h"
-
-namespace {
-
-constexpr int kCheckBoxTop = 170;
-
-}  // namespace
+#include "text/utf8_text.h"
 
 SuccessFinalPage::SuccessFinalPage(GtkWidget* fixed, GdkPixbuf* picture, const WideString& text)
     : MessagePage(fixed, picture, text),
       check_box_(gtk_check_button_new_with_label(
-          ToLocaleBytes(LoadText(NarrowString("IDS_SUCCESS_OPENDESCR"))).CStr())) {
+          ToUtf8(LoadText(NarrowString("IDS_SUCCESS_OPENDESCR"))).CStr())) {
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check_box_), TRUE);
-  Place(check_box_, kPageTextLeft, kCheckBoxTop);
+  Place(check_box_, kPageTextLeft, 0);
+  SuccessFinalPage::Arrange(DefaultWizardLayout());
+}
+
+void SuccessFinalPage::Arrange(const WizardLayout& layout) {
+  MessagePage::Arrange(layout);
+  gtk_fixed_move(GTK_FIXED(fixed_), check_box_, kPageTextLeft, layout.check_box_top);
 }
 
 bool SuccessFinalPage::OpenDescriptionWanted() const {

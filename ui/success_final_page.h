@@ -18,6 +18,8 @@ class SuccessFinalPage : public MessagePage {
   // Whether the check box is ticked.
   bool OpenDescriptionWanted() const;
 
+  void Arrange(const WizardLayout& layout) override;
+
  private:
   friend class WizardTestAccess;
 

@@ -11,14 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "testing/environment_override.h"
 #include "testing/language_override.h"
 #include "testing/scratch_home.h"
 #include "testing/stand_in_commands.h"
 
-// A ScratchHome in which LoadText gives the English texts.
+// A ScratchHome in which LoadText gives the English texts. The dialog sets LANGUAGE for GTK's
+// own words; the scratch puts the variable back, so no test leaves its language to the next.
 class WizardScratch : public ScratchHome {
  private:
   LanguageOverride english_{"en"};
+  EnvironmentOverride gtk_language_{"LANGUAGE", nullptr};
 };
 
 // While it lives, an "xdg-open" first on PATH that only writes the argument it was given to

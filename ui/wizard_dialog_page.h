@@ -6,8 +6,9 @@
 // object leaves them alone (they go with the main window). Pages are used only on the
 // user-interface thread.
 //
-// Every text a page hands to GTK is converted with ToLocaleBytes and set as plain text, never
-// as markup.
+// Every text a page hands to GTK is converted to UTF-8 (ToUtf8, whatever the locale) and set
+// as plain text, never as markup. A page is made at the default places (ui/wizard_layout.h);
+// Arrange moves its widgets to the places of the window's layout.
 
 #ifndef UI_WIZARD_DIALOG_PAGE_H_
 #define UI_WIZARD_DIALOG_PAGE_H_
@@ -17,9 +18,7 @@
 #include <vector>
 
 #include "text/wide_string.h"
-
-// Where the text column of every page starts, right of the page picture.
-constexpr int kPageTextLeft = 170;
+#include "ui/wizard_layout.h"
 
 class WizardDialogPage {
  public:
@@ -30,6 +29,9 @@ class WizardDialogPage {
 
   // Called by ShowPage after the page's widgets have been shown; no page does anything here.
   virtual void OnActivate();
+  // Gives the page's widgets their places and sizes in layout; the wrapping text label
+  // takes the column's width and height.
+  virtual void Arrange(const WizardLayout& layout);
 
   // The page's widgets in creation order.
   const std::vector<GtkWidget*>& widgets() const { return widgets_; }
@@ -38,6 +40,7 @@ class WizardDialogPage {
   // Puts widget on the container at (x, y) and appends it to the widget list.
   void Place(GtkWidget* widget, int x, int y);
   // Adds the page picture to the container at its origin (0, 0) and appends it to the list.
+  // For assistive technology it is named with IDS_TITLE_INSTALLER.
   GtkWidget* AddPicture(GdkPixbuf* picture);
   // Adds the wrapping text label of the text column: 330 x 250 requested, aligned to the top
   // left, at (170, 10); it starts empty.
@@ -47,6 +50,7 @@ class WizardDialogPage {
 
  private:
   std::vector<GtkWidget*> widgets_;
+  GtkWidget* text_label_ = nullptr;
 };
 
 // Sets the label's text from a WideString, as plain text.

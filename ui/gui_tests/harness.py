@@ -299,6 +299,20 @@ def extents(acc):
     return (e.x, e.y, e.width, e.height)
 
 
+def arabic_locale(folder):
+    """Compiles ar_EG.UTF-8 into folder and returns the variables that select it (LOCPATH and
+    LANG, LC_ALL to be removed), or None where localedef or the locale's source is missing."""
+    os.makedirs(folder, exist_ok=True)
+    try:
+        result = subprocess.run(["localedef", "-c", "-i", "ar_EG", "-f", "UTF-8",
+                                 os.path.join(folder, "ar_EG.UTF-8")], capture_output=True)
+    except OSError:
+        return None
+    if result.returncode != 0:
+        return None
+    return {"LOCPATH": folder, "LANG": "ar_EG.UTF-8"}
+
+
 def pack_kit(build, kit_path, content_dir, describe=()):
     """Packs content_dir into the kit at kit_path with the build's efdtool; describe holds the
     --describe values, one per language."""

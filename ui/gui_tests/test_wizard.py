@@ -294,6 +294,80 @@ class WizardTest(unittest.TestCase):
         title, _, _ = self.welcome_texts("-Lxx", env=self.env(LC_ALL="de_DE.UTF-8"))
         self.assertEqual(title, "Konfiguration wird installiert")
 
+    # --- assistive technology, GTK's own words, direction ---------------------------------
+
+    def test_named_for_assistive_technology_with_gtk_in_the_chosen_language(self):
+        app = self.start("-Lde")
+        frame = app.frame()
+        icons = harness.descendants(frame, pyatspi.ROLE_ICON)
+        self.assertEqual([icon.name for icon in icons], ["Konfiguration wird installiert"])
+        # GTK's own buttons speak German too.
+        DESKTOP.xdotool("mousemove", "--sync", *harness.extents(frame)[:2])
+        DESKTOP.xdotool("key", "Escape")
+        self.assertEqual(sorted(harness.buttons(app.alert())), ["Ja", "Nein"])
+        self.answer(app, "Nein")
+        harness.press(harness.buttons(frame)["Weiter >"])
+
+        entry = self.entry(frame)
+        prompt, caption = harness.descendants(frame, pyatspi.ROLE_LABEL)
+        self.assertEqual(harness.text_of(caption), "Vorlagenverzeichnis:")
+        self.assertEqual(entry.name, harness.text_of(caption))
+
+        def targets(acc, relation):
+            return [r.getTarget(i) for r in acc.getRelationSet()
+                    if r.getRelationType() == relation for i in range(r.getNTargets())]
+        self.assertEqual(targets(entry, pyatspi.RELATION_LABELLED_BY), [caption])
+        self.assertEqual(targets(caption, pyatspi.RELATION_LABEL_FOR), [entry])
+        browse = harness.buttons(frame)["Verzeichnis auswählen"]
+        self.assertEqual(browse.description, harness.text_of(prompt))
+        self.assertEqual(harness.text_of(browse), "...")
+
+        # The chooser: titled with the caption, in German, at the nearest existing folder.
+        entry.queryEditableText().setTextContents(os.path.join(self.kit_dir, "not", "there"))
+        harness.press(browse)
+        chooser = app.window(pyatspi.ROLE_DIALOG)
+        self.assertEqual(chooser.name, frame.name)
+        current = harness.wait_for("the chooser's folder", lambda: [
+            b.name for b in harness.descendants(chooser, pyatspi.ROLE_TOGGLE_BUTTON)
+            if b.getState().contains(pyatspi.STATE_CHECKED)])
+        self.assertEqual(current, ["kit"])
+        self.assertIn("Öffnen", harness.buttons(chooser))
+        harness.press(harness.buttons(chooser)["Abbrechen"])
+        harness.wait_for("the chooser closed",
+                         lambda: not chooser.getState().contains(pyatspi.STATE_SHOWING))
+
+        # Enter in the entry is Next.
+        chosen = os.path.join(self.scratch.root, "by-enter")
+        entry.queryEditableText().setTextContents(chosen)
+        DESKTOP.xdotool("mousemove", "--sync", *[a + b // 2 for a, b in
+                                                 zip(harness.extents(entry)[:2],
+                                                     harness.extents(entry)[2:])])
+        DESKTOP.xdotool("click", "1")
+        harness.wait_for("the entry focused",
+                         lambda: entry.getState().contains(pyatspi.STATE_FOCUSED))
+        DESKTOP.xdotool("key", "Return")
+        harness.press(harness.button(frame, "Fertig"))
+        self.assertEqual(app.exit_code(), 0)
+        self.assertTrue(os.path.isfile(os.path.join(chosen, "Trade", "template.cfg")))
+
+    def test_every_window_reads_left_to_right_under_an_arabic_locale(self):
+        arabic = harness.arabic_locale(os.path.join(self.scratch.root, "locales"))
+        if arabic is None:
+            self.skipTest("the ar_EG locale cannot be compiled here")
+        env = self.env(**arabic)
+        env.pop("LC_ALL")
+        app = self.start(env=env)
+        frame = app.frame()
+        DESKTOP.xdotool("mousemove", "--sync", *harness.extents(frame)[:2])
+        DESKTOP.xdotool("key", "Escape")
+        alert = app.alert()
+        buttons = harness.buttons(alert)
+        self.assertEqual(sorted(buttons), ["No", "Yes"])
+        # Left to right, GTK puts the affirmative answer last, at the right.
+        self.assertLess(harness.extents(buttons["No"])[0], harness.extents(buttons["Yes"])[0])
+        self.answer(app, "No")
+        harness._end(app.pid)
+
     # --- silent runs ----------------------------------------------------------------------
 
     def test_silent_run_with_a_window(self):
