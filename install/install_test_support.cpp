@@ -20,7 +20,11 @@ void PostRecorder::Observe(void* context, int32_t code, const WideString& messag
   PostRecorder* recorder = static_cast<PostRecorder*>(context);
   {
     std::lock_guard<std::mutex> hold(recorder->mutex_);
-    recorder->reports_.push_back(ProgressReport{code, message, percent});
+    ProgressReport report;
+    report.code = code;
+    report.message = message;
+    report.percent = percent;
+    recorder->reports_.push_back(report);
   }
   if (recorder->also_ != nullptr) recorder->also_(recorder->also_context_, code, message, percent);
 }

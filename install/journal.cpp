@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "fs/file_layer.h"
 
@@ -115,20 +116,23 @@ bool DecodePayload(uint8_t kind, const unsigned char* payload, uint32_t length,
 }  // namespace
 
 JournalRecord RunOwnerRecord(const RunOwner& owner) {
-  NarrowString payload;
-  AppendUint32(owner.pid, &payload);
-  AppendUint64(owner.start_ticks, &payload);
-  NarrowString run = owner.run_number;
-  while (run.Length() < kRunNumberBytes) run.Append("0");
-  payload.Append(run.Data(), kRunNumberBytes);
+  // Built whole, then taken as the record's bytes.
+  std::string payload;
+  for (int i = 0; i < 4; ++i) payload.push_back(static_cast<char>((owner.pid >> (8 * i)) & 0xFF));
+  for (int i = 0; i < 8; ++i) {
+    payload.push_back(static_cast<char>((owner.start_ticks >> (8 * i)) & 0xFF));
+  }
+  // The run number, padded with "0" or cut to its fixed length.
+  for (std::size_t i = 0; i < kRunNumberBytes; ++i) {
+    payload.push_back(i < owner.run_number.Length() ? owner.run_number[i] : '0');
+  }
   const std::size_t boot_length = owner.boot_id.Length() < 255 ? owner.boot_id.Length() : 255;
-  const char length_byte = static_cast<char>(boot_length);
-  payload.Append(&length_byte, 1);
-  payload.Append(owner.boot_id.Data(), boot_length);
-  payload.Append(owner.host.Data(), owner.host.Length());
+  payload.push_back(static_cast<char>(boot_length));
+  payload.append(owner.boot_id.Data(), boot_length);
+  payload.append(owner.host.Data(), owner.host.Length());
   JournalRecord record;
   record.kind = JournalKind::kOwner;
-  record.path = payload;
+  record.path = NarrowString(payload.data(), payload.size());
   return record;
 }
 
