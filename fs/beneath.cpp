@@ -70,6 +70,13 @@ int Walk(int root, const char* start, const char* end, int last_flags) {
 
 }  // namespace
 
+ScopedDescriptor::~ScopedDescriptor() {
+  // Kept as it was for whoever reads it after a failure that came before.
+  const int error = errno;
+  if (descriptor_ >= 0) close(descriptor_);
+  errno = error;
+}
+
 int OpenRootDirectory(const char* path) {
   return open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }

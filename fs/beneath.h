@@ -41,6 +41,20 @@ struct NodeIdentity {
   }
 };
 
+// A descriptor that closes itself.
+class ScopedDescriptor {
+ public:
+  explicit ScopedDescriptor(int descriptor) : descriptor_(descriptor) {}
+  ~ScopedDescriptor();
+  ScopedDescriptor(const ScopedDescriptor&) = delete;
+  ScopedDescriptor& operator=(const ScopedDescriptor&) = delete;
+  int get() const { return descriptor_; }
+  bool ok() const { return descriptor_ >= 0; }
+
+ private:
+  int descriptor_;
+};
+
 // Opens the directory path (given whole, its last name not followed) for the descriptor
 // walks below: O_RDONLY | O_DIRECTORY | O_NOFOLLOW. -1 with errno on failure.
 int OpenRootDirectory(const char* path);

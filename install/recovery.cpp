@@ -22,20 +22,7 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-class Descriptor {
- public:
-  explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-  ~Descriptor() {
-    if (descriptor_ >= 0) close(descriptor_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return descriptor_; }
-  bool ok() const { return descriptor_ >= 0; }
-
- private:
-  int descriptor_;
-};
+using Descriptor = ScopedDescriptor;
 
 RecoveryOutcome Refuse(RecoveryDetail* detail, const char* what, const char* why) {
   detail->reason = NarrowString(what);

@@ -32,21 +32,7 @@ bool MayChange(int64_t* changes_left) {
   return true;
 }
 
-// A descriptor that closes itself.
-class Folder {
- public:
-  explicit Folder(int descriptor) : descriptor_(descriptor) {}
-  ~Folder() {
-    if (descriptor_ >= 0) close(descriptor_);
-  }
-  Folder(const Folder&) = delete;
-  Folder& operator=(const Folder&) = delete;
-  int get() const { return descriptor_; }
-  bool ok() const { return descriptor_ >= 0; }
-
- private:
-  int descriptor_;
-};
+using Folder = ScopedDescriptor;
 
 // What the records say the run made and owns.
 class RunsOwn {
