@@ -12,14 +12,15 @@ void RunTally::EntryDone(const WideString& path, EntryAction action) {
       ++up_to_date_;
       break;
   }
-  if (log_ != nullptr) {
+  // A record is made only for a log that takes it: a run has an entry per file.
+  if (log_ != nullptr && log_->IsOpen()) {
     log_->Write(RunLog::Record("entry").Text("path", path).Bytes("action",
                                                                 NarrowString(EntryActionName(action))));
   }
 }
 
 void RunTally::RolledBack(bool complete, const NarrowString& kept_folder) {
-  if (log_ == nullptr) return;
+  if (log_ == nullptr || !log_->IsOpen()) return;
   RunLog::Record record("rollback");
   record.Flag("complete", complete);
   if (!complete) record.Bytes("kept", kept_folder);
