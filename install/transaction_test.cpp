@@ -356,3 +356,24 @@ TEST_F(TransactionTest, ARunThatRollsBackAKilledRunsNewDirectoryMakesItAgain) {
   EXPECT_FALSE(Exists(Target("a.txt")));
   EXPECT_EQ(ReadWholeFile(Target("b.txt")), "b");
 }
+
+// A file saved by the user at a name that was empty when the run looked is never replaced:
+// the run fails there, and its rollback leaves the user's file.
+TEST_F(TransactionTest, ANameTakenWhileTheRunWorkedIsNotReplaced) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  Transaction transaction;
+  ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
+  PendingFile file;
+  ASSERT_EQ(transaction.BeginFile(NarrowOf("new.txt"), false, &file), kSuccess);
+  ASSERT_EQ(write(file.descriptor, "the run's", 9), 9);
+  ASSERT_EQ(close(file.descriptor), 0);
+  file.descriptor = -1;
+  ASSERT_EQ(transaction.CompleteFile(&file), kSuccess);
+  ASSERT_TRUE(WriteWholeFile(Target("new.txt"), "mine"));
+  EXPECT_NE(transaction.PublishPending(), kSuccess);
+  EXPECT_EQ(transaction.FailedRelativePath(), NarrowOf("new.txt"));
+  transaction.Rollback();
+  EXPECT_FALSE(transaction.RestoreIncomplete());
+  EXPECT_EQ(ReadWholeFile(Target("new.txt")), "mine");
+  EXPECT_FALSE(Exists(Target(".t5stp")));
+}

@@ -269,13 +269,7 @@ class Automation(SetupRunCase):
         os.chmod(self.kit, 0o000)
         before = snapshot(self.root, skip=("run.jsonl",))
         process = self.start(user=NOBODY, args=["--exit-status", "--log=" + self.log])
-        try:
-            _, err = process.communicate(timeout=120)
-        finally:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-        err = err.decode(errors="replace")
+        err = self.wait_for(process)
         self.assertEqual(process.returncode, 3)
         # A kit that cannot be read says so, and why; it is not called damaged.
         self.assertIn("cannot be read", err)
