@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "app/string_table.h"
+#include "install/own_file_writers.h"
 #include "install/recovery.h"
 #include "install/relative_path.h"
 #include "kit/distribution_kit.h"
@@ -195,6 +196,93 @@ ErrorCode InstallJob::InstallEntry(DistributionKit* kit, std::size_t j,
   return transaction_.CompleteFile(&file);
 }
 
+bool InstallJob::WriteOwnStretch(DistributionKit* kit, const WideString& target,
+                                 const std::vector<NarrowString>& relatives,
+                                 const std::vector<bool>& repeated, std::size_t first,
+                                 OwnFileWriters* writers, std::size_t* end, int32_t* ended) {
+  const std::size_t count = kit->EntryCount();
+  // The folders first, on this thread; a failure to make one ends the stretch and, once the
+  // entries before it are written, the run.
+  ErrorCode stopped_code = kSuccess;
+  int stopped_error = 0;
+  std::size_t j = first;
+  for (; j < count && !repeated[j]; ++j) {
+    const NarrowString folder = RelativeParent(relatives[j]);
+    if (!transaction_.IsRunsOwnDirectory(folder) || writers->Full(folder)) break;
+    errno = 0;
+    ErrorCode code = transaction_.CreateDirectoryRecorded(folder);
+    if (code == kSuccess &&
+        !writers->Add(j, relatives[j], DestinationPath(target, kit->Entry(j).name))) {
+      code = ErrorCodeFromErrno(errno);
+    }
+    if (code != kSuccess) {
+      stopped_code = code;
+      stopped_error = errno;
+      break;
+    }
+  }
+  // A single file is written as any other.
+  if (stopped_code == kSuccess && writers->Size() < 2) {
+    writers->Finish();
+    return false;
+  }
+  writers->Write();
+
+  // What the writers did, in table order, as the one-file path would have told it.
+  RunObserver* observer = channel_->run_observer();
+  struct Failure {
+    ErrorCode code = kSuccess;
+    int error_number = 0;
+    std::size_t entry = 0;
+    WideString destination;
+  } failure;
+  if (const OwnFileWriters::Job* failed = writers->failure()) {
+    failure = Failure{failed->code, failed->error_number, failed->entry, failed->destination};
+  }
+  const bool cancelled = writers->cancelled();
+  bool told_all = true;
+  for (const OwnFileWriters::Job& job : writers->jobs()) {
+    if (!told_all) break;
+    if (job.outcome == OwnFileWriters::Outcome::kNameTaken && failure.code == kSuccess &&
+        !cancelled) {
+      errno = 0;
+      const ErrorCode code = InstallEntry(kit, job.entry, job.file.relative, Destination::kAbsent);
+      if (code != kSuccess) {
+        failure = Failure{code, errno, job.entry, job.destination};
+        told_all = false;
+        continue;
+      }
+    } else if (job.outcome != OwnFileWriters::Outcome::kWritten) {
+      told_all = false;
+      continue;
+    }
+    if (observer != nullptr) observer->EntryDone(job.destination, EntryAction::kNew);
+  }
+  const std::size_t last_taken = writers->last_taken();
+  // Everything either writer finished goes to the transaction, so that a rollback removes it.
+  writers->Finish();
+
+  if (failure.code != kSuccess) {
+    *ended = ReportError(failure.code, Percentage(failure.entry, count),
+                         CauseOf(failure.code, failure.error_number,
+                                 ToLocaleBytes(failure.destination)));
+    return true;
+  }
+  if (cancelled) {
+    *ended = EndCancelled(Percentage(last_taken, count));
+    return true;
+  }
+  if (stopped_code != kSuccess) {
+    const WideString destination = DestinationPath(target, kit->Entry(j).name);
+    channel_->Post(0, destination, Percentage(j, count));
+    *ended = ReportError(stopped_code, Percentage(j, count),
+                         CauseOf(stopped_code, stopped_error, ToLocaleBytes(destination)));
+    return true;
+  }
+  *end = j;
+  return false;
+}
+
 WideString InstallJob::RefusalText(const Transaction& transaction) {
   if (transaction.Refusal() == WorkFolderRefusal::kUntrusted) {
     WideString text = LoadText(NarrowString("IDS_ERROR_UNTRUSTED"));
@@ -248,7 +336,17 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
   RunObserver* observer = channel->run_observer();
   const uid_t user = geteuid();
   const std::size_t count = kit->EntryCount();
+  OwnFileWriters writers(&transaction_, kit, channel, count);
   for (std::size_t j = 0; j < count; ++j) {
+    std::size_t stretch_end = j;
+    int32_t ended = 0;
+    if (WriteOwnStretch(kit, target, relatives, repeated, j, &writers, &stretch_end, &ended)) {
+      return ended;
+    }
+    if (stretch_end > j) {
+      j = stretch_end - 1;
+      continue;
+    }
     const KitEntry& entry = kit->Entry(j);
     const int32_t percent = Percentage(j, count);
     const WideString destination = DestinationPath(target, entry.name);

@@ -41,6 +41,7 @@
 constexpr int64_t kFinishPauseMicroseconds = 1000000;
 
 class DistributionKit;
+class OwnFileWriters;
 
 class InstallJob {
  public:
@@ -109,6 +110,14 @@ class InstallJob {
   // What is at relative, looked up in its folder; repeated: an earlier entry names it too.
   Destination Examine(const NarrowString& relative, bool repeated, const FileTime& entry_time,
                       uid_t user);
+  // Writes the stretch of new files from entry first on that go into folders the run made
+  // (install/own_file_writers.h), when it holds more than one. Returns true when the run has
+  // ended there (a failure, a cancel request), with *ended its code; otherwise *end is the
+  // entry after the stretch (first when there was none to write).
+  bool WriteOwnStretch(DistributionKit* kit, const WideString& target,
+                       const std::vector<NarrowString>& relatives,
+                       const std::vector<bool>& repeated, std::size_t first,
+                       OwnFileWriters* writers, std::size_t* end, int32_t* ended);
   // Writes entry j to relative; *found is what ExamineDestination found there.
   ErrorCode InstallEntry(DistributionKit* kit, std::size_t j, const NarrowString& relative,
                          Destination found);

@@ -237,6 +237,55 @@ TEST_F(InstallJobTest, ANamedPipeAtADestinationIsReplacedWithoutWaiting) {
   EXPECT_FALSE(WorkFolderLeft());
 }
 
+// Sixty new files in folders the run makes: written by two threads.
+std::vector<KitFile> ManyNewFiles() {
+  std::vector<KitFile> files;
+  for (int j = 0; j < 60; ++j) {
+    const std::string folder = j < 20 ? "" : j < 40 ? "one/" : "one/two\\";
+    files.push_back({folder + "f" + std::to_string(j) + ".txt", TimeOf(kKit),
+                     std::string(1000 + 97 * j, static_cast<char>('A' + j % 26))});
+  }
+  return files;
+}
+
+TEST_F(InstallJobTest, TwoWritersReportInTableOrder) {
+  const std::vector<KitFile> files = ManyNewFiles();
+  OpenKit(files);
+  PostRecorder recorder(&channel_);
+  ASSERT_EQ(RunJob(), 0);
+  const std::vector<ProgressReport> reports = recorder.Reports();
+  ASSERT_EQ(reports.size(), files.size() + 1);
+  for (std::size_t j = 0; j < files.size(); ++j) {
+    EXPECT_EQ(reports[j].percent, InstallJob::Percentage(j, files.size()));
+    EXPECT_EQ(AsciiOf(reports[j].message),
+              AsciiOf(InstallJob::DestinationPath(WideFromAscii(target_ + "/"),
+                                                  WideFromAscii(files[j].name))));
+  }
+  for (const KitFile& file : files) {
+    const std::string name =
+        AsciiOf(InstallJob::DestinationPath(WideString(), WideFromAscii(file.name)));
+    EXPECT_EQ(ReadWholeFile(Target(name)), file.bytes) << name;
+  }
+}
+
+TEST_F(InstallJobTest, AFailureInEitherWriterRollsBackWhatBothWrote) {
+  const std::vector<KitFile> files = ManyNewFiles();
+  // The container ends inside entry k: the last entry alone fails, or k and all after it.
+  for (std::size_t k : {std::size_t{30}, files.size() - 1}) {
+    OpenKit(files);
+    const KitEntry& entry = kit_->Entry(k);
+    const int container = static_cast<int>(KitTestAccess::ContainerHandle(*kit_));
+    ASSERT_EQ(ftruncate(container, entry.offset + entry.size / 2), 0);
+    PostRecorder recorder(&channel_);
+    EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidData));
+    const std::vector<ProgressReport> reports = recorder.Reports();
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back().percent, InstallJob::Percentage(k, files.size())) << k;
+    EXPECT_FALSE(Exists(target_)) << "failing entry " << k;
+    EXPECT_FALSE(TempDirectoryUsed()) << "failing entry " << k;
+  }
+}
+
 TEST_F(InstallJobTest, DestinationRules) {
   EXPECT_EQ(
       AsciiOf(InstallJob::DestinationPath(WideFromAscii("/t/"), WideFromAscii("a\\b\\c.txt"))),

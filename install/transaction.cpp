@@ -391,8 +391,7 @@ ErrorCode Transaction::BeginFile(const NarrowString& relative, bool replaces,
   const int folder = FolderDescriptor(directory);
   if (folder < 0) return ErrorCodeFromErrno(errno);
   for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-    file->descriptor = openat(folder, NameOf(file->temp_relative),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+    file->descriptor = CreateTempFile(folder, *file);
     if (file->descriptor >= 0) {
       file->created = true;
       if (!IdentityOf(file->descriptor, &file->identity)) {
@@ -441,13 +440,52 @@ ErrorCode Transaction::CompleteFile(PendingFile* file) {
     AbandonFile(file);
     return ErrorCodeFromErrno(error);
   }
+  AdoptFile(file);
+  return kSuccess;
+}
+
+int Transaction::OpenOwnFolder(const NarrowString& directory) {
+  assert(state_ == State::kBegun && IsRunsOwnDirectory(directory));
+  const int folder = OpenFolderBeneath(root_, directory, O_PATH);
+  if (folder < 0) return -1;
+  NodeIdentity identity;
+  if (!IdentityOf(folder, &identity)) {
+    const int error = errno;
+    close(folder);
+    errno = error;
+    return -1;
+  }
+  // A folder the run made lies on the file system of the folder that holds it, which may be
+  // a mount inside the template directory: its files are synced before they take names.
+  if (written_devices_.count(identity.device) == 0) {
+    const int sync_folder = OpenFolderBeneath(root_, directory, 0);
+    if (sync_folder >= 0) written_devices_[identity.device] = sync_folder;
+  }
+  return folder;
+}
+
+void Transaction::PrepareOwnFile(const NarrowString& relative, PendingFile* file) {
+  assert(state_ == State::kBegun && IsRunsOwnDirectory(RelativeParent(relative)));
+  file->relative = relative;
+  file->replaces = false;
+  file->descriptor = -1;
+  file->created = false;
+  file->temp_relative = names_.Next(RelativeParent(relative));
+}
+
+int Transaction::CreateTempFile(int folder, const PendingFile& file) {
+  return openat(folder, NameOf(file.temp_relative),
+                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+}
+
+void Transaction::AdoptFile(PendingFile* file) {
+  assert(state_ == State::kBegun && file->descriptor < 0 && file->created);
   // Its identity is what lets a rollback tell the run's file from one put there since. In
   // memory the identity alone is kept: a run never gives its files another name.
   journal_.Add(IdentityRecord(JournalKind::kNewFile, file->relative, file->identity));
   made_files_.push_back(file->identity);
   pending_.push_back(*file);
   file->created = false;
-  return kSuccess;
 }
 
 ErrorCode Transaction::SyncWrittenFileSystems() {

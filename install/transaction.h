@@ -134,6 +134,23 @@ class Transaction {
   // Removes the temporary file of a file that is not completed (closing it if open).
   void AbandonFile(PendingFile* file);
 
+  // Files in folders the run made need no record before they are made, so other threads may
+  // make and write them (install/own_file_writers.h); the transaction itself stays on the
+  // worker thread. OpenOwnFolder gives a new descriptor (O_PATH; the caller closes it) of
+  // directory, which must be the run's own, and counts its file system among those synced
+  // before files take their names; -1 with errno set when it cannot be opened.
+  int OpenOwnFolder(const NarrowString& directory);
+  // Names the file that is to take relative (in a folder the run made, nothing there yet):
+  // its temporary name, nothing recorded, nothing created.
+  void PrepareOwnFile(const NarrowString& relative, PendingFile* file);
+  // Creates the temporary file of file exclusively in folder (O_EXCL, no link followed), with
+  // the mode of the run's files: its descriptor, or -1 with errno set. Safe on any thread.
+  static int CreateTempFile(int folder, const PendingFile& file);
+  // Takes a file that another thread created exclusively under the name PrepareOwnFile gave
+  // it, wrote, stamped, closed (descriptor -1) and identified (created, identity set) into
+  // the batch, as CompleteFile does.
+  void AdoptFile(PendingFile* file);
+
   // Keeps the run's changes: see above. Fails (with the run's changes still undoable by
   // Rollback) when a file cannot be put in place, a sync fails, the template directory's
   // name no longer names the directory the run opened, or the journal cannot be marked

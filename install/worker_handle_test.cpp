@@ -55,8 +55,10 @@ struct WorkerThreads {
 
   class EndMark {
    public:
+    // Only the worker's own thread posts the finish report; the writers it starts for new
+    // files post progress from threads of their own, which end with their stretch.
     ~EndMark() {
-      if (threads_ == nullptr || start_ != 1) return;
+      if (threads_ == nullptr || start_ != 1 || !finished_) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       threads_->first_ended.store(true);
     }
@@ -67,8 +69,10 @@ struct WorkerThreads {
       }
       return start_;
     }
+    void NoteFinish() { finished_ = true; }
 
    private:
+    bool finished_ = false;
     WorkerThreads* threads_ = nullptr;
     int start_ = 0;
   };
@@ -77,6 +81,7 @@ struct WorkerThreads {
                       int32_t percent) {
     WorkerThreads* threads = static_cast<WorkerThreads*>(context);
     static thread_local EndMark mark;
+    if (percent == 100) mark.NoteFinish();
     if (mark.Take(threads) != 2) return;
     if (threads->second_reports.fetch_add(1) == 0) {
       threads->first_ended_before_second_reported.store(threads->first_ended.load());

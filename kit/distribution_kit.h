@@ -17,7 +17,8 @@
 //
 // Threads: Open and the lookups run on the user-interface thread; during an installation the
 // worker alone uses the file table, the container handle and the copy buffer (ExtractEntry
-// is not reentrant: one extraction at a time). The kit has no lock of its own.
+// is not reentrant: one extraction at a time). The kit has no lock of its own. The copy that
+// takes a buffer of its own changes nothing in the kit and may run on several threads.
 
 #ifndef KIT_DISTRIBUTION_KIT_H_
 #define KIT_DISTRIBUTION_KIT_H_
@@ -93,6 +94,11 @@ class DistributionKit {
   // ExtractEntry, without those of the open and close. The container's position is neither
   // used nor moved.
   ErrorCode CopyEntryTo(std::size_t index, FileHandle output, bool output_is_new = false);
+  // The same through buffer (kCopyBufferBytes long) instead of the kit's own: copies on
+  // several threads at once, each with a buffer of its own. The container is only read at
+  // explicit positions, so concurrent copies do not disturb each other.
+  ErrorCode CopyEntryTo(std::size_t index, FileHandle output, bool output_is_new,
+                        unsigned char* buffer) const;
 
   // Closes the container (which removes it) and empties the file table, for callers that
   // open a kit only to look at it. The description records stay.

@@ -4,13 +4,18 @@
 #include "kit/distribution_kit.h"
 
 ErrorCode DistributionKit::CopyEntryTo(std::size_t index, FileHandle output, bool output_is_new) {
+  return CopyEntryTo(index, output, output_is_new, copy_buffer_.get());
+}
+
+ErrorCode DistributionKit::CopyEntryTo(std::size_t index, FileHandle output, bool output_is_new,
+                                       unsigned char* buffer) const {
   if (index >= entries_.size()) return kErrorInvalidParameter;
   const KitEntry& entry = entries_[index];
   if (container_handle_ == kNoFileHandle) return kErrorInvalidHandle;
   uint64_t offset = entry.offset;
   uint32_t copied = 0;
   ErrorCode code = FileCopyRange(container_handle_, &offset, output, entry.size,
-                                 copy_buffer_.get(), kCopyBufferBytes, &copied);
+                                 buffer, kCopyBufferBytes, &copied);
   if (code != kSuccess) return code;
   // A container that ends before the bytes do: no further read could make progress.
   if (copied != entry.size) return kErrorInvalidData;
