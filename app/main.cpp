@@ -15,6 +15,7 @@
 #include <signal.h>
 
 #include "app/installer_app.h"
+#include "app/phase_trace.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ void LeaveGdk() { g_rec_mutex_unlock(&gdk_lock); }
 }  // namespace
 
 int main(int argc, char** argv) {
+  TracePhase("main");
 #if !GLIB_CHECK_VERSION(2, 32, 0)
   // From GLib 2.32 on the thread system is always initialised.
   g_thread_init(NULL);
@@ -54,6 +56,7 @@ int main(int argc, char** argv) {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   gdk_threads_leave();
 #pragma GCC diagnostic pop
+  TracePhase("exit");
   if (stop_signal != 0 && !exit_status_wanted) {
     signal(stop_signal, SIG_DFL);
     raise(stop_signal);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "app/phase_trace.h"
 #include "app/string_table.h"
 #include "install/own_file_writers.h"
 #include "install/recovery.h"
@@ -310,6 +311,7 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
   errno = 0;
   ErrorCode code = transaction_.BeginTransaction(target);
   const int begin_error = errno;
+  TracePhase("transaction_begun");
   if (transaction_.RolledBackInterruptedRun()) {
     ReportInterruptedInstallationRolledBack(transaction_.Target());
   }
@@ -387,6 +389,7 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     }
     if (channel->IsCancelRequested()) return EndCancelled(percent);
   }
+  TracePhase("files_written");
   errno = 0;
   code = transaction_.Commit();
   if (code != kSuccess) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "app/phase_trace.h"
 #include "app/string_table.h"
 #include "text/locale_conversions.h"
 #include "text/utf8_text.h"
@@ -128,6 +129,7 @@ CInstallerDlg::CInstallerDlg(int argument_count, char** argument_vector, bool si
   // lesser look, not a failure of the run.
   static_cast<void>(PrepareGtkLanguage(language_code_));
   has_display_ = gtk_init_check(&argument_count_, &argument_vector_) != FALSE;
+  TracePhase("gtk_init");
   if (has_display_) UseLeftToRightDirection();
 
   silent_ = silent;

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "app/phase_trace.h"
 #include "app/string_table.h"
 #include "config/well_known_locations.h"
 #include "fs/directory_finder.h"
@@ -86,6 +87,7 @@ void CInstallerDlg::RunSteps() {
     return;
   }
   if (!RunPreinstallChecks()) return;
+  TracePhase("kit_checked");
   if (automation_.dry_run) {
     RunDryRun();
     return;
@@ -104,6 +106,7 @@ void CInstallerDlg::RunSteps() {
     CreateMainWindow();
     ShowWelcomePage();
   }
+  TracePhase("window_shown");
   if (silent_) {
     StartInstallation();
     return;

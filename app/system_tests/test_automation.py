@@ -391,6 +391,51 @@ class Automation(SetupRunCase):
         self.assertEqual(status, 1)
         self.assertIn(self.target("old.cfg") + ": Is a directory (EISDIR)", err)
 
+    # --- the phase trace (SETUP_TRACE) -------------------------------------------------
+
+    def test_phase_trace_marks_every_phase_in_order_only_when_asked(self):
+        phases = ["main", "gtk_init", "kit_checked", "window_shown", "transaction_begun",
+                  "files_written", "exit"]
+        make_kit(self.kit, [("A\\one.cfg", b"one"), ("two.cfg", b"two")])
+        trace = os.path.join(self.root, "trace")
+
+        def marks(text, pid):
+            """The phases of the lines, each checked: setup's pid, times from 0 on in order."""
+            found, last = [], 0.0
+            for line in text.splitlines():
+                self.assertRegex(line, r"^setup-trace \d+ [a-z_]+ \d+\.\d{3}$")
+                _, line_pid, phase, ms = line.split(" ")
+                self.assertEqual(int(line_pid), pid)
+                self.assertGreaterEqual(float(ms), last)
+                found.append(phase)
+                last = float(ms)
+            self.assertGreater(last, 0.0)
+            return found
+
+        status, out, err = self.silent(env=dict(self.env(), SETUP_TRACE=trace))
+        self.assertEqual((status, out, err), (0, "", ""))
+        pid = self.expect_outcome("installed", 0)[0]["pid"]
+        with open(trace) as f:
+            self.assertEqual(marks(f.read(), pid), phases)
+        # "-" is standard error; an up-to-date run passes every phase too.
+        status, _, err = self.silent(env=dict(self.env(), SETUP_TRACE="-"))
+        self.assertEqual(status, 0)
+        self.assertEqual(marks(err, self.expect_outcome("up-to-date", 0)[0]["pid"]), phases)
+        # Off: empty, as unset, writes nothing anywhere.
+        before = snapshot(self.root)
+        status, out, err = self.run_program(["usecwd", "-S", "--dry-run"],
+                                            env=dict(self.env(), SETUP_TRACE=""))
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn("2 up to date", out)
+        self.assertEqual(snapshot(self.root), before)
+        # A trace that cannot be opened is said, and the run goes on without it.
+        os.remove(self.target("two.cfg"))
+        status, _, err = self.silent(env=dict(self.env(), SETUP_TRACE=self.root + "/no/trace"))
+        self.assertEqual(status, 0)
+        self.assertIn("SETUP_TRACE", err)
+        self.assertIn(self.root + "/no/trace: No such file or directory", err)
+        self.assertTrue(os.path.isfile(self.target("two.cfg")))
+
     # --- the progress line -------------------------------------------------------------
 
     def test_progress_line_on_a_terminal_only(self):
