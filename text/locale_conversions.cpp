@@ -429,6 +429,11 @@ std::size_t DecodeLocaleChunk(const char* bytes, std::size_t count, bool at_end,
   return units;
 }
 
+void RunWithLocaleHeld(const std::function<void()>& work) {
+  std::lock_guard<std::mutex> lock(LocaleMutex());
+  work();
+}
+
 NarrowString ToLocaleBytes(const WideString& text) { return Encode(text, EncodeMode::kDisplay); }
 
 bool ToLocaleBytesExact(const WideString& text, NarrowString* bytes) {

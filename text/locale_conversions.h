@@ -27,6 +27,7 @@
 #define TEXT_LOCALE_CONVERSIONS_H_
 
 #include <cstddef>
+#include <functional>
 
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
@@ -60,6 +61,10 @@ std::size_t DecodeLocaleChunk(const char* bytes, std::size_t count, bool at_end,
 // every unit that cannot be encoded, a surrogate escape and a zero unit included, becomes
 // the replacement character U+FFFD, or "?" where the encoding lacks it, one for each such
 // unit. The result is always valid text in the encoding, and nothing is left out.
+// Runs work while no conversion runs: for a library that sets the process locale itself
+// (GTK as it starts) while other threads may convert. work must not convert.
+void RunWithLocaleHeld(const std::function<void()>& work);
+
 NarrowString ToLocaleBytes(const WideString& text);
 // The text in the locale's encoding, for a path or a settings line: true with *bytes the
 // whole text (surrogate escapes as the bytes they stand for), or false (and *bytes

@@ -126,11 +126,9 @@ CInstallerDlg::CInstallerDlg(int argument_count, char** argument_vector, bool si
   caption_ = caption;
 
   // Where LANGUAGE cannot be set, GTK's own words follow the environment's languages: a
-  // lesser look, not a failure of the run.
+  // lesser look, not a failure of the run. Set here, before the checks' thread reads the
+  // environment.
   static_cast<void>(PrepareGtkLanguage(language_code_));
-  has_display_ = gtk_init_check(&argument_count_, &argument_vector_) != FALSE;
-  TracePhase("gtk_init");
-  if (has_display_) UseLeftToRightDirection();
 
   silent_ = silent;
   locations_from_alternative_file_ = false;
@@ -140,6 +138,8 @@ CInstallerDlg::CInstallerDlg(int argument_count, char** argument_vector, bool si
 }
 
 CInstallerDlg::~CInstallerDlg() {
+  // The checks' thread fills in the kit and the findings: it ends before they go.
+  checks_.Join();
   worker_.RequestStop();
   worker_.Join();
   DestroyMainWindow();
@@ -149,7 +149,19 @@ CInstallerDlg::~CInstallerDlg() {
 
 WideString CInstallerDlg::GetTitle() const { return FromLocaleBytes(caption_); }
 
-WizardLayout CInstallerDlg::MeasureLayout() {
+void CInstallerDlg::InitGtk() {
+  if (gtk_initialised_) return;
+  gtk_initialised_ = true;
+  // GTK sets the process locale as it starts, while the checks' thread may be converting
+  // in it: it starts while no conversion runs.
+  RunWithLocaleHeld([this] {
+    has_display_ = gtk_init_check(&argument_count_, &argument_vector_) != FALSE;
+  });
+  TracePhase("gtk_init");
+  if (has_display_) UseLeftToRightDirection();
+}
+
+WizardNeeds CInstallerDlg::MeasureNeeds() {
   WizardNeeds needs;
   const GtkRequisition buttons = ButtonNeed(back_button_, next_button_, cancel_button_);
   needs.button_width = buttons.width;
@@ -181,14 +193,19 @@ WizardLayout CInstallerDlg::MeasureLayout() {
       WrappedHeight(fixed_, LoadText(NarrowString("IDS_SUCCESS_FINISH")), column);
   needs.page_text_height = needs.success_text_height;
   for (const WideString& text :
-       {WelcomeText(kit_, language_code_), LoadText(NarrowString("IDS_ERROR_FINISH")),
-        LoadText(NarrowString("IDS_CANCEL_FINISH"))}) {
+       {LoadText(NarrowString("IDS_ERROR_FINISH")), LoadText(NarrowString("IDS_CANCEL_FINISH"))}) {
     needs.page_text_height = std::max(needs.page_text_height, WrappedHeight(fixed_, text, column));
   }
-  return LayOutWizard(needs);
+  return needs;
 }
 
 void CInstallerDlg::CreateMainWindow() {
+  InitGtk();
+  if (main_window_ == nullptr) BuildMainWindow();
+  FinishMainWindow();
+}
+
+void CInstallerDlg::BuildMainWindow() {
   main_window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   GtkWindow* window = GTK_WINDOW(main_window_);
   fixed_ = gtk_fixed_new();
@@ -199,22 +216,9 @@ void CInstallerDlg::CreateMainWindow() {
   gtk_widget_set_can_default(next_button_, TRUE);
   gtk_widget_grab_default(next_button_);
   cancel_button_ = MakeButton(fixed_, "IDS_WIZARD_CANCEL");
-  layout_ = MeasureLayout();
-  width_ = layout_.window_width;
-  height_ = layout_.window_height;
-  PlaceButtonRow(fixed_, layout_, back_button_, next_button_, cancel_button_);
+  needs_ = MeasureNeeds();
 
   gtk_window_set_position(window, GTK_WIN_POS_CENTER);
-  GdkGeometry geometry = {};
-  geometry.min_width = geometry.max_width = geometry.base_width = width_;
-  geometry.min_height = geometry.max_height = geometry.base_height = height_;
-  geometry.width_inc = geometry.height_inc = 0;
-  geometry.min_aspect = geometry.max_aspect = 0.0;
-  geometry.win_gravity = GDK_GRAVITY_NORTH_WEST;
-  gtk_window_set_geometry_hints(
-      window, main_window_, &geometry,
-      static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE | GDK_HINT_BASE_SIZE));
-
   gtk_window_set_modal(window, TRUE);
   gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
 
@@ -227,18 +231,41 @@ void CInstallerDlg::CreateMainWindow() {
 
   gtk_window_set_title(window, ToUtf8(GetTitle()).CStr());
 
-  GtkWidget* separator = gtk_hseparator_new();
-  gtk_widget_set_size_request(separator, layout_.separator_width, kSeparatorHeight);
-  gtk_fixed_put(GTK_FIXED(fixed_), separator, kFrameMargin, layout_.separator_top);
+  separator_ = gtk_hseparator_new();
+  gtk_fixed_put(GTK_FIXED(fixed_), separator_, kFrameMargin, 0);
 
   g_signal_connect(back_button_, "clicked", G_CALLBACK(OnBackClicked), this);
   g_signal_connect(next_button_, "clicked", G_CALLBACK(OnNextClicked), this);
   g_signal_connect(cancel_button_, "clicked", G_CALLBACK(OnCancelClicked), this);
 
-  gtk_widget_show_all(fixed_);
-
   page_picture_ = gdk_pixbuf_new_from_xpm_data(page_picture_xpm);
+}
 
+void CInstallerDlg::FinishMainWindow() {
+  // The welcome text comes from the kit, which is known only now.
+  WizardNeeds needs = needs_;
+  needs.page_text_height =
+      std::max(needs.page_text_height,
+               WrappedHeight(fixed_, WelcomeText(kit_, language_code_), TextColumnWidth(needs)));
+  layout_ = LayOutWizard(needs);
+  width_ = layout_.window_width;
+  height_ = layout_.window_height;
+  PlaceButtonRow(fixed_, layout_, back_button_, next_button_, cancel_button_);
+
+  GdkGeometry geometry = {};
+  geometry.min_width = geometry.max_width = geometry.base_width = width_;
+  geometry.min_height = geometry.max_height = geometry.base_height = height_;
+  geometry.width_inc = geometry.height_inc = 0;
+  geometry.min_aspect = geometry.max_aspect = 0.0;
+  geometry.win_gravity = GDK_GRAVITY_NORTH_WEST;
+  gtk_window_set_geometry_hints(
+      GTK_WINDOW(main_window_), main_window_, &geometry,
+      static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE | GDK_HINT_BASE_SIZE));
+
+  gtk_widget_set_size_request(separator_, layout_.separator_width, kSeparatorHeight);
+  gtk_fixed_move(GTK_FIXED(fixed_), separator_, kFrameMargin, layout_.separator_top);
+
+  gtk_widget_show_all(fixed_);
   gtk_widget_show(main_window_);
 }
 
@@ -265,6 +292,7 @@ void CInstallerDlg::SetFinishButtons() {
 void CInstallerDlg::OnMainWindowDestroyed() {
   main_window_ = nullptr;
   fixed_ = nullptr;
+  separator_ = nullptr;
   back_button_ = next_button_ = cancel_button_ = nullptr;
   current_page_ = nullptr;
   // The page objects stay (they only refer to widgets that are gone now); they are never

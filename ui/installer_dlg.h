@@ -64,6 +64,8 @@
 #include "kit/distribution_kit.h"
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
+#include "kit/preinstall_checks.h"
+#include "ui/background_checks.h"
 #include "ui/cwnd.h"
 #include "ui/dir_select_page.h"
 #include "ui/installed_directory_record.h"
@@ -118,11 +120,13 @@ class CInstallerDlg : public CWnd {
     guint source;
   };
 
-  // The pre-installation checks: true when the wizard may be shown; otherwise the failure
-  // has been shown in an error message box.
+  // The pre-installation checks (their result, when Run started them on their thread): true
+  // when the wizard may be shown; otherwise the failure has been shown in an error message
+  // box, and a window built meanwhile is destroyed unseen.
   bool RunPreinstallChecks();
 
-  // Builds and shows the main window; once, after the checks have passed, with a display.
+  // Builds (unless BuildMainWindow did) and shows the main window; once, after the checks
+  // have passed, with a display.
   void CreateMainWindow();
   // Hides the widgets of the current page, makes page current and shows its widgets (then
   // calls its OnActivate). A null page only hides the current one.
@@ -168,9 +172,19 @@ class CInstallerDlg : public CWnd {
 
   // Run without the final stop and join.
   void RunSteps();
-  // The window's geometry for what the buttons (made already) and the pages' texts need at
-  // the font in force.
-  WizardLayout MeasureLayout();
+  // GTK's start, once (Run, or the first call that needs it): has_display_ tells whether
+  // it found a display.
+  void InitGtk();
+  // Gives checks_ the pre-installation checks, once.
+  void PrepareChecks();
+  // The main window with its buttons, hidden, while the checks run: everything that does
+  // not depend on the kit. FinishMainWindow then measures the kit's welcome text, lays the
+  // window out and shows it.
+  void BuildMainWindow();
+  void FinishMainWindow();
+  // What the buttons (made already) and the pages' texts other than the kit's welcome text
+  // need at the font in force.
+  WizardNeeds MeasureNeeds();
   // Starts the worker on the channel and turns the loop until the run has ended: true for
   // success; otherwise *failure_text receives the worker's failure text (IDS_INSTALL_ERROR
   // when the worker is gone without a report) and *directory_changed whether the run's
@@ -274,8 +288,18 @@ class CInstallerDlg : public CWnd {
   bool progress_line_wanted_ = false;
   bool progress_line_shown_ = false;
   NarrowString progress_line_;
-  // The window's geometry; ShowPage arranges each page by it.
+  // The window's geometry; ShowPage arranges each page by it. needs_: what BuildMainWindow
+  // measured.
   WizardLayout layout_;
+  WizardNeeds needs_;
+  GtkWidget* separator_ = nullptr;
+  bool gtk_initialised_ = false;
+  // The checks, on a thread of their own during Run, and what they found (theirs alone
+  // until checks_ has been waited for). Declared last: destroyed first, joined before the
+  // members the thread fills in go.
+  PreinstallResult check_result_ = PreinstallResult::kKitNotFound;
+  PreinstallFindings check_findings_;
+  BackgroundChecks checks_;
 };
 
 #endif  // UI_INSTALLER_DLG_H_

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/phase_trace.h"
 #include "app/string_table.h"
@@ -81,11 +82,18 @@ void CInstallerDlg::Run() {
 void CInstallerDlg::RunSteps() {
   outcome_ = RunOutcome::kChecksFailed;
   if (!OpenLog()) return;
+  // The checks run beside GTK's start and the window's build; the window is shown only once
+  // they passed, so what the user sees, and in which order, is as if they had run first.
+  PrepareChecks();
+  const char* display = std::getenv("DISPLAY");
+  if (display != nullptr && display[0] != '\0' && !automation_.dry_run) checks_.Start();
+  InitGtk();
   if (!has_display_ && !silent_ && !automation_.dry_run) {
     WriteStartRecord();
     std::fprintf(stderr, "setup: cannot open a display; run with -S to install without a window\n");
     return;
   }
+  if (has_display_ && !automation_.dry_run) BuildMainWindow();
   if (!RunPreinstallChecks()) return;
   TracePhase("kit_checked");
   if (automation_.dry_run) {
@@ -93,8 +101,13 @@ void CInstallerDlg::RunSteps() {
     return;
   }
   // A silent run has no other directory to turn to; the wizard's user may choose one.
-  if (!FinishInterruptedInstallation() && silent_) return;
+  // A run that ends before its window is shown ends without it.
+  if (!FinishInterruptedInstallation() && silent_) {
+    DestroyMainWindow();
+    return;
+  }
   if (silent_ && target_directory_.Empty()) {
+    DestroyMainWindow();
     // Silent mode takes the checks' directory as it is; an empty one would put the
     // templates into the current directory.
     ShowMessage(Text("IDS_ERROR_NOTARGET"), kMessageBoxErrorOk,
@@ -116,10 +129,21 @@ void CInstallerDlg::RunSteps() {
   if (main_window_ != nullptr) gtk_main();
 }
 
+void CInstallerDlg::PrepareChecks() {
+  if (checks_.HasChecks()) return;
+  // On the checks' thread: what they fill in is not touched elsewhere before Wait.
+  checks_.Set([this] {
+    check_result_ = RunPreinstallSteps(use_current_directory_, &TemplateLocations,
+                                       &check_findings_, &kit_);
+  });
+}
+
 bool CInstallerDlg::RunPreinstallChecks() {
-  PreinstallFindings findings;
-  PreinstallResult result =
-      RunPreinstallSteps(use_current_directory_, &TemplateLocations, &findings, &kit_);
+  InitGtk();
+  PrepareChecks();
+  checks_.Wait();
+  const PreinstallFindings& findings = check_findings_;
+  PreinstallResult result = check_result_;
   kit_path_ = findings.kit_path;
   alternative_file_exists_ = findings.alternative_file_exists;
   locations_from_alternative_file_ = findings.locations_from_alternative_file;
@@ -137,6 +161,8 @@ bool CInstallerDlg::RunPreinstallChecks() {
   }
   WriteStartRecord();
   if (result == PreinstallResult::kReady) return true;
+  // A failed check shows its message and never the window built beside it.
+  DestroyMainWindow();
   // Standard error says what the system said: a kit that cannot be read is not called
   // damaged there. The message box keeps its text.
   const WideString text = result == PreinstallResult::kKitUnreadable && MessagesToStream()
