@@ -9,7 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "fs/file_layer.h"
+#include "fs/file_handle.h"
+#include "fs/system_error.h"
 
 namespace {
 

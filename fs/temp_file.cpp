@@ -1,7 +1,7 @@
 #include "fs/temp_file.h"
 
 #include "fs/directory_finder.h"
-#include "fs/file_layer.h"
+#include "fs/system_error.h"
 
 #include <errno.h>
 #include <fcntl.h>

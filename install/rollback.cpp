@@ -15,7 +15,7 @@
 #include "fs/beneath.h"
 #include "fs/copy_file.h"
 #include "fs/directory_listing.h"
-#include "fs/file_layer.h"
+#include "fs/system_error.h"
 #include "fs/remove_tree.h"
 #include "install/journal_format.h"
 #include "install/relative_path.h"

@@ -11,7 +11,7 @@
 
 #include "fs/beneath.h"
 #include "fs/copy_file.h"
-#include "fs/file_layer.h"
+#include "fs/system_error.h"
 #include "fs/make_directory.h"
 #include "install/journal_format.h"
 #include "install/recovery.h"

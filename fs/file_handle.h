@@ -6,25 +6,25 @@
 // build.
 //
 // Results: every operation returns a code of fs/error_codes.h (0 for success), except
-// FileSeek (a position) and LastErrorCode. A failing system call gives kErrorNotFound (2) when
+// FileSeek (a position). A failing system call gives kErrorNotFound (2) when
 // it left errno = ENOENT, kErrorDiskFull (112) for a full disk or quota and
 // kErrorInvalidParameter (87) otherwise; handle -1 gives
 // kErrorInvalidHandle (6) where noted.
 //
-// Last error: one value for the whole process, not per thread. Every operation except
-// FileClose and LastErrorCode resets it to 0 when it starts, and a failing operation sets it
-// to the code it returns. It is meaningful only right after a call on the same thread; the
-// layer takes no lock and must not be used by two threads at once.
+// Last error: see fs/system_error.h; every operation here except FileClose resets it when it
+// starts and sets it when it fails.
 //
 // Descriptors are opened close-on-exec, so the shell commands and the programs the installer
 // starts never inherit an open file of the installer.
 
-#ifndef FS_FILE_LAYER_H_
-#define FS_FILE_LAYER_H_
+#ifndef FS_FILE_HANDLE_H_
+#define FS_FILE_HANDLE_H_
 
 #include <cstdint>
 
 #include "fs/error_codes.h"
+#include "fs/file_time.h"
+#include "fs/system_error.h"
 #include "text/wide_string.h"
 
 // A POSIX file descriptor held in a signed 64-bit value; kNoFileHandle means no file is open.
@@ -49,28 +49,6 @@ constexpr uint32_t kFileTruncateExisting = 5;
 constexpr uint32_t kFileSeekBegin = 0;
 constexpr uint32_t kFileSeekCurrent = 1;
 constexpr uint32_t kFileSeekEnd = 2;
-
-// A count of 100-nanosecond intervals since 1601-01-01 00:00:00 UTC as two 32-bit halves,
-// low half first (the layout kit entries store).
-struct FileTime {
-  uint32_t low;
-  uint32_t high;
-};
-
-// The whole 64-bit count, and back.
-uint64_t FileTimeValue(const FileTime& time);
-FileTime FileTimeFromValue(uint64_t value);
-// (seconds + 11,644,473,600) * 10,000,000 in 64-bit arithmetic; the system's sub-second
-// parts never reach this conversion.
-FileTime FileTimeFromSystemSeconds(int64_t seconds);
-// file time / 10,000,000 (unsigned division) - 11,644,473,600: whole seconds since
-// 1970-01-01 UTC, the fraction dropped.
-int64_t SystemSecondsFromFileTime(const FileTime& time);
-
-// The program's one translation of a system error number: kErrorNotFound for ENOENT,
-// kErrorDiskFull for ENOSPC and EDQUOT (a full disk must not pass for a damaged kit or a
-// bad path), kErrorInvalidParameter for everything else.
-ErrorCode ErrorCodeFromErrno(int error_number);
 
 // An attribute bit of FileOpen: a symbolic link named by the path's last component is not
 // followed, so the open fails (87) on it; kErrorNotFound (2) then means that nothing at all,
@@ -148,7 +126,4 @@ ErrorCode FileSetTimes(FileHandle handle, const FileTime* creation, const FileTi
 // touched. Handle -1 gives kErrorInvalidHandle.
 ErrorCode FileTruncateHere(FileHandle handle);
 
-// The last error (see above).
-ErrorCode LastErrorCode();
-
-#endif  // FS_FILE_LAYER_H_
+#endif  // FS_FILE_HANDLE_H_
