@@ -2,6 +2,7 @@
 
 #include "fs/directory_finder.h"
 #include "fs/system_error.h"
+#include "text/path_slashes.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -41,13 +42,11 @@ void RandomBytes(unsigned char* bytes, std::size_t count, uint64_t salt) {
   }
 }
 
-// The chosen directory, trailing "/" dropped, and the prefix: everything of a name but its
+// The chosen directory with one "/" at its end, and the prefix: everything of a name but its
 // random part.
 NarrowString NameBase(const NarrowString& chosen, const NarrowString& prefix) {
-  std::size_t length = chosen.Length();
-  while (length > 1 && chosen[length - 1] == '/') --length;
-  NarrowString base(chosen.Data(), length);
-  if (!(length == 1 && base[0] == '/')) base.Append('/');
+  NarrowString base = WithoutTrailingSlashes(chosen);
+  AppendSlash(&base);
   if (prefix.Empty()) {
     base.Append(kDefaultPrefix);
   } else {

@@ -19,6 +19,7 @@
 #include "fs/remove_tree.h"
 #include "install/journal_format.h"
 #include "install/relative_path.h"
+#include "text/path_slashes.h"
 
 namespace {
 

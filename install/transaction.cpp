@@ -19,6 +19,7 @@
 #include "install/rollback.h"
 #include "install/run_owner.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ ErrorCode Transaction::BeginTransaction(const WideString& target) {
   assert(state_ == State::kIdle);
   if (!ToLocaleBytesExact(target, &target_)) return kErrorInvalidParameter;
   if (target_.Empty() || target_[0] != '/') return kErrorPathNotFound;
-  if (target_[target_.Length() - 1] != '/') target_.Append("/");
+  AppendSlash(&target_);
 
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     records_.clear();

@@ -16,6 +16,7 @@
 #include "kit/built_in_key.h"
 #include "kit/temp_directory.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ bool ContainsText(const WideString& text, const char16_t* pattern) {
 bool HoldsWorkFolder(const WideString& directory) {
   NarrowString bytes;
   if (!ToLocaleBytesExact(CleanTargetDirectory(directory), &bytes) || bytes.Empty()) return false;
-  if (bytes[bytes.Length() - 1] != '/') bytes.Append("/");
+  AppendSlash(&bytes);
   bytes.Append(".t5stp");
   struct stat64 status;
   return lstat64(bytes.CStr(), &status) == 0;
@@ -144,7 +145,7 @@ WideString CleanTargetDirectory(const WideString& directory) {
   if (ContainsText(cleaned, u"ftp://")) cleaned.Clear();
   const std::size_t file_scheme = cleaned.Find(u"file://");
   if (file_scheme != WideString::npos) cleaned.Erase(file_scheme, 7);
-  cleaned.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+  UseForwardSlashes(&cleaned);
   cleaned.ReplaceAll(WideString(u"\n"), WideString());
   cleaned.ReplaceAll(WideString(u"\r"), WideString());
   return cleaned;
