@@ -1,6 +1,7 @@
 #include "fs/temp_file.h"
 
 #include "fs/directory_finder.h"
+#include "fs/exclusive_file.h"
 #include "fs/system_error.h"
 #include "text/path_slashes.h"
 
@@ -69,19 +70,20 @@ ErrorCode CreationCode() {
 ErrorCode CreateNamedFile(const NarrowString& directory, const NarrowString& prefix,
                           NarrowString* name, int* descriptor) {
   name->Clear();
-  for (int attempt = 0; attempt < kTempFileAttempts; ++attempt) {
-    NarrowString candidate;
-    if (!MakeTempName(directory, prefix, &candidate)) return kErrorCannotWrite;
-    *name = candidate;
-    const int opened =
-        open64(name->CStr(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (opened >= 0) {
-      *descriptor = opened;
-      return kSuccess;
-    }
-    if (errno != EEXIST) return CreationCode();
+  bool named = true;
+  const int opened = CreateExclusiveFile(
+      AT_FDCWD,
+      [&](int, NarrowString* proposal) {
+        named = MakeTempName(directory, prefix, proposal);
+        return named;
+      },
+      O_RDWR, 0600, name);
+  if (opened >= 0) {
+    *descriptor = opened;
+    return kSuccess;
   }
-  return kErrorCannotWrite;
+  if (!named || errno == EEXIST) return kErrorCannotWrite;
+  return CreationCode();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "fs/beneath.h"
 #include "install/journal_format.h"
 #include "text/locale_conversions.h"
 #include "text/path_slashes.h"
@@ -51,12 +52,7 @@ bool IsContainedRelativePath(const NarrowString& relative) {
   if (relative[0] == '/' || std::memchr(relative.Data(), 0, relative.Length()) != nullptr) {
     return false;
   }
-  bool contained = true;
-  ForEachName(relative, [&](const char* start, std::size_t length) {
-    if (IsName(start, length, "..")) contained = false;
-    return contained;
-  });
-  return contained && !IsInWorkFolder(relative);
+  return StaysBeneath(relative.Data(), relative.Length()) && !IsInWorkFolder(relative);
 }
 
 NarrowString RelativeParent(const NarrowString& relative) {
