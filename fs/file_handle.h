@@ -1,15 +1,13 @@
-// The handle-based file layer: kit reading, entry extraction and the up-to-date test of the
-// installation read and write files through these operations. They follow the shape of a
-// handle-and-error-code file API (an open call with an access mask and a creation
-// disposition, counts reported through out-parameters, a seek with three origins, times in
-// 100-nanosecond file-time units) on top of POSIX descriptors, with 64-bit offsets on every
-// build.
+// The handle-based file operations: kit reading, entry extraction and the up-to-date test of
+// the installation read and write files through these. An open takes an access mask and a
+// creation disposition, counts come back through out-parameters, a seek counts from one of
+// three origins, and times are file times (fs/file_time.h); underneath are POSIX descriptors
+// with 64-bit offsets on every build.
 //
 // Results: every operation returns a code of fs/error_codes.h (0 for success), except
-// FileSeek (a position). A failing system call gives kErrorNotFound (2) when
-// it left errno = ENOENT, kErrorDiskFull (112) for a full disk or quota and
-// kErrorInvalidParameter (87) otherwise; handle -1 gives
-// kErrorInvalidHandle (6) where noted.
+// FileSeek (a position). A failing system call gives the code ErrorCodeFromErrno makes of its
+// errno: kErrorNotFound (2) for ENOENT, kErrorDiskFull (112) for a full disk or quota and
+// kErrorInvalidParameter (87) otherwise; handle -1 gives kErrorInvalidHandle (6) where noted.
 //
 // Last error: see fs/system_error.h; every operation here except FileClose resets it when it
 // starts and sets it when it fails.
@@ -63,8 +61,8 @@ constexpr uint32_t kFileFlagOpenNonBlocking = 0x40000000u;
 // A path that cannot be encoded fails as an invalid parameter (87), as the system call
 // would for a name it cannot take.
 // access: see kFileAccessRead/kFileAccessWrite; disposition: see the kFile... constants.
-// share_mode is accepted for the shape of the interface and ignored, and so are the
-// attributes except kFileFlagOpenReparsePoint and kFileFlagOpenNonBlocking. *handle is
+// share_mode has no effect (a POSIX open locks nothing), and neither have the attributes
+// other than kFileFlagOpenReparsePoint and kFileFlagOpenNonBlocking. *handle is
 // written only on success.
 ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t share_mode,
                    uint32_t disposition, FileHandle* handle, uint32_t attributes);
