@@ -14,7 +14,9 @@ void AppendSlashTo(CowString<Unit>* path, bool backslash_too) {
 
 }  // namespace
 
-void UseForwardSlashes(WideString* path) { path->ReplaceAll(WideString(u"\\"), WideString(u"/")); }
+void UseForwardSlashes(WideString* path) {
+  path->ReplaceAll(WideString(u"\\"), WideString(u"/"));
+}
 
 void AppendSlash(NarrowString* path) { AppendSlashTo(path, false); }
 void AppendSlash(WideString* path) { AppendSlashTo(path, false); }
