@@ -6,19 +6,20 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "config/well_known_locations.h"
+#include "fs/exclusive_file.h"
+#include "fs/read_link.h"
+#include "fs/replace_file.h"
 #include "fs/temp_file.h"
 #include "text/locale_conversions.h"
 
 namespace {
 
 constexpr int kLinkDepthLimit = 40;
-constexpr int kNewFileAttempts = 100;
 constexpr std::size_t kNewFileRandomCharacters = 8;
 const char kNewFileInfix[] = ".new-";
 const char kRewriteCopySuffix[] = ".rewrite";
@@ -62,10 +63,9 @@ std::string ResolveFile(std::string path, bool* through_link, bool* foreign_link
     if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
     *through_link = true;
     if (st.st_uid != geteuid()) *foreign_link = true;
-    char target[PATH_MAX];
-    const ssize_t n = readlink(path.c_str(), target, sizeof target);
-    if (n <= 0 || n == static_cast<ssize_t>(sizeof target)) return path;
-    std::string next(target, static_cast<std::size_t>(n));
+    NarrowString target;
+    if (ReadLinkAt(AT_FDCWD, path.c_str(), &target) != 0 || target.Empty()) return path;
+    std::string next(target.Data(), target.Length());
     if (next[0] != '/' && path.find('/') != std::string::npos)
       next = path.substr(0, path.rfind('/') + 1) + next;
     path = next;
@@ -166,15 +166,18 @@ SettingsWriteResult ReplaceWithNewFile(int dirfd, const std::string& name,
                                        const std::string& content, const struct stat* old,
                                        int* error_number) {
   RemoveLeftoverNewFiles(dirfd, name);
+  const NarrowString base(("." + name + kNewFileInfix).c_str());
   NarrowString temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < kNewFileAttempts && fd < 0; ++attempt) {
-    temp = NarrowString(("." + name + kNewFileInfix).c_str());
-    AppendRandomNameCharacters(kNewFileRandomCharacters, static_cast<uint64_t>(attempt), &temp);
-    fd = openat(dirfd, temp.CStr(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return Fail(kSettingsCannotOpen, errno, error_number);
-  }
-  if (fd < 0) return Fail(kSettingsCannotOpen, EEXIST, error_number);
+  const int fd = CreateExclusiveFile(
+      dirfd,
+      [&base](int attempt, NarrowString* proposal) {
+        *proposal = base;
+        AppendRandomNameCharacters(kNewFileRandomCharacters, static_cast<uint64_t>(attempt),
+                                   proposal);
+        return true;
+      },
+      O_WRONLY, 0666, &temp);
+  if (fd < 0) return Fail(kSettingsCannotOpen, errno, error_number);
   SettingsWriteResult result = kSettingsWritten;
   int error = 0;
   if (old != nullptr &&
@@ -184,26 +187,26 @@ SettingsWriteResult ReplaceWithNewFile(int dirfd, const std::string& name,
   }
   if (result == kSettingsWritten) {
     error = WriteAllAt(fd, content.data(), content.size(), 0);
-    if (error == 0 && fsync(fd) != 0) error = errno;
     if (error != 0) result = kSettingsCannotWrite;
   }
-  if (close(fd) != 0 && result == kSettingsWritten) {
-    result = kSettingsCannotWrite;
-    error = errno;
-  }
-  if (result == kSettingsWritten && renameat(dirfd, temp.CStr(), dirfd, name.c_str()) != 0) {
-    result = kSettingsCannotOpen;
-    error = errno;
-  }
   if (result != kSettingsWritten) {
+    close(fd);
     unlinkat(dirfd, temp.CStr(), 0);
     return Fail(result, error, error_number);
   }
-  // The new content is in place; only the flushed directory makes the rename survive a power
-  // loss, so a failed flush is a failed write.
-  error = FlushDirectory(dirfd);
-  if (error != 0) return Fail(kSettingsCannotWrite, error, error_number);
-  return kSettingsWritten;
+  // Only the flushed directory makes the rename survive a power loss, so a failed flush is a
+  // failed write.
+  switch (PutInPlace(dirfd, fd, temp.CStr(), name.c_str(), ReplaceDurability::kDataThenFolder,
+                     &error)) {
+    case ReplaceStep::kDone:
+      return kSettingsWritten;
+    case ReplaceStep::kRename:
+      return Fail(kSettingsCannotOpen, error, error_number);
+    case ReplaceStep::kWrite:
+    case ReplaceStep::kSync:
+      break;
+  }
+  return Fail(kSettingsCannotWrite, error, error_number);
 }
 
 // FNV-1a, 64 bits: enough to tell a whole copy from one that a kill cut short.

@@ -9,6 +9,7 @@
 #include "fs/make_directory.h"
 #include "text/key_value_file.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 namespace {
 
@@ -181,8 +182,7 @@ void RemoveDuplicateLocations(std::vector<WideString>* list) {
   std::unordered_set<std::string> seen;
   for (const WideString& location : *list) {
     WideString key = location;
-    if (key.Empty() || (key[key.Length() - 1] != u'/' && key[key.Length() - 1] != u'\\'))
-      key.Append(u'/');
+    AppendSlashUnlessSeparator(&key);
     if (seen.insert(FoldedKey(key)).second) kept.push_back(location);
   }
   list->swap(kept);
@@ -201,7 +201,7 @@ void GetTemplateLocations(std::vector<WideString>* list, bool alternative) {
     }
   }
   list->insert(list->end(), taken.begin(), taken.end());
-  for (WideString& location : *list) location.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+  for (WideString& location : *list) UseForwardSlashes(&location);
   RemoveDuplicateLocations(list);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ bool CanCreateIn(const std::string& directory) {
   struct stat before;
   if (stat(directory.c_str(), &before) != 0) return false;
   std::string name = directory;
-  if (name.back() != '/') name.push_back('/');
+  AppendSlash(&name);
   name.append(".TavloXXXXXX");
   fd = mkstemp(&name[0]);
   if (fd < 0) return false;
@@ -99,7 +100,7 @@ bool ProbeDirectoryWritable(const WideString& directory) {
   // still to be made can be made where that ancestor takes new entries.
   std::string path(bytes.Data(), bytes.Length());
   for (;;) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    path = WithoutTrailingSlashes(path);
     struct stat st;
     if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) && CanCreateIn(path);
     // Something that exists but leads nowhere (a dangling link), or a path that cannot be

@@ -24,6 +24,10 @@ bool IsSkipped(const char* start, std::size_t length) {
 // Walks the names of [start, end) from root; the result is a descriptor of the folder they
 // name, opened with last_flags for the last step.
 int Walk(int root, const char* start, const char* end, int last_flags) {
+  if (!StaysBeneath(start, static_cast<std::size_t>(end - start))) {
+    errno = EINVAL;
+    return -1;
+  }
   int current = root;
   const char* name = start;
   for (;;) {
@@ -33,11 +37,6 @@ int Walk(int root, const char* start, const char* end, int last_flags) {
     int next = -1;
     bool skipped = IsSkipped(name, length);
     if (!skipped) {
-      if (IsDotDot(name, length)) {
-        if (current != root) close(current);
-        errno = EINVAL;
-        return -1;
-      }
       char component[256];
       if (length >= sizeof component) {
         if (current != root) close(current);
@@ -70,6 +69,18 @@ int Walk(int root, const char* start, const char* end, int last_flags) {
 
 }  // namespace
 
+bool StaysBeneath(const char* relative, std::size_t length) {
+  const char* const end = relative + length;
+  const char* name = relative;
+  for (;;) {
+    const char* stop = static_cast<const char*>(std::memchr(name, '/', end - name));
+    if (stop == nullptr) stop = end;
+    if (IsDotDot(name, static_cast<std::size_t>(stop - name))) return false;
+    if (stop == end) return true;
+    name = stop + 1;
+  }
+}
+
 ScopedDescriptor::~ScopedDescriptor() {
   // Kept as it was for whoever reads it after a failure that came before.
   const int error = errno;
@@ -89,7 +100,7 @@ int OpenParentBeneath(int root, const NarrowString& relative, const char** name)
   const char* data = relative.CStr();
   const char* slash = static_cast<const char*>(memrchr(data, '/', relative.Length()));
   *name = slash == nullptr ? data : slash + 1;
-  if (IsDotDot(*name, std::strlen(*name))) {
+  if (!StaysBeneath(data, relative.Length())) {
     errno = EINVAL;
     return -1;
   }

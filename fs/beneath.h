@@ -16,6 +16,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "text/narrow_string.h"
@@ -54,6 +55,11 @@ class ScopedDescriptor {
  private:
   int descriptor_;
 };
+
+// Whether relative ("/"-separated bytes) stays beneath the folder it is taken from, by its
+// names alone: it has no ".." name. The walks below refuse (EINVAL) every path this refuses,
+// before they open anything.
+bool StaysBeneath(const char* relative, std::size_t length);
 
 // Opens the directory path (given whole, its last name not followed) for the descriptor
 // walks below: O_RDONLY | O_DIRECTORY | O_NOFOLLOW. -1 with errno on failure.

@@ -75,6 +75,22 @@ TEST_F(BeneathTest, WalksRealFoldersAndRefusesEveryLinkAndDotDot) {
   close(holder);
 }
 
+TEST(StaysBeneathTest, OnlyADotDotNameLeads) {
+  for (const char* inside : {"", "a", "...", "a..b/..c", "./a//b/", "a/.../"}) {
+    EXPECT_TRUE(StaysBeneath(inside, std::strlen(inside))) << inside;
+  }
+  for (const char* outside : {"..", "../a", "a/..", "a/../b", "a//../"}) {
+    EXPECT_FALSE(StaysBeneath(outside, std::strlen(outside))) << outside;
+  }
+}
+
+TEST_F(BeneathTest, ADotDotIsRefusedBeforeAnythingIsOpened) {
+  EXPECT_EQ(Reached(root_, "missing/../a"), std::string("failed: ") + std::strerror(EINVAL));
+  const char* name = nullptr;
+  EXPECT_LT(OpenParentBeneath(root_, NarrowString("a/b/.."), &name), 0);
+  EXPECT_EQ(errno, EINVAL);
+}
+
 TEST_F(BeneathTest, ARootThatIsALinkIsRefused) {
   ASSERT_EQ(symlink(scratch_.Child("root").c_str(), scratch_.Child("alias").c_str()), 0);
   EXPECT_LT(OpenRootDirectory(scratch_.Child("alias").c_str()), 0);

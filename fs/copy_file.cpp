@@ -7,9 +7,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
-#include "fs/file_layer.h"
+#include "fs/file_handle.h"
+#include "fs/read_link.h"
+#include "fs/system_error.h"
 
 namespace {
 
@@ -39,18 +40,10 @@ ErrorCode CopyContents(int source, int destination) {
 // on failure.
 ErrorCode CopyLink(const NarrowString& from, const NarrowString& to,
                    const struct stat64& status) {
-  std::vector<char> target(static_cast<std::size_t>(status.st_size) + 2);
-  for (;;) {
-    const ssize_t length = readlink(from.CStr(), target.data(), target.size());
-    if (length < 0) return ErrorCodeFromErrno(errno);
-    // A link that grew since it was measured is read again with more room.
-    if (static_cast<std::size_t>(length) < target.size()) {
-      target[static_cast<std::size_t>(length)] = '\0';
-      break;
-    }
-    target.resize(target.size() * 2);
-  }
-  if (symlink(target.data(), to.CStr()) != 0) return ErrorCodeFromErrno(errno);
+  NarrowString target;
+  const int error = ReadLinkAt(AT_FDCWD, from.CStr(), &target);
+  if (error != 0) return ErrorCodeFromErrno(error);
+  if (symlink(target.CStr(), to.CStr()) != 0) return ErrorCodeFromErrno(errno);
   ErrorCode code = kSuccess;
   if (lchown(to.CStr(), status.st_uid, status.st_gid) != 0) code = OwnershipCode();
   const struct timespec times[2] = {status.st_atim, status.st_mtim};

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "fs/file_layer.h"
+#include "fs/system_error.h"
 #include "text/locale_conversions.h"
 #include "text/narrow_string.h"
 

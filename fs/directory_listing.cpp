@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "fs/file_layer.h"
+#include "fs/system_error.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 // (OpenAt), so a walk from directory to directory names each by its parent's descriptor and
 // a link swapped in on the way is refused, not entered.
 //
-// Codes: 0, or the translated errno of the call that failed (fs/file_layer.h). After a
+// Codes: 0, or the translated errno of the call that failed (fs/system_error.h). After a
 // failure errno still holds the system's reason, for a message to a person.
 //
 // A listing belongs to one thread at a time; destroying it closes the directory.

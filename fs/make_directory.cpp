@@ -9,6 +9,7 @@
 
 #include "text/locale_conversions.h"
 #include "text/narrow_string.h"
+#include "text/path_slashes.h"
 
 namespace {
 
@@ -86,9 +87,7 @@ bool KeepUsableAsParent(int directory, const char* name) {
 ErrorCode MakeDirectoryTree(const WideString& path) {
   NarrowString bytes;
   if (!ToLocaleBytesExact(path, &bytes)) return kErrorNotFound;
-  NarrowString::size_type length = bytes.Length();
-  while (length > 1 && bytes[length - 1] == '/') --length;
-  if (length == 0) return kErrorNotFound;
-  if (length < bytes.Length()) bytes = NarrowString(bytes, 0, length);
+  bytes = WithoutTrailingSlashes(bytes);
+  if (bytes.Empty()) return kErrorNotFound;
   return MakeLevels(bytes, false) ? kSuccess : kErrorNotFound;
 }

@@ -8,7 +8,7 @@
 
 #include "fs/directory_finder.h"
 #include "fs/directory_listing.h"
-#include "fs/file_layer.h"
+#include "fs/system_error.h"
 
 namespace {
 

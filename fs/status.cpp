@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "fs/file_layer.h"
+#include "fs/system_error.h"
 
 Status Status::FromErrno(int error_number, const NarrowString& path, ErrorCode code) {
   Status status;

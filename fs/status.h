@@ -17,8 +17,8 @@ class Status {
  public:
   Status() = default;
 
-  // A failed system call: error_number is its errno; code, when 0, is the file layer's
-  // translation of it (ErrorCodeFromErrno).
+  // A failed system call: error_number is its errno; code, when 0, is the program's
+  // translation of it (ErrorCodeFromErrno of fs/system_error.h).
   static Status FromErrno(int error_number, const NarrowString& path, ErrorCode code = 0);
   // A failure that no system error explains; detail says what was wrong.
   static Status Failure(ErrorCode code, const NarrowString& path, const NarrowString& detail);

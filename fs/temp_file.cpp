@@ -1,7 +1,9 @@
 #include "fs/temp_file.h"
 
 #include "fs/directory_finder.h"
-#include "fs/file_layer.h"
+#include "fs/exclusive_file.h"
+#include "fs/system_error.h"
+#include "text/path_slashes.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -41,13 +43,11 @@ void RandomBytes(unsigned char* bytes, std::size_t count, uint64_t salt) {
   }
 }
 
-// The chosen directory, trailing "/" dropped, and the prefix: everything of a name but its
+// The chosen directory with one "/" at its end, and the prefix: everything of a name but its
 // random part.
 NarrowString NameBase(const NarrowString& chosen, const NarrowString& prefix) {
-  std::size_t length = chosen.Length();
-  while (length > 1 && chosen[length - 1] == '/') --length;
-  NarrowString base(chosen.Data(), length);
-  if (!(length == 1 && base[0] == '/')) base.Append('/');
+  NarrowString base = WithoutTrailingSlashes(chosen);
+  AppendSlash(&base);
   if (prefix.Empty()) {
     base.Append(kDefaultPrefix);
   } else {
@@ -70,19 +70,20 @@ ErrorCode CreationCode() {
 ErrorCode CreateNamedFile(const NarrowString& directory, const NarrowString& prefix,
                           NarrowString* name, int* descriptor) {
   name->Clear();
-  for (int attempt = 0; attempt < kTempFileAttempts; ++attempt) {
-    NarrowString candidate;
-    if (!MakeTempName(directory, prefix, &candidate)) return kErrorCannotWrite;
-    *name = candidate;
-    const int opened =
-        open64(name->CStr(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (opened >= 0) {
-      *descriptor = opened;
-      return kSuccess;
-    }
-    if (errno != EEXIST) return CreationCode();
+  bool named = true;
+  const int opened = CreateExclusiveFile(
+      AT_FDCWD,
+      [&](int, NarrowString* proposal) {
+        named = MakeTempName(directory, prefix, proposal);
+        return named;
+      },
+      O_RDWR, 0600, name);
+  if (opened >= 0) {
+    *descriptor = opened;
+    return kSuccess;
   }
-  return kErrorCannotWrite;
+  if (!named || errno == EEXIST) return kErrorCannotWrite;
+  return CreationCode();
 }
 
 }  // namespace

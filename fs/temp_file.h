@@ -45,9 +45,9 @@ bool MakeTempName(const NarrowString& directory, const NarrowString& prefix,
 int CreateFileExclusively(const NarrowString& path);
 
 // MakeTempName and a creation like CreateFileExclusively's, with a new name whenever it
-// finds the name taken (EEXIST), up to kTempFileAttempts names. Returns 0 with *path the
-// created file, or kErrorCannotWrite with *path the last name tried (empty when no name
-// could be made).
+// finds the name taken (EEXIST), up to kExclusiveNameAttempts names (fs/exclusive_file.h).
+// Returns 0 with *path the created file, or kErrorCannotWrite with *path the last name tried
+// (empty when no name could be made).
 ErrorCode CreateTempFile(const NarrowString& directory, const NarrowString& prefix,
                          NarrowString* path);
 

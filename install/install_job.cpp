@@ -16,13 +16,14 @@
 #include "install/relative_path.h"
 #include "kit/distribution_kit.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 InstallJob::InstallJob(StopSignal* stop_signal)
     : transaction_(stop_signal), channel_(nullptr), stop_signal_(stop_signal) {}
 
 WideString InstallJob::DestinationPath(const WideString& target, const WideString& name) {
   WideString relative = name;
-  relative.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+  UseForwardSlashes(&relative);
   WideString destination = target;
   destination.Append(relative);
   return destination;

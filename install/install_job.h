@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "fs/error_codes.h"
-#include "fs/file_layer.h"
+#include "fs/file_time.h"
 #include "fs/status.h"
 #include "text/narrow_string.h"
 #include "install/progress_channel.h"

@@ -9,6 +9,7 @@
 #include "install/relative_path.h"
 #include "kit/distribution_kit.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 Status PlanInstallation(const DistributionKit& kit, const WideString& target,
                         std::vector<PlannedEntry>* plan) {
@@ -19,7 +20,7 @@ Status PlanInstallation(const DistributionKit& kit, const WideString& target,
                            NarrowString("the directory cannot be encoded in the locale"));
   }
   WideString target_with_slash = target;
-  if (!target.Empty() && target[target.Length() - 1] != u'/') target_with_slash.Append(u'/');
+  if (!target.Empty()) AppendSlash(&target_with_slash);
 
   // Every name first, as the run checks them before it writes anything.
   std::vector<NarrowString> relatives(kit.EntryCount());

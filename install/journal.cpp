@@ -9,7 +9,7 @@
 #include <new>
 #include <string>
 
-#include "fs/file_layer.h"
+#include "fs/system_error.h"
 
 namespace {
 

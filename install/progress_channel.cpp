@@ -1,5 +1,7 @@
 #include "install/progress_channel.h"
 
+#include "text/path_slashes.h"
+
 #include <errno.h>
 
 #include <cstdlib>
@@ -52,11 +54,7 @@ void ProgressChannel::Start(DistributionKit* kit, const WideString& target) {
   cause_ = Status();
   kit_ = kit;
   target_directory_ = target;
-  const WideString::size_type length = target_directory_.Length();
-  if (length > 0) {
-    const char16_t last = target_directory_[length - 1];
-    if (last != u'/' && last != u'\\') target_directory_.Append(u'/');
-  }
+  if (!target_directory_.Empty()) AppendSlashUnlessSeparator(&target_directory_);
 }
 
 void ProgressChannel::TakeJob(DistributionKit** kit, WideString* target) {

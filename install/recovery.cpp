@@ -17,6 +17,7 @@
 #include "install/rollback.h"
 #include "install/run_owner.h"
 #include "install/target_lock.h"
+#include "text/path_slashes.h"
 
 namespace {
 

@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "fs/beneath.h"
 #include "install/journal_format.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 namespace {
 
@@ -30,7 +32,7 @@ bool IsName(const char* start, std::size_t length, const char* name) {
 
 bool EntryRelativePath(const WideString& name, NarrowString* relative) {
   WideString with_slashes = name;
-  with_slashes.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+  UseForwardSlashes(&with_slashes);
   if (with_slashes.Find(WideString(u"\0", 1)) != WideString::npos) return false;
   return ToLocaleBytesExact(with_slashes, relative);
 }
@@ -50,12 +52,7 @@ bool IsContainedRelativePath(const NarrowString& relative) {
   if (relative[0] == '/' || std::memchr(relative.Data(), 0, relative.Length()) != nullptr) {
     return false;
   }
-  bool contained = true;
-  ForEachName(relative, [&](const char* start, std::size_t length) {
-    if (IsName(start, length, "..")) contained = false;
-    return contained;
-  });
-  return contained && !IsInWorkFolder(relative);
+  return StaysBeneath(relative.Data(), relative.Length()) && !IsInWorkFolder(relative);
 }
 
 NarrowString RelativeParent(const NarrowString& relative) {
@@ -72,7 +69,7 @@ const char* NameOf(const NarrowString& relative) {
 NarrowString JoinPath(const NarrowString& directory, const NarrowString& relative) {
   NarrowString path = directory;
   if (relative.Empty()) return path;
-  if (!path.Empty() && path[path.Length() - 1] != '/') path.Append("/");
+  if (!path.Empty()) AppendSlash(&path);
   path.Append(relative.Data(), relative.Length());
   return path;
 }
@@ -84,12 +81,6 @@ NarrowString WorkFolderPath(const NarrowString& target) {
 NarrowString BackupPath(const NarrowString& target, const NarrowString& relative) {
   NarrowString backup = JoinPath(WorkFolderPath(target), NarrowString(kBackupFolderName));
   return JoinPath(backup, relative);
-}
-
-NarrowString WithoutTrailingSlashes(const NarrowString& path) {
-  NarrowString::size_type length = path.Length();
-  while (length > 1 && path[length - 1] == '/') --length;
-  return NarrowString(path, 0, length);
 }
 
 bool ParentDirectory(const NarrowString& path, NarrowString* parent) {

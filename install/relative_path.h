@@ -30,9 +30,6 @@ const char* NameOf(const NarrowString& relative);
 // directory followed by relative, with one "/" between them (directory may end with "/").
 NarrowString JoinPath(const NarrowString& directory, const NarrowString& relative);
 
-// path without its trailing "/" units ("/" stays "/").
-NarrowString WithoutTrailingSlashes(const NarrowString& path);
-
 // The directory that holds the absolute path ("/" for a path right below the root); false
 // for "/" and for a path without "/".
 bool ParentDirectory(const NarrowString& path, NarrowString* parent);

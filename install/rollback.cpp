@@ -15,10 +15,12 @@
 #include "fs/beneath.h"
 #include "fs/copy_file.h"
 #include "fs/directory_listing.h"
-#include "fs/file_layer.h"
+#include "fs/replace_file.h"
+#include "fs/system_error.h"
 #include "fs/remove_tree.h"
 #include "install/journal_format.h"
 #include "install/relative_path.h"
+#include "text/path_slashes.h"
 
 namespace {
 
@@ -194,12 +196,8 @@ bool RestoreOriginal(const RollbackContext& context, int work, const NarrowStrin
   }
   // The copy, and then its name, are durable before the backup goes: the two file systems
   // keep no order with each other.
-  if (!SyncEntry(folder.get(), temp_name) ||
-      renameat(folder.get(), temp_name, folder.get(), name) != 0) {
-    unlinkat(folder.get(), temp_name, 0);
-    return false;
-  }
-  if (!SyncEntry(folder.get(), name)) return false;
+  int error = 0;
+  if (PutCopyInPlace(folder.get(), temp_name, name, &error) != ReplaceStep::kDone) return false;
   unlinkat(backup.get(), name, 0);
   return true;
 }

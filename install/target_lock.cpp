@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fs/file_layer.h"
+#include "fs/system_error.h"
 #include "install/stop_signal.h"
 
 namespace {

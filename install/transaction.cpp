@@ -11,7 +11,9 @@
 
 #include "fs/beneath.h"
 #include "fs/copy_file.h"
-#include "fs/file_layer.h"
+#include "fs/exclusive_file.h"
+#include "fs/replace_file.h"
+#include "fs/system_error.h"
 #include "fs/make_directory.h"
 #include "install/journal_format.h"
 #include "install/recovery.h"
@@ -19,6 +21,7 @@
 #include "install/rollback.h"
 #include "install/run_owner.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 namespace {
 
@@ -27,8 +30,6 @@ constexpr mode_t kNewFileMode = 0660;
 // A template directory that keeps disappearing while this run waits for its lock is given up
 // after this many tries.
 constexpr int kLockAttempts = 16;
-// Names tried for one temporary file before the run gives up.
-constexpr int kTempNameAttempts = 100;
 
 JournalRecord PathRecord(JournalKind kind, const NarrowString& path) {
   JournalRecord record;
@@ -81,7 +82,7 @@ ErrorCode Transaction::BeginTransaction(const WideString& target) {
   assert(state_ == State::kIdle);
   if (!ToLocaleBytesExact(target, &target_)) return kErrorInvalidParameter;
   if (target_.Empty() || target_[0] != '/') return kErrorPathNotFound;
-  if (target_[target_.Length() - 1] != '/') target_.Append("/");
+  AppendSlash(&target_);
 
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     records_.clear();
@@ -390,34 +391,43 @@ ErrorCode Transaction::BeginFile(const NarrowString& relative, bool replaces,
   }
   const int folder = FolderDescriptor(directory);
   if (folder < 0) return ErrorCodeFromErrno(errno);
-  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-    file->descriptor = CreateTempFile(folder, *file);
-    if (file->descriptor >= 0) {
-      file->created = true;
-      if (!IdentityOf(file->descriptor, &file->identity)) {
-        const int error = errno;
-        AbandonFile(file);
-        return ErrorCodeFromErrno(error);
-      }
-      // The file system is synced before the file takes its name.
-      if (written_devices_.count(file->identity.device) == 0) {
-        const int sync_folder = OpenFolderBeneath(root_, directory, 0);
-        if (sync_folder >= 0) written_devices_[file->identity.device] = sync_folder;
-      }
-      return kSuccess;
-    }
-    if (errno != EEXIST) return ErrorCodeFromErrno(errno);
-    if (!own) {
-      ErrorCode code = Retract(JournalKind::kTempFile, file->temp_relative);
-      file->temp_relative = names_.Next(directory);
-      AddPathRecord(JournalKind::kTempFile, file->temp_relative);
-      if (code == kSuccess) code = Guard(false);
-      if (code != kSuccess) return code;
-    } else {
-      file->temp_relative = names_.Next(directory);
-    }
+  // A name found taken is retracted from the journal before the next one is recorded.
+  ErrorCode record_code = kSuccess;
+  NarrowString created_name;
+  file->descriptor = CreateExclusiveFile(
+      folder,
+      [&](int attempt, NarrowString* proposal) {
+        if (attempt > 0) {
+          if (!own) {
+            record_code = Retract(JournalKind::kTempFile, file->temp_relative);
+            file->temp_relative = names_.Next(directory);
+            AddPathRecord(JournalKind::kTempFile, file->temp_relative);
+            if (record_code == kSuccess) record_code = Guard(false);
+            if (record_code != kSuccess) return false;
+          } else {
+            file->temp_relative = names_.Next(directory);
+          }
+        }
+        *proposal = NarrowString(NameOf(file->temp_relative));
+        return true;
+      },
+      O_WRONLY, kNewFileMode, &created_name);
+  if (file->descriptor < 0) {
+    if (record_code != kSuccess) return record_code;
+    return errno == EEXIST ? kErrorCannotWrite : ErrorCodeFromErrno(errno);
   }
-  return kErrorCannotWrite;
+  file->created = true;
+  if (!IdentityOf(file->descriptor, &file->identity)) {
+    const int error = errno;
+    AbandonFile(file);
+    return ErrorCodeFromErrno(error);
+  }
+  // The file system is synced before the file takes its name.
+  if (written_devices_.count(file->identity.device) == 0) {
+    const int sync_folder = OpenFolderBeneath(root_, directory, 0);
+    if (sync_folder >= 0) written_devices_[file->identity.device] = sync_folder;
+  }
+  return kSuccess;
 }
 
 void Transaction::AbandonFile(PendingFile* file) {
@@ -474,8 +484,19 @@ void Transaction::PrepareOwnFile(const NarrowString& relative, PendingFile* file
 }
 
 int Transaction::CreateTempFile(int folder, const PendingFile& file) {
-  return openat(folder, NameOf(file.temp_relative),
-                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+  // One name only: a taken one is left to BeginFile, which records the next.
+  NarrowString created;
+  return CreateExclusiveFile(
+      folder,
+      [&file](int attempt, NarrowString* proposal) {
+        if (attempt > 0) {
+          errno = EEXIST;
+          return false;
+        }
+        *proposal = NarrowString(NameOf(file.temp_relative));
+        return true;
+      },
+      O_WRONLY, kNewFileMode, &created);
 }
 
 void Transaction::AdoptFile(PendingFile* file) {
@@ -627,11 +648,11 @@ ErrorCode Transaction::BackUpFile(const NarrowString& relative) {
   // system: the two journals keep no order with each other.
   const NarrowString copy_name(NameOf(names_.Next(NarrowString())));
   code = CopyFileExclusively(DescriptorPath(folder, name), DescriptorPath(backup, copy_name.CStr()));
-  if (code == kSuccess && !SyncEntry(backup, copy_name.CStr())) code = ErrorCodeFromErrno(errno);
-  if (code == kSuccess && renameat(backup, copy_name.CStr(), backup, name) != 0) {
-    code = ErrorCodeFromErrno(errno);
+  int error = 0;
+  if (code == kSuccess &&
+      PutCopyInPlace(backup, copy_name.CStr(), name, &error) != ReplaceStep::kDone) {
+    code = ErrorCodeFromErrno(error);
   }
-  if (code == kSuccess && !SyncEntry(backup, name)) code = ErrorCodeFromErrno(errno);
   if (code != kSuccess) unlinkat(backup, copy_name.CStr(), 0);
   close(backup);
   if (code == kSuccess) holds_originals_ = true;

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "fs/error_codes.h"
-#include "fs/file_layer.h"
+#include "fs/file_handle.h"
 #include "kit/kit_records.h"
 #include "kit/kit_seal.h"
 #include "kit/kit_trailer.h"

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 // The rules on units of either width, with "/" as the only separator.
 template <typename Unit>
@@ -30,7 +31,7 @@ const char* UnsafeEntryNameReason(const WideString& name) {
   // The installation reads every "\" as "/" before it converts the path, so a "\" byte that
   // some encodings produce inside a multibyte character is no separator on disk.
   WideString path = name;
-  path.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+  UseForwardSlashes(&path);
   if (const char* reason = UnsafePathReason(path.Data(), path.Length())) return reason;
   NarrowString converted;
   if (!ToLocaleBytesExact(path, &converted)) return "cannot be encoded in the locale's encoding";

@@ -7,7 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "fs/file_layer.h"
+#include "fs/file_handle.h"
+#include "fs/system_error.h"
 #include "kit/raw_inflater.h"
 #include "kit/stream_digest.h"
 

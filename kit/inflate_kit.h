@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "fs/error_codes.h"
-#include "fs/file_layer.h"
+#include "fs/file_handle.h"
 #include "kit/container_format.h"
 #include "kit/kit_trailer.h"
 #include "text/narrow_string.h"

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "fs/file_layer.h"
+#include "fs/file_time.h"
 #include "text/wide_string.h"
 
 // One description record: the four strings, taken as stored (no check of their content).

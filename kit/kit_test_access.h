@@ -5,7 +5,7 @@
 #ifndef KIT_KIT_TEST_ACCESS_H_
 #define KIT_KIT_TEST_ACCESS_H_
 
-#include "fs/file_layer.h"
+#include "fs/file_handle.h"
 #include "kit/distribution_kit.h"
 
 class KitTestAccess {

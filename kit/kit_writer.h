@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "fs/error_codes.h"
-#include "fs/file_layer.h"
+#include "fs/file_time.h"
 #include "kit/byte_sink.h"
 #include "kit/container_format.h"
 #include "kit/kit_records.h"

@@ -13,31 +13,22 @@
 #include "config/starter_config.h"
 #include "config/well_known_locations.h"
 #include "fs/directory_finder.h"
+#include "fs/read_link.h"
 #include "kit/built_in_key.h"
 #include "kit/temp_directory.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 namespace {
 
-// The link is first read into this many bytes; a longer program path gets a larger buffer.
-constexpr std::size_t kFirstLinkBufferBytes = 260;
-// No path the system reports for a running program is longer than this.
-constexpr std::size_t kLargestLinkBufferBytes = 65536;
 constexpr uint64_t kSpaceFactor = 3;
 
 // The program's own path as the link names it; false when it cannot be read whole.
 bool ReadProgramPath(NarrowString* path) {
-  for (std::size_t size = kFirstLinkBufferBytes; size <= kLargestLinkBufferBytes; size *= 2) {
-    std::vector<char> buffer(size, 0);
-    const ssize_t length = readlink("/proc/self/exe", buffer.data(), size);
-    if (length <= 0) return false;
-    // A result that fills the buffer may have been cut: read again with more room.
-    if (static_cast<std::size_t>(length) < size) {
-      *path = NarrowString(buffer.data(), static_cast<std::size_t>(length));
-      return true;
-    }
-  }
-  return false;
+  NarrowString target;
+  if (ReadLinkAt(AT_FDCWD, "/proc/self/exe", &target) != 0 || target.Empty()) return false;
+  *path = target;
+  return true;
 }
 
 bool ContainsText(const WideString& text, const char16_t* pattern) {
@@ -49,7 +40,7 @@ bool ContainsText(const WideString& text, const char16_t* pattern) {
 bool HoldsWorkFolder(const WideString& directory) {
   NarrowString bytes;
   if (!ToLocaleBytesExact(CleanTargetDirectory(directory), &bytes) || bytes.Empty()) return false;
-  if (bytes[bytes.Length() - 1] != '/') bytes.Append("/");
+  AppendSlash(&bytes);
   bytes.Append(".t5stp");
   struct stat64 status;
   return lstat64(bytes.CStr(), &status) == 0;
@@ -144,7 +135,7 @@ WideString CleanTargetDirectory(const WideString& directory) {
   if (ContainsText(cleaned, u"ftp://")) cleaned.Clear();
   const std::size_t file_scheme = cleaned.Find(u"file://");
   if (file_scheme != WideString::npos) cleaned.Erase(file_scheme, 7);
-  cleaned.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+  UseForwardSlashes(&cleaned);
   cleaned.ReplaceAll(WideString(u"\n"), WideString());
   cleaned.ReplaceAll(WideString(u"\r"), WideString());
   return cleaned;

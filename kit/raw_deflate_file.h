@@ -15,7 +15,7 @@
 
 #include <vector>
 
-#include "fs/file_layer.h"
+#include "fs/file_handle.h"
 #include "kit/byte_sink.h"
 #include "kit/kit_trailer.h"
 #include "kit/stream_digest.h"

@@ -4,11 +4,12 @@
 
 #include "fs/directory_finder.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 WideString GetTempDirectory() {
   const char* tmpdir = std::getenv("TMPDIR");
   WideString directory = FromLocaleBytes(
       NarrowString(tmpdir != nullptr && IsDirectoryPath(tmpdir) ? tmpdir : "/tmp"));
-  if (directory.Empty() || directory[directory.Length() - 1] != u'/') directory.Append(u'/');
+  AppendSlash(&directory);
   return directory;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/file_layer.h"
+#include "fs/file_time.h"
 #include "kit/distribution_kit.h"
 #include "kit/kit_writer.h"
 #include "testing/scratch_directory.h"

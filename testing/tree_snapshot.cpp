@@ -1,11 +1,12 @@
 #include "testing/tree_snapshot.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <sstream>
-#include <vector>
 
+#include "fs/read_link.h"
 #include "testing/test_files.h"
 
 bool NodeState::operator==(const NodeState& other) const {
@@ -23,9 +24,10 @@ static void SnapshotInto(const std::string& path, const std::string& relative, T
     node.contents = ReadWholeFile(path);
   } else if (S_ISLNK(status.st_mode)) {
     node.kind = 'l';
-    std::vector<char> target(4096);
-    const ssize_t length = readlink(path.c_str(), target.data(), target.size());
-    if (length > 0) node.contents.assign(target.data(), static_cast<std::size_t>(length));
+    NarrowString target;
+    if (ReadLinkAt(AT_FDCWD, path.c_str(), &target) == 0) {
+      node.contents.assign(target.Data(), target.Length());
+    }
   } else if (S_ISDIR(status.st_mode)) {
     node.kind = 'd';
   }

@@ -8,11 +8,14 @@
 #include <cstring>
 #include <vector>
 
+#include "fs/beneath.h"
+#include "fs/exclusive_file.h"
+#include "fs/replace_file.h"
+
 namespace {
 
 constexpr mode_t kFolderMode = 0777;
 constexpr mode_t kFileMode = 0666;
-constexpr unsigned kTemporaryNameTries = 100;
 
 std::string Reason(int error_number) { return std::strerror(error_number); }
 
@@ -89,11 +92,9 @@ bool ContainedTree::WriteFile(const std::string& relative,
     *failure = "\"" + relative + "\" names no file";
     return false;
   }
-  for (const std::string& part : parts) {
-    if (part == "..") {
-      *failure = "\"" + relative + "\" leads out of the directory";
-      return false;
-    }
+  if (!StaysBeneath(relative.data(), relative.size())) {
+    *failure = "\"" + relative + "\" leads out of the directory";
+    return false;
   }
 
   // Every folder on the way, each opened from the one before; only the last stays open.
@@ -114,14 +115,15 @@ bool ContainedTree::WriteFile(const std::string& relative,
   const std::string& leaf = parts.back();
   shown += leaf;
 
-  std::string temporary;
-  int file = -1;
-  for (unsigned tries = 0; file < 0 && tries < kTemporaryNameTries; ++tries) {
-    temporary = ".efdtool-" + std::to_string(getpid()) + "-" + std::to_string(++temporary_count_);
-    file = openat(folder, temporary.c_str(),
-                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
-    if (file < 0 && errno != EEXIST) break;
-  }
+  NarrowString temporary;
+  const int file = CreateExclusiveFile(
+      folder,
+      [this](int, NarrowString* proposal) {
+        *proposal = NarrowString((".efdtool-" + std::to_string(getpid()) + "-" +
+                                  std::to_string(++temporary_count_)).c_str());
+        return true;
+      },
+      O_WRONLY, kFileMode, &temporary);
   if (file < 0) {
     *failure = "cannot create a file beside \"" + shown + "\": " + Reason(errno);
     close(folder);
@@ -130,17 +132,28 @@ bool ContainedTree::WriteFile(const std::string& relative,
 
   std::string fill_failure;
   bool written = fill(file, &fill_failure);
-  if (!written) *failure = "\"" + shown + "\": " + fill_failure;
-  // A close can report a delayed write failure.
-  if (close(file) != 0 && written) {
-    *failure = "cannot write \"" + shown + "\": " + Reason(errno);
-    written = false;
+  if (!written) {
+    *failure = "\"" + shown + "\": " + fill_failure;
+    close(file);
+    unlinkat(folder, temporary.CStr(), 0);
+    close(folder);
+    return false;
   }
-  if (written && renameat(folder, temporary.c_str(), folder, leaf.c_str()) != 0) {
-    *failure = "cannot put \"" + shown + "\" in place: " + Reason(errno);
-    written = false;
+  int error = 0;
+  switch (PutInPlace(folder, file, temporary.CStr(), leaf.c_str(), ReplaceDurability::kNone,
+                     &error)) {
+    case ReplaceStep::kDone:
+    case ReplaceStep::kSync:
+      break;
+    case ReplaceStep::kWrite:
+      *failure = "cannot write \"" + shown + "\": " + Reason(error);
+      written = false;
+      break;
+    case ReplaceStep::kRename:
+      *failure = "cannot put \"" + shown + "\" in place: " + Reason(error);
+      written = false;
+      break;
   }
-  if (!written) unlinkat(folder, temporary.c_str(), 0);
   close(folder);
   return written;
 }

@@ -8,6 +8,7 @@
 #include "kit/distribution_kit.h"
 #include "kit/entry_name_check.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 #include "tools/contained_tree.h"
 #include "tools/tool_kit.h"
 
@@ -25,7 +26,7 @@ bool ExtractOne(DistributionKit* kit, std::size_t index, ContainedTree* tree,
     return false;
   }
   WideString name = entry.name;
-  name.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+  UseForwardSlashes(&name);
   NarrowString bytes;
   if (!ToLocaleBytesExact(name, &bytes)) {
     *failure = "the name \"" + std::string(ToLocaleBytes(name).CStr()) +

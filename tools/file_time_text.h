@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "fs/file_layer.h"
+#include "fs/file_time.h"
 #include "text/narrow_string.h"
 
 // The time in whole seconds (the fraction dropped), computed without the system's time

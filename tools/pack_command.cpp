@@ -13,6 +13,7 @@
 #include "kit/entry_name_check.h"
 #include "kit/kit_writer.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 #include "tools/describe_option.h"
 #include "tools/file_time_text.h"
 #include "tools/key_files.h"
@@ -129,7 +130,7 @@ static void WarnAboutContent(const std::vector<KitInfo>& descriptions,
   for (const KitInfo& info : descriptions) {
     if (info.description.Empty()) continue;
     WideString document = info.description;
-    document.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+    UseForwardSlashes(&document);
     const NarrowString name = ToLocaleBytes(document);
     if (packed_names.count(name.CStr()) == 0) {
       std::fprintf(err,
@@ -156,10 +157,7 @@ int RunPack(const PackOptions& options, std::FILE* out, std::FILE* err) {
     writer.SetSigningKey(secret);
   }
 
-  NarrowString directory = options.directory;
-  while (directory.Length() > 1 && directory[directory.Length() - 1] == '/') {
-    directory.Erase(directory.Length() - 1);
-  }
+  const NarrowString directory = WithoutTrailingSlashes(options.directory);
   std::vector<NarrowString> files, skipped;
   if (!CollectRegularFiles(directory, &files, &skipped, &failure)) return Fail(err, 1, failure);
   for (const NarrowString& path : skipped) {

@@ -2,15 +2,15 @@
 
 #include "fs/shell_commands.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 
 WideString DescriptionDocumentPath(const WideString& target_directory,
                                    const WideString& document_name) {
   if (document_name.Empty()) return WideString();
   WideString path = target_directory;
-  const std::size_t length = path.Length();
-  if (length > 0 && path[length - 1] != u'/' && path[length - 1] != u'\\') path.Append(u'/');
+  if (!path.Empty()) AppendSlashUnlessSeparator(&path);
   path.Append(document_name);
-  path.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+  UseForwardSlashes(&path);
   return path;
 }
 

@@ -14,6 +14,7 @@
 #include "config/well_known_locations.h"
 #include "install/installation_plan.h"
 #include "text/locale_conversions.h"
+#include "text/path_slashes.h"
 #include "ui/installer_dlg.h"
 #include "ui/message_box.h"
 
@@ -43,7 +44,7 @@ bool CInstallerDlg::ResolveTargetOption(WideString* directory, Status* cause) co
   }
   WideString resolved = FromLocaleBytes(NarrowString(current));
   std::free(current);
-  if (resolved.Empty() || resolved[resolved.Length() - 1] != u'/') resolved.Append(u'/');
+  AppendSlash(&resolved);
   resolved.Append(given);
   *directory = resolved;
   return true;

@@ -20,6 +20,7 @@
 #include "install/relative_path.h"
 #include "text/locale_conversions.h"
 #include "kit/preinstall_checks.h"
+#include "text/path_slashes.h"
 #include "ui/description_document.h"
 #include "ui/installation_outcome.h"
 #include "ui/installed_directory_record.h"
@@ -225,7 +226,7 @@ void CInstallerDlg::OnNext() {
       break;
     case kDirectoryPage: {
       WideString entered = directory_page_->GetPath();
-      entered.ReplaceAll(WideString(u"\\"), WideString(u"/"));
+      UseForwardSlashes(&entered);
       entered = ExpandHomeDirectory(entered);
       // A relative path would be taken from the program's current directory, which the
       // user does not see.
@@ -450,7 +451,7 @@ bool CInstallerDlg::FinishInterruptedInstallation() {
   if (!ToLocaleBytesExact(target_directory_, &target) || target.Empty() || target[0] != '/') {
     return true;
   }
-  if (target[target.Length() - 1] != '/') target.Append("/");
+  AppendSlash(&target);
   RecoveryDetail detail;
   const RecoveryOutcome outcome = RecoverTemplateDirectory(target, &detail);
   switch (outcome) {

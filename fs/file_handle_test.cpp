@@ -1,4 +1,4 @@
-#include "fs/file_layer.h"
+#include "fs/file_handle.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -30,22 +30,7 @@ off_t SizeOf(const std::string& path) {
   return status.st_size;
 }
 
-TEST(FileTimeTest, ConvertsAtTheEpochs) {
-  EXPECT_EQ(0, SystemSecondsFromFileTime(FileTimeFromValue(116444736000000000ull)));
-  EXPECT_EQ(116444736010000000ull, FileTimeValue(FileTimeFromSystemSeconds(1)));
-  EXPECT_EQ(116444736000000000ull, FileTimeValue(FileTimeFromSystemSeconds(0)));
-  // The fraction of a second is dropped, not rounded.
-  EXPECT_EQ(1, SystemSecondsFromFileTime(FileTimeFromValue(116444736019999999ull)));
-}
-
-TEST(FileTimeTest, HalvesAreLowFirst) {
-  const FileTime time = FileTimeFromValue(0x0123456789ABCDEFull);
-  EXPECT_EQ(0x89ABCDEFu, time.low);
-  EXPECT_EQ(0x01234567u, time.high);
-  EXPECT_EQ(0x0123456789ABCDEFull, FileTimeValue(time));
-}
-
-TEST(FileLayerTest, CreateAlwaysKeepsContentsUntilTruncated) {
+TEST(FileHandleTest, CreateAlwaysKeepsContentsUntilTruncated) {
   ScratchDirectory scratch;
   const std::string hundred(100, 'x');
   ASSERT_TRUE(WriteWholeFile(scratch.Child("cut"), hundred));
@@ -67,7 +52,7 @@ TEST(FileLayerTest, CreateAlwaysKeepsContentsUntilTruncated) {
 
 // A file that already ends at the position is not truncated: a truncation would stamp it
 // with the current time.
-TEST(FileLayerTest, TruncatingAtTheEndLeavesTheFileAlone) {
+TEST(FileHandleTest, TruncatingAtTheEndLeavesTheFileAlone) {
   ScratchDirectory scratch;
   const std::string path = scratch.Child("exact");
   ASSERT_TRUE(WriteWholeFile(path, "0123456789"));
@@ -90,7 +75,7 @@ TEST(FileLayerTest, TruncatingAtTheEndLeavesTheFileAlone) {
 
 // With kFileFlagOpenReparsePoint, "not found" must mean that nothing exists under the name:
 // the installation then skips its own check for something to back up.
-TEST(FileLayerTest, OpenWithoutFollowingTellsAMissingNameFromALink) {
+TEST(FileHandleTest, OpenWithoutFollowingTellsAMissingNameFromALink) {
   ScratchDirectory scratch;
   ASSERT_TRUE(WriteWholeFile(scratch.Child("file"), "x"));
   ASSERT_EQ(0, symlink("file", scratch.Child("link").c_str()));
@@ -115,7 +100,7 @@ TEST(FileLayerTest, OpenWithoutFollowingTellsAMissingNameFromALink) {
   EXPECT_EQ(kSuccess, FileClose(handle));
 }
 
-TEST(FileLayerTest, CreateAlwaysMakesAMissingFileWithGroupPermissions) {
+TEST(FileHandleTest, CreateAlwaysMakesAMissingFileWithGroupPermissions) {
   ScratchDirectory scratch;
   const mode_t old_mask = umask(0);
   FileHandle handle = OpenOrFail(scratch.Wide("new"), kFileAccessWrite, kFileCreateAlways);
@@ -126,7 +111,7 @@ TEST(FileLayerTest, CreateAlwaysMakesAMissingFileWithGroupPermissions) {
   EXPECT_EQ(0660u, status.st_mode & 0777u);
 }
 
-TEST(FileLayerTest, TruncateExistingEmptiesTheFile) {
+TEST(FileHandleTest, TruncateExistingEmptiesTheFile) {
   ScratchDirectory scratch;
   ASSERT_TRUE(WriteWholeFile(scratch.Child("f"), "contents"));
   const FileHandle handle = OpenOrFail(scratch.Wide("f"), kReadWrite, kFileTruncateExisting);
@@ -134,7 +119,7 @@ TEST(FileLayerTest, TruncateExistingEmptiesTheFile) {
   EXPECT_EQ(0, SizeOf(scratch.Child("f")));
 }
 
-TEST(FileLayerTest, MissingFileGivesNotFoundAndLeavesHandle) {
+TEST(FileHandleTest, MissingFileGivesNotFoundAndLeavesHandle) {
   ScratchDirectory scratch;
   FileHandle handle = 12345;
   EXPECT_EQ(kErrorNotFound,
@@ -145,7 +130,7 @@ TEST(FileLayerTest, MissingFileGivesNotFoundAndLeavesHandle) {
   EXPECT_EQ(-1, SizeOf(scratch.Child("absent")));
 }
 
-TEST(FileLayerTest, OtherOpenFailuresGiveInvalidParameter) {
+TEST(FileHandleTest, OtherOpenFailuresGiveInvalidParameter) {
   ScratchDirectory scratch;
   ASSERT_TRUE(WriteWholeFile(scratch.Child("plain"), "x"));
   FileHandle handle = kNoFileHandle;
@@ -156,7 +141,7 @@ TEST(FileLayerTest, OtherOpenFailuresGiveInvalidParameter) {
   EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
 }
 
-TEST(FileLayerTest, UnreadableDirectoryGivesInvalidParameter) {
+TEST(FileHandleTest, UnreadableDirectoryGivesInvalidParameter) {
   if (geteuid() == 0) {
     GTEST_SKIP() << "running as root: permission bits do not stop root";
   }
@@ -170,7 +155,7 @@ TEST(FileLayerTest, UnreadableDirectoryGivesInvalidParameter) {
   EXPECT_EQ(kNoFileHandle, handle);
 }
 
-TEST(FileLayerTest, ReadPastEndCountsWhatArrived) {
+TEST(FileHandleTest, ReadPastEndCountsWhatArrived) {
   ScratchDirectory scratch;
   ASSERT_TRUE(WriteWholeFile(scratch.Child("f"), std::string(300, 'r')));
   const FileHandle handle = OpenOrFail(scratch.Wide("f"), kFileAccessRead, kFileOpenExisting);
@@ -186,7 +171,7 @@ TEST(FileLayerTest, ReadPastEndCountsWhatArrived) {
   EXPECT_EQ(kSuccess, FileClose(handle));
 }
 
-TEST(FileLayerTest, ReadsAndCopiesAtAnOffsetLeaveThePositionAlone) {
+TEST(FileHandleTest, ReadsAndCopiesAtAnOffsetLeaveThePositionAlone) {
   ScratchDirectory scratch;
   ASSERT_TRUE(WriteWholeFile(scratch.Child("source"), std::string("0123456789")));
   const FileHandle source = OpenOrFail(scratch.Wide("source"), kFileAccessRead, kFileOpenExisting);
@@ -225,7 +210,7 @@ TEST(FileLayerTest, ReadsAndCopiesAtAnOffsetLeaveThePositionAlone) {
   FileClose(source);
 }
 
-TEST(FileLayerTest, ReadAndWriteWithoutCount) {
+TEST(FileHandleTest, ReadAndWriteWithoutCount) {
   ScratchDirectory scratch;
   ASSERT_TRUE(WriteWholeFile(scratch.Child("f"), "abc"));
   const FileHandle handle = OpenOrFail(scratch.Wide("f"), kReadWrite, kFileOpenExisting);
@@ -242,7 +227,7 @@ TEST(FileLayerTest, ReadAndWriteWithoutCount) {
   EXPECT_EQ("abc", ReadWholeFile(scratch.Child("f")));
 }
 
-TEST(FileLayerTest, ReadOfNoHandleFails) {
+TEST(FileHandleTest, ReadOfNoHandleFails) {
   char buffer[4];
   uint32_t count = 9;
   EXPECT_EQ(kErrorInvalidParameter, FileRead(kNoFileHandle, buffer, 4, &count, nullptr));
@@ -250,13 +235,13 @@ TEST(FileLayerTest, ReadOfNoHandleFails) {
   EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
 }
 
-TEST(FileLayerTest, WriteToNoHandleGivesInvalidHandle) {
+TEST(FileHandleTest, WriteToNoHandleGivesInvalidHandle) {
   uint32_t count = 0;
   EXPECT_EQ(kErrorInvalidHandle, FileWrite(kNoFileHandle, "x", 1, &count, nullptr));
   EXPECT_EQ(kErrorInvalidHandle, LastErrorCode());
 }
 
-TEST(FileLayerTest, WriteToReadOnlyFileFails) {
+TEST(FileHandleTest, WriteToReadOnlyFileFails) {
   ScratchDirectory scratch;
   ASSERT_TRUE(WriteWholeFile(scratch.Child("f"), "abc"));
   const FileHandle handle = OpenOrFail(scratch.Wide("f"), kFileAccessRead, kFileOpenExisting);
@@ -267,7 +252,7 @@ TEST(FileLayerTest, WriteToReadOnlyFileFails) {
   EXPECT_EQ("abc", ReadWholeFile(scratch.Child("f")));
 }
 
-TEST(FileLayerTest, SeekOrigins) {
+TEST(FileHandleTest, SeekOrigins) {
   ScratchDirectory scratch;
   ASSERT_TRUE(WriteWholeFile(scratch.Child("f"), "0123456789"));
   const FileHandle handle = OpenOrFail(scratch.Wide("f"), kFileAccessRead, kFileOpenExisting);
@@ -286,7 +271,7 @@ TEST(FileLayerTest, SeekOrigins) {
   EXPECT_EQ(kErrorInvalidHandle, LastErrorCode());
 }
 
-TEST(FileLayerTest, SeekBeyondFourGigabytes) {
+TEST(FileHandleTest, SeekBeyondFourGigabytes) {
   ScratchDirectory scratch;
   const FileHandle handle = OpenOrFail(scratch.Wide("sparse"), kReadWrite, kFileCreateAlways);
   const int64_t far = (int64_t{5} << 30) + 7;
@@ -296,7 +281,7 @@ TEST(FileLayerTest, SeekBeyondFourGigabytes) {
   EXPECT_EQ(kSuccess, FileClose(handle));
 }
 
-TEST(FileLayerTest, LastWriteTimeStampsWholeSeconds) {
+TEST(FileHandleTest, LastWriteTimeStampsWholeSeconds) {
   ScratchDirectory scratch;
   const FileHandle handle = OpenOrFail(scratch.Wide("f"), kReadWrite, kFileCreateAlways);
   // 2020-09-13 12:26:40 UTC plus 0.7654321 seconds.
@@ -322,7 +307,7 @@ TEST(FileLayerTest, LastWriteTimeStampsWholeSeconds) {
 
 // Times after 2038 and before 1970 do not fit a 32-bit time: the 32-bit build must keep
 // them whole, as the x86-64 build does.
-TEST(FileLayerTest, TimesBeyondThe32BitRangeStampAndReadBackExactly) {
+TEST(FileHandleTest, TimesBeyondThe32BitRangeStampAndReadBackExactly) {
   ScratchDirectory scratch;
   for (const int64_t seconds : {int64_t{4102444800}, int64_t{-315619200}}) {  // 2100, 1960
     const FileHandle handle = OpenOrFail(scratch.Wide("f"), kReadWrite, kFileCreateAlways);
@@ -335,7 +320,7 @@ TEST(FileLayerTest, TimesBeyondThe32BitRangeStampAndReadBackExactly) {
   }
 }
 
-TEST(FileLayerTest, PathTheLocaleCannotEncodeFailsAndMakesNothing) {
+TEST(FileHandleTest, PathTheLocaleCannotEncodeFailsAndMakesNothing) {
   ScratchDirectory scratch;
   LocaleOverride locale("de_DE.ISO-8859-1");
   FileHandle handle = kNoFileHandle;
@@ -347,7 +332,7 @@ TEST(FileLayerTest, PathTheLocaleCannotEncodeFailsAndMakesNothing) {
   EXPECT_EQ(SizeOf(scratch.Child("x")), -1);
 }
 
-TEST(FileLayerTest, SetTimesFailures) {
+TEST(FileHandleTest, SetTimesFailures) {
   ScratchDirectory scratch;
   const FileTime time = FileTimeFromSystemSeconds(1);
   EXPECT_EQ(kErrorInvalidHandle, FileSetTimes(kNoFileHandle, nullptr, nullptr, &time));
@@ -358,7 +343,7 @@ TEST(FileLayerTest, SetTimesFailures) {
   EXPECT_EQ(kSuccess, FileClose(handle));
 }
 
-TEST(FileLayerTest, InvalidHandleOperations) {
+TEST(FileHandleTest, InvalidHandleOperations) {
   FileTime time{0, 0};
   EXPECT_EQ(kErrorInvalidHandle, FileGetTimes(kNoFileHandle, &time, nullptr, nullptr));
   EXPECT_EQ(kErrorInvalidHandle, FileTruncateHere(kNoFileHandle));
@@ -366,7 +351,7 @@ TEST(FileLayerTest, InvalidHandleOperations) {
   EXPECT_EQ(kErrorInvalidParameter, LastErrorCode());
 }
 
-TEST(FileLayerTest, CloseKeepsTheLastError) {
+TEST(FileHandleTest, CloseKeepsTheLastError) {
   ScratchDirectory scratch;
   const FileHandle handle = OpenOrFail(scratch.Wide("f"), kFileAccessRead, kFileCreateAlways);
   uint32_t count = 0;

@@ -1,4 +1,4 @@
-#include "fs/file_layer.h"
+#include "fs/file_handle.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -7,29 +7,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <cstddef>
 
+#include "fs/system_error.h"
 #include "text/locale_conversions.h"
 
 namespace {
 
-constexpr uint64_t kIntervalsPerSecond = 10000000u;
-// Seconds from 1601-01-01 to 1970-01-01.
-constexpr uint64_t kEpochDifferenceSeconds = 11644473600u;
 // The largest request handed to one system read or write: within SSIZE_MAX on every build.
 constexpr uint32_t kMaxRequest = 1u << 30;
 
-// The process-wide last error. Only one thread uses the layer at a time (the checks before
-// the worker starts, the worker during a run); the atomic keeps a hand-over between the two
-// well defined without making the value per thread.
-std::atomic<ErrorCode> g_last_error{kSuccess};
-
-ErrorCode Fail(ErrorCode code) {
-  g_last_error.store(code, std::memory_order_relaxed);
-  return code;
-}
+ErrorCode Fail(ErrorCode code) { return SetLastErrorCode(code); }
 
 ErrorCode FailWithErrno() { return Fail(ErrorCodeFromErrno(errno)); }
 
@@ -54,40 +43,9 @@ FileTime FromSystemTime(time_t seconds) {
 
 }  // namespace
 
-uint64_t FileTimeValue(const FileTime& time) {
-  return (static_cast<uint64_t>(time.high) << 32) | time.low;
-}
-
-FileTime FileTimeFromValue(uint64_t value) {
-  return FileTime{static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32)};
-}
-
-FileTime FileTimeFromSystemSeconds(int64_t seconds) {
-  // Unsigned arithmetic: the same bits as the signed formula, without overflow.
-  return FileTimeFromValue((static_cast<uint64_t>(seconds) + kEpochDifferenceSeconds) *
-                           kIntervalsPerSecond);
-}
-
-int64_t SystemSecondsFromFileTime(const FileTime& time) {
-  return static_cast<int64_t>(FileTimeValue(time) / kIntervalsPerSecond) -
-         static_cast<int64_t>(kEpochDifferenceSeconds);
-}
-
-ErrorCode ErrorCodeFromErrno(int error_number) {
-  switch (error_number) {
-    case ENOENT:
-      return kErrorNotFound;
-    case ENOSPC:
-    case EDQUOT:
-      return kErrorDiskFull;
-    default:
-      return kErrorInvalidParameter;
-  }
-}
-
 ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t /*share_mode*/,
                    uint32_t disposition, FileHandle* handle, uint32_t attributes) {
-  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  SetLastErrorCode(kSuccess);
   NarrowString bytes;
   if (!ToLocaleBytesExact(path, &bytes)) return Fail(ErrorCodeFromErrno(EILSEQ));
   int flags = OpenFlags(access, disposition);
@@ -100,7 +58,7 @@ ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t /*share_mod
 }
 
 int64_t FileSeek(FileHandle handle, int64_t offset, uint32_t origin) {
-  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  SetLastErrorCode(kSuccess);
   if (handle == kNoFileHandle) {
     Fail(kErrorInvalidHandle);
     return -1;
@@ -118,7 +76,7 @@ int64_t FileSeek(FileHandle handle, int64_t offset, uint32_t origin) {
 
 ErrorCode FileRead(FileHandle handle, void* buffer, uint32_t length, uint32_t* count,
                    void* overlapped) {
-  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  SetLastErrorCode(kSuccess);
   if (count == nullptr) return overlapped == nullptr ? Fail(kErrorInvalidParameter) : kSuccess;
   *count = 0;
   char* bytes = static_cast<char*>(buffer);
@@ -135,7 +93,7 @@ ErrorCode FileRead(FileHandle handle, void* buffer, uint32_t length, uint32_t* c
 
 ErrorCode FileReadAt(FileHandle handle, uint64_t offset, void* buffer, uint32_t length,
                      uint32_t* count) {
-  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  SetLastErrorCode(kSuccess);
   *count = 0;
   char* bytes = static_cast<char*>(buffer);
   while (*count < length) {
@@ -204,7 +162,7 @@ ErrorCode WriteWhole(FileHandle handle, const unsigned char* bytes, uint32_t len
 ErrorCode FileCopyRange(FileHandle source, uint64_t* offset, FileHandle destination,
                         uint32_t length, unsigned char* buffer, uint32_t buffer_bytes,
                         uint32_t* count) {
-  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  SetLastErrorCode(kSuccess);
   const ErrorCode code = CopyInKernel(source, offset, destination, length, count);
   if (code != kErrorNotSupported) return code;
   if (buffer_bytes == 0) return Fail(kErrorInvalidParameter);
@@ -225,7 +183,7 @@ ErrorCode FileCopyRange(FileHandle source, uint64_t* offset, FileHandle destinat
 
 ErrorCode FileWrite(FileHandle handle, const void* buffer, uint32_t length, uint32_t* count,
                     void* overlapped) {
-  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  SetLastErrorCode(kSuccess);
   if (count == nullptr && overlapped == nullptr) return Fail(kErrorInvalidParameter);
   if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
   if (count == nullptr) return kSuccess;
@@ -247,7 +205,7 @@ ErrorCode FileClose(FileHandle handle) {
 
 ErrorCode FileGetTimes(FileHandle handle, FileTime* creation, FileTime* access,
                        FileTime* last_write) {
-  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  SetLastErrorCode(kSuccess);
   if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
   struct stat64 status;
   if (fstat64(DescriptorOf(handle), &status) != 0) return Fail(kErrorInvalidHandle);
@@ -259,7 +217,7 @@ ErrorCode FileGetTimes(FileHandle handle, FileTime* creation, FileTime* access,
 
 ErrorCode FileSetTimes(FileHandle handle, const FileTime* /*creation*/,
                        const FileTime* /*access*/, const FileTime* last_write) {
-  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  SetLastErrorCode(kSuccess);
   if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
   if (last_write == nullptr) return Fail(kErrorInvalidParameter);
   const int64_t seconds = SystemSecondsFromFileTime(*last_write);
@@ -275,7 +233,7 @@ ErrorCode FileSetTimes(FileHandle handle, const FileTime* /*creation*/,
 }
 
 ErrorCode FileTruncateHere(FileHandle handle) {
-  g_last_error.store(kSuccess, std::memory_order_relaxed);
+  SetLastErrorCode(kSuccess);
   if (handle == kNoFileHandle) return Fail(kErrorInvalidHandle);
   const int descriptor = DescriptorOf(handle);
   const off64_t position = lseek64(descriptor, 0, SEEK_CUR);
@@ -290,5 +248,3 @@ ErrorCode FileTruncateHere(FileHandle handle) {
   if (ftruncate64(descriptor, position) != 0) return FailWithErrno();
   return kSuccess;
 }
-
-ErrorCode LastErrorCode() { return g_last_error.load(std::memory_order_relaxed); }

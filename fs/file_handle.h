@@ -1,30 +1,28 @@
-// The handle-based file layer: kit reading, entry extraction and the up-to-date test of the
-// installation read and write files through these operations. They follow the shape of a
-// handle-and-error-code file API (an open call with an access mask and a creation
-// disposition, counts reported through out-parameters, a seek with three origins, times in
-// 100-nanosecond file-time units) on top of POSIX descriptors, with 64-bit offsets on every
-// build.
+// The handle-based file operations: kit reading, entry extraction and the up-to-date test of
+// the installation read and write files through these. An open takes an access mask and a
+// creation disposition, counts come back through out-parameters, a seek counts from one of
+// three origins, and times are file times (fs/file_time.h); underneath are POSIX descriptors
+// with 64-bit offsets on every build.
 //
 // Results: every operation returns a code of fs/error_codes.h (0 for success), except
-// FileSeek (a position) and LastErrorCode. A failing system call gives kErrorNotFound (2) when
-// it left errno = ENOENT, kErrorDiskFull (112) for a full disk or quota and
-// kErrorInvalidParameter (87) otherwise; handle -1 gives
-// kErrorInvalidHandle (6) where noted.
+// FileSeek (a position). A failing system call gives the code ErrorCodeFromErrno makes of its
+// errno: kErrorNotFound (2) for ENOENT, kErrorDiskFull (112) for a full disk or quota and
+// kErrorInvalidParameter (87) otherwise; handle -1 gives kErrorInvalidHandle (6) where noted.
 //
-// Last error: one value for the whole process, not per thread. Every operation except
-// FileClose and LastErrorCode resets it to 0 when it starts, and a failing operation sets it
-// to the code it returns. It is meaningful only right after a call on the same thread; the
-// layer takes no lock and must not be used by two threads at once.
+// Last error: see fs/system_error.h; every operation here except FileClose resets it when it
+// starts and sets it when it fails.
 //
 // Descriptors are opened close-on-exec, so the shell commands and the programs the installer
 // starts never inherit an open file of the installer.
 
-#ifndef FS_FILE_LAYER_H_
-#define FS_FILE_LAYER_H_
+#ifndef FS_FILE_HANDLE_H_
+#define FS_FILE_HANDLE_H_
 
 #include <cstdint>
 
 #include "fs/error_codes.h"
+#include "fs/file_time.h"
+#include "fs/system_error.h"
 #include "text/wide_string.h"
 
 // A POSIX file descriptor held in a signed 64-bit value; kNoFileHandle means no file is open.
@@ -50,28 +48,6 @@ constexpr uint32_t kFileSeekBegin = 0;
 constexpr uint32_t kFileSeekCurrent = 1;
 constexpr uint32_t kFileSeekEnd = 2;
 
-// A count of 100-nanosecond intervals since 1601-01-01 00:00:00 UTC as two 32-bit halves,
-// low half first (the layout kit entries store).
-struct FileTime {
-  uint32_t low;
-  uint32_t high;
-};
-
-// The whole 64-bit count, and back.
-uint64_t FileTimeValue(const FileTime& time);
-FileTime FileTimeFromValue(uint64_t value);
-// (seconds + 11,644,473,600) * 10,000,000 in 64-bit arithmetic; the system's sub-second
-// parts never reach this conversion.
-FileTime FileTimeFromSystemSeconds(int64_t seconds);
-// file time / 10,000,000 (unsigned division) - 11,644,473,600: whole seconds since
-// 1970-01-01 UTC, the fraction dropped.
-int64_t SystemSecondsFromFileTime(const FileTime& time);
-
-// The program's one translation of a system error number: kErrorNotFound for ENOENT,
-// kErrorDiskFull for ENOSPC and EDQUOT (a full disk must not pass for a damaged kit or a
-// bad path), kErrorInvalidParameter for everything else.
-ErrorCode ErrorCodeFromErrno(int error_number);
-
 // An attribute bit of FileOpen: a symbolic link named by the path's last component is not
 // followed, so the open fails (87) on it; kErrorNotFound (2) then means that nothing at all,
 // not even a dangling link, exists under the path's name.
@@ -85,8 +61,8 @@ constexpr uint32_t kFileFlagOpenNonBlocking = 0x40000000u;
 // A path that cannot be encoded fails as an invalid parameter (87), as the system call
 // would for a name it cannot take.
 // access: see kFileAccessRead/kFileAccessWrite; disposition: see the kFile... constants.
-// share_mode is accepted for the shape of the interface and ignored, and so are the
-// attributes except kFileFlagOpenReparsePoint and kFileFlagOpenNonBlocking. *handle is
+// share_mode has no effect (a POSIX open locks nothing), and neither have the attributes
+// other than kFileFlagOpenReparsePoint and kFileFlagOpenNonBlocking. *handle is
 // written only on success.
 ErrorCode FileOpen(const WideString& path, uint32_t access, uint32_t share_mode,
                    uint32_t disposition, FileHandle* handle, uint32_t attributes);
@@ -148,7 +124,4 @@ ErrorCode FileSetTimes(FileHandle handle, const FileTime* creation, const FileTi
 // touched. Handle -1 gives kErrorInvalidHandle.
 ErrorCode FileTruncateHere(FileHandle handle);
 
-// The last error (see above).
-ErrorCode LastErrorCode();
-
-#endif  // FS_FILE_LAYER_H_
+#endif  // FS_FILE_HANDLE_H_
