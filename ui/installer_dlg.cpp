@@ -10,9 +10,8 @@
 #include "text/utf8_text.h"
 #include "ui/button_row.h"
 #include "ui/gtk_language.h"
-#include "ui/page_picture.xpm.h"
+#include "ui/pictures.h"
 #include "ui/welcome_text.h"
-#include "ui/window_icon.xpm.h"
 
 namespace {
 
@@ -216,7 +215,7 @@ void CInstallerDlg::CreateMainWindow() {
   gtk_window_set_modal(window, TRUE);
   gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
 
-  window_icon_ = gdk_pixbuf_new_from_xpm_data(window_icon_xpm);
+  window_icon_ = NewPicturePixbuf(kWindowIconPixels);
   if (window_icon_ != nullptr) gtk_window_set_icon(window, window_icon_);
 
   g_signal_connect(main_window_, "destroy", G_CALLBACK(OnWindowDestroy), this);
@@ -235,7 +234,7 @@ void CInstallerDlg::CreateMainWindow() {
 
   gtk_widget_show_all(fixed_);
 
-  page_picture_ = gdk_pixbuf_new_from_xpm_data(page_picture_xpm);
+  page_picture_ = NewPicturePixbuf(kPagePicturePixels);
 
   gtk_widget_show(main_window_);
 }
