@@ -4,6 +4,7 @@
 #include "ui/installer_dlg.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "app/string_table.h"
 #include "text/locale_conversions.h"
@@ -126,6 +127,13 @@ CInstallerDlg::CInstallerDlg(int argument_count, char** argument_vector, bool si
   // Where LANGUAGE cannot be set, GTK's own words follow the environment's languages: a
   // lesser look, not a failure of the run.
   static_cast<void>(PrepareGtkLanguage(language_code_));
+  // The environment is final here, and the locale was set from it by the text conversions
+  // before (GTK sets the same again): fontconfig may be read on another thread. A warm-up
+  // that cannot start leaves fontconfig to the first text layout, as without it.
+  if (FontWarmUpWanted(std::getenv("DISPLAY"), std::getenv("DESKTOP_STARTUP_ID"),
+                       argument_count_, argument_vector_)) {
+    static_cast<void>(font_warm_up_.Start());
+  }
   has_display_ = gtk_init_check(&argument_count_, &argument_vector_) != FALSE;
   if (has_display_) UseLeftToRightDirection();
 

@@ -66,6 +66,7 @@
 #include "text/wide_string.h"
 #include "ui/cwnd.h"
 #include "ui/dir_select_page.h"
+#include "ui/font_warm_up.h"
 #include "ui/installed_directory_record.h"
 #include "ui/message_box.h"
 #include "ui/message_page.h"
@@ -276,6 +277,8 @@ class CInstallerDlg : public CWnd {
   NarrowString progress_line_;
   // The window's geometry; ShowPage arranges each page by it.
   WizardLayout layout_;
+  // Fontconfig read on a thread of its own while GTK is initialised (ui/font_warm_up.h).
+  FontWarmUp font_warm_up_;
 };
 
 #endif  // UI_INSTALLER_DLG_H_
