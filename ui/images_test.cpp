@@ -1,14 +1,18 @@
-// The two pictures compiled into the program: they load, have the stated sizes and colour
-// counts, and the icon is mostly red. No display is needed for pixbufs.
+// The two pictures compiled into the program: the XPM loads, has the stated sizes and colour
+// counts, and the icon is mostly red; the pixels decoded at build time are those that
+// gdk-pixbuf makes of the XPM, byte for byte, and the program's pixbuf shows them in place.
+// No display is needed for pixbufs.
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <set>
 
 #include "ui/page_picture.xpm.h"
+#include "ui/pictures.h"
 #include "ui/window_icon.xpm.h"
 
 namespace {
@@ -42,6 +46,46 @@ std::set<uint32_t> DistinctPixels(GdkPixbuf* pixbuf) {
     }
   }
   return values;
+}
+
+// The build's decoding equals gdk-pixbuf's of the XPM: size, channels, row stride and every
+// byte of every row (the padding at a row's end is not part of the picture).
+void ExpectDecodedAsXpm(const char** xpm, const PicturePixels& decoded) {
+  GdkPixbuf* expected = gdk_pixbuf_new_from_xpm_data(xpm);
+  ASSERT_NE(expected, nullptr);
+  GdkPixbuf* actual = NewPicturePixbuf(decoded);
+  ASSERT_NE(actual, nullptr);
+  EXPECT_EQ(gdk_pixbuf_read_pixels(actual), decoded.pixels);  // shown in place, not copied
+  EXPECT_EQ(gdk_pixbuf_get_width(actual), gdk_pixbuf_get_width(expected));
+  EXPECT_EQ(gdk_pixbuf_get_height(actual), gdk_pixbuf_get_height(expected));
+  EXPECT_EQ(gdk_pixbuf_get_has_alpha(actual), gdk_pixbuf_get_has_alpha(expected));
+  EXPECT_EQ(gdk_pixbuf_get_n_channels(actual), gdk_pixbuf_get_n_channels(expected));
+  EXPECT_EQ(gdk_pixbuf_get_bits_per_sample(actual), gdk_pixbuf_get_bits_per_sample(expected));
+  EXPECT_EQ(gdk_pixbuf_get_rowstride(actual), gdk_pixbuf_get_rowstride(expected));
+  if (!testing::Test::HasFailure()) {
+    const size_t row_bytes = static_cast<size_t>(gdk_pixbuf_get_width(expected)) *
+                             static_cast<size_t>(gdk_pixbuf_get_n_channels(expected));
+    const int stride = gdk_pixbuf_get_rowstride(expected);
+    const guint8* want = gdk_pixbuf_read_pixels(expected);
+    const guint8* got = gdk_pixbuf_read_pixels(actual);
+    for (int y = 0; y < gdk_pixbuf_get_height(expected); ++y) {
+      const size_t offset = static_cast<size_t>(y) * static_cast<size_t>(stride);
+      ASSERT_EQ(std::memcmp(got + offset, want + offset, row_bytes), 0) << "row " << y;
+    }
+  }
+  g_object_unref(actual);
+  g_object_unref(expected);
+}
+
+TEST(ImagesTest, DecodedAtBuildTimeAsGdkPixbufDecodesTheXpm) {
+  {
+    SCOPED_TRACE("window icon");
+    ExpectDecodedAsXpm(window_icon_xpm, kWindowIconPixels);
+  }
+  {
+    SCOPED_TRACE("page picture");
+    ExpectDecodedAsXpm(page_picture_xpm, kPagePicturePixels);
+  }
 }
 
 TEST(ImagesTest, WindowIcon) {

@@ -4,6 +4,7 @@
 #include "ui/installer_dlg.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "app/phase_trace.h"
 #include "app/string_table.h"
@@ -11,9 +12,8 @@
 #include "text/utf8_text.h"
 #include "ui/button_row.h"
 #include "ui/gtk_language.h"
-#include "ui/page_picture.xpm.h"
+#include "ui/pictures.h"
 #include "ui/welcome_text.h"
-#include "ui/window_icon.xpm.h"
 
 namespace {
 
@@ -152,6 +152,13 @@ WideString CInstallerDlg::GetTitle() const { return FromLocaleBytes(caption_); }
 void CInstallerDlg::InitGtk() {
   if (gtk_initialised_) return;
   gtk_initialised_ = true;
+  // The environment is final here, and the locale was set from it by the text conversions
+  // before (GTK sets the same again): fontconfig may be read on another thread. A warm-up
+  // that cannot start leaves fontconfig to the first text layout, as without it.
+  if (WorkBesideGtkStartWanted(std::getenv("DISPLAY"), std::getenv("DESKTOP_STARTUP_ID"),
+                               argument_count_, argument_vector_)) {
+    static_cast<void>(font_warm_up_.Start());
+  }
   // GTK sets the process locale as it starts, while the checks' thread may be converting
   // in it: it starts while no conversion runs.
   RunWithLocaleHeld([this] {
@@ -222,7 +229,7 @@ void CInstallerDlg::BuildMainWindow() {
   gtk_window_set_modal(window, TRUE);
   gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
 
-  window_icon_ = gdk_pixbuf_new_from_xpm_data(window_icon_xpm);
+  window_icon_ = NewPicturePixbuf(kWindowIconPixels);
   if (window_icon_ != nullptr) gtk_window_set_icon(window, window_icon_);
 
   g_signal_connect(main_window_, "destroy", G_CALLBACK(OnWindowDestroy), this);
@@ -238,7 +245,7 @@ void CInstallerDlg::BuildMainWindow() {
   g_signal_connect(next_button_, "clicked", G_CALLBACK(OnNextClicked), this);
   g_signal_connect(cancel_button_, "clicked", G_CALLBACK(OnCancelClicked), this);
 
-  page_picture_ = gdk_pixbuf_new_from_xpm_data(page_picture_xpm);
+  page_picture_ = NewPicturePixbuf(kPagePicturePixels);
 }
 
 void CInstallerDlg::FinishMainWindow() {

@@ -68,6 +68,7 @@
 #include "ui/background_checks.h"
 #include "ui/cwnd.h"
 #include "ui/dir_select_page.h"
+#include "ui/font_warm_up.h"
 #include "ui/installed_directory_record.h"
 #include "ui/message_box.h"
 #include "ui/message_page.h"
@@ -294,6 +295,8 @@ class CInstallerDlg : public CWnd {
   WizardNeeds needs_;
   GtkWidget* separator_ = nullptr;
   bool gtk_initialised_ = false;
+  // Fontconfig read on a thread of its own while GTK is initialised (ui/font_warm_up.h).
+  FontWarmUp font_warm_up_;
   // The checks, on a thread of their own during Run, and what they found (theirs alone
   // until checks_ has been waited for). Declared last: destroyed first, joined before the
   // members the thread fills in go.

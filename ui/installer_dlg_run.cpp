@@ -22,6 +22,7 @@
 #include "kit/preinstall_checks.h"
 #include "text/path_slashes.h"
 #include "ui/description_document.h"
+#include "ui/font_warm_up.h"
 #include "ui/installation_outcome.h"
 #include "ui/installed_directory_record.h"
 #include "ui/installer_dlg.h"
@@ -85,9 +86,14 @@ void CInstallerDlg::RunSteps() {
   if (!OpenLog()) return;
   // The checks run beside GTK's start and the window's build; the window is shown only once
   // they passed, so what the user sees, and in which order, is as if they had run first.
+  // Only where a window may be built, and where GTK's start leaves the environment alone
+  // (ui/font_warm_up.h): the checks read it.
   PrepareChecks();
-  const char* display = std::getenv("DISPLAY");
-  if (display != nullptr && display[0] != '\0' && !automation_.dry_run) checks_.Start();
+  if (!automation_.dry_run &&
+      WorkBesideGtkStartWanted(std::getenv("DISPLAY"), std::getenv("DESKTOP_STARTUP_ID"),
+                               argument_count_, argument_vector_)) {
+    checks_.Start();
+  }
   InitGtk();
   if (!has_display_ && !silent_ && !automation_.dry_run) {
     WriteStartRecord();

@@ -9,7 +9,7 @@
 #include "text/locale_conversions.h"
 #include "ui/dir_select_page.h"
 #include "ui/message_page.h"
-#include "ui/page_picture.xpm.h"
+#include "ui/pictures.h"
 #include "ui/progress_page.h"
 #include "ui/success_final_page.h"
 #include "ui/ui_test_support.h"
@@ -27,7 +27,7 @@ class PagesTest : public ::testing::Test {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     fixed_ = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(window_), fixed_);
-    picture_ = gdk_pixbuf_new_from_xpm_data(page_picture_xpm);
+    picture_ = NewPicturePixbuf(kPagePicturePixels);
   }
   void TearDown() override {
     if (window_ != nullptr) gtk_widget_destroy(window_);
