@@ -8,7 +8,9 @@
 // j of N the run posts the destination path with j * 100 / N percent (also for entries that
 // turn out to be up to date), skips the entry when the file on disk is up to date, makes
 // the destination directory, writes the entry under a temporary name, and puts it in place
-// (keeping the file it replaces in the backup). The first failure rolls back and then
+// (keeping the file it replaces in the backup). A stretch of new files in folders the run
+// made is written by two threads, with the same reports in the same order
+// (install/own_file_writers.h). The first failure rolls back and then
 // posts the "Installation error" text with the failing code and the entry's percentage; a
 // rollback that could not put everything back posts instead a text that names where the
 // originals are kept, with the directory marked changed; a failure report carries its cause

@@ -40,7 +40,9 @@
 // End, as a killed process would leave it). Debug builds assert the order.
 //
 // Paths: the template directory is taken as a WideString and converted once; everything else
-// is bytes relative to it. Everything runs on the worker thread.
+// is bytes relative to it. Everything runs on the worker thread, except the writing of new
+// files in folders the run made, which other threads may do between OpenOwnFolder /
+// PrepareOwnFile and AdoptFile (install/own_file_writers.h).
 
 #ifndef INSTALL_TRANSACTION_H_
 #define INSTALL_TRANSACTION_H_
