@@ -214,6 +214,10 @@ class Transaction {
   bool TargetStillNamed() const;
   // Puts one completed file in place (see PublishPending).
   ErrorCode PublishFile(PendingFile* file);
+  // Whether every completed file is new and lies in a folder the run made: nothing to back
+  // up, nothing to record, so they may take their names on two threads.
+  bool OnlyNewFilesInOwnFolders() const;
+  ErrorCode PublishNewFilesOnTwoThreads();
   void AddRecord(const JournalRecord& record);
   void AddPathRecord(JournalKind kind, const NarrowString& path);
   // Adds kRetracted for a record whose name was taken by someone else, and writes it.

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <future>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -360,20 +361,35 @@ TEST_F(TransactionTest, ARunThatRollsBackAKilledRunsNewDirectoryMakesItAgain) {
 // A file saved by the user at a name that was empty when the run looked is never replaced:
 // the run fails there, and its rollback leaves the user's file.
 TEST_F(TransactionTest, ANameTakenWhileTheRunWorkedIsNotReplaced) {
-  ASSERT_TRUE(MakeDirectories(target_));
-  Transaction transaction;
-  ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
-  PendingFile file;
-  ASSERT_EQ(transaction.BeginFile(NarrowOf("new.txt"), false, &file), kSuccess);
-  ASSERT_EQ(write(file.descriptor, "the run's", 9), 9);
-  ASSERT_EQ(close(file.descriptor), 0);
-  file.descriptor = -1;
-  ASSERT_EQ(transaction.CompleteFile(&file), kSuccess);
-  ASSERT_TRUE(WriteWholeFile(Target("new.txt"), "mine"));
-  EXPECT_NE(transaction.PublishPending(), kSuccess);
-  EXPECT_EQ(transaction.FailedRelativePath(), NarrowOf("new.txt"));
-  transaction.Rollback();
-  EXPECT_FALSE(transaction.RestoreIncomplete());
-  EXPECT_EQ(ReadWholeFile(Target("new.txt")), "mine");
-  EXPECT_FALSE(Exists(Target(".t5stp")));
+  // In a directory that was there (one file), and in one the run makes (six files, which
+  // take their names on two threads; the name taken is in the second half).
+  for (const bool made_by_run : {false, true}) {
+    SCOPED_TRACE(made_by_run ? "made by the run" : "there before");
+    std::filesystem::remove_all(target_);
+    if (!made_by_run) ASSERT_TRUE(MakeDirectories(target_));
+    Transaction transaction;
+    ASSERT_EQ(transaction.BeginTransaction(WideTarget()), kSuccess);
+    const int count = made_by_run ? 6 : 1;
+    for (int j = 0; j < count; ++j) {
+      PendingFile file;
+      const std::string name = "new" + std::to_string(j) + ".txt";
+      ASSERT_EQ(transaction.BeginFile(NarrowOf(name), false, &file), kSuccess);
+      ASSERT_EQ(write(file.descriptor, "the run's", 9), 9);
+      ASSERT_EQ(close(file.descriptor), 0);
+      file.descriptor = -1;
+      ASSERT_EQ(transaction.CompleteFile(&file), kSuccess);
+    }
+    const std::string taken = "new" + std::to_string(count == 1 ? 0 : 4) + ".txt";
+    ASSERT_TRUE(WriteWholeFile(Target(taken), "mine"));
+    EXPECT_NE(transaction.PublishPending(), kSuccess);
+    EXPECT_EQ(transaction.FailedRelativePath(), NarrowOf(taken));
+    transaction.Rollback();
+    EXPECT_FALSE(transaction.RestoreIncomplete());
+    EXPECT_EQ(ReadWholeFile(Target(taken)), "mine");
+    EXPECT_FALSE(Exists(Target(".t5stp")));
+    // Nothing of the run's is left beside the user's file.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(target_),
+                            std::filesystem::directory_iterator()),
+              1);
+  }
 }
