@@ -61,6 +61,25 @@ bool UsableTargetDirectory(const WideString& directory) {
   return errno != ENOTDIR;
 }
 
+// Whether an installation into target would write some entry, as InstallJob decides entry by
+// entry; any doubt counts as something to write. A work folder there means an interrupted
+// run, whose rollback changes what is there.
+bool SomeEntryNeedsWriting(const WideString& target, const std::vector<KitEntry>& entries) {
+  NarrowString directory;
+  if (target.Empty() || !ToLocaleBytesExact(target, &directory)) return true;
+  struct stat64 status;
+  if (lstat64(WorkFolderPath(directory).CStr(), &status) == 0 || errno != ENOENT) return true;
+  NarrowString relative;
+  for (const KitEntry& entry : entries) {
+    if (!EntryRelativePath(entry.name, &relative) || IsInWorkFolder(relative) ||
+        InstallJob::ExamineDestination(JoinPath(directory, relative), entry.time) !=
+            InstallJob::Destination::kUpToDate) {
+      return true;
+    }
+  }
+  return false;
+}
+
 gboolean OnStopSignal(gpointer data) {
   const auto* watch = static_cast<const CInstallerDlg::SignalWatch*>(data);
   watch->dialog->StopBySignal(watch->number);
@@ -115,8 +134,18 @@ void CInstallerDlg::RunSteps() {
 
 bool CInstallerDlg::RunPreinstallChecks() {
   PreinstallFindings findings;
+  // Only a silent run knows its directory now: its kit stores no data when nothing is to be
+  // written there. A --target that cannot be resolved gives no look; it fails below.
+  PreinstallLook look;
+  WideString option_target;
+  Status unused_cause;
+  if (silent_ && (!automation_.has_target || ResolveTargetOption(&option_target, &unused_cause))) {
+    look = [option_target](const WideString& checks_target, const std::vector<KitEntry>& entries) {
+      return SomeEntryNeedsWriting(option_target.Empty() ? checks_target : option_target, entries);
+    };
+  }
   PreinstallResult result =
-      RunPreinstallSteps(use_current_directory_, &TemplateLocations, &findings, &kit_);
+      RunPreinstallSteps(use_current_directory_, &TemplateLocations, &findings, &kit_, look);
   kit_path_ = findings.kit_path;
   alternative_file_exists_ = findings.alternative_file_exists;
   locations_from_alternative_file_ = findings.locations_from_alternative_file;
