@@ -33,6 +33,15 @@ bool EarlyLook::Take(const unsigned char* bytes, std::size_t length) {
   return state_ != State::kNotStoring;
 }
 
+bool EarlyLook::Finish() {
+  if (state_ == State::kLooking) {
+    Join();
+    state_ = answer_.load(std::memory_order_acquire) == kNothingToWrite ? State::kNotStoring
+                                                                         : State::kStoring;
+  }
+  return state_ != State::kNotStoring;
+}
+
 void EarlyLook::Gather(const unsigned char* bytes, std::size_t length) {
   const uint64_t room = max_prefix_bytes_ - prefix_.size();
   const std::size_t kept = static_cast<std::size_t>(length < room ? length : room);

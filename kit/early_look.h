@@ -5,14 +5,15 @@
 // bytes in memory, at most max_prefix_bytes of them, until the records are complete; it
 // reads them with the container reader's own checks (ReadContainerPrefix) and hands the
 // file table to the look on a thread of its own, while the inflation goes on. Once the look
-// answers that no entry needs writing, Take says that the data is no longer to be stored.
+// answers that no entry needs writing, Take says that the data is no longer to be stored, or,
+// when the stream ended first, Finish says that what was stored goes again.
 //
 // The look is only a forecast: whatever it says, the stream is still inflated to its end,
 // so its digest, its trailer and its DEFLATE validity are judged as for any kit. Anything
 // that keeps the answer open stores the data as always: records that are not complete
-// within the bound or break a check, a look that says something needs writing, throws, or
-// has not answered yet, a thread that cannot be started, and an inflation that starts over
-// (a second engine judging the stream).
+// within the bound or break a check, a look that says something needs writing or throws, a
+// thread that cannot be started, and an inflation that starts over (a second engine judging
+// the stream).
 //
 // The look's thread is joined by Join, and at the latest by the destructor, so no path of
 // the opening leaves it running.
@@ -46,6 +47,9 @@ class EarlyLook : public InflateWatch {
 
   void Restart() override;
   bool Take(const unsigned char* bytes, std::size_t length) override;
+  // Waits for the look's answer: the opening waits for it anyway, and an answer that came
+  // late still frees what was stored.
+  bool Finish() override;
 
   // Waits for the look's thread, if one was started.
   void Join();

@@ -71,7 +71,6 @@ class ContainerOutput {
   uint64_t Total() const { return total_; }
   bool Storing() const { return storing_; }
 
- private:
   // What was written goes again, so that its space is free at once. A cut that fails only
   // leaves bytes that nobody reads: the container is known not to hold its data, and the
   // final cut of the inflation, or a later one into the same file, ends it where it ends.
@@ -82,6 +81,7 @@ class ContainerOutput {
     }
   }
 
+ private:
   FileHandle container_;
   int64_t container_start_;
   uint64_t max_bytes_;
@@ -193,6 +193,9 @@ static ErrorCode InflatePieces(FileHandle kit, uint64_t kit_size, FileHandle con
   ContainerOutput output(container, container_start, max_container_bytes, watch);
   const ErrorCode code = InflateInto(kit, kit_size, &output, inflater, status, digest,
                                      &end->stream_bytes, failure);
+  if (code == kSuccess && output.Storing() && watch != nullptr && !watch->Finish()) {
+    output.StopStoring();
+  }
   end->container_bytes = output.Total();
   end->stored = output.Storing();
   return code;

@@ -51,6 +51,9 @@ class InflateWatch {
   // still to be stored; once it has said no it is not asked again, and what was written
   // before may be cut off.
   virtual bool Take(const unsigned char* bytes, std::size_t length) = 0;
+  // The stream has been inflated whole, while the bytes were still stored. Returns whether
+  // the container keeps them; false cuts them off.
+  virtual bool Finish() = 0;
 };
 
 // Inflates the kit at kit_path into the file at container_path (created when missing, and
