@@ -2,6 +2,7 @@
 // handlers, the installation loop, the recording of the installed directory and Finish.
 
 #include <errno.h>
+#include <fcntl.h>
 #include <glib-unix.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -62,22 +63,33 @@ bool UsableTargetDirectory(const WideString& directory) {
 }
 
 // Whether an installation into target would write some entry, as InstallJob decides entry by
-// entry; any doubt counts as something to write. A work folder there means an interrupted
-// run, whose rollback changes what is there.
+// entry, each folder opened once; any doubt counts as something to write. A work folder
+// there means an interrupted run, whose rollback changes what is there.
 bool SomeEntryNeedsWriting(const WideString& target, const std::vector<KitEntry>& entries) {
   NarrowString directory;
   if (target.Empty() || !ToLocaleBytesExact(target, &directory)) return true;
   struct stat64 status;
   if (lstat64(WorkFolderPath(directory).CStr(), &status) == 0 || errno != ENOENT) return true;
-  NarrowString relative;
+  const uid_t user = geteuid();
+  NarrowString relative, folder_path;
+  int folder = -1;
+  bool needs_writing = false;
   for (const KitEntry& entry : entries) {
-    if (!EntryRelativePath(entry.name, &relative) || IsInWorkFolder(relative) ||
-        InstallJob::ExamineDestination(JoinPath(directory, relative), entry.time) !=
-            InstallJob::Destination::kUpToDate) {
-      return true;
+    needs_writing = !EntryRelativePath(entry.name, &relative) || IsInWorkFolder(relative);
+    if (needs_writing) break;
+    const NarrowString parent = JoinPath(directory, RelativeParent(relative));
+    if (folder < 0 || parent.Compare(folder_path) != 0) {
+      if (folder >= 0) close(folder);
+      folder_path = parent;
+      folder = open(parent.CStr(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     }
+    needs_writing = folder < 0 || InstallJob::ExamineDestination(folder, NameOf(relative),
+                                                                 entry.time, user) !=
+                                      InstallJob::Destination::kUpToDate;
+    if (needs_writing) break;
   }
-  return false;
+  if (folder >= 0) close(folder);
+  return needs_writing;
 }
 
 gboolean OnStopSignal(gpointer data) {
