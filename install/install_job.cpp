@@ -379,7 +379,10 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
                                            kErrorInvalidParameter));
     }
     errno = 0;
-    code = InstallEntry(kit, j, relatives[j], found);
+    // The first entry written stores the kit's data, when the forecast at its opening was
+    // that nothing needed writing.
+    code = kit->StoreData();
+    if (code == kSuccess) code = InstallEntry(kit, j, relatives[j], found);
     if (code != kSuccess) {
       const int error_number = errno;
       return ReportError(code, percent, CauseOf(code, error_number, ToLocaleBytes(destination)));

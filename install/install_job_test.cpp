@@ -172,6 +172,27 @@ TEST_F(InstallJobTest, UpToDateRunLeavesTheTreeUntouched) {
   EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
 }
 
+TEST_F(InstallJobTest, AForecastOfNothingToWriteThatTurnsOutWrongStillInstallsEveryFile) {
+  OpenKit(FourFiles());
+  const std::string path = scratch_.Child("kit" + std::to_string(kit_number_) + ".efd");
+  kit_.reset(new DistributionKit);
+  ASSERT_EQ(kit_->Open(WideFromUtf8(path), nullptr,
+                       [](const std::vector<KitEntry>&) { return false; }),
+            kSuccess);
+  ASSERT_FALSE(kit_->DataStored());
+  // One file is there and up to date already; the others are missing.
+  ASSERT_TRUE(MakeDirectories(target_));
+  ASSERT_TRUE(WriteWholeFile(Target("one.txt"), Bytes{'1'}));
+  ASSERT_TRUE(SetModificationTime(Target("one.txt"), kNewer, 0));
+  EXPECT_EQ(RunJob(), 0);
+  EXPECT_TRUE(kit_->DataStored());
+  EXPECT_EQ(ReadWholeFile(Target("dir/two.txt")), "22");
+  EXPECT_EQ(ReadWholeFile(Target("dir/sub/three.txt")), "333");
+  EXPECT_EQ(ReadWholeFile(Target("four.txt")), "4444");
+  EXPECT_EQ(ModificationSeconds(Target("four.txt")), kKit);
+  EXPECT_EQ(ModificationSeconds(Target("one.txt")), kNewer);
+}
+
 TEST_F(InstallJobTest, ExamineDestinationComparesWholeSecondsAgainstTheEntryTime) {
   using Destination = InstallJob::Destination;
   ASSERT_TRUE(MakeDirectories(target_));

@@ -43,6 +43,10 @@ class Reason {
   NarrowString text_;
 };
 
+// The bytes in hand end before the records do: raised only when reading the first bytes of a
+// container whose end is not known yet.
+struct PrefixEnd {};
+
 [[noreturn]] static void Fail(ErrorCode code, const Reason& reason) {
   throw ContainerFault{code, reason.Text()};
 }
@@ -60,7 +64,11 @@ constexpr uint32_t kReadAheadBytes = 65536;
 class ContainerStream {
  public:
   ContainerStream(FileHandle handle, uint64_t size)
-      : handle_(handle), size_(size), ahead_(kReadAheadBytes) {}
+      : handle_(handle), size_(size), ahead_(kReadAheadBytes), data_(ahead_.data()) {}
+  // The first length bytes of a container, held in memory, read as if it had size bytes;
+  // reading past them raises PrefixEnd.
+  ContainerStream(const unsigned char* bytes, std::size_t length, uint64_t size)
+      : handle_(kNoFileHandle), size_(size), data_(bytes), filled_(length) {}
 
   uint64_t Size() const { return size_; }
   // Bytes taken so far: the logical position in the container.
@@ -75,7 +83,7 @@ class ContainerStream {
       if (next_ == filled_) Refill(what);
       const std::size_t available = filled_ - next_;
       const std::size_t take = length < available ? length : available;
-      std::memcpy(out, ahead_.data() + next_, take);
+      std::memcpy(out, data_ + next_, take);
       next_ += take;
       out += take;
       length -= static_cast<uint32_t>(take);
@@ -146,6 +154,7 @@ class ContainerStream {
   // Reads the next piece of the container into the read-ahead buffer.
   template <typename Describe>
   void Refill(const Describe& what) {
+    if (handle_ == kNoFileHandle) throw PrefixEnd{};
     uint32_t count = 0;
     const ErrorCode code = FileRead(handle_, ahead_.data(), kReadAheadBytes, &count, nullptr);
     if (code != kSuccess) Fail(code, Reason() << "reading " << what().Text() << " failed");
@@ -160,6 +169,7 @@ class ContainerStream {
   uint64_t size_;
   uint64_t position_ = 0;
   std::vector<unsigned char> ahead_;
+  const unsigned char* data_;
   std::size_t next_ = 0;
   std::size_t filled_ = 0;
 };
@@ -242,45 +252,97 @@ static int64_t Seek(FileHandle handle, int64_t offset, uint32_t origin, const ch
   return position;
 }
 
+// The layout flag, the description block, the entry count and the entry records.
+static void ReadRecords(ContainerStream* stream, std::vector<KitInfo>* descriptions,
+                        std::vector<KitEntry>* entries) {
+  const uint32_t layout = stream->ReadUint32([] { return Reason() << "the layout flag"; });
+  if (layout == kLayoutSingleDescription) {
+    ReadSingleDescription(stream, descriptions);
+  } else {
+    ReadDescriptionRecords(stream, descriptions);
+  }
+  ReadEntryRecords(stream, entries);
+}
+
+static void CheckContainerSize(uint64_t size) {
+  if (size > kMaxContainerBytes) {
+    Fail(kErrorInvalidData,
+         Reason() << "the container has " << size << " bytes; its positions are 32-bit");
+  }
+}
+
 static void ReadAll(FileHandle handle, std::vector<KitInfo>* descriptions,
                     std::vector<KitEntry>* entries) {
   const uint64_t size =
       static_cast<uint64_t>(Seek(handle, 0, kFileSeekEnd, "the end of the container"));
   Seek(handle, 0, kFileSeekBegin, "the start of the container");
-  if (size > kMaxContainerBytes) {
-    Fail(kErrorInvalidData,
-         Reason() << "the container has " << size << " bytes; its positions are 32-bit");
-  }
+  CheckContainerSize(size);
   ContainerStream stream(handle, size);
-  const uint32_t layout = stream.ReadUint32([] { return Reason() << "the layout flag"; });
-  if (layout == kLayoutSingleDescription) {
-    ReadSingleDescription(&stream, descriptions);
-  } else {
-    ReadDescriptionRecords(&stream, descriptions);
-  }
-  ReadEntryRecords(&stream, entries);
+  ReadRecords(&stream, descriptions, entries);
   // The container was read ahead; the data area starts where the records taken end.
   PlaceEntries(stream.Position(), stream.Size(), entries);
+}
+
+// The code and reason of what the reading raised, or of the memory it could not get.
+template <typename Step>
+static ErrorCode Guarded(const Step& step, NarrowString* reason) {
+  try {
+    step();
+    return kSuccess;
+  } catch (const ContainerFault& fault) {
+    *reason = fault.reason;
+    return fault.code;
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  *reason = "not enough memory to hold the container's records";
+  return kErrorInvalidParameter;
 }
 
 ErrorCode ReadContainer(FileHandle handle, std::vector<KitInfo>* descriptions,
                         std::vector<KitEntry>* entries, NarrowString* failure) {
   entries->clear();
-  ErrorCode code = kSuccess;
   NarrowString reason;
+  const ErrorCode code = Guarded([&] { ReadAll(handle, descriptions, entries); }, &reason);
+  if (code == kSuccess) return kSuccess;
+  entries->clear();
+  if (failure != nullptr) *failure = reason;
+  return code;
+}
+
+ContainerPrefix ReadContainerPrefix(const unsigned char* bytes, std::size_t length,
+                                    uint64_t max_bytes, std::vector<KitInfo>* descriptions,
+                                    std::vector<KitEntry>* entries, uint64_t* data_start) {
+  descriptions->clear();
+  entries->clear();
+  ContainerPrefix result = ContainerPrefix::kRejected;
   try {
-    ReadAll(handle, descriptions, entries);
-    return kSuccess;
-  } catch (const ContainerFault& fault) {
-    code = fault.code;
-    reason = fault.reason;
-  } catch (const std::bad_alloc&) {
-    code = kErrorInvalidParameter;
-    reason = "not enough memory to hold the container's records";
-  } catch (const std::length_error&) {
-    code = kErrorInvalidParameter;
-    reason = "not enough memory to hold the container's records";
+    NarrowString reason;
+    // Every count and length is held against max_bytes: records that could not fit in it
+    // are rejected here before any memory is taken for them.
+    ContainerStream stream(bytes, length, max_bytes);
+    if (Guarded([&] { ReadRecords(&stream, descriptions, entries); }, &reason) == kSuccess) {
+      *data_start = stream.Position();
+      return ContainerPrefix::kComplete;
+    }
+  } catch (const PrefixEnd&) {
+    if (length < max_bytes) result = ContainerPrefix::kIncomplete;
   }
+  descriptions->clear();
+  entries->clear();
+  return result;
+}
+
+ErrorCode PlaceContainerEntries(uint64_t data_start, uint64_t container_size,
+                                std::vector<KitEntry>* entries, NarrowString* failure) {
+  NarrowString reason;
+  const ErrorCode code = Guarded(
+      [&] {
+        CheckContainerSize(container_size);
+        PlaceEntries(data_start, container_size, entries);
+      },
+      &reason);
+  if (code == kSuccess) return kSuccess;
   entries->clear();
   if (failure != nullptr) *failure = reason;
   return code;

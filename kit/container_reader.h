@@ -16,6 +16,8 @@
 #ifndef KIT_CONTAINER_READER_H_
 #define KIT_CONTAINER_READER_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "fs/error_codes.h"
@@ -32,5 +34,29 @@
 // Returns 0, or the code of the first failure.
 ErrorCode ReadContainer(FileHandle handle, std::vector<KitInfo>* descriptions,
                         std::vector<KitEntry>* entries, NarrowString* failure);
+
+// What the first bytes of a container, whose end is not known yet, show of its records.
+enum class ContainerPrefix {
+  kComplete,    // the records end inside the bytes and pass every check made so far
+  kIncomplete,  // the bytes end inside the records, and more bytes could complete them
+  kRejected,    // the records break a check, or would not fit in max_bytes
+};
+
+// Reads the records from the first length bytes of a container, with ReadContainer's checks
+// except those that need the container's size: every count and length is held against
+// max_bytes instead (length must not exceed it). On kComplete *descriptions and *entries
+// hold the records, entry offsets still relative to the data area, which starts at
+// *data_start; otherwise both are empty. PlaceContainerEntries completes the checks once
+// the size is known.
+ContainerPrefix ReadContainerPrefix(const unsigned char* bytes, std::size_t length,
+                                    uint64_t max_bytes, std::vector<KitInfo>* descriptions,
+                                    std::vector<KitEntry>* entries, uint64_t* data_start);
+
+// The last checks of ReadContainer for a container of container_size bytes whose data area
+// starts at data_start: the size fits 32-bit positions, and every entry's data lies inside
+// the container; entry offsets are then made absolute. Returns 0, or kErrorInvalidData (13)
+// with *failure (when present) saying which entry, and *entries emptied.
+ErrorCode PlaceContainerEntries(uint64_t data_start, uint64_t container_size,
+                                std::vector<KitEntry>* entries, NarrowString* failure);
 
 #endif  // KIT_CONTAINER_READER_H_

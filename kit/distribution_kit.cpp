@@ -1,5 +1,7 @@
 #include "kit/distribution_kit.h"
 
+#include <cstring>
+
 #include "fs/temp_file.h"
 #include "kit/container_format.h"
 #include "kit/container_reader.h"
@@ -22,7 +24,8 @@ DistributionKit::~DistributionKit() {
   if (container_handle_ != kNoFileHandle) FileClose(container_handle_);
 }
 
-ErrorCode DistributionKit::Open(const WideString& kit_path, const KitPublicKey* required_signer) {
+ErrorCode DistributionKit::Open(const WideString& kit_path, const KitPublicKey* required_signer,
+                                const KitLook& look) {
   if (container_handle_ != kNoFileHandle) {
     failure_reason_ = "the kit is already open";
     return kErrorInvalidParameter;
@@ -45,18 +48,65 @@ ErrorCode DistributionKit::Open(const WideString& kit_path, const KitPublicKey* 
 
     NarrowString reason;
     KitStreamEnd end;
-    RaiseOnFailure(
-        InflateKitInto(kit_path, container_handle_, &reason, kMaxContainerBytes, &end), reason);
+    // Destroyed on every path out of this block, which joins the look's thread.
+    std::unique_ptr<EarlyLook> early(look ? new EarlyLook(look) : nullptr);
+    RaiseOnFailure(InflateKitInto(kit_path, container_handle_, &reason, kMaxContainerBytes, &end,
+                                  early.get()),
+                   reason);
+    if (early) early->Join();
     // The trailer before the container: a kit changed after packing is reported as such,
     // not by whichever record the change happened to break.
     RaiseOnFailure(JudgeKitSeal(end, required_signer, &seal_, &reason), reason);
-    RaiseOnFailure(ReadContainer(container_handle_, &descriptions_, &entries_, &reason), reason);
+    if (end.stored) {
+      RaiseOnFailure(ReadContainer(container_handle_, &descriptions_, &entries_, &reason),
+                     reason);
+    } else {
+      // The records were read with the reader's checks as they were inflated; what needs the
+      // container's size is checked against the length the stream inflated to.
+      uint64_t data_start = 0;
+      early->TakeRecords(&descriptions_, &entries_, &data_start);
+      RaiseOnFailure(PlaceContainerEntries(data_start, end.container_bytes, &entries_, &reason),
+                     reason);
+    }
+    data_stored_ = end.stored;
+    kit_path_ = kit_path;
+    end.tail.clear();
+    opened_stream_ = end;
   } catch (const KitOpenFault& fault) {
     entries_.clear();
     ReleaseContainer();
     failure_reason_ = fault.reason;
     return fault.code;
   }
+  return kSuccess;
+}
+
+// Whether two inflations of a kit file read the same stream into the same container.
+static bool SameStream(const KitStreamEnd& first, const KitStreamEnd& second) {
+  return first.ended == second.ended && first.stream_bytes == second.stream_bytes &&
+         first.container_bytes == second.container_bytes &&
+         std::memcmp(first.digest, second.digest, kDigestBytes) == 0;
+}
+
+ErrorCode DistributionKit::StoreData() {
+  if (container_handle_ == kNoFileHandle) return kErrorInvalidHandle;
+  if (data_stored_) return kSuccess;
+  NarrowString reason;
+  KitStreamEnd end;
+  ErrorCode code = FileSeek(container_handle_, 0, kFileSeekBegin) == 0
+                       ? InflateKitInto(kit_path_, container_handle_, &reason,
+                                        kMaxContainerBytes, &end)
+                       : LastErrorCode();
+  if (code == kSuccess && !SameStream(opened_stream_, end)) {
+    // The records in hand describe the kit that was opened, not this one.
+    code = kErrorInvalidData;
+    reason = "the kit file changed after it was opened";
+  }
+  if (code != kSuccess) {
+    failure_reason_ = reason.Empty() ? NarrowString("the container cannot be rewound") : reason;
+    return code;
+  }
+  data_stored_ = true;
   return kSuccess;
 }
 
@@ -93,6 +143,7 @@ void DistributionKit::DiscardContainer() {
 }
 
 void DistributionKit::ReleaseContainer() {
+  data_stored_ = false;
   if (container_handle_ != kNoFileHandle) {
     FileClose(container_handle_);
     container_handle_ = kNoFileHandle;

@@ -7,10 +7,17 @@
 // is closed, or when the program ends in whatever way, so no run leaves it behind.
 // The container format is described in kit/container_format.h.
 //
+// An Open given a look (kit/early_look.h) hands it the file table as soon as the records are
+// inflated; when it answers that no entry needs writing, the data area is inflated only to
+// judge it, not stored: the kit then holds its records, and StoreData inflates the kit again
+// before the first entry is copied. Every check of the kit is the same with or without a
+// look.
+//
 // States:
 //   new      no description records, empty file table, handle -1;
 //   opened   records and table filled, entry offsets absolute container positions, the
-//            container is open for reading and writing;
+//            container is open for reading and writing; it holds the entries' data, or
+//            (after a look that found nothing to write) not yet, until StoreData;
 //   failed   (Open returned non-zero) file table empty, handle -1, container gone;
 //            the description records read before the failure stay.
 // Destroying the kit closes the container handle, and with it the container goes.
@@ -29,6 +36,7 @@
 
 #include "fs/error_codes.h"
 #include "fs/file_handle.h"
+#include "kit/early_look.h"
 #include "kit/kit_records.h"
 #include "kit/kit_seal.h"
 #include "kit/kit_trailer.h"
@@ -51,7 +59,23 @@ class DistributionKit {
   // trailer or signature, or a damaged container); on failure the file table is emptied and
   // the container closed (and so gone). Meant to be called once: on a kit that is already
   // open it returns 87 and changes nothing.
-  ErrorCode Open(const WideString& kit_path, const KitPublicKey* required_signer = nullptr);
+  // look, when given, is asked on a thread of its own, joined before Open returns, whether
+  // an entry needs writing; when it says no before the stream ends, the data is not stored.
+  ErrorCode Open(const WideString& kit_path, const KitPublicKey* required_signer = nullptr,
+                 const KitLook& look = KitLook());
+
+  // Whether the container holds the entries' data.
+  bool DataStored() const { return data_stored_; }
+
+  // Makes the container hold the entries' data: after an Open whose look found nothing to
+  // write, inflates the kit file again into it; otherwise does nothing. The kit file must
+  // still be the kit that was opened: the same stream (its length and SHA-256) inflating to
+  // the same length. Returns 0, or kErrorInvalidHandle (6) when no container is open, the
+  // inflation's codes (kErrorDiskFull for a full disk, 2 for a kit file that is gone), or
+  // kErrorInvalidData (13) when the kit file no longer is that kit or no longer inflates;
+  // FailureReason then says why, and the data stays not stored. Runs on the thread that
+  // copies entries, before any of them is copied.
+  ErrorCode StoreData();
 
   // What the trailer of the kit last opened showed (valid after a successful Open).
   const KitSeal& Seal() const { return seal_; }
@@ -80,7 +104,8 @@ class DistributionKit {
   //   the open's code when the destination cannot be opened (2 if a directory on the path
   //     is missing, else 87);
   //   kErrorInvalidParameter (87) when index is not in the file table;
-  //   kErrorInvalidHandle (6) when the container is not open;
+  //   kErrorInvalidHandle (6) when the container is not open or does not hold the data
+  //     (DataStored() is false: StoreData first);
   //   the file layer's code when reading the container, or writing, cutting or closing the
   //     destination fails;
   //   kErrorInvalidData (13) when the container ends before the entry's data does.
@@ -119,6 +144,11 @@ class DistributionKit {
   std::unique_ptr<unsigned char[]> copy_buffer_;
   NarrowString failure_reason_;
   KitSeal seal_;
+  // Whether the container holds the data, and what the kit file was when it was opened, so
+  // that StoreData can inflate it again and prove it the same kit.
+  bool data_stored_ = false;
+  WideString kit_path_;
+  KitStreamEnd opened_stream_;
 };
 
 #endif  // KIT_DISTRIBUTION_KIT_H_

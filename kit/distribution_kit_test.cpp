@@ -1,8 +1,11 @@
 #include "kit/distribution_kit.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstring>
 #include <string>
 
 #include "kit/container_format.h"
@@ -234,6 +237,121 @@ TEST_F(DistributionKitTest, SecondOpenIsRefused) {
   EXPECT_EQ(KitTestAccess::ContainerHandle(kit_), handle);
   EXPECT_EQ(kit_.EntryCount(), 1u);
   kit_.DiscardContainer();
+}
+
+// Opens with a look that forecasts nothing to write: the data area is inflated, not stored.
+class LookedAtKitTest : public ::testing::Test {
+ protected:
+  // Three entries of incompressible bytes, so that the stream goes on well past the table.
+  static KitWriter Writer(unsigned seed = 1) {
+    KitWriter writer;
+    writer.AddDescription(KitInfo{WideString(u"en"), WideString(u"P"), WideString(u"V"),
+                                  WideString(u"d")});
+    for (unsigned i = 0; i < 3; ++i) {
+      writer.AddEntry(WideString(i == 0 ? u"a" : i == 1 ? u"dir\\b" : u"c"), TimeOf(i),
+                      PatternBytes(700000, seed + i));
+    }
+    return writer;
+  }
+  void WriteKit(const Bytes& bytes) { ASSERT_TRUE(WriteWholeFile(KitPath(), bytes)); }
+  static Bytes KitBytesOf(const KitWriter& writer) {
+    ScratchDirectory scratch;
+    EXPECT_EQ(writer.WriteKit(scratch.Wide("kit.efd")), kSuccess);
+    return ReadWholeFileBytes(scratch.Child("kit.efd"));
+  }
+  std::string KitPath() const { return scratch_.Child("kit.efd"); }
+  ErrorCode OpenLooking(DistributionKit* kit) {
+    return kit->Open(scratch_.Wide("kit.efd"), nullptr, [this](const std::vector<KitEntry>& e) {
+      looked_entries_ = e.size();
+      return false;
+    });
+  }
+  int64_t ContainerSize(const DistributionKit& kit) const {
+    struct stat status;
+    if (fstat(KitTestAccess::ContainerHandle(kit), &status) != 0) return -1;
+    return static_cast<int64_t>(status.st_size);
+  }
+
+  ScratchDirectory scratch_{ScratchDirectory::kOwnTemp};
+  std::atomic<std::size_t> looked_entries_{0};
+};
+
+TEST_F(LookedAtKitTest, NothingToWriteStoresNoDataYetTheKitIsJudgedWhole) {
+  const Bytes kit_bytes = KitBytesOf(Writer());
+  WriteKit(kit_bytes);
+  DistributionKit plain, looked;
+  ASSERT_EQ(plain.Open(scratch_.Wide("kit.efd")), kSuccess);
+  ASSERT_EQ(OpenLooking(&looked), kSuccess);
+  EXPECT_EQ(looked_entries_.load(), 3u);
+  EXPECT_TRUE(plain.DataStored());
+  EXPECT_FALSE(looked.DataStored());
+  EXPECT_EQ(ContainerSize(looked), 0);
+  EXPECT_EQ(std::memcmp(plain.Seal().digest, looked.Seal().digest, kDigestBytes), 0);
+  ASSERT_EQ(looked.EntryCount(), plain.EntryCount());
+  for (std::size_t i = 0; i < plain.EntryCount(); ++i) {
+    EXPECT_TRUE(looked.Entry(i).name == plain.Entry(i).name);
+    EXPECT_EQ(looked.Entry(i).offset, plain.Entry(i).offset);
+    EXPECT_EQ(looked.Entry(i).size, plain.Entry(i).size);
+  }
+  EXPECT_EQ(looked.ExtractEntry(0, scratch_.Wide("out")), kErrorInvalidHandle);
+
+  // Damage past the table: in the data (DEFLATE or digest), in the trailer's digest, and a
+  // container one byte short of its last entry's data.
+  Bytes in_data = kit_bytes;
+  in_data[in_data.size() - kTrailerBytes - 1000] ^= 0x10;
+  Bytes in_trailer = kit_bytes;
+  in_trailer[in_trailer.size() - kTrailerBytes + 20] ^= 0x01;
+  Bytes container = ContainerBytesOf(Writer());
+  container.pop_back();
+  for (const Bytes& damaged : {in_data, in_trailer, RawDeflate(container)}) {
+    WriteKit(damaged);
+    looked_entries_ = 0;
+    DistributionKit kit;
+    EXPECT_EQ(OpenLooking(&kit), kErrorInvalidData);
+    EXPECT_EQ(looked_entries_.load(), 3u);
+    EXPECT_EQ(kit.EntryCount(), 0u);
+    EXPECT_EQ(KitTestAccess::ContainerHandle(kit), kNoFileHandle);
+    EXPECT_FALSE(kit.FailureReason().Empty());
+  }
+}
+
+TEST_F(LookedAtKitTest, StoreDataGivesTheSameEntriesAsAKitStoredAtOnce) {
+  const KitWriter writer = Writer();
+  WriteKit(KitBytesOf(writer));
+  DistributionKit kit;
+  ASSERT_EQ(OpenLooking(&kit), kSuccess);
+  ASSERT_EQ(kit.StoreData(), kSuccess);
+  EXPECT_TRUE(kit.DataStored());
+  EXPECT_EQ(ReadWholeFileBytes("/proc/self/fd/" +
+                               std::to_string(KitTestAccess::ContainerHandle(kit))),
+            ContainerBytesOf(writer));
+  for (std::size_t i = 0; i < kit.EntryCount(); ++i) {
+    const std::string out = scratch_.Child("out" + std::to_string(i));
+    ASSERT_EQ(kit.ExtractEntry(i, WideFromUtf8(out)), kSuccess);
+    EXPECT_EQ(ReadWholeFileBytes(out), PatternBytes(700000, 1 + static_cast<unsigned>(i)));
+  }
+}
+
+TEST_F(LookedAtKitTest, StoreDataFailsWhenTheKitFileIsNoLongerTheKitOpened) {
+  // Another sound kit of the same shape; a kit cut inside its stream; no kit at all.
+  const Bytes other = KitBytesOf(Writer(7));
+  Bytes cut = KitBytesOf(Writer());
+  cut.resize(cut.size() / 2);
+  for (int change = 0; change < 3; ++change) {
+    WriteKit(KitBytesOf(Writer()));
+    DistributionKit kit;
+    ASSERT_EQ(OpenLooking(&kit), kSuccess);
+    if (change == 2) {
+      ASSERT_EQ(unlink(KitPath().c_str()), 0);
+    } else {
+      WriteKit(change == 0 ? other : cut);
+    }
+    const ErrorCode code = kit.StoreData();
+    EXPECT_EQ(code, change == 2 ? kErrorNotFound : kErrorInvalidData) << change;
+    EXPECT_FALSE(kit.DataStored());
+    EXPECT_FALSE(kit.FailureReason().Empty());
+    EXPECT_EQ(kit.ExtractEntry(0, scratch_.Wide("out")), kErrorInvalidHandle);
+  }
 }
 
 TEST(GetTempDirectoryTest, TakesTmpdirWhenItIsADirectory) {

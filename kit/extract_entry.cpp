@@ -11,7 +11,8 @@ ErrorCode DistributionKit::CopyEntryTo(std::size_t index, FileHandle output, boo
                                        unsigned char* buffer) const {
   if (index >= entries_.size()) return kErrorInvalidParameter;
   const KitEntry& entry = entries_[index];
-  if (container_handle_ == kNoFileHandle) return kErrorInvalidHandle;
+  // A container without its data would give whatever bytes it holds, or none.
+  if (container_handle_ == kNoFileHandle || !data_stored_) return kErrorInvalidHandle;
   uint64_t offset = entry.offset;
   uint32_t copied = 0;
   ErrorCode code = FileCopyRange(container_handle_, &offset, output, entry.size,

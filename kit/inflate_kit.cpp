@@ -27,10 +27,17 @@ static void SetSystemFailure(NarrowString* failure, const char* text) {
 
 // Inflated bytes on their way to the container: collected until the buffer is full, so
 // that the container is written in large pieces whatever the size of the pieces read.
+// A watch may stop the storing; the bytes are still counted, so that the container's length
+// is known whether or not it was written.
 class ContainerOutput {
  public:
-  ContainerOutput(FileHandle container, uint64_t max_bytes)
-      : container_(container), max_bytes_(max_bytes), buffer_(kInflateOutputBytes) {}
+  ContainerOutput(FileHandle container, int64_t container_start, uint64_t max_bytes,
+                  InflateWatch* watch)
+      : container_(container),
+        container_start_(container_start),
+        max_bytes_(max_bytes),
+        watch_(watch),
+        buffer_(kInflateOutputBytes) {}
 
   // The free part of the buffer.
   unsigned char* Free() { return buffer_.data() + filled_; }
@@ -49,6 +56,11 @@ class ContainerOutput {
 
   ErrorCode Flush(NarrowString* failure) {
     if (filled_ == 0) return kSuccess;
+    if (storing_ && watch_ != nullptr && !watch_->Take(buffer_.data(), filled_)) StopStoring();
+    if (!storing_) {
+      filled_ = 0;
+      return kSuccess;
+    }
     uint32_t count = 0;
     const ErrorCode code =
         FileWrite(container_, buffer_.data(), static_cast<uint32_t>(filled_), &count, nullptr);
@@ -57,9 +69,25 @@ class ContainerOutput {
     return code;
   }
 
+  uint64_t Total() const { return total_; }
+  bool Storing() const { return storing_; }
+
+  // What was written goes again, so that its space is free at once. A cut that fails only
+  // leaves bytes that nobody reads: the container is known not to hold its data, and the
+  // final cut of the inflation, or a later one into the same file, ends it where it ends.
+  void StopStoring() {
+    storing_ = false;
+    if (FileSeek(container_, container_start_, kFileSeekBegin) == container_start_) {
+      FileTruncateHere(container_);
+    }
+  }
+
  private:
   FileHandle container_;
+  int64_t container_start_;
   uint64_t max_bytes_;
+  InflateWatch* watch_;
+  bool storing_ = true;
   std::vector<unsigned char> buffer_;
   std::size_t filled_ = 0;
   uint64_t total_ = 0;
@@ -96,11 +124,10 @@ static ErrorCode AddKitBytes(FileHandle kit, uint64_t from, uint64_t to, StreamD
 // Reads the kit piece by piece and runs it through the inflater into the container. Returns
 // the code that ends the inflation; *status is the inflater's last verdict. Every byte of
 // the stream that the inflater takes goes into *digest; *stream_bytes is the length taken.
-static ErrorCode InflatePieces(FileHandle kit, uint64_t kit_size, FileHandle container,
-                               uint64_t max_container_bytes, RawInflater* inflater,
-                               RawInflater::Status* status, StreamDigest* digest,
-                               uint64_t* stream_bytes, NarrowString* failure) {
-  ContainerOutput output(container, max_container_bytes);
+static ErrorCode InflateInto(FileHandle kit, uint64_t kit_size, ContainerOutput* output,
+                             RawInflater* inflater, RawInflater::Status* status,
+                             StreamDigest* digest, uint64_t* stream_bytes,
+                             NarrowString* failure) {
   std::unique_ptr<unsigned char[]> piece(new unsigned char[kInflateInputBytes]);
   // The digest as it stood at the start of the previous and of the current piece: the end
   // of the stream lies in one of them when the engine took bytes past it.
@@ -126,12 +153,12 @@ static ErrorCode InflatePieces(FileHandle kit, uint64_t kit_size, FileHandle con
     bool output_was_full = false;
     do {
       // The buffer is never full here: Take writes it out as soon as it fills.
-      unsigned char* next = output.Free();
-      std::size_t space = output.FreeBytes();
+      unsigned char* next = output->Free();
+      std::size_t space = output->FreeBytes();
       const std::size_t offered = space;
       *status = inflater->Inflate(&input, &input_left, &next, &space);
       output_was_full = space == 0;
-      code = output.Take(offered - space, failure);
+      code = output->Take(offered - space, failure);
     } while (code == kSuccess && *status == RawInflater::Status::kMore &&
              (output_was_full || input_left > 0));
     const std::size_t taken = static_cast<std::size_t>(got) - input_left;
@@ -154,7 +181,25 @@ static ErrorCode InflatePieces(FileHandle kit, uint64_t kit_size, FileHandle con
     // Once the stream has ended or failed, the rest of the kit is not read.
     if (*status != RawInflater::Status::kMore) break;
   }
-  return output.Flush(failure);
+  return output->Flush(failure);
+}
+
+// InflateInto with the container's output made here; end receives the stream's length and
+// the container's, and whether it was stored.
+static ErrorCode InflatePieces(FileHandle kit, uint64_t kit_size, FileHandle container,
+                               int64_t container_start, uint64_t max_container_bytes,
+                               InflateWatch* watch, RawInflater* inflater,
+                               RawInflater::Status* status, StreamDigest* digest,
+                               KitStreamEnd* end, NarrowString* failure) {
+  ContainerOutput output(container, container_start, max_container_bytes, watch);
+  const ErrorCode code = InflateInto(kit, kit_size, &output, inflater, status, digest,
+                                     &end->stream_bytes, failure);
+  if (code == kSuccess && output.Storing() && watch != nullptr && !watch->Finish()) {
+    output.StopStoring();
+  }
+  end->container_bytes = output.Total();
+  end->stored = output.Storing();
+  return code;
 }
 
 // Inflates with engine from the kit's start into the container from container_start.
@@ -162,7 +207,7 @@ static ErrorCode InflateWithEngine(RawInflater::Engine engine, FileHandle kit, u
                                    FileHandle container, int64_t container_start,
                                    uint64_t max_container_bytes, RawInflater::Status* status,
                                    const char** engine_text, KitStreamEnd* end,
-                                   NarrowString* failure) {
+                                   InflateWatch* watch, NarrowString* failure) {
   if (FileSeek(container, container_start, kFileSeekBegin) != container_start) {
     SetSystemFailure(failure, "the container file cannot be written from its start");
     return LastErrorCode();
@@ -175,8 +220,10 @@ static ErrorCode InflateWithEngine(RawInflater::Engine engine, FileHandle kit, u
   *status = RawInflater::Status::kMore;
   StreamDigest digest;
   end->stream_bytes = 0;
-  const ErrorCode code = InflatePieces(kit, kit_size, container, max_container_bytes, &inflater,
-                                       status, &digest, &end->stream_bytes, failure);
+  if (watch != nullptr) watch->Restart();
+  const ErrorCode code = InflatePieces(kit, kit_size, container, container_start,
+                                       max_container_bytes, watch, &inflater, status, &digest,
+                                       end, failure);
   *engine_text = inflater.FailureText();
   digest.Finish(end->digest);
   return code;
@@ -202,7 +249,7 @@ static ErrorCode ReadTail(FileHandle kit, uint64_t kit_size, KitStreamEnd* end,
 
 static ErrorCode InflateOpenFiles(FileHandle kit, FileHandle container,
                                   uint64_t max_container_bytes, KitStreamEnd* end,
-                                  NarrowString* failure) {
+                                  InflateWatch* watch, NarrowString* failure) {
   const int64_t kit_size = FileSeek(kit, 0, kFileSeekEnd);
   const int64_t container_start = FileSeek(container, 0, kFileSeekCurrent);
   if (kit_size < 0 || container_start < 0) {
@@ -214,7 +261,7 @@ static ErrorCode InflateOpenFiles(FileHandle kit, FileHandle container,
   const char* engine_text = "";
   ErrorCode code = InflateWithEngine(engine, kit, static_cast<uint64_t>(kit_size), container,
                                      container_start, max_container_bytes, &status,
-                                     &engine_text, end, failure);
+                                     &engine_text, end, watch, failure);
   if (code == kSuccess && status != RawInflater::Status::kEnded &&
       engine != RawInflater::Engine::kZlib) {
     // A stream that does not end cleanly is judged by zlib, as every build judges it: ISA-L
@@ -222,7 +269,7 @@ static ErrorCode InflateOpenFiles(FileHandle kit, FileHandle container,
     engine = RawInflater::Engine::kZlib;
     code = InflateWithEngine(engine, kit, static_cast<uint64_t>(kit_size), container,
                              container_start, max_container_bytes, &status, &engine_text,
-                             end, failure);
+                             end, watch, failure);
   }
   if (code != kSuccess) return code;
   if (status == RawInflater::Status::kFailed) {
@@ -253,13 +300,13 @@ static ErrorCode OpenKit(const WideString& kit_path, FileHandle* kit, NarrowStri
 }
 
 ErrorCode InflateKitInto(const WideString& kit_path, FileHandle container, NarrowString* failure,
-                         uint64_t max_container_bytes, KitStreamEnd* end) {
+                         uint64_t max_container_bytes, KitStreamEnd* end, InflateWatch* watch) {
   FileHandle kit = kNoFileHandle;
   const ErrorCode code = OpenKit(kit_path, &kit, failure);
   if (code != kSuccess) return code;
   KitStreamEnd unused;
   const ErrorCode inflated = InflateOpenFiles(kit, container, max_container_bytes,
-                                              end != nullptr ? end : &unused, failure);
+                                              end != nullptr ? end : &unused, watch, failure);
   FileClose(kit);
   return inflated;
 }
@@ -281,7 +328,7 @@ ErrorCode InflateKit(const WideString& kit_path, const WideString& container_pat
   }
   KitStreamEnd unused;
   code = InflateOpenFiles(kit, container, max_container_bytes, end != nullptr ? end : &unused,
-                          failure);
+                          nullptr, failure);
   FileClose(kit);
   // Closing the container can report a delayed write failure.
   const ErrorCode close_code = FileClose(container);

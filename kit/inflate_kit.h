@@ -14,6 +14,7 @@
 #ifndef KIT_INFLATE_KIT_H_
 #define KIT_INFLATE_KIT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -32,6 +33,27 @@ struct KitStreamEnd {
   unsigned char digest[kDigestBytes] = {};
   // The bytes after the stream, at most kTrailerBytes of them (empty unless ended).
   std::vector<unsigned char> tail;
+  // The container's length: the bytes the stream inflated to, whether stored or not.
+  uint64_t container_bytes = 0;
+  // Every inflated byte was written to the container (false: an InflateWatch stopped it).
+  bool stored = true;
+};
+
+// Sees the container's bytes as they are inflated, before they are written, and decides
+// whether they are stored. The inflation goes on to the stream's end either way.
+class InflateWatch {
+ public:
+  virtual ~InflateWatch() = default;
+  // The inflation starts from the container's first byte; a second call means it starts
+  // over (the bytes seen so far come again).
+  virtual void Restart() = 0;
+  // The next length inflated bytes. Returns whether they, and the bytes that follow, are
+  // still to be stored; once it has said no it is not asked again, and what was written
+  // before may be cut off.
+  virtual bool Take(const unsigned char* bytes, std::size_t length) = 0;
+  // The stream has been inflated whole, while the bytes were still stored. Returns whether
+  // the container keeps them; false cuts them off.
+  virtual bool Finish() = 0;
 };
 
 // Inflates the kit at kit_path into the file at container_path (created when missing, and
@@ -55,9 +77,11 @@ ErrorCode InflateKit(const WideString& kit_path, const WideString& container_pat
 
 // The same into the container open (for writing) as container, from its current position;
 // the caller keeps and closes the handle. A full disk while writing is kErrorDiskFull.
+// watch, when present, sees every inflated byte and may stop the storing: the container
+// then ends at the position it started from (end->stored is false).
 ErrorCode InflateKitInto(const WideString& kit_path, FileHandle container,
                          NarrowString* failure = nullptr,
                          uint64_t max_container_bytes = kMaxContainerBytes,
-                         KitStreamEnd* end = nullptr);
+                         KitStreamEnd* end = nullptr, InflateWatch* watch = nullptr);
 
 #endif  // KIT_INFLATE_KIT_H_

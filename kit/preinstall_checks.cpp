@@ -171,7 +171,8 @@ NarrowString PreinstallMessageId(PreinstallResult result) {
 
 PreinstallResult RunPreinstallSteps(bool use_current_directory,
                                     std::vector<WideString>* template_locations,
-                                    PreinstallFindings* findings, DistributionKit* kit) {
+                                    PreinstallFindings* findings, DistributionKit* kit,
+                                    const PreinstallLook& look) {
   const WideString kit_path = FindKitFile(use_current_directory);
   if (kit_path.Empty()) {
     findings->cause = Status::Failure(kErrorNotFound, NarrowString(),
@@ -221,7 +222,13 @@ PreinstallResult RunPreinstallSteps(bool use_current_directory,
   }
 
   // A build with a vendor's key takes only kits that key signed.
-  const ErrorCode opened = kit->Open(kit_path, BuiltInKitKey());
+  KitLook kit_look;
+  if (look) {
+    kit_look = [&look, target = findings->target_directory](const std::vector<KitEntry>& entries) {
+      return look(target, entries);
+    };
+  }
+  const ErrorCode opened = kit->Open(kit_path, BuiltInKitKey(), kit_look);
   const NarrowString kit_bytes = ToLocaleBytes(kit_path);
   // A sound kit that does not fit into what the space check saw is no damaged kit.
   if (opened == kErrorDiskFull) {

@@ -32,6 +32,7 @@
 #define KIT_PREINSTALL_CHECKS_H_
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "fs/error_codes.h"
@@ -115,11 +116,18 @@ struct PreinstallFindings {
   Status cause;
 };
 
+// A forecast for the kit's opening (DistributionKit::Open): given the target directory the
+// checks chose (findings->target_directory) and the file table, true when some entry would
+// be written.
+using PreinstallLook =
+    std::function<bool(const WideString& target_directory, const std::vector<KitEntry>& entries)>;
+
 // Runs the five steps above. Locations read from the settings are appended to
 // *template_locations; *findings receives what was found up to the step that failed; on
-// kReady *kit is open.
+// kReady *kit is open. look, when given, is the kit's look at its file table (step 5).
 PreinstallResult RunPreinstallSteps(bool use_current_directory,
                                     std::vector<WideString>* template_locations,
-                                    PreinstallFindings* findings, DistributionKit* kit);
+                                    PreinstallFindings* findings, DistributionKit* kit,
+                                    const PreinstallLook& look = PreinstallLook());
 
 #endif  // KIT_PREINSTALL_CHECKS_H_

@@ -2,6 +2,7 @@
 // handlers, the installation loop, the recording of the installed directory and Finish.
 
 #include <errno.h>
+#include <fcntl.h>
 #include <glib-unix.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -63,6 +64,36 @@ bool UsableTargetDirectory(const WideString& directory) {
   struct stat64 status;
   if (stat64(bytes.CStr(), &status) == 0) return S_ISDIR(status.st_mode);
   return errno != ENOTDIR;
+}
+
+// Whether an installation into target would write some entry, as InstallJob decides entry by
+// entry, each folder opened once; any doubt counts as something to write. A work folder
+// there means an interrupted run, whose rollback changes what is there.
+bool SomeEntryNeedsWriting(const WideString& target, const std::vector<KitEntry>& entries) {
+  NarrowString directory;
+  if (target.Empty() || !ToLocaleBytesExact(target, &directory)) return true;
+  struct stat64 status;
+  if (lstat64(WorkFolderPath(directory).CStr(), &status) == 0 || errno != ENOENT) return true;
+  const uid_t user = geteuid();
+  NarrowString relative, folder_path;
+  int folder = -1;
+  bool needs_writing = false;
+  for (const KitEntry& entry : entries) {
+    needs_writing = !EntryRelativePath(entry.name, &relative) || IsInWorkFolder(relative);
+    if (needs_writing) break;
+    const NarrowString parent = JoinPath(directory, RelativeParent(relative));
+    if (folder < 0 || parent.Compare(folder_path) != 0) {
+      if (folder >= 0) close(folder);
+      folder_path = parent;
+      folder = open(parent.CStr(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    needs_writing = folder < 0 || InstallJob::ExamineDestination(folder, NameOf(relative),
+                                                                 entry.time, user) !=
+                                      InstallJob::Destination::kUpToDate;
+    if (needs_writing) break;
+  }
+  if (folder >= 0) close(folder);
+  return needs_writing;
 }
 
 gboolean OnStopSignal(gpointer data) {
@@ -138,10 +169,21 @@ void CInstallerDlg::RunSteps() {
 
 void CInstallerDlg::PrepareChecks() {
   if (checks_.HasChecks()) return;
+  // Only a silent run knows its directory now: its kit stores no data when nothing is to be
+  // written there. A --target that cannot be resolved gives no look; it fails after the
+  // checks.
+  PreinstallLook look;
+  WideString option_target;
+  Status unused_cause;
+  if (silent_ && (!automation_.has_target || ResolveTargetOption(&option_target, &unused_cause))) {
+    look = [option_target](const WideString& checks_target, const std::vector<KitEntry>& entries) {
+      return SomeEntryNeedsWriting(option_target.Empty() ? checks_target : option_target, entries);
+    };
+  }
   // On the checks' thread: what they fill in is not touched elsewhere before Wait.
-  checks_.Set([this] {
+  checks_.Set([this, look] {
     check_result_ = RunPreinstallSteps(use_current_directory_, &TemplateLocations,
-                                       &check_findings_, &kit_);
+                                       &check_findings_, &kit_, look);
   });
 }
 
