@@ -228,6 +228,20 @@ bool InstallJob::WriteOwnStretch(DistributionKit* kit, const WideString& target,
     writers->Finish();
     return false;
   }
+  if (writers->Size() > 0) {
+    // The kit's data first, when the forecast at its opening was that nothing needed writing.
+    errno = 0;
+    const ErrorCode stored = kit->StoreData();
+    if (stored != kSuccess) {
+      const int error_number = errno;
+      writers->Finish();
+      const WideString destination = DestinationPath(target, kit->Entry(first).name);
+      channel_->Post(0, destination, Percentage(first, count));
+      *ended = ReportError(stored, Percentage(first, count),
+                           CauseOf(stored, error_number, ToLocaleBytes(destination)));
+      return true;
+    }
+  }
   writers->Write();
 
   // What the writers did, in table order, as the one-file path would have told it.

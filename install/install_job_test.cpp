@@ -173,24 +173,32 @@ TEST_F(InstallJobTest, UpToDateRunLeavesTheTreeUntouched) {
 }
 
 TEST_F(InstallJobTest, AForecastOfNothingToWriteThatTurnsOutWrongStillInstallsEveryFile) {
-  OpenKit(FourFiles());
-  const std::string path = scratch_.Child("kit" + std::to_string(kit_number_) + ".efd");
-  kit_.reset(new DistributionKit);
-  ASSERT_EQ(kit_->Open(WideFromUtf8(path), nullptr,
-                       [](const std::vector<KitEntry>&) { return false; }),
-            kSuccess);
-  ASSERT_FALSE(kit_->DataStored());
-  // One file is there and up to date already; the others are missing.
-  ASSERT_TRUE(MakeDirectories(target_));
-  ASSERT_TRUE(WriteWholeFile(Target("one.txt"), Bytes{'1'}));
-  ASSERT_TRUE(SetModificationTime(Target("one.txt"), kNewer, 0));
-  EXPECT_EQ(RunJob(), 0);
-  EXPECT_TRUE(kit_->DataStored());
-  EXPECT_EQ(ReadWholeFile(Target("dir/two.txt")), "22");
-  EXPECT_EQ(ReadWholeFile(Target("dir/sub/three.txt")), "333");
-  EXPECT_EQ(ReadWholeFile(Target("four.txt")), "4444");
-  EXPECT_EQ(ModificationSeconds(Target("four.txt")), kKit);
-  EXPECT_EQ(ModificationSeconds(Target("one.txt")), kNewer);
+  // With one file there and up to date (the others written one by one), and with no
+  // template directory at all (all written by the two writers).
+  for (const bool directory_there : {true, false}) {
+    SCOPED_TRACE(directory_there ? "directory there" : "no directory");
+    std::filesystem::remove_all(target_);
+    OpenKit(FourFiles());
+    const std::string path = scratch_.Child("kit" + std::to_string(kit_number_) + ".efd");
+    kit_.reset(new DistributionKit);
+    ASSERT_EQ(kit_->Open(WideFromUtf8(path), nullptr,
+                         [](const std::vector<KitEntry>&) { return false; }),
+              kSuccess);
+    ASSERT_FALSE(kit_->DataStored());
+    if (directory_there) {
+      ASSERT_TRUE(MakeDirectories(target_));
+      ASSERT_TRUE(WriteWholeFile(Target("one.txt"), Bytes{'1'}));
+      ASSERT_TRUE(SetModificationTime(Target("one.txt"), kNewer, 0));
+    }
+    EXPECT_EQ(RunJob(), 0);
+    EXPECT_TRUE(kit_->DataStored());
+    EXPECT_EQ(ReadWholeFile(Target("one.txt")), "1");
+    EXPECT_EQ(ReadWholeFile(Target("dir/two.txt")), "22");
+    EXPECT_EQ(ReadWholeFile(Target("dir/sub/three.txt")), "333");
+    EXPECT_EQ(ReadWholeFile(Target("four.txt")), "4444");
+    EXPECT_EQ(ModificationSeconds(Target("four.txt")), kKit);
+    EXPECT_EQ(ModificationSeconds(Target("one.txt")), directory_there ? kNewer : kKit);
+  }
 }
 
 TEST_F(InstallJobTest, ExamineDestinationComparesWholeSecondsAgainstTheEntryTime) {
