@@ -7,11 +7,14 @@
 // Where a text of the chosen language needs more room at the font in force, the window and
 // the widgets concerned are larger from the start (ui/wizard_layout.h).
 //
-// The page sequence, the button states of each page and the close rules are WizardFlow's
-// (ui/wizard_flow.h); this object applies them to the widgets.
+// The page sequence, the button states of each page, the close rules and the judging of an
+// installation run are WizardFlow's (ui/wizard_flow.h): every handler asks it and applies its
+// answer to the widgets, so that no rule depends on GTK and each one is tested without a
+// display.
 //
-// A run: the checks (a failure is shown in a message box and ends the run before any window
-// exists); the main window with the welcome page; then either the installation at once
+// A run: the checks, on a thread of their own beside GTK's start and the hidden build of the
+// main window (a failure is shown in a message box and ends the run before any window is
+// shown); the main window with the welcome page; then either the installation at once
 // (silent mode, which ends the run when the installation has ended) or the GTK main loop
 // until the main window is destroyed (Finish, a confirmed close, the window manager's close
 // button).

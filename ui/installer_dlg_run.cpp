@@ -1,5 +1,6 @@
-// The dialog's behaviour over one run: the checks, the page sequence, the button and key
-// handlers, the installation loop, the recording of the installed directory and Finish.
+// The dialog's behaviour over one run: the checks, the pages and the handlers of buttons and
+// keys (as WizardFlow decides), the installation loop, the recording of the installed
+// directory and Finish.
 
 #include <errno.h>
 #include <signal.h>
@@ -280,7 +281,8 @@ void CInstallerDlg::StartInstallation() {
   progress_line_.SetWanted(flow_.silent() && !with_window && isatty(STDERR_FILENO) == 1);
 
   const bool succeeded = WaitForInstallation();
-  const InstallationResult& run = flow_.result();
+  // Copies: the message boxes below turn the main loop.
+  const InstallationResult run = flow_.result();
   const WideString& failure_text = run.failure_text;
   const bool directory_changed = run.directory_changed;
   const bool cancelled = run.cancelled;
