@@ -129,14 +129,6 @@ TEST(WizardFlowTest, ACloseRequestDuringTheCopyingWaitsForTheRun) {
     EXPECT_EQ(flow.TakePendingClose(row.window_shown), row.after_run);
     EXPECT_EQ(flow.TakePendingClose(row.window_shown), WizardAction::kNone);
   }
-  // A request left from one run is not carried into the next.
-  WizardFlow flow(false);
-  flow.BeginInstallation();
-  EXPECT_TRUE(flow.OnWindowManagerClose());
-  flow.EndInstallation();
-  flow.BeginInstallation();
-  flow.EndInstallation();
-  EXPECT_EQ(flow.TakePendingClose(true), WizardAction::kNone);
 }
 
 TEST(WizardFlowTest, LooksAreJudgedAndAFailureIsRecorded) {
@@ -155,12 +147,6 @@ TEST(WizardFlowTest, LooksAreJudgedAndAFailureIsRecorded) {
   report = Report(static_cast<int32_t>(kErrorCancelled), u"Cancelled", 10);
   EXPECT_EQ(flow.Look(report, false), InstallationOutcome::kFailed);
   EXPECT_TRUE(flow.result().cancelled);
-  // A new run forgets the last one's failure.
-  flow.BeginInstallation();
-  EXPECT_EQ(flow.Look(Report(0, u"done", 100), true), InstallationOutcome::kSucceeded);
-  EXPECT_FALSE(flow.result().cancelled);
-  EXPECT_FALSE(flow.result().directory_changed);
-  EXPECT_TRUE(flow.result().failure_text.Empty());
 }
 
 // Gone without a report: cancelled only when a stop was asked for and the worker existed.
