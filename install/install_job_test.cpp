@@ -18,6 +18,7 @@
 #include "install/install_test_access.h"
 #include "install/install_test_support.h"
 #include "install/stop_signal.h"
+#include "install/write_forecast.h"
 #include "kit/distribution_kit.h"
 #include "kit/kit_test_access.h"
 #include "testing/kit_builders.h"
@@ -170,6 +171,23 @@ TEST_F(InstallJobTest, UpToDateRunLeavesTheTreeUntouched) {
   const TreeState before = SnapshotTree(target_);
   EXPECT_EQ(RunJob(), 0);
   EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
+}
+
+TEST_F(InstallJobTest, TheForecastSaysWhetherARunWouldWriteAnything) {
+  OpenKit(FourFiles());
+  std::vector<KitEntry> entries;
+  for (std::size_t j = 0; j < kit_->EntryCount(); ++j) entries.push_back(kit_->Entry(j));
+  const WideString target = WideFromAscii(target_ + "/");
+  EXPECT_TRUE(SomeEntryNeedsWriting(target, entries));
+  ASSERT_EQ(RunJob(), 0);
+  EXPECT_FALSE(SomeEntryNeedsWriting(target, entries));
+  // One file older than its entry; then a work folder, which a rollback would change.
+  ASSERT_TRUE(SetModificationTime(Target("dir/sub/three.txt"), kOld, 0));
+  EXPECT_TRUE(SomeEntryNeedsWriting(target, entries));
+  ASSERT_TRUE(SetModificationTime(Target("dir/sub/three.txt"), kKit, 0));
+  ASSERT_TRUE(MakeDirectories(Target(".t5stp")));
+  EXPECT_TRUE(SomeEntryNeedsWriting(target, entries));
+  EXPECT_TRUE(SomeEntryNeedsWriting(WideString(), entries));
 }
 
 TEST_F(InstallJobTest, AForecastOfNothingToWriteThatTurnsOutWrongStillInstallsEveryFile) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "app/phase_trace.h"
 #include "app/string_table.h"
@@ -112,27 +113,21 @@ void PlaceButtonRow(GtkWidget* fixed, const WizardLayout& layout, GtkWidget* bac
 
 CInstallerDlg::CInstallerDlg(int argument_count, char** argument_vector, bool silent,
                              const NarrowString& caption, const WideString& language_code,
-                             bool use_current_directory) {
+                             bool use_current_directory)
+    : flow_(silent) {
   channel_.Init();
 
   language_code_ = language_code;
   use_current_directory_ = use_current_directory;
-  confirm_close_ = true;
   argument_count_ = argument_count;
   argument_vector_ = argument_vector;
   layout_ = DefaultWizardLayout();
-  width_ = layout_.window_width;
-  height_ = layout_.window_height;
   caption_ = caption;
 
   // Where LANGUAGE cannot be set, GTK's own words follow the environment's languages: a
   // lesser look, not a failure of the run. Set here, before the checks' thread reads the
   // environment.
   static_cast<void>(PrepareGtkLanguage(language_code_));
-
-  silent_ = silent;
-  locations_from_alternative_file_ = false;
-  alternative_file_exists_ = false;
 
   channel_.Post(0, LoadText(NarrowString("IDS_PREPARECOPY")), 0);
 }
@@ -255,13 +250,11 @@ void CInstallerDlg::FinishMainWindow() {
       std::max(needs.page_text_height,
                WrappedHeight(fixed_, WelcomeText(kit_, language_code_), TextColumnWidth(needs)));
   layout_ = LayOutWizard(needs);
-  width_ = layout_.window_width;
-  height_ = layout_.window_height;
   PlaceButtonRow(fixed_, layout_, back_button_, next_button_, cancel_button_);
 
   GdkGeometry geometry = {};
-  geometry.min_width = geometry.max_width = geometry.base_width = width_;
-  geometry.min_height = geometry.max_height = geometry.base_height = height_;
+  geometry.min_width = geometry.max_width = geometry.base_width = layout_.window_width;
+  geometry.min_height = geometry.max_height = geometry.base_height = layout_.window_height;
   geometry.width_inc = geometry.height_inc = 0;
   geometry.min_aspect = geometry.max_aspect = 0.0;
   geometry.win_gravity = GDK_GRAVITY_NORTH_WEST;
@@ -287,13 +280,25 @@ void CInstallerDlg::ShowPage(WizardDialogPage* page) {
   page->OnActivate();
 }
 
-void CInstallerDlg::SetFinishButtons() {
-  gtk_widget_set_sensitive(next_button_, TRUE);
-  gtk_widget_set_sensitive(cancel_button_, FALSE);
-  gtk_widget_hide(back_button_);
-  gtk_widget_show(next_button_);
-  gtk_button_set_label(GTK_BUTTON(next_button_), TextForGtk("IDS_WIZARD_FINISH").CStr());
-  gtk_widget_grab_default(next_button_);
+void CInstallerDlg::ApplyButtons(const WizardButtons& buttons) {
+  const std::pair<GtkWidget*, ButtonState> row[] = {
+      {back_button_, buttons.back}, {next_button_, buttons.next}, {cancel_button_, buttons.cancel}};
+  for (const auto& [button, state] : row) {
+    gtk_widget_set_sensitive(button, state.sensitive ? TRUE : FALSE);
+    if (state.visible) {
+      gtk_widget_show(button);
+    } else {
+      gtk_widget_hide(button);
+    }
+  }
+  // Set only when it changes: a new label replaces the button's child.
+  const NarrowString label =
+      TextForGtk(buttons.next_finishes ? "IDS_WIZARD_FINISH" : "IDS_WIZARD_NEXT");
+  const gchar* shown = gtk_button_get_label(GTK_BUTTON(next_button_));
+  if (shown == nullptr || label.Compare(NarrowString(shown)) != 0) {
+    gtk_button_set_label(GTK_BUTTON(next_button_), label.CStr());
+  }
+  if (buttons.next_default) gtk_widget_grab_default(next_button_);
 }
 
 void CInstallerDlg::OnMainWindowDestroyed() {

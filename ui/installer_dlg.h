@@ -7,15 +7,14 @@
 // Where a text of the chosen language needs more room at the font in force, the window and
 // the widgets concerned are larger from the start (ui/wizard_layout.h).
 //
-// Pages and buttons by PageKind (English labels):
-//   1 welcome    Back insensitive (Back and Next hidden in silent mode), "Next >", Cancel
-//   2 directory  Back, Next and Cancel sensitive
-//   3 progress   Back and Next insensitive, Cancel sensitive (it only asks the worker to stop)
-//   4 success    Back hidden, Next relabelled "Finish" and the default, Cancel insensitive
-//   5 error      as 4
+// The page sequence, the button states of each page, the close rules and the judging of an
+// installation run are WizardFlow's (ui/wizard_flow.h): every handler asks it and applies its
+// answer to the widgets, so that no rule depends on GTK and each one is tested without a
+// display.
 //
-// A run: the checks (a failure is shown in a message box and ends the run before any window
-// exists); the main window with the welcome page; then either the installation at once
+// A run: the checks, on a thread of their own beside GTK's start and the hidden build of the
+// main window (a failure is shown in a message box and ends the run before any window is
+// shown); the main window with the welcome page; then either the installation at once
 // (silent mode, which ends the run when the installation has ended) or the GTK main loop
 // until the main window is destroyed (Finish, a confirmed close, the window manager's close
 // button).
@@ -23,11 +22,6 @@
 // Without a display (gtk_init_check failed) no window is ever made: a silent run makes the
 // same checks and the same installation and writes each message to standard error; a run
 // that is not silent only reports that it needs a display. Nothing waits for input then.
-//
-// Closing while the templates are copied (Escape, the window manager's close button) never
-// destroys the window under the running installation loop: the request is remembered and,
-// once the run has ended and its result is shown, handled as it would have been before:
-// Escape asks for confirmation, the window manager's button closes at once.
 //
 // The worker thread holds pointers into this object (the channel and the kit). It is asked
 // to stop as soon as an installation run has ended, and it is stopped and joined on the way
@@ -74,19 +68,12 @@
 #include "ui/message_page.h"
 #include "ui/progress_page.h"
 #include "ui/run_tally.h"
+#include "ui/stop_signal_watches.h"
 #include "ui/success_final_page.h"
+#include "ui/terminal_progress_line.h"
 #include "ui/wizard_dialog_page.h"
+#include "ui/wizard_flow.h"
 #include "ui/wizard_layout.h"
-
-// PageKind values.
-enum : int {
-  kNoPage = 0,
-  kWelcomePage = 1,
-  kDirectoryPage = 2,
-  kProgressPage = 3,
-  kSuccessPage = 4,
-  kErrorPage = 5,
-};
 
 class CInstallerDlg : public CWnd {
  public:
@@ -114,13 +101,6 @@ class CInstallerDlg : public CWnd {
   // A stop signal arrived during the installation (GLib calls this from the main loop).
   void StopBySignal(int signal_number);
 
-  // One watched signal: GLib's callback gets the dialog and the number.
-  struct SignalWatch {
-    CInstallerDlg* dialog;
-    int number;
-    guint source;
-  };
-
   // The pre-installation checks (their result, when Run started them on their thread): true
   // when the wizard may be shown; otherwise the failure has been shown in an error message
   // box, and a window built meanwhile is destroyed unseen.
@@ -132,8 +112,8 @@ class CInstallerDlg : public CWnd {
   // Hides the widgets of the current page, makes page current and shows its widgets (then
   // calls its OnActivate). A null page only hides the current one.
   void ShowPage(WizardDialogPage* page);
-  // Next sensitive, relabelled Finish and the default; Cancel insensitive; Back hidden.
-  void SetFinishButtons();
+  // Gives the three buttons the states of a page (WizardFlow::ButtonsOf).
+  void ApplyButtons(const WizardButtons& buttons);
   // The caption, decoded from the locale's bytes.
   WideString GetTitle() const override;
 
@@ -168,9 +148,6 @@ class CInstallerDlg : public CWnd {
   // Tests look at the pages, the window and its buttons (ui/wizard_test_access.h).
   friend class WizardTestAccess;
 
-  // A close request that arrived while the templates were being copied.
-  enum class PendingClose { kNone, kConfirm, kImmediate };
-
   // Run without the final stop and join.
   void RunSteps();
   // GTK's start, once (Run, or the first call that needs it): has_display_ tells whether
@@ -187,12 +164,8 @@ class CInstallerDlg : public CWnd {
   // need at the font in force.
   WizardNeeds MeasureNeeds();
   // Starts the worker on the channel and turns the loop until the run has ended: true for
-  // success; otherwise *failure_text receives the worker's failure text (IDS_INSTALL_ERROR
-  // when the worker is gone without a report) and *directory_changed whether the run's
-  // rollback left the directory changed.
-  // *cause receives the failure's cause, *cancelled whether a cancel request ended the run.
-  bool WaitForInstallation(WideString* failure_text, bool* directory_changed, Status* cause,
-                           bool* cancelled);
+  // success; otherwise flow_.result() says how the run failed.
+  bool WaitForInstallation();
   // A message for the user: a message box, or standard error (without a display or with
   // --no-dialogs) followed by the cause's line. An error is also a failure record of the
   // log. Returns the answer (kMessageBoxNoAnswer when nobody was asked).
@@ -215,8 +188,6 @@ class CInstallerDlg : public CWnd {
   // The line on a terminal during a silent run without a window; Clear takes it away.
   void ShowProgressLine(const ProgressReport& report);
   void ClearProgressLine();
-  // "SIGINT", "SIGTERM", "SIGHUP".
-  static const char* StopSignalName(int number);
   // After the checks: rolls back what a killed installation left in the default template
   // directory, unless another installer is at work there. Standard error says so; what
   // cannot be put back is shown with where it is kept, and a work folder that cannot be
@@ -232,46 +203,56 @@ class CInstallerDlg : public CWnd {
   void HandlePendingClose();
   void DestroyMainWindow();
 
-  // Fields in the order of the design.
-  bool locations_from_alternative_file_ = false;
-  bool alternative_file_exists_ = false;
-  bool silent_ = false;
-  ProgressChannel channel_;
-  std::vector<WideString> TemplateLocations;
-  WideString target_directory_;
+  // The page sequence, the button states, the close rules and the installation's result.
+  WizardFlow flow_;
+  NarrowString caption_;
+  WideString language_code_;
+  // GTK may take its own options out of these.
+  int argument_count_ = 0;
+  char** argument_vector_ = nullptr;
+  bool use_current_directory_ = false;
+  bool gtk_initialised_ = false;
+  bool has_display_ = false;
+
+  // What the checks found, and the directory the templates go into.
   WideString kit_path_;
   DistributionKit kit_;
-  WideString language_code_;
-  int PageKind = kNoPage;
-  std::unique_ptr<MessagePage> welcome_page_;
-  std::unique_ptr<DirSelectPage> directory_page_;
-  WizardDialogPage* current_page_ = nullptr;
-  std::unique_ptr<ProgressPage> progress_page_;
-  std::unique_ptr<SuccessFinalPage> success_page_;
-  std::unique_ptr<MessagePage> error_page_;
-  bool use_current_directory_ = false;
-  GdkPixbuf* page_picture_ = nullptr;
+  WideString target_directory_;
+  // The launcher's template locations, which the installed directory joins on success.
+  std::vector<WideString> TemplateLocations;
+  bool locations_from_alternative_file_ = false;
+  bool alternative_file_exists_ = false;
+  // A kept work folder that the start found in the directory kept_work_folder_target_: a
+  // run there can only fail before it writes anything.
+  bool work_folder_kept_ = false;
+  WideString kept_work_folder_target_;
+
+  // The run: the channel the worker reports on (it holds pointers to it and to kit_), the
+  // worker, and the stop signals watched while it runs.
+  ProgressChannel channel_;
+  WorkerHandle worker_;
+  StopSignalWatches stop_signals_;
+  int stop_signal_number_ = 0;
+
+  // The main window. layout_: its geometry, by which ShowPage arranges each page; needs_:
+  // what BuildMainWindow measured.
+  GtkWidget* main_window_ = nullptr;
+  GtkWidget* fixed_ = nullptr;
+  GtkWidget* separator_ = nullptr;
   GtkWidget* back_button_ = nullptr;
   GtkWidget* next_button_ = nullptr;
   GtkWidget* cancel_button_ = nullptr;
-  bool confirm_close_ = false;
-  int argument_count_ = 0;
-  char** argument_vector_ = nullptr;
-  int width_ = 0;
-  int height_ = 0;
-  NarrowString caption_;
-  GtkWidget* main_window_ = nullptr;
-  GtkWidget* fixed_ = nullptr;
   GdkPixbuf* window_icon_ = nullptr;
-  WorkerHandle worker_;
-
-  // Beyond the design: whether GTK has a display, whether the installation loop is running,
-  // a close request that waits for it to end, and whether Cancel stopped the worker.
-  bool has_display_ = false;
-  bool installing_ = false;
-  PendingClose pending_close_ = PendingClose::kNone;
-  // Cancel asked the worker to stop during the current installation.
-  bool stopped_by_user_ = false;
+  GdkPixbuf* page_picture_ = nullptr;
+  WizardLayout layout_;
+  WizardNeeds needs_;
+  // The pages, made when first shown and kept until the dialog goes.
+  std::unique_ptr<MessagePage> welcome_page_;
+  std::unique_ptr<DirSelectPage> directory_page_;
+  std::unique_ptr<ProgressPage> progress_page_;
+  std::unique_ptr<SuccessFinalPage> success_page_;
+  std::unique_ptr<MessagePage> error_page_;
+  WizardDialogPage* current_page_ = nullptr;
 
   // Unattended runs.
   AutomationOptions automation_;
@@ -279,22 +260,8 @@ class CInstallerDlg : public CWnd {
   RunTally tally_{&log_};
   RunOutcome outcome_ = RunOutcome::kChecksFailed;
   bool start_recorded_ = false;
-  // A kept work folder that the start found in the directory kept_work_folder_target_: a
-  // run there can only fail before it writes anything.
-  bool work_folder_kept_ = false;
-  WideString kept_work_folder_target_;
-  // The signals handled during the installation, and the first one that arrived.
-  SignalWatch signal_watches_[3] = {};
-  int stop_signal_number_ = 0;
-  bool progress_line_wanted_ = false;
-  bool progress_line_shown_ = false;
-  NarrowString progress_line_;
-  // The window's geometry; ShowPage arranges each page by it. needs_: what BuildMainWindow
-  // measured.
-  WizardLayout layout_;
-  WizardNeeds needs_;
-  GtkWidget* separator_ = nullptr;
-  bool gtk_initialised_ = false;
+  TerminalProgressLine progress_line_;
+
   // Fontconfig read on a thread of its own while GTK is initialised (ui/font_warm_up.h).
   FontWarmUp font_warm_up_;
   // The checks, on a thread of their own during Run, and what they found (theirs alone

@@ -3,7 +3,6 @@
 // on a terminal.
 
 #include <errno.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,19 +16,6 @@
 #include "text/path_slashes.h"
 #include "ui/installer_dlg.h"
 #include "ui/message_box.h"
-
-const char* CInstallerDlg::StopSignalName(int number) {
-  switch (number) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-    default:
-      return "signal";
-  }
-}
 
 bool CInstallerDlg::ResolveTargetOption(WideString* directory, Status* cause) const {
   WideString given = ExpandHomeDirectory(FromLocaleBytes(automation_.target));
@@ -75,7 +61,7 @@ void CInstallerDlg::WriteStartRecord() {
                  .Text("kit", kit_path_)
                  .Text("target", target_directory_)
                  .Text("language", language_code_)
-                 .Flag("silent", silent_)
+                 .Flag("silent", flow_.silent())
                  .Flag("dry_run", automation_.dry_run)
                  .Number("pid", static_cast<int64_t>(getpid())));
 }
@@ -88,7 +74,9 @@ void CInstallerDlg::WriteEndRecord() {
       .Number("new", static_cast<int64_t>(tally_.Count(EntryAction::kNew)))
       .Number("replaced", static_cast<int64_t>(tally_.Count(EntryAction::kReplaced)))
       .Number("up_to_date", static_cast<int64_t>(tally_.Count(EntryAction::kUpToDate)));
-  if (stop_signal_number_ != 0) record.Bytes("signal", NarrowString(StopSignalName(stop_signal_number_)));
+  if (stop_signal_number_ != 0) {
+    record.Bytes("signal", NarrowString(StopSignalWatches::Name(stop_signal_number_)));
+  }
   record.Flag("dry_run", automation_.dry_run);
   log_.Write(record);
   const Status failed = log_.WriteFailure();
@@ -160,20 +148,10 @@ void CInstallerDlg::StopBySignal(int signal_number) {
 }
 
 void CInstallerDlg::ShowProgressLine(const ProgressReport& report) {
-  if (!progress_line_wanted_ || report.code != 0 || report.percent > 99) return;
-  const NarrowString line = ProgressLine(report.percent, tally_.Done(), kit_.EntryCount(),
-                                         report.message, TerminalColumns(STDERR_FILENO));
-  if (progress_line_shown_ && line.Compare(progress_line_) == 0) return;
-  progress_line_ = line;
-  std::fprintf(stderr, "\r%s\033[K", line.CStr());
-  std::fflush(stderr);
-  progress_line_shown_ = true;
+  if (!progress_line_.wanted() || report.code != 0 || report.percent > 99) return;
+  progress_line_.Show(ProgressLine(report.percent, tally_.Done(), kit_.EntryCount(),
+                                   report.message, TerminalColumns(STDERR_FILENO)));
 }
 
-void CInstallerDlg::ClearProgressLine() {
-  if (!progress_line_shown_) return;
-  std::fprintf(stderr, "\r\033[K");
-  std::fflush(stderr);
-  progress_line_shown_ = false;
-}
+void CInstallerDlg::ClearProgressLine() { progress_line_.Clear(); }
 

@@ -1,9 +1,9 @@
-// The dialog's behaviour over one run: the checks, the page sequence, the button and key
-// handlers, the installation loop, the recording of the installed directory and Finish.
+// The dialog's behaviour over one run: the checks, the pages and the handlers of buttons and
+// keys (as WizardFlow decides), the installation loop, the recording of the installed
+// directory and Finish.
 
 #include <errno.h>
 #include <fcntl.h>
-#include <glib-unix.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +17,7 @@
 #include "fs/directory_finder.h"
 #include "fs/shell_commands.h"
 #include "install/install_job.h"
+#include "install/write_forecast.h"
 #include "install/recovery.h"
 #include "install/relative_path.h"
 #include "text/locale_conversions.h"
@@ -54,8 +55,6 @@ void WakeLoopOnFinalReport(void* /*unused*/, int32_t code, const WideString& /*m
 
 WideString Text(const char* identifier) { return LoadText(NarrowString(identifier)); }
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
 // Whether directory could hold the templates: it is a directory, or nothing is there yet
 // (nothing that is not a directory stands on its path).
 bool UsableTargetDirectory(const WideString& directory) {
@@ -66,40 +65,8 @@ bool UsableTargetDirectory(const WideString& directory) {
   return errno != ENOTDIR;
 }
 
-// Whether an installation into target would write some entry, as InstallJob decides entry by
-// entry, each folder opened once; any doubt counts as something to write. A work folder
-// there means an interrupted run, whose rollback changes what is there.
-bool SomeEntryNeedsWriting(const WideString& target, const std::vector<KitEntry>& entries) {
-  NarrowString directory;
-  if (target.Empty() || !ToLocaleBytesExact(target, &directory)) return true;
-  struct stat64 status;
-  if (lstat64(WorkFolderPath(directory).CStr(), &status) == 0 || errno != ENOENT) return true;
-  const uid_t user = geteuid();
-  NarrowString relative, folder_path;
-  int folder = -1;
-  bool needs_writing = false;
-  for (const KitEntry& entry : entries) {
-    needs_writing = !EntryRelativePath(entry.name, &relative) || IsInWorkFolder(relative);
-    if (needs_writing) break;
-    const NarrowString parent = JoinPath(directory, RelativeParent(relative));
-    if (folder < 0 || parent.Compare(folder_path) != 0) {
-      if (folder >= 0) close(folder);
-      folder_path = parent;
-      folder = open(parent.CStr(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    }
-    needs_writing = folder < 0 || InstallJob::ExamineDestination(folder, NameOf(relative),
-                                                                 entry.time, user) !=
-                                      InstallJob::Destination::kUpToDate;
-    if (needs_writing) break;
-  }
-  if (folder >= 0) close(folder);
-  return needs_writing;
-}
-
-gboolean OnStopSignal(gpointer data) {
-  const auto* watch = static_cast<const CInstallerDlg::SignalWatch*>(data);
-  watch->dialog->StopBySignal(watch->number);
-  return G_SOURCE_CONTINUE;
+void OnStopSignal(void* dialog, int signal_number) {
+  static_cast<CInstallerDlg*>(dialog)->StopBySignal(signal_number);
 }
 
 }  // namespace
@@ -126,7 +93,7 @@ void CInstallerDlg::RunSteps() {
     checks_.Start();
   }
   InitGtk();
-  if (!has_display_ && !silent_ && !automation_.dry_run) {
+  if (!has_display_ && !flow_.silent() && !automation_.dry_run) {
     WriteStartRecord();
     std::fprintf(stderr, "setup: cannot open a display; run with -S to install without a window\n");
     return;
@@ -140,11 +107,11 @@ void CInstallerDlg::RunSteps() {
   }
   // A silent run has no other directory to turn to; the wizard's user may choose one.
   // A run that ends before its window is shown ends without it.
-  if (!FinishInterruptedInstallation() && silent_) {
+  if (!FinishInterruptedInstallation() && flow_.silent()) {
     DestroyMainWindow();
     return;
   }
-  if (silent_ && target_directory_.Empty()) {
+  if (flow_.silent() && target_directory_.Empty()) {
     DestroyMainWindow();
     // Silent mode takes the checks' directory as it is; an empty one would put the
     // templates into the current directory.
@@ -158,7 +125,7 @@ void CInstallerDlg::RunSteps() {
     ShowWelcomePage();
   }
   TracePhase("window_shown");
-  if (silent_) {
+  if (flow_.silent()) {
     StartInstallation();
     return;
   }
@@ -175,7 +142,7 @@ void CInstallerDlg::PrepareChecks() {
   PreinstallLook look;
   WideString option_target;
   Status unused_cause;
-  if (silent_ && (!automation_.has_target || ResolveTargetOption(&option_target, &unused_cause))) {
+  if (flow_.silent() && (!automation_.has_target || ResolveTargetOption(&option_target, &unused_cause))) {
     look = [option_target](const WideString& checks_target, const std::vector<KitEntry>& entries) {
       return SomeEntryNeedsWriting(option_target.Empty() ? checks_target : option_target, entries);
     };
@@ -224,22 +191,15 @@ bool CInstallerDlg::RunPreinstallChecks() {
 void CInstallerDlg::ShowWelcomePage() {
   const WideString welcome = WelcomeText(kit_, language_code_);
   if (!welcome_page_) welcome_page_.reset(new MessagePage(fixed_, page_picture_, welcome));
-  if (silent_) {
-    gtk_widget_hide(back_button_);
-    gtk_widget_hide(next_button_);
-  } else {
-    gtk_widget_set_sensitive(back_button_, FALSE);
-  }
-  PageKind = kWelcomePage;
+  ApplyButtons(flow_.EnterPage(kWelcomePage));
   ShowPage(welcome_page_.get());
 }
 
 void CInstallerDlg::ShowDirectoryPage() {
-  PageKind = kDirectoryPage;
+  const WizardButtons buttons = flow_.EnterPage(kDirectoryPage);
   if (!directory_page_) directory_page_.reset(new DirSelectPage(fixed_, page_picture_));
   directory_page_->SetPath(target_directory_);
-  gtk_widget_set_sensitive(back_button_, TRUE);
-  gtk_widget_set_sensitive(next_button_, TRUE);
+  ApplyButtons(buttons);
   ShowPage(directory_page_.get());
 }
 
@@ -248,31 +208,30 @@ void CInstallerDlg::ShowErrorPage() {
   if (!error_page_) {
     error_page_.reset(new MessagePage(fixed_, page_picture_, Text("IDS_ERROR_FINISH")));
   }
-  PageKind = kErrorPage;
-  SetFinishButtons();
+  ApplyButtons(flow_.EnterPage(kErrorPage));
   ShowPage(error_page_.get());
 }
 
 void CInstallerDlg::ShowSuccessPage() {
   if (main_window_ == nullptr) return;
-  PageKind = kSuccessPage;
+  const WizardButtons buttons = flow_.EnterPage(kSuccessPage);
   if (!success_page_) {
     success_page_.reset(new SuccessFinalPage(fixed_, page_picture_, Text("IDS_SUCCESS_FINISH")));
   }
-  SetFinishButtons();
+  ApplyButtons(buttons);
   ShowPage(success_page_.get());
 }
 
 void CInstallerDlg::OnBack() {
-  if (PageKind == kDirectoryPage) ShowWelcomePage();
+  if (flow_.OnBack() == WizardAction::kShowWelcomePage) ShowWelcomePage();
 }
 
 void CInstallerDlg::OnNext() {
-  switch (PageKind) {
-    case kWelcomePage:
+  switch (flow_.OnNext()) {
+    case WizardAction::kShowDirectoryPage:
       ShowDirectoryPage();
       break;
-    case kDirectoryPage: {
+    case WizardAction::kStartInstallation: {
       WideString entered = directory_page_->GetPath();
       UseForwardSlashes(&entered);
       entered = ExpandHomeDirectory(entered);
@@ -286,8 +245,7 @@ void CInstallerDlg::OnNext() {
       StartInstallation();
       break;
     }
-    case kSuccessPage:
-    case kErrorPage:
+    case WizardAction::kFinish:
       Finish();
       break;
     default:
@@ -296,9 +254,8 @@ void CInstallerDlg::OnNext() {
 }
 
 void CInstallerDlg::OnCancel() {
-  if (PageKind == kProgressPage) {
+  if (flow_.OnCancel() == WizardAction::kStopWorker) {
     worker_.RequestStop();
-    stopped_by_user_ = true;
     return;
   }
   RequestClose();
@@ -306,23 +263,14 @@ void CInstallerDlg::OnCancel() {
 
 bool CInstallerDlg::OnKeyPress(guint key_value) {
   if (key_value != kEscapeKey) return false;
-  if (installing_) {
-    if (pending_close_ == PendingClose::kNone) pending_close_ = PendingClose::kConfirm;
-  } else {
-    RequestClose();
-  }
+  if (flow_.OnEscape() == WizardAction::kRequestClose) RequestClose();
   return true;
 }
 
-bool CInstallerDlg::OnDeleteRequest() {
-  if (!installing_) return false;
-  pending_close_ = PendingClose::kImmediate;
-  return true;
-}
+bool CInstallerDlg::OnDeleteRequest() { return flow_.OnWindowManagerClose(); }
 
 void CInstallerDlg::RequestClose() {
-  // With --no-dialogs nobody is asked: the request to close is the answer.
-  if (confirm_close_ && !automation_.no_dialogs &&
+  if (WizardFlow::CloseNeedsConfirmation(automation_.no_dialogs) &&
       MessageBox(this, Text("IDS_ACCEPT_CANCEL"), kMessageBoxQuestionYesNo) != kMessageBoxYes) {
     return;
   }
@@ -331,47 +279,45 @@ void CInstallerDlg::RequestClose() {
 
 void CInstallerDlg::StartInstallation() {
   const bool with_window = main_window_ != nullptr;
+  const WizardButtons buttons = flow_.EnterPage(kProgressPage);
   if (with_window) {
-    if (!progress_page_) progress_page_.reset(new ProgressPage(fixed_, width_ - 20));
-    gtk_widget_set_sensitive(back_button_, FALSE);
-    gtk_widget_set_sensitive(next_button_, FALSE);
+    if (!progress_page_) {
+      progress_page_.reset(new ProgressPage(fixed_, layout_.window_width - 20));
+    }
+    ApplyButtons(buttons);
   }
   tally_.Reset();
   channel_.Start(&kit_, target_directory_);
   if (with_window) {
     ShowPage(progress_page_.get());
   }
-  PageKind = kProgressPage;
-  progress_line_wanted_ = silent_ && !with_window && isatty(STDERR_FILENO) == 1;
+  progress_line_.SetWanted(flow_.silent() && !with_window && isatty(STDERR_FILENO) == 1);
 
-  WideString failure_text;
-  bool directory_changed = false;
-  bool cancelled = false;
-  Status cause;
-  if (!WaitForInstallation(&failure_text, &directory_changed, &cause, &cancelled)) {
+  const bool succeeded = WaitForInstallation();
+  // Copies: the message boxes below turn the main loop.
+  const InstallationResult run = flow_.result();
+  const WideString& failure_text = run.failure_text;
+  const bool directory_changed = run.directory_changed;
+  const bool cancelled = run.cancelled;
+  const Status& cause = run.cause;
+  if (!succeeded) {
     ClearProgressLine();
     const bool kept_here =
         work_folder_kept_ && kept_work_folder_target_.Compare(target_directory_) == 0;
-    if (tally_.Done() == 0 && (kept_here || !UsableTargetDirectory(target_directory_))) {
-      // A work folder the start could not finish, or a target that is no directory, stops
-      // the run before it writes: that is a failed check, not a failed installation,
-      // whatever the run's text says.
-      outcome_ = RunOutcome::kChecksFailed;
-    } else if (directory_changed) {
-      outcome_ = RunOutcome::kFailedKept;
-    } else if (cancelled) {
-      outcome_ = RunOutcome::kCancelled;
-    } else {
-      outcome_ = RunOutcome::kFailed;
-    }
+    // A work folder the start could not finish, or a target that is no directory, stops
+    // the run before it writes: that is a failed check, not a failed installation, whatever
+    // the run's text says.
+    outcome_ = flow_.FailedRunOutcome(
+        tally_.Done() == 0 && (kept_here || !UsableTargetDirectory(target_directory_)));
     if (stop_signal_number_ != 0) {
       // A stop asked for from outside ends the program: no message box waits for anyone.
       if (directory_changed) LogFailure(failure_text, cause);
       WriteMessageToStderr(failure_text, directory_changed ? cause : Status());
-      std::fprintf(stderr, "setup: stopped by %s\n", StopSignalName(stop_signal_number_));
+      std::fprintf(stderr, "setup: stopped by %s\n",
+                   StopSignalWatches::Name(stop_signal_number_));
       std::fflush(stderr);
       log_.Write(RunLog::Record("cancel")
-                     .Bytes("signal", NarrowString(StopSignalName(stop_signal_number_)))
+                     .Bytes("signal", NarrowString(StopSignalWatches::Name(stop_signal_number_)))
                      .Text("message", failure_text));
       DestroyMainWindow();
       return;
@@ -392,9 +338,8 @@ void CInstallerDlg::StartInstallation() {
     if (directory_changed && error_page_) error_page_->SetText(failure_text);
   } else {
     ClearProgressLine();
-    outcome_ = tally_.Count(EntryAction::kNew) + tally_.Count(EntryAction::kReplaced) == 0
-                   ? RunOutcome::kUpToDate
-                   : RunOutcome::kInstalled;
+    outcome_ = WizardFlow::SucceededRunOutcome(tally_.Count(EntryAction::kNew) +
+                                               tally_.Count(EntryAction::kReplaced));
     ShowSuccessPage();
     SettingsWriteFailure failure;
     if (RecordInstalledDirectory(target_directory_, &TemplateLocations,
@@ -406,27 +351,15 @@ void CInstallerDlg::StartInstallation() {
   HandlePendingClose();
 }
 
-bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* directory_changed,
-                                        Status* cause, bool* cancelled) {
-  installing_ = true;
-  pending_close_ = PendingClose::kNone;
-  stopped_by_user_ = false;
+bool CInstallerDlg::WaitForInstallation() {
+  flow_.BeginInstallation();
   const guint wake_timer = g_timeout_add(kChannelLookIntervalMs, KeepLoopTurning, nullptr);
   channel_.SetObserver(WakeLoopOnFinalReport, nullptr);
   channel_.SetRunObserver(&tally_);
   // Installed before the worker starts and removed only after the run has ended, so that
   // a signal at any moment of the run, a second one during its rollback included, is a
   // request to stop and never ends the process under the run.
-  // A signal the caller ignores (nohup, a background job's SIGINT) stays ignored.
-  for (std::size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; ++i) {
-    signal_watches_[i] = SignalWatch{this, kStopSignals[i], 0};
-    struct sigaction before;
-    if (sigaction(kStopSignals[i], nullptr, &before) == 0 && before.sa_handler == SIG_IGN) {
-      continue;
-    }
-    signal_watches_[i].source = g_unix_signal_add(kStopSignals[i], OnStopSignal,
-                                                  &signal_watches_[i]);
-  }
+  stop_signals_.Install(OnStopSignal, this);
   worker_.Start(&channel_);
 
   // Each look is judged before the main-loop turn: a run that has ended is not kept waiting
@@ -443,13 +376,7 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* director
       }
     }
     if (!report.note) ShowProgressLine(report);
-    outcome = JudgeProgress(report.code, report.percent, worker_ended);
-    if (outcome == InstallationOutcome::kFailed) {
-      *failure_text = report.message;
-      *directory_changed = report.directory_changed;
-      *cause = report.cause;
-      *cancelled = report.code == static_cast<int32_t>(kErrorCancelled);
-    }
+    outcome = flow_.Look(report, worker_ended);
     if (outcome != InstallationOutcome::kRunning) break;
     TurnMainLoopOnce();
   }
@@ -458,28 +385,18 @@ bool CInstallerDlg::WaitForInstallation(WideString* failure_text, bool* director
   // handled as input during the run.
   g_main_context_iteration(nullptr, FALSE);
   if (outcome == InstallationOutcome::kEndedWithoutReport) {
-    // No report can come any more. Either the worker could not be created, or a stop
-    // requested with Cancel or a signal ended the run (or its wait for the directory's
-    // lock) with its rollback complete.
-    *cancelled = (stopped_by_user_ || stop_signal_number_ != 0) && worker_.creation_result() == 0;
-    *failure_text = Text(*cancelled ? "IDS_CANCEL_FINISH" : "IDS_INSTALL_ERROR");
+    flow_.EndWithoutReport(stop_signal_number_ != 0, worker_.creation_result() == 0);
   }
 
   g_source_remove(wake_timer);
   // The run posts nothing more; the worker only pauses or ends. A signal from here on is
-  // no longer a stop request.
+  // no longer a stop request; after a stop, further requests to stop are answered already,
+  // and the program ends by the first one.
   worker_.RequestStop();
   worker_.Join();
-  for (SignalWatch& watch : signal_watches_) {
-    if (watch.source == 0) continue;
-    g_source_remove(watch.source);
-    watch.source = 0;
-    // The signal's own action again, whatever GLib leaves behind; after a stop, further
-    // requests to stop are answered already, and the program ends by the first one.
-    signal(watch.number, stop_signal_number_ != 0 ? SIG_IGN : SIG_DFL);
-  }
+  stop_signals_.Remove(stop_signal_number_ != 0);
   channel_.SetRunObserver(nullptr);
-  installing_ = false;
+  flow_.EndInstallation();
   return outcome == InstallationOutcome::kSucceeded;
 }
 
@@ -544,16 +461,20 @@ void CInstallerDlg::TurnMainLoopOnce() {
 }
 
 void CInstallerDlg::HandlePendingClose() {
-  const PendingClose request = pending_close_;
-  pending_close_ = PendingClose::kNone;
-  // In silent mode the run ends here anyway; the window goes with the dialog.
-  if (silent_ || main_window_ == nullptr) return;
-  if (request == PendingClose::kConfirm) RequestClose();
-  if (request == PendingClose::kImmediate) DestroyMainWindow();
+  switch (flow_.TakePendingClose(main_window_ != nullptr)) {
+    case WizardAction::kRequestClose:
+      RequestClose();
+      break;
+    case WizardAction::kDestroyWindow:
+      DestroyMainWindow();
+      break;
+    default:
+      break;
+  }
 }
 
 void CInstallerDlg::Finish() {
-  if (PageKind == kSuccessPage && success_page_) {
+  if (flow_.page() == kSuccessPage && success_page_) {
     const WideString document =
         DescriptionDocumentPath(target_directory_, kit_.GetDescriptionDocument(language_code_));
     if (!document.Empty() && PathExists(document) && success_page_->OpenDescriptionWanted()) {

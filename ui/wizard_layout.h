@@ -1,5 +1,5 @@
 // The wizard window's geometry at the font in force. With the default font every widget
-// fits its standard place: a 500 x 360 window; the text column from x 170, 330 wide, its
+// keeps its usual place: a 500 x 360 window; the text column from x 170, 330 wide, its
 // wrapping label 250 high at y 10; the directory page's caption at y 255, its entry 280 x 30
 // at (170, 275) and the browse button 30 x 30 at (460, 275); the success page's check box at
 // (170, 170); the progress page's status label at (10, 130) and its 480 x 20 bar at (10, 150);

@@ -17,7 +17,7 @@
 class WizardTestAccess {
  public:
   // The dialog. A window, a button or a page that does not exist (yet) is null.
-  static int CurrentPageKind(const CInstallerDlg& dialog) { return dialog.PageKind; }
+  static int CurrentPageKind(const CInstallerDlg& dialog) { return dialog.flow_.page(); }
   static WizardDialogPage* CurrentPage(const CInstallerDlg& dialog) {
     return dialog.current_page_;
   }

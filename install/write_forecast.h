@@ -1,0 +1,21 @@
+// The forecast a silent run makes while its kit is opened: whether an installation into the
+// target directory would write anything at all. When it would not, the kit stores no data
+// (kit/early_look.h). It is a forecast only: the run looks at every entry again, and stores
+// the data after all when it finds something to write.
+
+#ifndef INSTALL_WRITE_FORECAST_H_
+#define INSTALL_WRITE_FORECAST_H_
+
+#include <vector>
+
+#include "kit/kit_records.h"
+#include "text/wide_string.h"
+
+// Whether an installation into target would write some entry of entries, as InstallJob
+// decides entry by entry (each folder opened once). Any doubt counts as something to write:
+// an empty or unencodable target, a name that cannot be encoded or lies in the work folder,
+// a folder that cannot be opened, and a work folder in the directory (an interrupted run,
+// whose rollback changes what is there).
+bool SomeEntryNeedsWriting(const WideString& target, const std::vector<KitEntry>& entries);
+
+#endif  // INSTALL_WRITE_FORECAST_H_
