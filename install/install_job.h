@@ -3,8 +3,9 @@
 // Run takes the kit and the target directory from the channel and begins a transaction
 // (install/transaction.h): the directory is made if missing, locked against other
 // installers, and a run that was killed there before is rolled back first (standard error
-// says so). Every entry name is then turned into a path once; a name that cannot be encoded
-// or that lies in the run's work folder fails the run before anything is written. For entry
+// says so). Every entry's path (made when the kit was opened, kit/entry_path.h) is then
+// encoded once; a path that the locale cannot encode or that lies in the run's work folder
+// fails the run before anything is written. For entry
 // j of N the run posts the destination path with j * 100 / N percent (also for entries that
 // turn out to be up to date), skips the entry when the file on disk is up to date, makes
 // the destination directory, writes the entry under a temporary name, and puts it in place
@@ -31,6 +32,7 @@
 #include "fs/error_codes.h"
 #include "fs/file_time.h"
 #include "fs/status.h"
+#include "fs/target_directory.h"
 #include "text/narrow_string.h"
 #include "install/progress_channel.h"
 #include "install/stop_signal.h"
@@ -41,6 +43,7 @@
 constexpr int64_t kFinishPauseMicroseconds = 1000000;
 
 class DistributionKit;
+class EntryPath;
 class OwnFileWriters;
 
 class InstallJob {
@@ -82,7 +85,11 @@ class InstallJob {
   static Destination ExamineDestination(int folder, const char* name, const FileTime& entry_time,
                                         uid_t user);
 
-  // The destination of an entry: target directory + name with every "\" read as "/".
+  // The destination of an entry as the progress line shows it: the target directory's text
+  // followed by the entry's path.
+  static WideString DestinationPath(const TargetDirectory& target, const EntryPath& path);
+  // The same for a target's text and a kit entry name not yet made a path: target + name
+  // with every "\" read as "/".
   static WideString DestinationPath(const WideString& target, const WideString& name);
   // j * 100 / n in unsigned 64-bit arithmetic, rounded down.
   static int32_t Percentage(uint64_t j, uint64_t n);
@@ -114,7 +121,7 @@ class InstallJob {
   // (install/own_file_writers.h), when it holds more than one. Returns true when the run has
   // ended there (a failure, a cancel request), with *ended its code; otherwise *end is the
   // entry after the stretch (first when there was none to write).
-  bool WriteOwnStretch(DistributionKit* kit, const WideString& target,
+  bool WriteOwnStretch(DistributionKit* kit, const TargetDirectory& target,
                        const std::vector<NarrowString>& relatives,
                        const std::vector<bool>& repeated, std::size_t first,
                        OwnFileWriters* writers, std::size_t* end, int32_t* ended);

@@ -25,7 +25,7 @@ Status PlanInstallation(const DistributionKit& kit, const WideString& target,
   // Every name first, as the run checks them before it writes anything.
   std::vector<NarrowString> relatives(kit.EntryCount());
   for (std::size_t j = 0; j < kit.EntryCount(); ++j) {
-    if (!EntryRelativePath(kit.Entry(j).name, &relatives[j]) || IsInWorkFolder(relatives[j])) {
+    if (!kit.Entry(j).path.ToBytes(&relatives[j]) || IsInWorkFolder(relatives[j])) {
       return Status::Failure(kErrorInvalidParameter, ToLocaleBytes(kit.Entry(j).name),
                              NarrowString("the entry's name cannot be encoded in the locale, "
                                           "or lies in the work folder"));
@@ -36,7 +36,8 @@ Status PlanInstallation(const DistributionKit& kit, const WideString& target,
   for (std::size_t j = 0; j < kit.EntryCount(); ++j) {
     const KitEntry& entry = kit.Entry(j);
     const std::string key(relatives[j].Data(), relatives[j].Length());
-    const WideString destination = InstallJob::DestinationPath(target_with_slash, entry.name);
+    WideString destination = target_with_slash;
+    destination.Append(entry.path.Text());
     const auto earlier = written.find(key);
     EntryAction action;
     if (earlier != written.end() && earlier->second) {

@@ -20,7 +20,6 @@
 #include "install/relative_path.h"
 #include "install/rollback.h"
 #include "install/run_owner.h"
-#include "text/locale_conversions.h"
 #include "text/path_slashes.h"
 
 namespace {
@@ -79,10 +78,13 @@ int Transaction::FolderDescriptor(const NarrowString& directory) {
 NarrowString Transaction::BackupFolder() const { return WorkFolderPath(target_); }
 
 ErrorCode Transaction::BeginTransaction(const WideString& target) {
+  return BeginTransaction(TargetDirectory(target));
+}
+
+ErrorCode Transaction::BeginTransaction(const TargetDirectory& target) {
   assert(state_ == State::kIdle);
-  if (!ToLocaleBytesExact(target, &target_)) return kErrorInvalidParameter;
-  if (target_.Empty() || target_[0] != '/') return kErrorPathNotFound;
-  AppendSlash(&target_);
+  if (target.Problem() != kSuccess) return target.Problem();
+  target_ = target.Bytes();
 
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     records_.clear();

@@ -39,8 +39,8 @@
 // or AbandonFile / PublishPending in any number, then exactly one of Commit or Rollback (or
 // End, as a killed process would leave it). Debug builds assert the order.
 //
-// Paths: the template directory is taken as a WideString and converted once; everything else
-// is bytes relative to it. Everything runs on the worker thread.
+// Paths: the template directory is taken as the bytes of its TargetDirectory
+// (fs/target_directory.h); everything else is bytes relative to it. Everything runs on the worker thread.
 
 #ifndef INSTALL_TRANSACTION_H_
 #define INSTALL_TRANSACTION_H_
@@ -53,6 +53,7 @@
 
 #include "fs/beneath.h"
 #include "fs/error_codes.h"
+#include "fs/target_directory.h"
 #include "install/journal.h"
 #include "install/stop_signal.h"
 #include "install/target_lock.h"
@@ -95,14 +96,16 @@ class Transaction {
     wait_observer_ = std::move(observer);
   }
 
-  // Begins a run into target (ends with "/"): converts it (an unencodable target is
-  // kErrorInvalidParameter; an empty or relative one kErrorPathNotFound), makes it and its
-  // missing parents (recorded), opens it (a link at its name is kErrorInvalidParameter),
-  // locks it, and finishes a work folder left by a killed run. A work folder that cannot be
-  // finished, is not trusted, or whose run may still be at work fails with
-  // kErrorInvalidParameter and Refusal() then says why (RestoreIncomplete() for one whose
-  // rollback is incomplete). Other codes: those of making the directory (2) and of the lock
-  // wait (kErrorCancelled).
+  // Begins a run into target: a target with a Problem() fails with that code (an
+  // unencodable one kErrorInvalidParameter, an empty or relative one kErrorPathNotFound);
+  // otherwise the run makes its Bytes() directory and its missing parents (recorded), opens
+  // it (a link at its name is kErrorInvalidParameter), locks it, and finishes a work folder
+  // left by a killed run. A work folder that cannot be finished, is not trusted, or whose
+  // run may still be at work fails with kErrorInvalidParameter and Refusal() then says why
+  // (RestoreIncomplete() for one whose rollback is incomplete). Other codes: those of making
+  // the directory (2) and of the lock wait (kErrorCancelled).
+  ErrorCode BeginTransaction(const TargetDirectory& target);
+  // The same for the TargetDirectory of target.
   ErrorCode BeginTransaction(const WideString& target);
 
   // Makes directory (relative; empty for the template directory) and its missing parents,

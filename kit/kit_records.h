@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "fs/file_time.h"
+#include "kit/entry_path.h"
 #include "text/wide_string.h"
 
 // One description record: the four strings, taken as stored (no check of their content).
@@ -24,6 +25,9 @@ struct KitEntry {
   uint32_t offset;  // in the container: relative to the data area as stored, absolute
                     // after DistributionKit::Open
   uint32_t size;    // bytes
+  // The name as the path it names below the template directory; made by the container
+  // reader, empty in a record that was not read from a container.
+  EntryPath path = EntryPath();
 };
 
 #endif  // KIT_KIT_RECORDS_H_

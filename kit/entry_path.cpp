@@ -1,0 +1,14 @@
+#include "kit/entry_path.h"
+
+#include "kit/entry_name_check.h"
+#include "text/locale_conversions.h"
+#include "text/path_slashes.h"
+
+const char* EntryPath::FromName(const WideString& name, EntryPath* path) {
+  if (const char* unsafe = UnsafeEntryNameReason(name)) return unsafe;
+  path->text_ = name;
+  UseForwardSlashes(&path->text_);
+  return nullptr;
+}
+
+bool EntryPath::ToBytes(NarrowString* bytes) const { return ToLocaleBytesExact(text_, bytes); }
