@@ -205,6 +205,7 @@ PreinstallResult RunPreinstallSteps(bool use_current_directory,
     target.Append(u"tmplts/");
   }
   findings->target_directory = CleanTargetDirectory(target);
+  findings->target = TargetDirectory(findings->target_directory);
 
   uint64_t kit_size = 0;
   uint64_t free_bytes = 0;

@@ -36,6 +36,7 @@
 
 #include "fs/error_codes.h"
 #include "fs/status.h"
+#include "fs/target_directory.h"
 #include "kit/distribution_kit.h"
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
@@ -108,6 +109,8 @@ struct PreinstallFindings {
   bool locations_from_alternative_file = false;
   // The cleaned default target directory; empty when cleaning emptied it.
   WideString target_directory;
+  // target_directory as the run takes it.
+  TargetDirectory target;
   // Listed locations passed over (not writable) that hold an interrupted installation's
   // work folder: what it keeps stays there, and the user must hear where.
   std::vector<WideString> stranded_work_folders;

@@ -207,9 +207,10 @@ class CInstallerDlg : public CWnd {
   bool OpenLog();
   void WriteStartRecord();
   void WriteEndRecord();
-  // --target=DIR as a directory: "~" expanded, a relative one taken from the current
-  // directory. False with *cause set when the current directory cannot be found.
-  bool ResolveTargetOption(WideString* directory, Status* cause) const;
+  // --target=DIR as a directory (*directory, and *target for the run): "~" expanded, a
+  // relative one taken from the current directory. False with *cause set when the current
+  // directory cannot be found.
+  bool ResolveTargetOption(WideString* directory, TargetDirectory* target, Status* cause) const;
   // --dry-run after the checks: the plan on standard output, nothing written.
   void RunDryRun();
   // The line on a terminal during a silent run without a window; Clear takes it away.
@@ -239,6 +240,9 @@ class CInstallerDlg : public CWnd {
   ProgressChannel channel_;
   std::vector<WideString> TemplateLocations;
   WideString target_directory_;
+  // The run's form of target_directory_, made where the directory was given (the settings,
+  // --target, the directory page) and handed to the run as it is.
+  TargetDirectory run_target_;
   WideString kit_path_;
   DistributionKit kit_;
   WideString language_code_;

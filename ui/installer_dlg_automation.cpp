@@ -31,10 +31,12 @@ const char* CInstallerDlg::StopSignalName(int number) {
   }
 }
 
-bool CInstallerDlg::ResolveTargetOption(WideString* directory, Status* cause) const {
+bool CInstallerDlg::ResolveTargetOption(WideString* directory, TargetDirectory* target,
+                                        Status* cause) const {
   WideString given = ExpandHomeDirectory(FromLocaleBytes(automation_.target));
   if (IsAbsolutePath(given)) {
     *directory = given;
+    *target = TargetDirectory(given);
     return true;
   }
   char* current = getcwd(nullptr, 0);
@@ -47,6 +49,7 @@ bool CInstallerDlg::ResolveTargetOption(WideString* directory, Status* cause) co
   AppendSlash(&resolved);
   resolved.Append(given);
   *directory = resolved;
+  *target = TargetDirectory(resolved);
   return true;
 }
 

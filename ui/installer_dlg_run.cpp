@@ -57,11 +57,10 @@ constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Whether directory could hold the templates: it is a directory, or nothing is there yet
 // (nothing that is not a directory stands on its path).
-bool UsableTargetDirectory(const WideString& directory) {
-  NarrowString bytes;
-  if (!ToLocaleBytesExact(directory, &bytes)) return false;
+bool UsableTargetDirectory(const TargetDirectory& directory) {
+  if (directory.Problem() == kErrorInvalidParameter) return false;
   struct stat64 status;
-  if (stat64(bytes.CStr(), &status) == 0) return S_ISDIR(status.st_mode);
+  if (stat64(directory.Bytes().CStr(), &status) == 0) return S_ISDIR(status.st_mode);
   return errno != ENOTDIR;
 }
 
@@ -155,6 +154,7 @@ bool CInstallerDlg::RunPreinstallChecks() {
   alternative_file_exists_ = findings.alternative_file_exists;
   locations_from_alternative_file_ = findings.locations_from_alternative_file;
   target_directory_ = findings.target_directory;
+  run_target_ = findings.target;
   for (const WideString& stranded : findings.stranded_work_folders) {
     std::fprintf(stderr,
                  "setup: %s cannot be written, so it was passed over; what an interrupted "
@@ -163,7 +163,7 @@ bool CInstallerDlg::RunPreinstallChecks() {
   }
   Status cause = findings.cause;
   if (result == PreinstallResult::kReady && automation_.has_target &&
-      !ResolveTargetOption(&target_directory_, &cause)) {
+      !ResolveTargetOption(&target_directory_, &run_target_, &cause)) {
     result = PreinstallResult::kNoTarget;
   }
   WriteStartRecord();
@@ -234,13 +234,15 @@ void CInstallerDlg::OnNext() {
       WideString entered = directory_page_->GetPath();
       UseForwardSlashes(&entered);
       entered = ExpandHomeDirectory(entered);
+      const TargetDirectory chosen(entered);
       // A relative path would be taken from the program's current directory, which the
       // user does not see.
-      if (!IsAbsolutePath(entered)) {
+      if (!chosen.IsAbsolute()) {
         ShowMessage(Text("IDS_SETUP_EMPTYTARGET"), kMessageBoxPlainOk);
         break;
       }
       target_directory_ = entered;
+      run_target_ = chosen;
       StartInstallation();
       break;
     }
@@ -295,7 +297,7 @@ void CInstallerDlg::StartInstallation() {
     gtk_widget_set_sensitive(next_button_, FALSE);
   }
   tally_.Reset();
-  channel_.Start(&kit_, target_directory_);
+  channel_.Start(&kit_, run_target_);
   if (with_window) {
     ShowPage(progress_page_.get());
   }
@@ -310,7 +312,7 @@ void CInstallerDlg::StartInstallation() {
     ClearProgressLine();
     const bool kept_here =
         work_folder_kept_ && kept_work_folder_target_.Compare(target_directory_) == 0;
-    if (tally_.Done() == 0 && (kept_here || !UsableTargetDirectory(target_directory_))) {
+    if (tally_.Done() == 0 && (kept_here || !UsableTargetDirectory(run_target_))) {
       // A work folder the start could not finish, or a target that is no directory, stops
       // the run before it writes: that is a failed check, not a failed installation,
       // whatever the run's text says.
@@ -453,11 +455,8 @@ void CInstallerDlg::ReportSettingsFailure(const SettingsWriteFailure& failure) {
 }
 
 bool CInstallerDlg::FinishInterruptedInstallation() {
-  NarrowString target;
-  if (!ToLocaleBytesExact(target_directory_, &target) || target.Empty() || target[0] != '/') {
-    return true;
-  }
-  AppendSlash(&target);
+  if (run_target_.Problem() != kSuccess) return true;
+  const NarrowString& target = run_target_.Bytes();
   RecoveryDetail detail;
   const RecoveryOutcome outcome = RecoverTemplateDirectory(target, &detail);
   switch (outcome) {
