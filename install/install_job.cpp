@@ -192,9 +192,7 @@ ErrorCode InstallJob::InstallEntry(DistributionKit* kit, std::size_t j,
   code = transaction_.BeginFile(relative, found != Destination::kAbsent, &file);
   if (code != kSuccess) return code;
   code = kit->CopyEntryTo(j, static_cast<FileHandle>(file.descriptor), true);
-  // A close can report a delayed write failure of the copied bytes.
-  const ErrorCode closed = FileClose(static_cast<FileHandle>(file.descriptor));
-  file.descriptor = -1;
+  const ErrorCode closed = Transaction::CloseTempFile(&file.descriptor);
   if (code == kSuccess) code = closed;
   if (code != kSuccess) {
     transaction_.AbandonFile(&file);

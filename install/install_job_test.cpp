@@ -22,6 +22,7 @@
 #include "kit/kit_test_access.h"
 #include "testing/kit_builders.h"
 #include "testing/language_override.h"
+#include "testing/locale_override.h"
 #include "testing/other_file_system.h"
 #include "testing/scratch_directory.h"
 #include "testing/test_files.h"
@@ -516,6 +517,23 @@ TEST_F(InstallJobTest, EntryInTheWorkFolderIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(recorder.Reports()[0].percent, 0);
     EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "") << name;
   }
+}
+
+// The locale may change between the kit's opening and the run: a name the run's locale
+// cannot encode fails the run before anything is written, as one in the work folder does.
+TEST_F(InstallJobTest, EntryTheRunsLocaleCannotEncodeIsRefusedBeforeAnythingIsWritten) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  LocaleOverride locale("C.UTF-8");
+  OpenKit({{"fine.txt", TimeOf(kKit), "fine"}, {"\xd0\xa8.txt", TimeOf(kKit), "cyrillic"}});
+  locale.Set("de_DE.ISO-8859-1");
+  const TreeState before = SnapshotTree(target_);
+  PostRecorder recorder(&channel_);
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
+  ASSERT_EQ(recorder.Reports().size(), 1u);
+  EXPECT_EQ(recorder.Reports()[0].percent, 0);
+  const Status cause = channel_.Read().cause;
+  EXPECT_NE(cause.detail().Find("cannot be encoded"), NarrowString::npos) << cause.ToString().CStr();
+  EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
 }
 
 TEST_F(InstallJobTest, SomethingElseNamedLikeTheWorkFolderIsLeftAloneAndStopsTheRun) {

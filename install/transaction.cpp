@@ -485,6 +485,12 @@ void Transaction::PrepareOwnFile(const NarrowString& relative, PendingFile* file
   file->temp_relative = names_.Next(RelativeParent(relative));
 }
 
+ErrorCode Transaction::CloseTempFile(int* descriptor) {
+  const int closed = close(*descriptor);
+  *descriptor = -1;
+  return closed == 0 ? kSuccess : ErrorCodeFromErrno(errno);
+}
+
 int Transaction::CreateTempFile(int folder, const PendingFile& file) {
   // One name only: a taken one is left to BeginFile, which records the next.
   NarrowString created;

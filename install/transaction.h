@@ -149,6 +149,11 @@ class Transaction {
   // Creates the temporary file of file exclusively in folder (O_EXCL, no link followed), with
   // the mode of the run's files: its descriptor, or -1 with errno set. Safe on any thread.
   static int CreateTempFile(int folder, const PendingFile& file);
+  // Closes the descriptor of a temporary file that BeginFile or CreateTempFile opened; the
+  // kit's copy only writes through it, so the file is closed where it was opened. 0, or the
+  // code of the close's errno (left set): a delayed write failure of the file's bytes shows
+  // here. *descriptor is -1 afterwards either way.
+  static ErrorCode CloseTempFile(int* descriptor);
   // Takes a file that another thread created exclusively under the name PrepareOwnFile gave
   // it, wrote, stamped, closed (descriptor -1) and identified (created, identity set) into
   // the batch, as CompleteFile does.
