@@ -130,7 +130,7 @@ void CInstallerDlg::WriteMessageToStderr(const WideString& text, const Status& c
 
 void CInstallerDlg::RunDryRun() {
   std::vector<PlannedEntry> plan;
-  const Status planned = PlanInstallation(kit_, target_directory_, &plan);
+  const Status planned = PlanInstallation(kit_, run_target_, &plan);
   uint64_t counts[3] = {0, 0, 0};
   for (const PlannedEntry& entry : plan) {
     const char* word = entry.action == EntryAction::kNew        ? "new"
