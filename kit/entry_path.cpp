@@ -5,9 +5,10 @@
 #include "text/path_slashes.h"
 
 const char* EntryPath::FromName(const WideString& name, EntryPath* path) {
-  if (const char* unsafe = UnsafeEntryNameReason(name)) return unsafe;
-  path->text_ = name;
-  UseForwardSlashes(&path->text_);
+  WideString text = name;
+  UseForwardSlashes(&text);
+  if (const char* unsafe = UnsafeEntryPathReason(text)) return unsafe;
+  path->text_ = text;
   return nullptr;
 }
 
