@@ -532,7 +532,8 @@ TEST_F(InstallJobTest, EntryTheRunsLocaleCannotEncodeIsRefusedBeforeAnythingIsWr
   ASSERT_EQ(recorder.Reports().size(), 1u);
   EXPECT_EQ(recorder.Reports()[0].percent, 0);
   const Status cause = channel_.Read().cause;
-  EXPECT_NE(cause.detail().Find("cannot be encoded"), NarrowString::npos) << cause.ToString().CStr();
+  EXPECT_NE(cause.detail().Find("cannot be encoded"), NarrowString::npos)
+      << cause.ToString().CStr();
   EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
 }
 

@@ -23,7 +23,8 @@ TEST(InstallationPlanTest, TargetThatIsNoAbsoluteDirectoryPlansNothing) {
     EXPECT_EQ(planned.code(), kErrorPathNotFound) << target;
     EXPECT_TRUE(plan.empty()) << target;
   }
-  ASSERT_TRUE(PlanInstallation(kit, TargetDirectory(WideFromAscii(scratch.Child("t"))), &plan).ok());
+  const TargetDirectory absolute(WideFromAscii(scratch.Child("t")));
+  ASSERT_TRUE(PlanInstallation(kit, absolute, &plan).ok());
   ASSERT_EQ(plan.size(), 1u);
   EXPECT_EQ(AsciiOf(plan[0].path), scratch.Child("t") + "/a/b.txt");
   EXPECT_EQ(plan[0].action, EntryAction::kNew);

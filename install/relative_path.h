@@ -1,6 +1,7 @@
 // Paths inside a template directory as the installation handles them: bytes, relative to the
 // template directory, "/"-separated. A kit entry's path (kit/entry_path.h) becomes such bytes
-// once per run, and every system call is made relative to the directory the run opened.
+// once per run, and every system call is made on the template directory's bytes followed by
+// them, or relative to the directory the run opened.
 
 #ifndef INSTALL_RELATIVE_PATH_H_
 #define INSTALL_RELATIVE_PATH_H_

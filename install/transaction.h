@@ -40,7 +40,8 @@
 // End, as a killed process would leave it). Debug builds assert the order.
 //
 // Paths: the template directory is taken as the bytes of its TargetDirectory
-// (fs/target_directory.h); everything else is bytes relative to it. Everything runs on the worker thread.
+// (fs/target_directory.h), as they are; everything else is bytes relative to it. Everything
+// runs on the worker thread.
 
 #ifndef INSTALL_TRANSACTION_H_
 #define INSTALL_TRANSACTION_H_
