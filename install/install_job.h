@@ -1,22 +1,24 @@
 // InstallJob: one installation run, on the worker thread.
 //
 // Run takes the kit and the target directory from the channel and begins a transaction
-// (install/transaction.h): the directory is made if missing, locked against other installers, and a
-// run that was killed there before is rolled back first (standard error says so). Every entry's
-// path (made when the kit was opened, kit/entry_path.h) is then encoded once; a path that the
-// locale cannot encode or that lies in the run's work folder fails the run before anything is
-// written. For entry j of N the run posts the destination path with j * 100 / N percent (also for
-// entries that turn out to be up to date), skips the entry when the file on disk is up to date,
-// makes the destination directory, writes the entry under a temporary name, and puts it in place
-// (keeping the file it replaces in the backup). The first failure rolls back and then posts the
-// "Installation error" text with the failing code and the entry's percentage; a rollback that could
-// not put everything back posts instead a text that names where the originals are kept, with the
-// directory marked changed; a failure report carries its cause (the path and the system's error,
-// fs/status.h). A cancel request found after a written or an up-to-date entry rolls back and ends
-// the run with 1223 without a report (unless the rollback left something behind). The channel's run
-// observer, if any, hears of every entry done and of how a rollback ended (install/run_observer.h).
-// When every entry is done the run commits, posts the finish text with 100, and pauses one second
-// before it returns 0; a stop request cuts that pause short.
+// (install/transaction.h): the directory is made if missing, locked against other
+// installers, and a run that was killed there before is rolled back first (standard error
+// says so). Every entry's path (made when the kit was opened, kit/entry_path.h) is then
+// encoded once; a path that the locale cannot encode or that lies in the run's work folder
+// fails the run before anything is written. For entry j of N the run posts the destination
+// path with j * 100 / N percent (also for entries that turn out to be up to date), skips
+// the entry when the file on disk is up to date, makes the destination directory, writes
+// the entry under a temporary name, and puts it in place (keeping the file it replaces in
+// the backup). The first failure rolls back and then posts the "Installation error" text
+// with the failing code and the entry's percentage; a rollback that could not put
+// everything back posts instead a text that names where the originals are kept, with the
+// directory marked changed; a failure report carries its cause (the path and the system's
+// error, fs/status.h). A cancel request found after a written or an up-to-date entry rolls
+// back and ends the run with 1223 without a report (unless the rollback left something
+// behind). The channel's run observer, if any, hears of every entry done and of how a
+// rollback ended (install/run_observer.h). When every entry is done the run commits, posts
+// the finish text with 100, and pauses one second before it returns 0; a stop request cuts
+// that pause short.
 //
 // A job is made fresh for every run and holds that run's transaction.
 
