@@ -20,13 +20,14 @@ struct KitInfo {
 
 // One file of the kit.
 struct KitEntry {
-  WideString name;  // path relative to the template directory; components split by "\"
+  WideString name;  // as stored, components split by "\"; what is shown of the kit
   FileTime time;    // modification time, 100-ns intervals since 1601-01-01 UTC
   uint32_t offset;  // in the container: relative to the data area as stored, absolute
                     // after DistributionKit::Open
   uint32_t size;    // bytes
   // The name as the path it names below the template directory; made by the container
-  // reader, empty in a record that was not read from a container.
+  // reader, empty in a record that was not read from a container (a record written out
+  // names its fields up to size only, so the path has its own initialiser).
   EntryPath path = EntryPath();
 };
 
