@@ -21,6 +21,12 @@
 InstallJob::InstallJob(StopSignal* stop_signal)
     : transaction_(stop_signal), channel_(nullptr), stop_signal_(stop_signal) {}
 
+WideString InstallJob::DestinationPath(const TargetDirectory& target, const EntryPath& path) {
+  WideString destination = target.Text();
+  destination.Append(path.Text());
+  return destination;
+}
+
 WideString InstallJob::DestinationPath(const WideString& target, const WideString& name) {
   WideString relative = name;
   UseForwardSlashes(&relative);
@@ -154,7 +160,7 @@ bool InstallJob::EntryPaths(const DistributionKit& kit, std::vector<NarrowString
   std::unordered_set<std::string_view> seen;
   for (std::size_t j = 0; j < kit.EntryCount(); ++j) {
     NarrowString& relative = (*paths)[j];
-    if (!EntryRelativePath(kit.Entry(j).name, &relative) || IsInWorkFolder(relative)) {
+    if (!kit.Entry(j).path.ToBytes(&relative) || IsInWorkFolder(relative)) {
       *failing = j;
       return false;
     }
@@ -186,9 +192,7 @@ ErrorCode InstallJob::InstallEntry(DistributionKit* kit, std::size_t j,
   code = transaction_.BeginFile(relative, found != Destination::kAbsent, &file);
   if (code != kSuccess) return code;
   code = kit->CopyEntryTo(j, static_cast<FileHandle>(file.descriptor), true);
-  // A close can report a delayed write failure of the copied bytes.
-  const ErrorCode closed = FileClose(static_cast<FileHandle>(file.descriptor));
-  file.descriptor = -1;
+  const ErrorCode closed = Transaction::CloseTempFile(&file.descriptor);
   if (code == kSuccess) code = closed;
   if (code != kSuccess) {
     transaction_.AbandonFile(&file);
@@ -198,7 +202,7 @@ ErrorCode InstallJob::InstallEntry(DistributionKit* kit, std::size_t j,
   return transaction_.CompleteFile(&file);
 }
 
-bool InstallJob::WriteOwnStretch(DistributionKit* kit, const WideString& target,
+bool InstallJob::WriteOwnStretch(DistributionKit* kit, const TargetDirectory& target,
                                  const std::vector<NarrowString>& relatives,
                                  const std::vector<bool>& repeated, std::size_t first,
                                  OwnFileWriters* writers, std::size_t* end, int32_t* ended) {
@@ -214,7 +218,7 @@ bool InstallJob::WriteOwnStretch(DistributionKit* kit, const WideString& target,
     errno = 0;
     ErrorCode code = transaction_.CreateDirectoryRecorded(folder);
     if (code == kSuccess &&
-        !writers->Add(j, relatives[j], DestinationPath(target, kit->Entry(j).name))) {
+        !writers->Add(j, relatives[j], DestinationPath(target, kit->Entry(j).path))) {
       code = ErrorCodeFromErrno(errno);
     }
     if (code != kSuccess) {
@@ -235,7 +239,7 @@ bool InstallJob::WriteOwnStretch(DistributionKit* kit, const WideString& target,
     if (stored != kSuccess) {
       const int error_number = errno;
       writers->Finish();
-      const WideString destination = DestinationPath(target, kit->Entry(first).name);
+      const WideString destination = DestinationPath(target, kit->Entry(first).path);
       channel_->Post(0, destination, Percentage(first, count));
       *ended = ReportError(stored, Percentage(first, count),
                            CauseOf(stored, error_number, ToLocaleBytes(destination)));
@@ -289,7 +293,7 @@ bool InstallJob::WriteOwnStretch(DistributionKit* kit, const WideString& target,
     return true;
   }
   if (stopped_code != kSuccess) {
-    const WideString destination = DestinationPath(target, kit->Entry(j).name);
+    const WideString destination = DestinationPath(target, kit->Entry(j).path);
     channel_->Post(0, destination, Percentage(j, count));
     *ended = ReportError(stopped_code, Percentage(j, count),
                          CauseOf(stopped_code, stopped_error, ToLocaleBytes(destination)));
@@ -312,7 +316,7 @@ WideString InstallJob::RefusalText(const Transaction& transaction) {
 int32_t InstallJob::Run(ProgressChannel* channel) {
   channel_ = channel;
   DistributionKit* kit = nullptr;
-  WideString target;
+  TargetDirectory target;
   channel->TakeJob(&kit, &target);
   if (kit == nullptr) return ReportError(kErrorInvalidParameter, 0);
 
@@ -336,7 +340,7 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     return static_cast<int32_t>(code);
   }
   if (code != kSuccess) {
-    return ReportError(code, 0, CauseOf(code, begin_error, ToLocaleBytes(target)));
+    return ReportError(code, 0, CauseOf(code, begin_error, ToLocaleBytes(target.Text())));
   }
 
   std::vector<NarrowString> relatives;
@@ -366,7 +370,7 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     }
     const KitEntry& entry = kit->Entry(j);
     const int32_t percent = Percentage(j, count);
-    const WideString destination = DestinationPath(target, entry.name);
+    const WideString destination = DestinationPath(target, entry.path);
     channel->Post(0, destination, percent);
     // A name the kit repeats is looked at once the files before it are in place.
     if (repeated[j] && transaction_.HasPending()) {
@@ -414,7 +418,7 @@ int32_t InstallJob::Run(ProgressChannel* channel) {
     const int error_number = errno;
     // The file that could not take its name, when it was one of them.
     const NarrowString path = transaction_.FailedRelativePath().Empty()
-                                  ? ToLocaleBytes(target)
+                                  ? ToLocaleBytes(target.Text())
                                   : JoinPath(transaction_.Target(), transaction_.FailedRelativePath());
     return ReportError(code, count == 0 ? 0 : Percentage(count - 1, count),
                        CauseOf(code, error_number, path));

@@ -3,22 +3,24 @@
 // Run takes the kit and the target directory from the channel and begins a transaction
 // (install/transaction.h): the directory is made if missing, locked against other
 // installers, and a run that was killed there before is rolled back first (standard error
-// says so). Every entry name is then turned into a path once; a name that cannot be encoded
-// or that lies in the run's work folder fails the run before anything is written. For entry
-// j of N the run posts the destination path with j * 100 / N percent (also for entries that
-// turn out to be up to date), skips the entry when the file on disk is up to date, makes
-// the destination directory, writes the entry under a temporary name, and puts it in place
-// (keeping the file it replaces in the backup). A stretch of new files in folders the run
-// made is written by two threads, with the same reports in the same order
-// (install/own_file_writers.h). The first failure rolls back and then
-// posts the "Installation error" text with the failing code and the entry's percentage; a
-// rollback that could not put everything back posts instead a text that names where the
-// originals are kept, with the directory marked changed; a failure report carries its cause
-// (the path and the system's error, fs/status.h). A cancel request found after a written
-// or an up-to-date entry rolls back and ends the run with 1223 without a report (unless the
-// rollback left something behind). The channel's run observer, if any, hears of every entry
-// done and of how a rollback ended (install/run_observer.h). When every entry is done the run commits, posts the finish text
-// with 100, and pauses one second before it returns 0; a stop request cuts that pause short.
+// says so). Every entry's path (made when the kit was opened, kit/entry_path.h) is then
+// encoded once; a path that the locale cannot encode or that lies in the run's work folder
+// fails the run before anything is written. For entry j of N the run posts the destination
+// path with j * 100 / N percent (also for entries that turn out to be up to date), skips
+// the entry when the file on disk is up to date, makes the destination directory, writes
+// the entry under a temporary name, and puts it in place (keeping the file it replaces in
+// the backup). A stretch of new files in folders the run made is written by two threads,
+// with the same reports in the same order (install/own_file_writers.h). The first failure
+// rolls back and then posts the "Installation error" text
+// with the failing code and the entry's percentage; a rollback that could not put
+// everything back posts instead a text that names where the originals are kept, with the
+// directory marked changed; a failure report carries its cause (the path and the system's
+// error, fs/status.h). A cancel request found after a written or an up-to-date entry rolls
+// back and ends the run with 1223 without a report (unless the rollback left something
+// behind). The channel's run observer, if any, hears of every entry done and of how a
+// rollback ended (install/run_observer.h). When every entry is done the run commits, posts
+// the finish text with 100, and pauses one second before it returns 0; a stop request cuts
+// that pause short.
 //
 // A job is made fresh for every run and holds that run's transaction.
 
@@ -33,6 +35,7 @@
 #include "fs/error_codes.h"
 #include "fs/file_time.h"
 #include "fs/status.h"
+#include "fs/target_directory.h"
 #include "text/narrow_string.h"
 #include "install/progress_channel.h"
 #include "install/stop_signal.h"
@@ -43,6 +46,7 @@
 constexpr int64_t kFinishPauseMicroseconds = 1000000;
 
 class DistributionKit;
+class EntryPath;
 class OwnFileWriters;
 
 class InstallJob {
@@ -84,7 +88,11 @@ class InstallJob {
   static Destination ExamineDestination(int folder, const char* name, const FileTime& entry_time,
                                         uid_t user);
 
-  // The destination of an entry: target directory + name with every "\" read as "/".
+  // The destination of an entry as the progress line shows it: the target directory's text
+  // followed by the entry's path.
+  static WideString DestinationPath(const TargetDirectory& target, const EntryPath& path);
+  // The same for a target's text and a kit entry name not yet made a path: target + name
+  // with every "\" read as "/".
   static WideString DestinationPath(const WideString& target, const WideString& name);
   // j * 100 / n in unsigned 64-bit arithmetic, rounded down.
   static int32_t Percentage(uint64_t j, uint64_t n);
@@ -116,7 +124,7 @@ class InstallJob {
   // (install/own_file_writers.h), when it holds more than one. Returns true when the run has
   // ended there (a failure, a cancel request), with *ended its code; otherwise *end is the
   // entry after the stretch (first when there was none to write).
-  bool WriteOwnStretch(DistributionKit* kit, const WideString& target,
+  bool WriteOwnStretch(DistributionKit* kit, const TargetDirectory& target,
                        const std::vector<NarrowString>& relatives,
                        const std::vector<bool>& repeated, std::size_t first,
                        OwnFileWriters* writers, std::size_t* end, int32_t* ended);

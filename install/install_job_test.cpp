@@ -23,6 +23,7 @@
 #include "kit/kit_test_access.h"
 #include "testing/kit_builders.h"
 #include "testing/language_override.h"
+#include "testing/locale_override.h"
 #include "testing/other_file_system.h"
 #include "testing/scratch_directory.h"
 #include "testing/test_files.h"
@@ -177,7 +178,7 @@ TEST_F(InstallJobTest, TheForecastSaysWhetherARunWouldWriteAnything) {
   OpenKit(FourFiles());
   std::vector<KitEntry> entries;
   for (std::size_t j = 0; j < kit_->EntryCount(); ++j) entries.push_back(kit_->Entry(j));
-  const WideString target = WideFromAscii(target_ + "/");
+  const TargetDirectory target(WideFromAscii(target_));
   EXPECT_TRUE(SomeEntryNeedsWriting(target, entries));
   ASSERT_EQ(RunJob(), 0);
   EXPECT_FALSE(SomeEntryNeedsWriting(target, entries));
@@ -187,7 +188,7 @@ TEST_F(InstallJobTest, TheForecastSaysWhetherARunWouldWriteAnything) {
   ASSERT_TRUE(SetModificationTime(Target("dir/sub/three.txt"), kKit, 0));
   ASSERT_TRUE(MakeDirectories(Target(".t5stp")));
   EXPECT_TRUE(SomeEntryNeedsWriting(target, entries));
-  EXPECT_TRUE(SomeEntryNeedsWriting(WideString(), entries));
+  EXPECT_TRUE(SomeEntryNeedsWriting(TargetDirectory(), entries));
 }
 
 TEST_F(InstallJobTest, AForecastOfNothingToWriteThatTurnsOutWrongStillInstallsEveryFile) {
@@ -563,6 +564,24 @@ TEST_F(InstallJobTest, EntryInTheWorkFolderIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(recorder.Reports()[0].percent, 0);
     EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "") << name;
   }
+}
+
+// The locale may change between the kit's opening and the run: a name the run's locale
+// cannot encode fails the run before anything is written, as one in the work folder does.
+TEST_F(InstallJobTest, EntryTheRunsLocaleCannotEncodeIsRefusedBeforeAnythingIsWritten) {
+  ASSERT_TRUE(MakeDirectories(target_));
+  LocaleOverride locale("C.UTF-8");
+  OpenKit({{"fine.txt", TimeOf(kKit), "fine"}, {"\xd0\xa8.txt", TimeOf(kKit), "cyrillic"}});
+  locale.Set("de_DE.ISO-8859-1");
+  const TreeState before = SnapshotTree(target_);
+  PostRecorder recorder(&channel_);
+  EXPECT_EQ(RunJob(), static_cast<int32_t>(kErrorInvalidParameter));
+  ASSERT_EQ(recorder.Reports().size(), 1u);
+  EXPECT_EQ(recorder.Reports()[0].percent, 0);
+  const Status cause = channel_.Read().cause;
+  EXPECT_NE(cause.detail().Find("cannot be encoded"), NarrowString::npos)
+      << cause.ToString().CStr();
+  EXPECT_EQ(DescribeDifferences(before, SnapshotTree(target_)), "");
 }
 
 TEST_F(InstallJobTest, SomethingElseNamedLikeTheWorkFolderIsLeftAloneAndStopsTheRun) {

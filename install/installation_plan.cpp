@@ -11,21 +11,23 @@
 #include "text/locale_conversions.h"
 #include "text/path_slashes.h"
 
-Status PlanInstallation(const DistributionKit& kit, const WideString& target,
+Status PlanInstallation(const DistributionKit& kit, const TargetDirectory& target,
                         std::vector<PlannedEntry>* plan) {
   plan->clear();
-  NarrowString target_bytes;
-  if (!ToLocaleBytesExact(target, &target_bytes)) {
-    return Status::Failure(kErrorInvalidParameter, ToLocaleBytes(target),
+  if (target.Problem() == kErrorInvalidParameter) {
+    return Status::Failure(kErrorInvalidParameter, ToLocaleBytes(target.Text()),
                            NarrowString("the directory cannot be encoded in the locale"));
   }
-  WideString target_with_slash = target;
-  if (!target.Empty()) AppendSlash(&target_with_slash);
+  // The run would begin nowhere: the names are not looked up from the current directory.
+  if (target.Problem() != kSuccess) {
+    return Status::Failure(target.Problem(), ToLocaleBytes(target.Text()),
+                           NarrowString("the directory is empty or not an absolute path"));
+  }
 
   // Every name first, as the run checks them before it writes anything.
   std::vector<NarrowString> relatives(kit.EntryCount());
   for (std::size_t j = 0; j < kit.EntryCount(); ++j) {
-    if (!EntryRelativePath(kit.Entry(j).name, &relatives[j]) || IsInWorkFolder(relatives[j])) {
+    if (!kit.Entry(j).path.ToBytes(&relatives[j]) || IsInWorkFolder(relatives[j])) {
       return Status::Failure(kErrorInvalidParameter, ToLocaleBytes(kit.Entry(j).name),
                              NarrowString("the entry's name cannot be encoded in the locale, "
                                           "or lies in the work folder"));
@@ -36,13 +38,13 @@ Status PlanInstallation(const DistributionKit& kit, const WideString& target,
   for (std::size_t j = 0; j < kit.EntryCount(); ++j) {
     const KitEntry& entry = kit.Entry(j);
     const std::string key(relatives[j].Data(), relatives[j].Length());
-    const WideString destination = InstallJob::DestinationPath(target_with_slash, entry.name);
+    const WideString destination = InstallJob::DestinationPath(target, entry.path);
     const auto earlier = written.find(key);
     EntryAction action;
     if (earlier != written.end() && earlier->second) {
       action = EntryAction::kReplaced;
     } else {
-      switch (InstallJob::ExamineDestination(JoinPath(target_bytes, relatives[j]), entry.time)) {
+      switch (InstallJob::ExamineDestination(JoinPath(target.Bytes(), relatives[j]), entry.time)) {
         case InstallJob::Destination::kAbsent:
           action = EntryAction::kNew;
           break;

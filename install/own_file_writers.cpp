@@ -97,7 +97,7 @@ void OwnFileWriters::WriterLoop(unsigned char* buffer) {
 
 void OwnFileWriters::WriteOne(Job* job, unsigned char* buffer) {
   PendingFile& file = job->file;
-  const int descriptor = Transaction::CreateTempFile(job->folder, file);
+  int descriptor = Transaction::CreateTempFile(job->folder, file);
   if (descriptor < 0) {
     job->error_number = errno;
     job->outcome = job->error_number == EEXIST ? Outcome::kNameTaken : Outcome::kFailed;
@@ -116,9 +116,8 @@ void OwnFileWriters::WriteOne(Job* job, unsigned char* buffer) {
     error_number = errno;
     code = ErrorCodeFromErrno(error_number);
   }
-  // A close can report a delayed write failure of the copied bytes.
   errno = 0;
-  const ErrorCode closed = FileClose(static_cast<FileHandle>(descriptor));
+  const ErrorCode closed = Transaction::CloseTempFile(&descriptor);
   if (code == kSuccess && closed != kSuccess) {
     code = closed;
     error_number = errno;

@@ -1,7 +1,5 @@
 #include "install/progress_channel.h"
 
-#include "text/path_slashes.h"
-
 #include <errno.h>
 
 #include <cstdlib>
@@ -42,10 +40,14 @@ void ProgressChannel::Init() {
   }
   Hold hold(this);
   message_.Clear();
-  target_directory_.Clear();
+  target_directory_ = TargetDirectory();
 }
 
 void ProgressChannel::Start(DistributionKit* kit, const WideString& target) {
+  Start(kit, TargetDirectory(target));
+}
+
+void ProgressChannel::Start(DistributionKit* kit, const TargetDirectory& target) {
   Hold hold(this);
   cancel_requested_ = false;
   result_code_ = 0;
@@ -54,13 +56,18 @@ void ProgressChannel::Start(DistributionKit* kit, const WideString& target) {
   cause_ = Status();
   kit_ = kit;
   target_directory_ = target;
-  if (!target_directory_.Empty()) AppendSlashUnlessSeparator(&target_directory_);
+}
+
+void ProgressChannel::TakeJob(DistributionKit** kit, TargetDirectory* target) {
+  Hold hold(this);
+  *kit = kit_;
+  *target = target_directory_;
 }
 
 void ProgressChannel::TakeJob(DistributionKit** kit, WideString* target) {
   Hold hold(this);
   *kit = kit_;
-  *target = target_directory_;
+  *target = target_directory_.Text();
 }
 
 bool ProgressChannel::IsCancelRequested() {

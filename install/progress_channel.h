@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "fs/status.h"
+#include "fs/target_directory.h"
 #include "install/run_observer.h"
 #include "text/wide_string.h"
 
@@ -58,11 +59,15 @@ class ProgressChannel {
   void Init();
 
   // Before a worker starts: cancel request false, result code 0, percent 0, the kit and a
-  // copy of target, with "/" appended when target is not empty and ends in neither "/" nor
-  // "\". The message is left as it is.
+  // copy of target. The message is left as it is.
+  void Start(DistributionKit* kit, const TargetDirectory& target);
+  // The same for a target given as text: it becomes the TargetDirectory of target, whose
+  // text has "/" appended when target is not empty and ends in neither "/" nor "\".
   void Start(DistributionKit* kit, const WideString& target);
 
   // The kit and a copy of the target directory, for the job at the start of every run.
+  void TakeJob(DistributionKit** kit, TargetDirectory* target);
+  // The same with the target directory's text.
   void TakeJob(DistributionKit** kit, WideString* target);
 
   // Whether a cancel request is pending; the job asks before each entry and after each
@@ -111,7 +116,7 @@ class ProgressChannel {
 
   sem_t lock_;
   DistributionKit* kit_;
-  WideString target_directory_;
+  TargetDirectory target_directory_;
   bool cancel_requested_;
   int32_t result_code_;
   WideString message_;

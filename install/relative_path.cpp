@@ -4,7 +4,6 @@
 
 #include "fs/beneath.h"
 #include "install/journal_format.h"
-#include "text/locale_conversions.h"
 #include "text/path_slashes.h"
 
 namespace {
@@ -29,13 +28,6 @@ bool IsName(const char* start, std::size_t length, const char* name) {
 }
 
 }  // namespace
-
-bool EntryRelativePath(const WideString& name, NarrowString* relative) {
-  WideString with_slashes = name;
-  UseForwardSlashes(&with_slashes);
-  if (with_slashes.Find(WideString(u"\0", 1)) != WideString::npos) return false;
-  return ToLocaleBytesExact(with_slashes, relative);
-}
 
 bool IsInWorkFolder(const NarrowString& relative) {
   bool inside = false;

@@ -1,16 +1,12 @@
 // Paths inside a template directory as the installation handles them: bytes, relative to the
-// template directory, "/"-separated. A kit entry's name becomes such a path once, and every
-// system call is made on the template directory's bytes followed by it.
+// template directory, "/"-separated. A kit entry's path (kit/entry_path.h) becomes such bytes
+// once per run, and every system call is made on the template directory's bytes followed by
+// them, or relative to the directory the run opened.
 
 #ifndef INSTALL_RELATIVE_PATH_H_
 #define INSTALL_RELATIVE_PATH_H_
 
 #include "text/narrow_string.h"
-#include "text/wide_string.h"
-
-// The relative path of a kit entry: its name with every "\" read as "/", in the locale's
-// encoding. False when the name cannot be encoded whole.
-bool EntryRelativePath(const WideString& name, NarrowString* relative);
 
 // Whether relative names the run's work folder or something in it: its first name, past
 // empty and "." names, is the work folder's.

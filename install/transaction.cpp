@@ -23,7 +23,6 @@
 #include "install/relative_path.h"
 #include "install/rollback.h"
 #include "install/run_owner.h"
-#include "text/locale_conversions.h"
 #include "text/path_slashes.h"
 
 namespace {
@@ -82,10 +81,13 @@ int Transaction::FolderDescriptor(const NarrowString& directory) {
 NarrowString Transaction::BackupFolder() const { return WorkFolderPath(target_); }
 
 ErrorCode Transaction::BeginTransaction(const WideString& target) {
+  return BeginTransaction(TargetDirectory(target));
+}
+
+ErrorCode Transaction::BeginTransaction(const TargetDirectory& target) {
   assert(state_ == State::kIdle);
-  if (!ToLocaleBytesExact(target, &target_)) return kErrorInvalidParameter;
-  if (target_.Empty() || target_[0] != '/') return kErrorPathNotFound;
-  AppendSlash(&target_);
+  if (target.Problem() != kSuccess) return target.Problem();
+  target_ = target.Bytes();
 
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     records_.clear();
@@ -484,6 +486,12 @@ void Transaction::PrepareOwnFile(const NarrowString& relative, PendingFile* file
   file->descriptor = -1;
   file->created = false;
   file->temp_relative = names_.Next(RelativeParent(relative));
+}
+
+ErrorCode Transaction::CloseTempFile(int* descriptor) {
+  const int closed = close(*descriptor);
+  *descriptor = -1;
+  return closed == 0 ? kSuccess : ErrorCodeFromErrno(errno);
 }
 
 int Transaction::CreateTempFile(int folder, const PendingFile& file) {

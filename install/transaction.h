@@ -39,10 +39,11 @@
 // or AbandonFile / PublishPending in any number, then exactly one of Commit or Rollback (or
 // End, as a killed process would leave it). Debug builds assert the order.
 //
-// Paths: the template directory is taken as a WideString and converted once; everything else
-// is bytes relative to it. Everything runs on the worker thread, except the writing of new
-// files in folders the run made, which other threads may do between OpenOwnFolder /
-// PrepareOwnFile and AdoptFile (install/own_file_writers.h).
+// Paths: the template directory is taken as the bytes of its TargetDirectory
+// (fs/target_directory.h), as they are; everything else is bytes relative to it. Everything
+// runs on the worker thread, except the writing of new files in folders the run made, which
+// other threads may do between OpenOwnFolder / PrepareOwnFile and AdoptFile
+// (install/own_file_writers.h).
 
 #ifndef INSTALL_TRANSACTION_H_
 #define INSTALL_TRANSACTION_H_
@@ -55,6 +56,7 @@
 
 #include "fs/beneath.h"
 #include "fs/error_codes.h"
+#include "fs/target_directory.h"
 #include "install/journal.h"
 #include "install/stop_signal.h"
 #include "install/target_lock.h"
@@ -97,14 +99,16 @@ class Transaction {
     wait_observer_ = std::move(observer);
   }
 
-  // Begins a run into target (ends with "/"): converts it (an unencodable target is
-  // kErrorInvalidParameter; an empty or relative one kErrorPathNotFound), makes it and its
-  // missing parents (recorded), opens it (a link at its name is kErrorInvalidParameter),
-  // locks it, and finishes a work folder left by a killed run. A work folder that cannot be
-  // finished, is not trusted, or whose run may still be at work fails with
-  // kErrorInvalidParameter and Refusal() then says why (RestoreIncomplete() for one whose
-  // rollback is incomplete). Other codes: those of making the directory (2) and of the lock
-  // wait (kErrorCancelled).
+  // Begins a run into target: a target with a Problem() fails with that code (an
+  // unencodable one kErrorInvalidParameter, an empty or relative one kErrorPathNotFound);
+  // otherwise the run makes its Bytes() directory and its missing parents (recorded), opens
+  // it (a link at its name is kErrorInvalidParameter), locks it, and finishes a work folder
+  // left by a killed run. A work folder that cannot be finished, is not trusted, or whose
+  // run may still be at work fails with kErrorInvalidParameter and Refusal() then says why
+  // (RestoreIncomplete() for one whose rollback is incomplete). Other codes: those of making
+  // the directory (2) and of the lock wait (kErrorCancelled).
+  ErrorCode BeginTransaction(const TargetDirectory& target);
+  // The same for the TargetDirectory of target.
   ErrorCode BeginTransaction(const WideString& target);
 
   // Makes directory (relative; empty for the template directory) and its missing parents,
@@ -148,6 +152,11 @@ class Transaction {
   // Creates the temporary file of file exclusively in folder (O_EXCL, no link followed), with
   // the mode of the run's files: its descriptor, or -1 with errno set. Safe on any thread.
   static int CreateTempFile(int folder, const PendingFile& file);
+  // Closes the descriptor of a temporary file that BeginFile or CreateTempFile opened; the
+  // kit's copy only writes through it, so the file is closed where it was opened. 0, or the
+  // code of the close's errno (left set): a delayed write failure of the file's bytes shows
+  // here. *descriptor is -1 afterwards either way.
+  static ErrorCode CloseTempFile(int* descriptor);
   // Takes a file that another thread created exclusively under the name PrepareOwnFile gave
   // it, wrote, stamped, closed (descriptor -1) and identified (created, identity set) into
   // the batch, as CompleteFile does.

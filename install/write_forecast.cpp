@@ -8,11 +8,10 @@
 #include "install/install_job.h"
 #include "install/journal_format.h"
 #include "install/relative_path.h"
-#include "text/locale_conversions.h"
 
-bool SomeEntryNeedsWriting(const WideString& target, const std::vector<KitEntry>& entries) {
-  NarrowString directory;
-  if (target.Empty() || !ToLocaleBytesExact(target, &directory)) return true;
+bool SomeEntryNeedsWriting(const TargetDirectory& target, const std::vector<KitEntry>& entries) {
+  if (target.Problem() != kSuccess) return true;
+  const NarrowString& directory = target.Bytes();
   struct stat64 status;
   if (lstat64(WorkFolderPath(directory).CStr(), &status) == 0 || errno != ENOENT) return true;
   const uid_t user = geteuid();
@@ -20,7 +19,7 @@ bool SomeEntryNeedsWriting(const WideString& target, const std::vector<KitEntry>
   int folder = -1;
   bool needs_writing = false;
   for (const KitEntry& entry : entries) {
-    needs_writing = !EntryRelativePath(entry.name, &relative) || IsInWorkFolder(relative);
+    needs_writing = !entry.path.ToBytes(&relative) || IsInWorkFolder(relative);
     if (needs_writing) break;
     const NarrowString parent = JoinPath(directory, RelativeParent(relative));
     if (folder < 0 || parent.Compare(folder_path) != 0) {

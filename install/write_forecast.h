@@ -8,14 +8,15 @@
 
 #include <vector>
 
+#include "fs/target_directory.h"
 #include "kit/kit_records.h"
-#include "text/wide_string.h"
 
 // Whether an installation into target would write some entry of entries, as InstallJob
 // decides entry by entry (each folder opened once). Any doubt counts as something to write:
-// an empty or unencodable target, a name that cannot be encoded or lies in the work folder,
+// a target with a problem (empty, relative, unencodable), a path that cannot be encoded or
+// lies in the work folder,
 // a folder that cannot be opened, and a work folder in the directory (an interrupted run,
 // whose rollback changes what is there).
-bool SomeEntryNeedsWriting(const WideString& target, const std::vector<KitEntry>& entries);
+bool SomeEntryNeedsWriting(const TargetDirectory& target, const std::vector<KitEntry>& entries);
 
 #endif  // INSTALL_WRITE_FORECAST_H_

@@ -8,7 +8,7 @@
 
 #include "kit/container_format.h"
 #include "kit/container_records.h"
-#include "kit/entry_name_check.h"
+#include "kit/entry_path.h"
 #include "kit/little_endian.h"
 #include "kit/record_cursor.h"
 #include "text/locale_conversions.h"
@@ -220,7 +220,7 @@ static void ReadEntryRecords(ContainerStream* stream, std::vector<KitEntry>* ent
                                        << " runs past the end of its record (record length "
                                        << static_cast<uint64_t>(body.size() + kFieldBytes) << ")");
     }
-    if (const char* unsafe = UnsafeEntryNameReason(entry.name)) {
+    if (const char* unsafe = EntryPath::FromName(entry.name, &entry.path)) {
       Fail(kErrorInvalidData,
            Reason() << record().Text() << ": the name " << QuotedName(entry.name) << " " << unsafe);
     }

@@ -32,6 +32,10 @@ const char* UnsafeEntryNameReason(const WideString& name) {
   // some encodings produce inside a multibyte character is no separator on disk.
   WideString path = name;
   UseForwardSlashes(&path);
+  return UnsafeEntryPathReason(path);
+}
+
+const char* UnsafeEntryPathReason(const WideString& path) {
   if (const char* reason = UnsafePathReason(path.Data(), path.Length())) return reason;
   NarrowString converted;
   if (!ToLocaleBytesExact(path, &converted)) return "cannot be encoded in the locale's encoding";

@@ -20,5 +20,7 @@
 // Why name must not be installed, as a short phrase ("has a \"..\" component"), or nullptr
 // when it is safe.
 const char* UnsafeEntryNameReason(const WideString& name);
+// The same for a name whose every "\" is already read as "/".
+const char* UnsafeEntryPathReason(const WideString& path);
 
 #endif  // KIT_ENTRY_NAME_CHECK_H_

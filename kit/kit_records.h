@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "fs/file_time.h"
+#include "kit/entry_path.h"
 #include "text/wide_string.h"
 
 // One description record: the four strings, taken as stored (no check of their content).
@@ -19,11 +20,15 @@ struct KitInfo {
 
 // One file of the kit.
 struct KitEntry {
-  WideString name;  // path relative to the template directory; components split by "\"
+  WideString name;  // as stored, components split by "\"; what is shown of the kit
   FileTime time;    // modification time, 100-ns intervals since 1601-01-01 UTC
   uint32_t offset;  // in the container: relative to the data area as stored, absolute
                     // after DistributionKit::Open
   uint32_t size;    // bytes
+  // The name as the path it names below the template directory; made by the container
+  // reader, empty in a record that was not read from a container (a record written out
+  // names its fields up to size only, so the path has its own initialiser).
+  EntryPath path = EntryPath();
 };
 
 #endif  // KIT_KIT_RECORDS_H_

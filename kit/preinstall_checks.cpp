@@ -206,6 +206,7 @@ PreinstallResult RunPreinstallSteps(bool use_current_directory,
     target.Append(u"tmplts/");
   }
   findings->target_directory = CleanTargetDirectory(target);
+  findings->target = TargetDirectory(findings->target_directory);
 
   uint64_t kit_size = 0;
   uint64_t free_bytes = 0;
@@ -224,7 +225,7 @@ PreinstallResult RunPreinstallSteps(bool use_current_directory,
   // A build with a vendor's key takes only kits that key signed.
   KitLook kit_look;
   if (look) {
-    kit_look = [&look, target = findings->target_directory](const std::vector<KitEntry>& entries) {
+    kit_look = [&look, target = findings->target](const std::vector<KitEntry>& entries) {
       return look(target, entries);
     };
   }

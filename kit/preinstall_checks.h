@@ -37,6 +37,7 @@
 
 #include "fs/error_codes.h"
 #include "fs/status.h"
+#include "fs/target_directory.h"
 #include "kit/distribution_kit.h"
 #include "text/narrow_string.h"
 #include "text/wide_string.h"
@@ -109,6 +110,8 @@ struct PreinstallFindings {
   bool locations_from_alternative_file = false;
   // The cleaned default target directory; empty when cleaning emptied it.
   WideString target_directory;
+  // target_directory as the run takes it.
+  TargetDirectory target;
   // Listed locations passed over (not writable) that hold an interrupted installation's
   // work folder: what it keeps stays there, and the user must hear where.
   std::vector<WideString> stranded_work_folders;
@@ -117,10 +120,10 @@ struct PreinstallFindings {
 };
 
 // A forecast for the kit's opening (DistributionKit::Open): given the target directory the
-// checks chose (findings->target_directory) and the file table, true when some entry would
-// be written.
+// checks chose (findings->target) and the file table, true when some entry would be
+// written.
 using PreinstallLook =
-    std::function<bool(const WideString& target_directory, const std::vector<KitEntry>& entries)>;
+    std::function<bool(const TargetDirectory& target, const std::vector<KitEntry>& entries)>;
 
 // Runs the five steps above. Locations read from the settings are appended to
 // *template_locations; *findings receives what was found up to the step that failed; on

@@ -6,9 +6,7 @@
 #include <string>
 
 #include "kit/distribution_kit.h"
-#include "kit/entry_name_check.h"
 #include "text/locale_conversions.h"
-#include "text/path_slashes.h"
 #include "tools/contained_tree.h"
 #include "tools/tool_kit.h"
 
@@ -21,15 +19,10 @@ std::string SystemReason() { return std::string(": ") + std::strerror(errno); }
 bool ExtractOne(DistributionKit* kit, std::size_t index, ContainedTree* tree,
                 std::string* failure) {
   const KitEntry& entry = kit->Entry(index);
-  if (const char* unsafe = UnsafeEntryNameReason(entry.name)) {
-    *failure = "the name \"" + std::string(ToLocaleBytes(entry.name).CStr()) + "\" " + unsafe;
-    return false;
-  }
-  WideString name = entry.name;
-  UseForwardSlashes(&name);
+  // The kit's opening checked the name and made its path.
   NarrowString bytes;
-  if (!ToLocaleBytesExact(name, &bytes)) {
-    *failure = "the name \"" + std::string(ToLocaleBytes(name).CStr()) +
+  if (!entry.path.ToBytes(&bytes)) {
+    *failure = "the name \"" + std::string(ToLocaleBytes(entry.path.Text()).CStr()) +
                "\" cannot be written in the locale's encoding";
     return false;
   }

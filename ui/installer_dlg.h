@@ -53,6 +53,7 @@
 #include "app/run_log.h"
 #include "app/run_outcome.h"
 #include "fs/status.h"
+#include "fs/target_directory.h"
 #include "install/progress_channel.h"
 #include "install/worker_handle.h"
 #include "kit/distribution_kit.h"
@@ -180,9 +181,10 @@ class CInstallerDlg : public CWnd {
   bool OpenLog();
   void WriteStartRecord();
   void WriteEndRecord();
-  // --target=DIR as a directory: "~" expanded, a relative one taken from the current
-  // directory. False with *cause set when the current directory cannot be found.
-  bool ResolveTargetOption(WideString* directory, Status* cause) const;
+  // --target=DIR as a directory (*directory, and *target for the run): "~" expanded, a
+  // relative one taken from the current directory. False with *cause set when the current
+  // directory cannot be found.
+  bool ResolveTargetOption(WideString* directory, TargetDirectory* target, Status* cause) const;
   // --dry-run after the checks: the plan on standard output, nothing written.
   void RunDryRun();
   // The line on a terminal during a silent run without a window; Clear takes it away.
@@ -218,6 +220,9 @@ class CInstallerDlg : public CWnd {
   WideString kit_path_;
   DistributionKit kit_;
   WideString target_directory_;
+  // The run's form of target_directory_, made where the directory was given (the settings,
+  // --target, the directory page) and handed to the run as it is.
+  TargetDirectory run_target_;
   // The launcher's template locations, which the installed directory joins on success.
   std::vector<WideString> TemplateLocations;
   bool locations_from_alternative_file_ = false;

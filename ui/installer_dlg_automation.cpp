@@ -17,10 +17,12 @@
 #include "ui/installer_dlg.h"
 #include "ui/message_box.h"
 
-bool CInstallerDlg::ResolveTargetOption(WideString* directory, Status* cause) const {
+bool CInstallerDlg::ResolveTargetOption(WideString* directory, TargetDirectory* target,
+                                        Status* cause) const {
   WideString given = ExpandHomeDirectory(FromLocaleBytes(automation_.target));
   if (IsAbsolutePath(given)) {
     *directory = given;
+    *target = TargetDirectory(given);
     return true;
   }
   char* current = getcwd(nullptr, 0);
@@ -33,6 +35,7 @@ bool CInstallerDlg::ResolveTargetOption(WideString* directory, Status* cause) co
   AppendSlash(&resolved);
   resolved.Append(given);
   *directory = resolved;
+  *target = TargetDirectory(resolved);
   return true;
 }
 
@@ -115,7 +118,7 @@ void CInstallerDlg::WriteMessageToStderr(const WideString& text, const Status& c
 
 void CInstallerDlg::RunDryRun() {
   std::vector<PlannedEntry> plan;
-  const Status planned = PlanInstallation(kit_, target_directory_, &plan);
+  const Status planned = PlanInstallation(kit_, run_target_, &plan);
   uint64_t counts[3] = {0, 0, 0};
   for (const PlannedEntry& entry : plan) {
     const char* word = entry.action == EntryAction::kNew        ? "new"

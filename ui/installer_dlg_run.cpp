@@ -57,11 +57,10 @@ WideString Text(const char* identifier) { return LoadText(NarrowString(identifie
 
 // Whether directory could hold the templates: it is a directory, or nothing is there yet
 // (nothing that is not a directory stands on its path).
-bool UsableTargetDirectory(const WideString& directory) {
-  NarrowString bytes;
-  if (!ToLocaleBytesExact(directory, &bytes)) return false;
+bool UsableTargetDirectory(const TargetDirectory& directory) {
+  if (directory.Problem() == kErrorInvalidParameter) return false;
   struct stat64 status;
-  if (stat64(bytes.CStr(), &status) == 0) return S_ISDIR(status.st_mode);
+  if (stat64(directory.Bytes().CStr(), &status) == 0) return S_ISDIR(status.st_mode);
   return errno != ENOTDIR;
 }
 
@@ -140,11 +139,16 @@ void CInstallerDlg::PrepareChecks() {
   // written there. A --target that cannot be resolved gives no look; it fails after the
   // checks.
   PreinstallLook look;
-  WideString option_target;
+  WideString option_directory;
+  TargetDirectory option_target;
   Status unused_cause;
-  if (flow_.silent() && (!automation_.has_target || ResolveTargetOption(&option_target, &unused_cause))) {
-    look = [option_target](const WideString& checks_target, const std::vector<KitEntry>& entries) {
-      return SomeEntryNeedsWriting(option_target.Empty() ? checks_target : option_target, entries);
+  if (flow_.silent() &&
+      (!automation_.has_target ||
+       ResolveTargetOption(&option_directory, &option_target, &unused_cause))) {
+    const bool has_option = automation_.has_target;
+    look = [has_option, option_target](const TargetDirectory& checks_target,
+                                       const std::vector<KitEntry>& entries) {
+      return SomeEntryNeedsWriting(has_option ? option_target : checks_target, entries);
     };
   }
   // On the checks' thread: what they fill in is not touched elsewhere before Wait.
@@ -164,6 +168,7 @@ bool CInstallerDlg::RunPreinstallChecks() {
   alternative_file_exists_ = findings.alternative_file_exists;
   locations_from_alternative_file_ = findings.locations_from_alternative_file;
   target_directory_ = findings.target_directory;
+  run_target_ = findings.target;
   for (const WideString& stranded : findings.stranded_work_folders) {
     std::fprintf(stderr,
                  "setup: %s cannot be written, so it was passed over; what an interrupted "
@@ -172,7 +177,7 @@ bool CInstallerDlg::RunPreinstallChecks() {
   }
   Status cause = findings.cause;
   if (result == PreinstallResult::kReady && automation_.has_target &&
-      !ResolveTargetOption(&target_directory_, &cause)) {
+      !ResolveTargetOption(&target_directory_, &run_target_, &cause)) {
     result = PreinstallResult::kNoTarget;
   }
   WriteStartRecord();
@@ -235,13 +240,15 @@ void CInstallerDlg::OnNext() {
       WideString entered = directory_page_->GetPath();
       UseForwardSlashes(&entered);
       entered = ExpandHomeDirectory(entered);
+      const TargetDirectory chosen(entered);
       // A relative path would be taken from the program's current directory, which the
       // user does not see.
-      if (!IsAbsolutePath(entered)) {
+      if (!chosen.IsAbsolute()) {
         ShowMessage(Text("IDS_SETUP_EMPTYTARGET"), kMessageBoxPlainOk);
         break;
       }
       target_directory_ = entered;
+      run_target_ = chosen;
       StartInstallation();
       break;
     }
@@ -287,7 +294,7 @@ void CInstallerDlg::StartInstallation() {
     ApplyButtons(buttons);
   }
   tally_.Reset();
-  channel_.Start(&kit_, target_directory_);
+  channel_.Start(&kit_, run_target_);
   if (with_window) {
     ShowPage(progress_page_.get());
   }
@@ -308,7 +315,7 @@ void CInstallerDlg::StartInstallation() {
     // the run before it writes: that is a failed check, not a failed installation, whatever
     // the run's text says.
     outcome_ = flow_.FailedRunOutcome(
-        tally_.Done() == 0 && (kept_here || !UsableTargetDirectory(target_directory_)));
+        tally_.Done() == 0 && (kept_here || !UsableTargetDirectory(run_target_)));
     if (stop_signal_number_ != 0) {
       // A stop asked for from outside ends the program: no message box waits for anyone.
       if (directory_changed) LogFailure(failure_text, cause);
@@ -412,11 +419,8 @@ void CInstallerDlg::ReportSettingsFailure(const SettingsWriteFailure& failure) {
 }
 
 bool CInstallerDlg::FinishInterruptedInstallation() {
-  NarrowString target;
-  if (!ToLocaleBytesExact(target_directory_, &target) || target.Empty() || target[0] != '/') {
-    return true;
-  }
-  AppendSlash(&target);
+  if (run_target_.Problem() != kSuccess) return true;
+  const NarrowString& target = run_target_.Bytes();
   RecoveryDetail detail;
   const RecoveryOutcome outcome = RecoverTemplateDirectory(target, &detail);
   switch (outcome) {
