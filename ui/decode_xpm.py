@@ -40,13 +40,13 @@ def string_literals(text):
     return literal.findall(body)
 
 
-def parse_colour(spec):
+def parse_colour(colour_text):
     """(r, g, b, a) of a colour value: #RRGGBB opaque, None transparent."""
-    if spec == "None":
+    if colour_text == "None":
         return (0, 0, 0, 0)
-    match = re.fullmatch(r"#([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})", spec)
+    match = re.fullmatch(r"#([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})", colour_text)
     if not match:
-        raise XpmError("colour %r is neither #RRGGBB nor None" % spec)
+        raise XpmError("colour %r is neither #RRGGBB nor None" % colour_text)
     return tuple(int(part, 16) for part in match.groups()) + (255,)
 
 
