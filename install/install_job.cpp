@@ -16,7 +16,6 @@
 #include "install/relative_path.h"
 #include "kit/distribution_kit.h"
 #include "text/locale_conversions.h"
-#include "text/path_slashes.h"
 
 InstallJob::InstallJob(StopSignal* stop_signal)
     : transaction_(stop_signal), channel_(nullptr), stop_signal_(stop_signal) {}
@@ -24,14 +23,6 @@ InstallJob::InstallJob(StopSignal* stop_signal)
 WideString InstallJob::DestinationPath(const TargetDirectory& target, const EntryPath& path) {
   WideString destination = target.Text();
   destination.Append(path.Text());
-  return destination;
-}
-
-WideString InstallJob::DestinationPath(const WideString& target, const WideString& name) {
-  WideString relative = name;
-  UseForwardSlashes(&relative);
-  WideString destination = target;
-  destination.Append(relative);
   return destination;
 }
 

@@ -91,9 +91,6 @@ class InstallJob {
   // The destination of an entry as the progress line shows it: the target directory's text
   // followed by the entry's path.
   static WideString DestinationPath(const TargetDirectory& target, const EntryPath& path);
-  // The same for a target's text and a kit entry name not yet made a path: target + name
-  // with every "\" read as "/".
-  static WideString DestinationPath(const WideString& target, const WideString& name);
   // j * 100 / n in unsigned 64-bit arithmetic, rounded down.
   static int32_t Percentage(uint64_t j, uint64_t n);
 

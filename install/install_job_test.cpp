@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -20,6 +21,7 @@
 #include "install/stop_signal.h"
 #include "install/write_forecast.h"
 #include "kit/distribution_kit.h"
+#include "kit/entry_path.h"
 #include "kit/kit_test_access.h"
 #include "testing/kit_builders.h"
 #include "testing/language_override.h"
@@ -75,6 +77,12 @@ class InstallJobTest : public ::testing::Test {
   std::string target_;
   int kit_number_ = 0;
 };
+
+// A kit name as the path it stands for: every "\\" read as "/".
+std::string Slashed(std::string name) {
+  std::replace(name.begin(), name.end(), '\\', '/');
+  return name;
+}
 
 std::vector<KitFile> FourFiles() {
   return {{"one.txt", TimeOf(kKit), "1"},
@@ -187,6 +195,14 @@ TEST_F(InstallJobTest, TheForecastSaysWhetherARunWouldWriteAnything) {
   EXPECT_TRUE(SomeEntryNeedsWriting(target, entries));
   ASSERT_TRUE(SetModificationTime(Target("dir/sub/three.txt"), kKit, 0));
   ASSERT_TRUE(MakeDirectories(Target(".t5stp")));
+  EXPECT_TRUE(SomeEntryNeedsWriting(target, entries));
+  ASSERT_EQ(rmdir(Target(".t5stp").c_str()), 0);
+  // Through a link, as the run never goes: a link at the directory's name, and one on the way.
+  const std::string linked = scratch_.Child("linked");
+  ASSERT_EQ(symlink(target_.c_str(), linked.c_str()), 0);
+  EXPECT_TRUE(SomeEntryNeedsWriting(TargetDirectory(WideFromAscii(linked)), entries));
+  ASSERT_EQ(rename(Target("dir").c_str(), scratch_.Child("dir").c_str()), 0);
+  ASSERT_EQ(symlink(scratch_.Child("dir").c_str(), Target("dir").c_str()), 0);
   EXPECT_TRUE(SomeEntryNeedsWriting(target, entries));
   EXPECT_TRUE(SomeEntryNeedsWriting(TargetDirectory(), entries));
 }
@@ -306,12 +322,10 @@ TEST_F(InstallJobTest, TwoWritersReportInTableOrder) {
   for (std::size_t j = 0; j < files.size(); ++j) {
     EXPECT_EQ(reports[j].percent, InstallJob::Percentage(j, files.size()));
     EXPECT_EQ(AsciiOf(reports[j].message),
-              AsciiOf(InstallJob::DestinationPath(WideFromAscii(target_ + "/"),
-                                                  WideFromAscii(files[j].name))));
+              target_ + "/" + Slashed(files[j].name));
   }
   for (const KitFile& file : files) {
-    const std::string name =
-        AsciiOf(InstallJob::DestinationPath(WideString(), WideFromAscii(file.name)));
+    const std::string name = Slashed(file.name);
     EXPECT_EQ(ReadWholeFile(Target(name)), file.bytes) << name;
   }
 }
@@ -335,9 +349,10 @@ TEST_F(InstallJobTest, AFailureInEitherWriterRollsBackWhatBothWrote) {
 }
 
 TEST_F(InstallJobTest, DestinationRules) {
-  EXPECT_EQ(
-      AsciiOf(InstallJob::DestinationPath(WideFromAscii("/t/"), WideFromAscii("a\\b\\c.txt"))),
-      "/t/a/b/c.txt");
+  EntryPath path;
+  ASSERT_EQ(EntryPath::FromName(WideFromAscii("a\\b\\c.txt"), &path), nullptr);
+  EXPECT_EQ(AsciiOf(InstallJob::DestinationPath(TargetDirectory(WideFromAscii("/t")), path)),
+            "/t/a/b/c.txt");
   EXPECT_EQ(InstallJob::Percentage(2, 4), 50);
   EXPECT_EQ(InstallJob::Percentage(2, 3), 66);
   // No overflow with j * 100 beyond 32 bits.
@@ -437,8 +452,7 @@ TEST_F(InstallFailureTest, DirectoryThatCannotBeMadeFailsAndRollsBack) {
 
 TEST_F(InstallFailureTest, DirectoryWhereTheKitHasAFileIsNeverReplaced) {
   for (std::size_t failing : {0u, 2u, 7u}) {
-    const std::string name = AsciiOf(
-        InstallJob::DestinationPath(WideString(), WideFromAscii(Files()[failing].name)));
+    const std::string name = Slashed(Files()[failing].name);
     const std::string path = Target(name);
     const std::string saved = scratch_.Child("saved");
     if (Exists(path)) {

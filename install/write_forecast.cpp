@@ -5,15 +5,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fs/beneath.h"
 #include "install/install_job.h"
 #include "install/journal_format.h"
 #include "install/relative_path.h"
+#include "text/path_slashes.h"
 
 bool SomeEntryNeedsWriting(const TargetDirectory& target, const std::vector<KitEntry>& entries) {
   if (target.Problem() != kSuccess) return true;
   const NarrowString& directory = target.Bytes();
   struct stat64 status;
   if (lstat64(WorkFolderPath(directory).CStr(), &status) == 0 || errno != ENOENT) return true;
+  // The directory and its folders are walked as the run walks them, no link followed.
+  ScopedDescriptor root(OpenRootDirectory(WithoutTrailingSlashes(directory).CStr()));
+  if (root.get() < 0) return true;
   const uid_t user = geteuid();
   NarrowString relative, folder_path;
   int folder = -1;
@@ -21,11 +26,11 @@ bool SomeEntryNeedsWriting(const TargetDirectory& target, const std::vector<KitE
   for (const KitEntry& entry : entries) {
     needs_writing = !entry.path.ToBytes(&relative) || IsInWorkFolder(relative);
     if (needs_writing) break;
-    const NarrowString parent = JoinPath(directory, RelativeParent(relative));
+    const NarrowString parent = RelativeParent(relative);
     if (folder < 0 || parent.Compare(folder_path) != 0) {
       if (folder >= 0) close(folder);
       folder_path = parent;
-      folder = open(parent.CStr(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      folder = OpenFolderBeneath(root.get(), parent, O_PATH);
     }
     needs_writing = folder < 0 || InstallJob::ExamineDestination(folder, NameOf(relative),
                                                                  entry.time, user) !=

@@ -12,7 +12,8 @@
 #include "kit/kit_records.h"
 
 // Whether an installation into target would write some entry of entries, as InstallJob
-// decides entry by entry (each folder opened once). Any doubt counts as something to write:
+// decides entry by entry (each folder opened once, walked from the directory without
+// following a link, as the run walks it). Any doubt counts as something to write:
 // a target with a problem (empty, relative, unencodable), a path that cannot be encoded or
 // lies in the work folder,
 // a folder that cannot be opened, and a work folder in the directory (an interrupted run,

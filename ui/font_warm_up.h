@@ -43,12 +43,4 @@ class FontWarmUp {
   bool outcome_;      // what Finish returns
 };
 
-// Whether a run given these values is worth a warm-up: it may open a display (DISPLAY is
-// set and not empty, or the arguments name one with --display, as GTK reads them), and it
-// has no startup-notification identifier (DESKTOP_STARTUP_ID not empty): GDK removes that
-// variable from the environment while it opens the display, and a reader of the environment
-// on another thread at that moment can miss a variable. Either value may be null (unset).
-bool WorkBesideGtkStartWanted(const char* display_variable, const char* startup_id,
-                      int argument_count, char** argument_vector);
-
 #endif  // UI_FONT_WARM_UP_H_

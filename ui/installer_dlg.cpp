@@ -13,6 +13,7 @@
 #include "text/utf8_text.h"
 #include "ui/button_row.h"
 #include "ui/gtk_language.h"
+#include "ui/gtk_start.h"
 #include "ui/pictures.h"
 #include "ui/welcome_text.h"
 
@@ -144,16 +145,18 @@ CInstallerDlg::~CInstallerDlg() {
 
 WideString CInstallerDlg::GetTitle() const { return FromLocaleBytes(caption_); }
 
+bool CInstallerDlg::WorkBesideGtkStart() const {
+  return WorkBesideGtkStartWanted(std::getenv("DISPLAY"), std::getenv("DESKTOP_STARTUP_ID"),
+                                  argument_count_, argument_vector_);
+}
+
 void CInstallerDlg::InitGtk() {
   if (gtk_initialised_) return;
   gtk_initialised_ = true;
   // The environment is final here, and the locale was set from it by the text conversions
   // before (GTK sets the same again): fontconfig may be read on another thread. A warm-up
   // that cannot start leaves fontconfig to the first text layout, as without it.
-  if (WorkBesideGtkStartWanted(std::getenv("DISPLAY"), std::getenv("DESKTOP_STARTUP_ID"),
-                               argument_count_, argument_vector_)) {
-    static_cast<void>(font_warm_up_.Start());
-  }
+  if (WorkBesideGtkStart()) static_cast<void>(font_warm_up_.Start());
   // GTK sets the process locale as it starts, while the checks' thread may be converting
   // in it: it starts while no conversion runs.
   RunWithLocaleHeld([this] {

@@ -154,6 +154,9 @@ class CInstallerDlg : public CWnd {
   // GTK's start, once (Run, or the first call that needs it): has_display_ tells whether
   // it found a display.
   void InitGtk();
+  // Whether the checks and the fontconfig warm-up may run beside GTK's start
+  // (ui/gtk_start.h).
+  bool WorkBesideGtkStart() const;
   // Gives checks_ the pre-installation checks, once.
   void PrepareChecks();
   // The main window with its buttons, hidden, while the checks run: everything that does

@@ -24,7 +24,6 @@
 #include "kit/preinstall_checks.h"
 #include "text/path_slashes.h"
 #include "ui/description_document.h"
-#include "ui/font_warm_up.h"
 #include "ui/installation_outcome.h"
 #include "ui/installed_directory_record.h"
 #include "ui/installer_dlg.h"
@@ -84,13 +83,9 @@ void CInstallerDlg::RunSteps() {
   // The checks run beside GTK's start and the window's build; the window is shown only once
   // they passed, so what the user sees, and in which order, is as if they had run first.
   // Only where a window may be built, and where GTK's start leaves the environment alone
-  // (ui/font_warm_up.h): the checks read it.
+  // (ui/gtk_start.h): the checks read it.
   PrepareChecks();
-  if (!automation_.dry_run &&
-      WorkBesideGtkStartWanted(std::getenv("DISPLAY"), std::getenv("DESKTOP_STARTUP_ID"),
-                               argument_count_, argument_vector_)) {
-    checks_.Start();
-  }
+  if (!automation_.dry_run && WorkBesideGtkStart()) checks_.Start();
   InitGtk();
   if (!has_display_ && !flow_.silent() && !automation_.dry_run) {
     WriteStartRecord();
